@@ -1,0 +1,63 @@
+// Loads arbitrary bytes as a song and plays it to the end (or a million ticks), with a
+// rewind, a seek, a transposition and an instrument override on the way.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "engine.h"
+
+namespace {
+
+class MemorySource final : public pulsant::ByteSource {
+public:
+    MemorySource(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+    std::size_t read(std::uint8_t* into, std::size_t count) override {
+        const std::size_t n = count < m_size - m_position ? count : m_size - m_position;
+        if (n != 0) {
+            std::memcpy(into, m_data + m_position, n);
+        }
+        m_position += n;
+        return n;
+    }
+    std::uint64_t remaining() const override { return m_size - m_position; }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_position = 0;
+};
+
+constexpr int kMaxTicks = 1'000'000;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    pulsant::resetForTest();
+    MemorySource source(data, size);
+    pulsant::LoadSongFrom(source);
+    std::int16_t volumes[64] = {};
+    std::uint16_t instruments[64];
+    for (auto& program : instruments) {
+        program = 255;
+    }
+    volumes[1] = -128;
+    instruments[0] = 5;
+    pulsant::StartLoadedSong(size % 7 == 0 ? -3 : 2, volumes, instruments, size % 3 == 0 ? 0 : 97);
+    pulsant::Engine& e = pulsant::engine();
+    for (int tick = 0; tick < kMaxTicks && !e.songEnded.load(); ++tick) {
+        if (tick == 3000) {
+            pulsant::RewindToStart();
+            pulsant::SeekForward(e.songLength / 3);
+            pulsant::SilenceOutput();
+        }
+        if (tick == 5000) {
+            pulsant::ApplyProgramOverride(2, 40);
+            pulsant::SetTempo(240);
+        }
+        pulsant::RunTick();
+    }
+    pulsant::SilenceOutput();
+    pulsant::resetForTest();
+    return 0;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/export.h"
+
+// MIDI output devices by index, as the sequencer expects them.
+//
+// Devices, in index order: the built-in synthesizer (0), the ALSA sequencer's output
+// ports when the ALSA sequencer exists, and "Capture" when CVK_MIDI_CAPTURE names a
+// file. Device kMidiMapper (-1) is the default device, the built-in synthesizer.
+namespace platform {
+
+using MidiOutHandle = std::uint32_t;  // 0 = none
+constexpr std::int32_t kMidiMapper = -1;
+constexpr std::size_t kMidiProductNameMax = 31;
+
+enum class MidiError : std::uint32_t {
+    Ok = 0,
+    Error = 1,
+    BadDeviceId = 2,
+    Allocated = 4,
+    InvalidHandle = 5,
+    NoMemory = 7,
+    NoSoundFont = 64,
+    NoSoundServer = 65,
+    SynthFailed = 66,
+    PortFailed = 67,
+    CaptureFile = 68,
+};
+
+CVK_PLATFORM_API std::uint32_t midiOutDeviceCount();
+// Product name of a device, at most 31 characters; empty for a bad index.
+CVK_PLATFORM_API std::string midiOutDeviceName(std::uint32_t deviceId);
+
+CVK_PLATFORM_API MidiError midiOutOpen(MidiOutHandle* handle, std::int32_t deviceId);
+// Sends a one- to three-byte message packed as status | data1 << 8 | data2 << 16.
+// Real-time safe: no allocation, no lock, no blocking.
+CVK_PLATFORM_API MidiError midiOutShortMessage(MidiOutHandle handle, std::uint32_t message) noexcept;
+// Turns every note off on every channel.
+CVK_PLATFORM_API MidiError midiOutReset(MidiOutHandle handle);
+CVK_PLATFORM_API MidiError midiOutClose(MidiOutHandle handle);
+CVK_PLATFORM_API std::string midiOutErrorText(MidiError error);
+
+}  // namespace platform

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/export.h"
+
+// Periodic millisecond timers, each calling back on a thread of its own.
+//
+// Three clocks:
+// - Real: callbacks at absolute deadlines on the monotonic clock.
+// - Virtual (CVK_VIRTUAL_CLOCK=1 in the environment, or setClockMode): each timer's
+//   thread runs its callbacks back to back, the clock advancing exactly one period per
+//   callback, so a song plays in a fraction of a second with exact, repeatable times.
+// - Manual (tests): no thread; advanceManualClock() runs the callbacks on the caller's
+//   thread.
+namespace platform {
+
+enum class ClockMode { Real, Virtual, Manual };
+
+using TimerCallback = void (*)(std::uint32_t timerId, void* user);
+
+CVK_PLATFORM_API ClockMode clockMode();
+// Changing the mode while timers run is not supported.
+CVK_PLATFORM_API void setClockMode(ClockMode mode);
+
+// Starts a periodic timer; returns its identifier, 0 when it could not be created.
+// The identifier is passed to the callback and is never reused within a process.
+CVK_PLATFORM_API std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback,
+                                          void* user);
+// Stops a timer. When it returns, the callback is not running and will not run again,
+// except when called from that timer's own callback, which then simply ends the timer.
+CVK_PLATFORM_API void timerKill(std::uint32_t timerId);
+
+// Raising the system's timer resolution; Linux needs nothing, the calls are counted.
+CVK_PLATFORM_API void timerBeginPeriod(std::uint32_t periodMs);
+CVK_PLATFORM_API void timerEndPeriod(std::uint32_t periodMs);
+
+// The current time on the active clock, in microseconds and in milliseconds.
+CVK_PLATFORM_API std::uint64_t clockMicros();
+CVK_PLATFORM_API std::uint32_t clockMillis();
+
+// Manual clock: advances by `ms` milliseconds, running every live timer's callback once
+// per period on the calling thread.
+CVK_PLATFORM_API void advanceManualClock(std::uint32_t ms);
+
+}  // namespace platform

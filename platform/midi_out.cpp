@@ -1,0 +1,236 @@
+#include "platform/midi_out.h"
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "midi_backend.h"
+
+namespace platform {
+namespace {
+
+enum class DeviceKind { Synthesizer, AlsaPort, Capture };
+
+struct DeviceEntry {
+    DeviceKind kind;
+    std::string name;
+    std::uint32_t port = 0;
+};
+
+constexpr std::uint32_t kMaxOpen = 16;
+
+// An open device. Senders announce themselves in `users` before checking `handle`, and
+// close clears `handle` before waiting for `users` to drain, so a backend is never
+// destroyed while a message is being sent through it.
+struct OpenSlot {
+    std::atomic<MidiOutHandle> handle{0};
+    std::atomic<detail::MidiOutBackend*> backend{nullptr};
+    std::atomic<std::uint32_t> users{0};
+    std::string deviceName;  // guarded by State::mutex
+};
+
+struct State {
+    std::array<OpenSlot, kMaxOpen> slots;
+    std::atomic<std::uint32_t> nextGeneration{1};
+    std::mutex mutex;  // open and close only
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+std::string capturePath() {
+    const char* path = std::getenv("CVK_MIDI_CAPTURE");
+    return path != nullptr ? std::string(path) : std::string();
+}
+
+std::vector<DeviceEntry> listDevices() {
+    std::vector<DeviceEntry> devices;
+    devices.push_back({DeviceKind::Synthesizer, detail::kSynthesizerName, 0});
+    const std::vector<std::string> ports = detail::alsaOutputPortNames();
+    for (std::uint32_t i = 0; i < ports.size(); ++i) {
+        devices.push_back({DeviceKind::AlsaPort, ports[i].substr(0, kMidiProductNameMax), i});
+    }
+    if (!capturePath().empty()) {
+        devices.push_back({DeviceKind::Capture, detail::kCaptureName, 0});
+    }
+    return devices;
+}
+
+OpenSlot* findOpen(MidiOutHandle handle) {
+    if (handle == 0) {
+        return nullptr;
+    }
+    return &state().slots[(handle - 1) % kMaxOpen];
+}
+
+}  // namespace
+
+std::uint32_t midiOutDeviceCount() {
+    try {
+        return static_cast<std::uint32_t>(listDevices().size());
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::string midiOutDeviceName(std::uint32_t deviceId) {
+    try {
+        const auto devices = listDevices();
+        return deviceId < devices.size() ? devices[deviceId].name : std::string();
+    } catch (...) {
+        return {};
+    }
+}
+
+MidiError midiOutOpen(MidiOutHandle* handle, std::int32_t deviceId) {
+    if (handle == nullptr) {
+        return MidiError::Error;
+    }
+    *handle = 0;
+    try {
+        const auto devices = listDevices();
+        const std::uint32_t index = deviceId == kMidiMapper ? 0 : static_cast<std::uint32_t>(deviceId);
+        if (deviceId < kMidiMapper || index >= devices.size()) {
+            return MidiError::BadDeviceId;
+        }
+        const DeviceEntry& device = devices[index];
+
+        State& s = state();
+        std::lock_guard lock(s.mutex);
+        OpenSlot* freeSlot = nullptr;
+        std::uint32_t freeIndex = 0;
+        for (std::uint32_t i = 0; i < kMaxOpen; ++i) {
+            OpenSlot& slot = s.slots[i];
+            if (slot.backend.load() != nullptr) {
+                if (slot.deviceName == device.name) {
+                    return MidiError::Allocated;
+                }
+            } else if (freeSlot == nullptr) {
+                freeSlot = &slot;
+                freeIndex = i;
+            }
+        }
+        if (freeSlot == nullptr) {
+            return MidiError::NoMemory;
+        }
+
+        std::unique_ptr<detail::MidiOutBackend> backend;
+        MidiError result = MidiError::Error;
+        switch (device.kind) {
+            case DeviceKind::Synthesizer:
+                result = detail::openSynthesizer(backend);
+                break;
+            case DeviceKind::AlsaPort:
+                result = detail::openAlsaPort(device.port, backend);
+                break;
+            case DeviceKind::Capture:
+                result = detail::openCapture(capturePath(), backend);
+                break;
+        }
+        if (result != MidiError::Ok) {
+            return result;
+        }
+        freeSlot->deviceName = device.name;
+        freeSlot->backend.store(backend.release());
+        const MidiOutHandle opened = s.nextGeneration.fetch_add(1) * kMaxOpen + freeIndex + 1;
+        freeSlot->handle.store(opened);
+        *handle = opened;
+        return MidiError::Ok;
+    } catch (const std::bad_alloc&) {
+        return MidiError::NoMemory;
+    } catch (...) {
+        return MidiError::Error;
+    }
+}
+
+MidiError midiOutShortMessage(MidiOutHandle handle, std::uint32_t message) noexcept {
+    OpenSlot* slot = findOpen(handle);
+    if (slot == nullptr) {
+        return MidiError::InvalidHandle;
+    }
+    slot->users.fetch_add(1);
+    MidiError result = MidiError::InvalidHandle;
+    if (slot->handle.load() == handle) {
+        slot->backend.load()->shortMessage(message);
+        result = MidiError::Ok;
+    }
+    slot->users.fetch_sub(1);
+    return result;
+}
+
+MidiError midiOutReset(MidiOutHandle handle) {
+    OpenSlot* slot = findOpen(handle);
+    if (slot == nullptr) {
+        return MidiError::InvalidHandle;
+    }
+    slot->users.fetch_add(1);
+    MidiError result = MidiError::InvalidHandle;
+    if (slot->handle.load() == handle) {
+        try {
+            slot->backend.load()->reset();
+            result = MidiError::Ok;
+        } catch (...) {
+            result = MidiError::Error;
+        }
+    }
+    slot->users.fetch_sub(1);
+    return result;
+}
+
+MidiError midiOutClose(MidiOutHandle handle) {
+    OpenSlot* slot = findOpen(handle);
+    if (slot == nullptr) {
+        return MidiError::InvalidHandle;
+    }
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    MidiOutHandle expected = handle;
+    if (!slot->handle.compare_exchange_strong(expected, 0)) {
+        return MidiError::InvalidHandle;
+    }
+    while (slot->users.load() != 0) {
+        std::this_thread::yield();
+    }
+    delete slot->backend.load();
+    slot->deviceName.clear();
+    slot->backend.store(nullptr);
+    return MidiError::Ok;
+}
+
+std::string midiOutErrorText(MidiError error) {
+    switch (error) {
+        case MidiError::Ok:
+            return "The operation completed.";
+        case MidiError::Error:
+            return "An unexpected error occurred in the MIDI output.";
+        case MidiError::BadDeviceId:
+            return "There is no MIDI output device with that number.";
+        case MidiError::Allocated:
+            return "The MIDI output device is already in use.";
+        case MidiError::InvalidHandle:
+            return "The MIDI output device is not open.";
+        case MidiError::NoMemory:
+            return "Not enough memory to open the MIDI output device.";
+        case MidiError::NoSoundFont:
+            return "No General MIDI SoundFont was found. Install fluid-soundfont-gm or set "
+                   "CVK_SOUNDFONT to a .sf2 file.";
+        case MidiError::NoSoundServer:
+            return "Cannot connect to the sound server. Start PulseAudio or PipeWire and try "
+                   "again.";
+        case MidiError::SynthFailed:
+            return "The built-in synthesizer could not be started.";
+        case MidiError::PortFailed:
+            return "The MIDI output port could not be opened.";
+        case MidiError::CaptureFile:
+            return "The MIDI capture file could not be created.";
+    }
+    return "Unknown MIDI output error.";
+}
+
+}  // namespace platform

@@ -1,0 +1,282 @@
+// The sequencer's own song loader: each track chunk is copied whole into a slot and
+// walked once for its length in ticks (and, in the first track, the song's tempo). The
+// player reads events straight from these bytes.
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "engine.h"
+
+namespace pulsant {
+namespace {
+
+constexpr const char* kUnableToOpen = "Unable To Open File";
+constexpr const char* kWrongBytes = "Wrong number of bytes read";
+constexpr const char* kNotMThd = "Not of MThd type";
+constexpr const char* kNoTracks = "Number of Tracks is Zero";
+constexpr const char* kWrongDivision = "Wrong ticks per quater";
+constexpr const char* kNotMTrk = "Track not MTrk";
+constexpr std::uint32_t kMaxHeaderLength = 65520;
+
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(std::FILE* file) : m_file(file) {
+        struct stat info {};
+        if (fstat(fileno(file), &info) == 0 && info.st_size > 0) {
+            m_size = static_cast<std::uint64_t>(info.st_size);
+        }
+    }
+    std::size_t read(std::uint8_t* into, std::size_t count) override {
+        const std::size_t got = std::fread(into, 1, count, m_file);
+        m_position += got;
+        return got;
+    }
+    std::uint64_t remaining() const override {
+        return m_size > m_position ? m_size - m_position : 0;
+    }
+
+private:
+    std::FILE* m_file;
+    std::uint64_t m_size = 0;
+    std::uint64_t m_position = 0;
+};
+
+bool readExact(ByteSource& source, std::uint8_t* into, std::size_t count) {
+    return source.read(into, count) == count;
+}
+
+std::uint32_t bigEndian32(const std::uint8_t* bytes) {
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+           (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
+
+std::uint16_t bigEndian16(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
+}
+
+// Reads a variable-length quantity below `end`; false when it is cut off.
+bool readVarLen(const TrackBytes& data, std::uint32_t end, std::uint32_t& pos, std::uint32_t& value) {
+    value = 0;
+    for (;;) {
+        if (pos >= end) {
+            return false;
+        }
+        const std::uint8_t byte = data[pos++];
+        value = (value << 7) | (byte & 0x7F);
+        if ((byte & 0x80) == 0) {
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+TrackBytes::TrackBytes(const std::vector<std::uint8_t>& bytes)
+    : m_bytes(std::make_unique<std::atomic<std::uint8_t>[]>(bytes.size())),
+      m_size(static_cast<std::uint32_t>(bytes.size())) {
+    for (std::uint32_t i = 0; i < m_size; ++i) {
+        m_bytes[i].store(bytes[i], std::memory_order_relaxed);
+    }
+}
+
+std::string LoadSong(const char* fileName) {
+    Engine& e = engine();
+    if (fileName == nullptr) {
+        for (TrackSlot& slot : e.slots) {
+            slot = TrackSlot{};
+        }
+        e.fileTempo = kDefaultTempo;
+        return kUnableToOpen;
+    }
+    std::FILE* file = std::fopen(fileName, "rb");
+    if (file == nullptr) {
+        for (TrackSlot& slot : e.slots) {
+            slot = TrackSlot{};
+        }
+        e.fileTempo = kDefaultTempo;
+        return kUnableToOpen;
+    }
+    FileSource source(file);
+    std::string failure = LoadSongFrom(source);
+    std::fclose(file);
+    return failure;
+}
+
+std::string LoadSongFrom(ByteSource& source) {
+    Engine& e = engine();
+    for (TrackSlot& slot : e.slots) {
+        slot = TrackSlot{};
+    }
+    e.fileTempo = kDefaultTempo;
+
+    std::uint8_t bytes[4];
+    if (!readExact(source, bytes, 4)) {
+        return kWrongBytes;
+    }
+    if (std::memcmp(bytes, "MThd", 4) != 0) {
+        return kNotMThd;
+    }
+    if (!readExact(source, bytes, 4)) {
+        return kWrongBytes;
+    }
+    const std::uint32_t headerLength = bigEndian32(bytes);
+    if (headerLength < 6 || headerLength > kMaxHeaderLength) {
+        return kWrongBytes;
+    }
+    // A longer header's extra bytes are not skipped: the fields follow the length directly.
+    if (!readExact(source, bytes, 2)) {
+        return kWrongBytes;
+    }
+    const std::uint8_t format = bytes[1];
+    if (!readExact(source, bytes, 2)) {
+        return kWrongBytes;
+    }
+    const std::uint8_t countHigh = bytes[0];
+    const std::uint8_t countLow = bytes[1];
+    if ((format == 0 && countLow > 1) || countHigh >= 2) {
+        return kWrongBytes;
+    }
+    if (countLow == 0) {
+        return kNoTracks;
+    }
+    if (!readExact(source, bytes, 2)) {
+        return kWrongBytes;
+    }
+    const std::uint16_t division = bigEndian16(bytes);
+    e.fileDivision.store(division);
+    if (division >= 0x8000) {
+        return kWrongDivision;
+    }
+
+    e.songLength = 0;
+    // Only 64 slots exist: a file that declares more tracks plays its first 64.
+    const int trackCount = countLow < kSlotCount ? countLow : kSlotCount;
+    for (int n = 0; n < trackCount; ++n) {
+        if (!readExact(source, bytes, 4)) {
+            return {};  // a file that ends early plays the tracks read so far
+        }
+        if (std::memcmp(bytes, "MTrk", 4) != 0) {
+            return kNotMTrk;
+        }
+        if (!readExact(source, bytes, 4)) {
+            return kWrongBytes;
+        }
+        const std::uint32_t length = bigEndian32(bytes);
+        // A length past the end of the file is a short read: found before allocating it.
+        if (length > source.remaining()) {
+            return kWrongBytes;
+        }
+        std::vector<std::uint8_t> body(length);
+        if (!readExact(source, body.data(), length)) {
+            return kWrongBytes;
+        }
+        TrackSlot& slot = e.slots[n];
+        slot.data = TrackBytes(body);
+        slot.length = length;
+        slot.present = true;
+        slot.position = 0;
+        const std::uint32_t ticks = ScanTrack(n);
+        if (ticks > e.songLength) {
+            e.songLength = ticks;
+        }
+    }
+    return {};
+}
+
+std::uint32_t ScanTrack(int slotIndex) {
+    Engine& e = engine();
+    const TrackSlot& slot = e.slots[slotIndex];
+    const TrackBytes& data = slot.data;
+    const std::uint32_t end = slot.length;
+    std::uint32_t pos = 0;
+    std::uint32_t ticks = 0;
+    std::uint8_t runningStatus = 0;
+
+    // Skips `count` bytes; false when they run past the end.
+    auto skip = [&](std::uint64_t count) {
+        if (pos + count > end) {
+            return false;
+        }
+        pos += static_cast<std::uint32_t>(count);
+        return true;
+    };
+
+    while (pos < end) {
+        std::uint32_t delta = 0;
+        if (!readVarLen(data, end, pos, delta)) {
+            break;
+        }
+        ticks += delta;
+        if (pos >= end) {
+            break;
+        }
+        const std::uint8_t b = data[pos++];
+        if (b == 0xFF) {
+            if (pos >= end) {
+                break;
+            }
+            const std::uint8_t type = data[pos++];
+            std::uint32_t length = 0;
+            if (!readVarLen(data, end, pos, length)) {
+                break;
+            }
+            if (type == 0x2F && length == 0) {
+                break;  // End-of-Track: its delta counts
+            }
+            if (type == 0x51 && length >= 1 && slotIndex == 0) {
+                // The first three data bytes, even when the event declares fewer.
+                auto at = [&](std::uint32_t i) -> std::uint32_t {
+                    return pos + i < end ? data[pos + i] : 0;
+                };
+                const std::uint32_t microsPerQuarter = (at(0) << 16) | (at(1) << 8) | at(2);
+                // A zero tempo would divide by zero; the song keeps the tempo it had.
+                if (microsPerQuarter != 0) {
+                    e.fileTempo = 60'000'000u / microsPerQuarter;
+                }
+            }
+            if (!skip(length)) {
+                break;
+            }
+        } else if (b == 0xF0) {
+            while (pos < end && data[pos] != 0xF7) {
+                ++pos;
+            }
+            if (pos >= end) {
+                break;
+            }
+            ++pos;
+        } else if (b == 0xF1 || b == 0xF3) {
+            if (!skip(1)) {
+                break;
+            }
+        } else if (b == 0xF2) {
+            if (!skip(2)) {
+                break;
+            }
+        } else if (b == 0xF6 || b == 0xF8 || b == 0xFA || b == 0xFB || b == 0xFC || b == 0xFE) {
+            // single byte
+        } else if (b >= 0xF4) {  // 0xF4, 0xF5, 0xF7, 0xF9, 0xFD
+            runningStatus = b;
+            if (!skip(2)) {
+                break;
+            }
+        } else if (b >= 0x80) {
+            runningStatus = b;
+            const std::uint8_t kind = b & 0xF0;
+            if (!skip(kind == 0xC0 || kind == 0xD0 ? 1 : 2)) {
+                break;
+            }
+        } else {
+            const std::uint8_t kind = runningStatus & 0xF0;
+            if (!skip(kind == 0xC0 || kind == 0xD0 ? 0 : 1)) {
+                break;
+            }
+        }
+    }
+    return ticks;
+}
+
+}  // namespace pulsant

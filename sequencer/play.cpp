@@ -1,0 +1,602 @@
+// The player: a 1 ms timer routine that counts down the wait to the next event and
+// plays what is due straight from the slots' track bytes.
+
+#include <cmath>
+#include <thread>
+
+#include "engine.h"
+#include "platform/messages.h"
+#include "platform/midi_out.h"
+
+namespace pulsant {
+namespace {
+
+constexpr std::uint32_t kMillisPerMinute = 60'000;
+constexpr std::int16_t kActivityStep = 16;
+constexpr std::int32_t kDecayPeriods = 10;
+
+// Scratch for the event being dispatched (routine, or caller in a section).
+struct CurrentEvent {
+    std::uint8_t status = 0;
+    std::uint8_t data1 = 0;
+    std::uint8_t data2 = 0;
+};
+CurrentEvent current;
+
+std::uint8_t byteAt(const TrackSlot& slot, std::uint32_t index) {
+    return index < slot.length ? slot.data[index] : 0;
+}
+
+// Reads a delta time at the slot's position; false (and the position at the end of the
+// data) when it is cut off.
+bool readDelta(TrackSlot& slot, std::uint32_t& value) {
+    value = 0;
+    for (;;) {
+        if (slot.position >= slot.length) {
+            slot.position = slot.length;
+            return false;
+        }
+        const std::uint8_t byte = slot.data[slot.position++];
+        value = (value << 7) | (byte & 0x7F);
+        if ((byte & 0x80) == 0) {
+            return true;
+        }
+    }
+}
+
+// Moves the position by `count`, no further than the end of the data.
+void advance(TrackSlot& slot, std::uint64_t count) {
+    const std::uint64_t target = std::uint64_t{slot.position} + count;
+    slot.position = target < slot.length ? static_cast<std::uint32_t>(target) : slot.length;
+}
+
+void transposeCurrent() {
+    const std::int8_t t = engine().transposeTable[current.status & 0x0F].load();
+    if (t == 0) {
+        return;
+    }
+    int note = current.data1 + t;
+    while (note < 0) {
+        note += 12;
+    }
+    while (note > 127) {
+        note -= 12;
+    }
+    current.data1 = static_cast<std::uint8_t>(note);
+}
+
+void addSounding(TrackSlot& slot, std::uint8_t status, std::uint8_t note) {
+    for (SoundingNote& entry : slot.soundingNotes) {
+        if (entry.status == 0) {
+            entry = SoundingNote{status, note};
+            return;
+        }
+    }
+}
+
+void removeSounding(TrackSlot& slot, std::uint8_t status, std::uint8_t note) {
+    for (SoundingNote& entry : slot.soundingNotes) {
+        if (entry.status != 0 && entry.note == note && (entry.status & 0x0F) == (status & 0x0F)) {
+            entry = SoundingNote{};
+            return;
+        }
+    }
+}
+
+void SendEvent(int slotIndex, std::uint32_t size) {
+    Engine& e = engine();
+    TrackSlot& slot = e.slots[slotIndex];
+    if ((size >= 2 && (current.data1 & 0x80) != 0) || (size >= 3 && (current.data2 & 0x80) != 0)) {
+        advance(slot, size);
+        return;
+    }
+    if (current.status >= 0x80 && current.status <= 0x9F) {
+        if (current.data2 != 0) {
+            const int v = current.data2 + e.velocityOffset[slotIndex].load();
+            current.data2 = static_cast<std::uint8_t>(v <= 1 ? 0 : (v > 127 ? 127 : v));
+        }
+        if (e.seeking) {
+            current.data2 = 0;
+        }
+        if (current.status >= 0x90) {
+            e.activity[slotIndex].fetch_add(kActivityStep);
+        }
+    }
+    // Callers have checked that the event's bytes lie within the track.
+    slot.position += size;
+    if (size == 2) {
+        SendShortMessage(current.status | (std::uint32_t{current.data1} << 8));
+    } else if (size == 3) {
+        SendShortMessage(current.status | (std::uint32_t{current.data1} << 8) |
+                         (std::uint32_t{current.data2} << 16));
+    }
+}
+
+// An event with its own status byte at the slot's position.
+void playStatusEvent(int slotIndex, std::uint8_t status) {
+    TrackSlot& slot = engine().slots[slotIndex];
+    slot.runningStatus = status;
+    if (status == 0xF0) {
+        // System exclusive is never sent: skip through the closing 0xF7.
+        std::uint32_t pos = slot.position + 1;
+        while (pos < slot.length && slot.data[pos] != 0xF7) {
+            ++pos;
+        }
+        slot.position = pos < slot.length ? pos + 1 : slot.length;
+        return;
+    }
+    std::uint32_t size = 3;
+    switch (status & 0xF0) {
+        case 0xC0:
+        case 0xD0:
+            size = 2;
+            break;
+        case 0xF0:
+            size = status == 0xF2 ? 3 : (status == 0xF3 ? 2 : 1);
+            break;
+        default:
+            break;
+    }
+    // An event cut off by the end of the track is not played; the track ends there.
+    if (std::uint64_t{slot.position} + size > slot.length) {
+        slot.position = slot.length;
+        return;
+    }
+    current = CurrentEvent{status, size >= 2 ? slot.data[slot.position + 1] : std::uint8_t{0},
+                           size >= 3 ? slot.data[slot.position + 2] : std::uint8_t{0}};
+    const std::uint8_t kind = status & 0xF0;
+    if (kind == 0x80) {
+        transposeCurrent();
+        removeSounding(slot, current.status, current.data1);
+    } else if (kind == 0x90) {
+        transposeCurrent();
+        if (current.data2 == 0) {
+            removeSounding(slot, current.status, current.data1);
+        } else {
+            addSounding(slot, current.status, current.data1);
+        }
+    }
+    SendEvent(slotIndex, size);
+}
+
+// An event that reuses the track's running status: the byte at the position is data.
+void playRunningStatusEvent(int slotIndex) {
+    TrackSlot& slot = engine().slots[slotIndex];
+    const std::uint8_t status = slot.runningStatus;
+    const std::uint8_t kind = status & 0xF0;
+    if (status == 0) {
+        // Data before any status byte: nothing to send; skipped as the loader measured it.
+        advance(slot, 2);
+        return;
+    }
+    const std::uint32_t size = (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
+    if (std::uint64_t{slot.position} + size - 1 > slot.length) {
+        slot.position = slot.length;
+        return;
+    }
+    current = CurrentEvent{status, slot.data[slot.position],
+                           size == 3 ? slot.data[slot.position + 1] : std::uint8_t{0}};
+    if (kind == 0x80 || kind == 0x90) {
+        transposeCurrent();
+    }
+    SendEvent(slotIndex, size);
+    slot.position -= 1;  // the status byte was not in the data
+    if (kind == 0x80) {
+        removeSounding(slot, current.status, current.data1);
+    } else if (kind == 0x90) {
+        if (current.data2 == 0) {
+            removeSounding(slot, current.status, current.data1);
+        } else {
+            addSounding(slot, current.status, current.data1);
+        }
+    }
+}
+
+std::uint64_t ticksPerMinute() {
+    const Engine& e = engine();
+    const std::int64_t tempo = e.tempo.load();
+    const std::uint64_t scale =
+        tempo > 0 ? static_cast<std::uint64_t>(tempo) * e.fileDivision.load() : 0;
+    // A song without a division still moves, one tick a second.
+    return scale != 0 ? scale : 60;
+}
+
+// The number of whole periods until an event `delta` ticks ahead, carrying the part of
+// a period left over into the next wait so that no error builds up over the song.
+std::uint64_t waitPeriods(std::uint32_t delta) {
+    Engine& e = engine();
+    const std::uint64_t scale = ticksPerMinute();
+    if (e.waitScale != scale) {
+        // A tempo change since the last wait: the carried fraction keeps its time.
+        e.waitRemainder = e.waitScale == 0
+                              ? scale / 2
+                              : static_cast<std::uint64_t>(static_cast<long double>(e.waitRemainder) *
+                                                           scale / e.waitScale);
+        e.waitScale = scale;
+    }
+    const std::uint64_t total = std::uint64_t{delta} * kMillisPerMinute + e.waitRemainder;
+    e.waitRemainder = total % scale;
+    return total / scale;
+}
+
+}  // namespace
+
+Engine& engine() {
+    static Engine instance;
+    return instance;
+}
+
+ControlSection::ControlSection() {
+    Engine& e = engine();
+    e.controlHolds.fetch_add(1);
+    while (e.inTick.load()) {
+        std::this_thread::yield();
+    }
+}
+
+ControlSection::~ControlSection() { engine().controlHolds.fetch_sub(1); }
+
+void resetForTest() {
+    Engine& e = engine();
+    e.midiOut = 0;
+    e.deviceId = platform::kMidiMapper;
+    e.callbackWindow = 0;
+    e.timerId = 0;
+    e.periodBegun = false;
+    e.playing = false;
+    e.paused = false;
+    e.transposing = false;
+    e.songEnded = true;
+    e.seeking = false;
+    e.tempo = kDefaultTempo;
+    e.fileDivision = 0;
+    e.ticksPerSecond = 1;
+    e.tickStep = 0;
+    e.songLength = 0;
+    e.songPosition = 0;
+    e.nextDelta = 0;
+    e.elapsed = 0;
+    e.countdown = 0;
+    e.gap = 0;
+    e.waitRemainder = 0;
+    e.waitScale = 0;
+    e.transposition = 0;
+    for (int i = 0; i < kSlotCount; ++i) {
+        e.transposeTable[i] = 0;
+        e.velocityOffset[i] = 0;
+        e.activity[i] = 0;
+        e.slots[i] = TrackSlot{};
+    }
+    e.decayCountdown = kDecayPeriods;
+    e.pendingChannel = 0;
+    e.pendingProgram = 0;
+    e.pendingProgramChange = false;
+    e.fileTempo = kDefaultTempo;
+    e.inTick = false;
+    e.controlHolds = 0;
+    current = CurrentEvent{};
+}
+
+std::uint64_t RoundHalfEven(std::uint64_t a, std::uint64_t b) {
+    const std::uint64_t q = a / b;
+    const std::uint64_t r = a % b;
+    if (r * 2 > b || (r * 2 == b && (q & 1) != 0)) {
+        return q + 1;
+    }
+    return q;
+}
+
+void SendShortMessage(std::uint32_t message) {
+    platform::midiOutShortMessage(engine().midiOut.load(), message);
+}
+
+void SetTempo(std::int32_t bpm) {
+    engine().tempo = bpm < kMinTempo ? kMinTempo : (bpm > kMaxTempo ? kMaxTempo : bpm);
+    RecomputeTickStep();
+}
+
+void RecomputeTickStep() {
+    // The classic step: sixteenths of a period per tick. Kept for what it tells about the
+    // song; the waits themselves are computed exactly (waitPeriods).
+    Engine& e = engine();
+    double ticksPerSecond = static_cast<double>(e.fileDivision.load()) * e.tempo.load() / 60.0;
+    if (ticksPerSecond == 0) {
+        ticksPerSecond = 1;
+    }
+    const double step = std::floor(16000.0 / ticksPerSecond);
+    e.tickStep = static_cast<std::uint16_t>(step < 1 ? 1 : (step > 65535 ? 65535 : step));
+}
+
+void ResetWaitClock() {
+    Engine& e = engine();
+    e.waitScale = ticksPerMinute();
+    e.waitRemainder = e.waitScale / 2;  // waits round to the nearest period
+}
+
+void TimerRoutine(std::uint32_t timerId, void*) {
+    Engine& e = engine();
+    std::uint32_t expected = e.timerId.load();
+    if (expected == kTimerStarting) {
+        // The first tick may come before CallStartSong has stored the identifier.
+        e.timerId.compare_exchange_strong(expected, timerId);
+        expected = e.timerId.load();
+    }
+    if (expected != timerId) {
+        return;
+    }
+    e.inTick.store(true);
+    if (e.controlHolds.load() == 0) {
+        RunTick();
+    }
+    e.inTick.store(false);
+}
+
+void RunTick() {
+    Engine& e = engine();
+    if (e.songEnded.load()) {
+        platform::postMessage(e.callbackWindow.load(), platform::kSongEndedMessage, 0, 0);
+        return;
+    }
+    if (e.pendingProgramChange.exchange(false)) {
+        SendShortMessage((0xC0u | e.pendingChannel.load()) |
+                         (std::uint32_t{e.pendingProgram.load()} << 8));
+    }
+    if (!e.playing.load() || e.paused.load() || e.transposing.load()) {
+        return;
+    }
+    if (--e.decayCountdown < 1) {
+        e.decayCountdown = kDecayPeriods;
+        for (auto& level : e.activity) {
+            std::uint16_t v = level.load();
+            if (v > 127) {
+                v = 127;
+            }
+            if (v > 1) {
+                --v;
+            }
+            level.store(v);
+        }
+    }
+    const std::uint32_t left = e.countdown.load();
+    if (left > 1) {
+        e.countdown.store(left - 1);
+        return;
+    }
+    e.countdown.store(0);
+    ScheduleAndReload();
+}
+
+void ScheduleAndReload() {
+    Engine& e = engine();
+    for (;;) {
+        do {
+            ScheduleStep();
+        } while (e.nextDelta.load() == 0);
+        const std::uint32_t delta = e.nextDelta.load();
+        if (delta == kNoEvent) {
+            e.countdown = 1;
+            e.gap = 1;
+            return;
+        }
+        const std::uint64_t periods = waitPeriods(delta);
+        if (periods != 0) {
+            const auto wait = static_cast<std::uint32_t>(periods > 0xFFFFFFFFu ? 0xFFFFFFFFu : periods);
+            e.gap = wait;
+            e.countdown = wait;
+            return;
+        }
+        // The next events fall within this period: they are due now.
+    }
+}
+
+void ScheduleStep() {
+    Engine& e = engine();
+    e.songPosition = e.songPosition.load() + e.elapsed;
+    e.elapsed = e.nextDelta.load();
+    std::uint32_t next = kNoEvent;
+    bool anyActive = false;
+    for (int n = 0; n < kSlotCount; ++n) {
+        TrackSlot& slot = e.slots[n];
+        if (!slot.active) {
+            continue;
+        }
+        anyActive = true;
+        std::uint32_t d = slot.pendingDelta;
+        if (slot.position == 0) {
+            if (!readDelta(slot, d)) {
+                slot.position = 0;
+                slot.pendingDelta = 0;
+                slot.active = false;
+                continue;
+            }
+        }
+        if (d != 0) {
+            slot.pendingDelta = d - e.elapsed;
+            if (slot.pendingDelta <= next) {
+                next = slot.pendingDelta;
+            }
+            continue;
+        }
+        const std::uint32_t following = PlayDueEvents(n);
+        if (slot.position >= slot.length) {
+            slot.position = 0;
+            slot.pendingDelta = 0;
+            slot.active = false;
+        } else {
+            slot.pendingDelta = following;
+            if (following <= next) {
+                next = following;
+            }
+        }
+    }
+    e.nextDelta = next;
+    if (!anyActive) {
+        e.songEnded = true;
+    }
+}
+
+std::uint32_t PlayDueEvents(int slotIndex) {
+    TrackSlot& slot = engine().slots[slotIndex];
+    for (;;) {
+        if (slot.position >= slot.length) {
+            return 0;
+        }
+        const std::uint8_t b = slot.data[slot.position];
+        if (b == 0xFF) {
+            if (byteAt(slot, slot.position + 1) == 0x2F) {
+                slot.position += 3;
+                slot.active = false;
+                return 0;
+            }
+            slot.position += 2;
+            std::uint32_t length = 0;
+            if (!readDelta(slot, length)) {  // same encoding as a delta
+                return 0;
+            }
+            advance(slot, length);
+        } else if (b < 0x80) {
+            playRunningStatusEvent(slotIndex);
+        } else {
+            playStatusEvent(slotIndex, b);
+        }
+        if (slot.position >= slot.length) {
+            return 0;
+        }
+        std::uint32_t delta = 0;
+        if (!readDelta(slot, delta)) {
+            return 0;
+        }
+        if (delta != 0) {
+            return delta;
+        }
+    }
+}
+
+void SilenceOutput() {
+    Engine& e = engine();
+    for (std::uint32_t channel = 0; channel < 16; ++channel) {
+        SendShortMessage((0xB0 | channel) | (64u << 8));
+        // All Notes Off as well: notes beyond the table of sounding notes must not hang.
+        SendShortMessage((0xB0 | channel) | (123u << 8));
+    }
+    for (TrackSlot& slot : e.slots) {
+        for (SoundingNote& entry : slot.soundingNotes) {
+            if (entry.status != 0) {
+                SendShortMessage((0x80u | (entry.status & 0x0F)) | (std::uint32_t{entry.note} << 8));
+                entry = SoundingNote{};
+            }
+        }
+    }
+}
+
+void SeekForward(std::uint32_t ticks) {
+    Engine& e = engine();
+    e.seeking = true;
+    SilenceOutput();
+    std::uint64_t sum = 0;
+    while (sum < ticks && !e.songEnded.load()) {
+        ScheduleStep();
+        const std::uint32_t delta = e.nextDelta.load();
+        if (delta != kNoEvent) {
+            sum += delta;
+        }
+    }
+    e.seeking = false;
+    for (auto& level : e.activity) {
+        level = 0;
+    }
+}
+
+void RewindToStart() {
+    Engine& e = engine();
+    for (TrackSlot& slot : e.slots) {
+        slot.position = 0;
+        slot.pendingDelta = 0;
+        slot.active = slot.present;
+    }
+    e.songPosition = 0;
+    e.nextDelta = 0;
+    e.elapsed = 0;
+}
+
+void ApplyProgramOverride(int slotIndex, std::uint8_t program) {
+    if (program == kKeepProgram || slotIndex < 0 || slotIndex >= kSlotCount) {
+        return;
+    }
+    TrackSlot& slot = engine().slots[slotIndex];
+    const std::uint32_t end = slot.length;
+    std::uint32_t pos = 0;
+    std::uint8_t runningStatus = 0x90;
+    auto skipVarLen = [&](std::uint32_t& value) {
+        value = 0;
+        while (pos < end) {
+            const std::uint8_t byte = slot.data[pos++];
+            value = (value << 7) | (byte & 0x7F);
+            if ((byte & 0x80) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    auto skip = [&](std::uint64_t count) {
+        const std::uint64_t target = std::uint64_t{pos} + count;
+        pos = target < end ? static_cast<std::uint32_t>(target) : end;
+    };
+    while (pos < end) {
+        std::uint32_t ignored = 0;
+        if (!skipVarLen(ignored) || pos >= end) {
+            return;
+        }
+        const std::uint8_t s = slot.data[pos++];
+        if (s < 0x80) {
+            const std::uint8_t kind = runningStatus;
+            skip(kind == 0xC0 || kind == 0xD0 || kind == 0xF0 ? 0 : 1);
+            continue;
+        }
+        const std::uint8_t kind = s & 0xF0;
+        if (kind != 0xC0) {
+            runningStatus = kind;  // 0xF0 for every system and meta byte
+        }
+        switch (kind) {
+            case 0x80:
+            case 0x90:
+            case 0xA0:
+            case 0xB0:
+            case 0xE0:
+                skip(2);
+                break;
+            case 0xD0:
+                skip(1);
+                break;
+            case 0xC0:
+                if (pos < end) {
+                    slot.data.set(pos, program);
+                }
+                return;
+            default:  // 0xF0..0xFF
+                if (s == 0xF0) {
+                    while (pos < end && slot.data[pos] != 0xF7) {
+                        ++pos;
+                    }
+                    skip(1);
+                } else if (s == 0xF2) {
+                    skip(2);
+                } else if (s == 0xF3) {
+                    skip(1);
+                } else if (s == 0xFF) {
+                    if (pos + 1 < end && slot.data[pos] == 0x2F && slot.data[pos + 1] == 0) {
+                        return;
+                    }
+                    skip(1);
+                    std::uint32_t length = 0;
+                    if (!skipVarLen(length)) {
+                        return;
+                    }
+                    skip(length);
+                }
+                break;
+        }
+    }
+}
+
+}  // namespace pulsant

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+#include "SmfReader.h"
+#include "ToolTestSupport.h"
+
+using namespace tooltest;
+
+namespace {
+
+struct Captured {
+    unsigned long long micros = 0;
+    unsigned status = 0, data1 = 0, data2 = 0;
+    bool isNoteOn() const { return (status & 0xF0) == 0x90 && data2 > 0; }
+    bool isNoteEvent() const { return (status & 0xE0) == 0x80; }
+};
+
+// Lines of "time_us,status,data1,data2"; data bytes a message lacks are empty.
+std::vector<Captured> readCapture(const std::string& path)
+{
+    std::vector<Captured> messages;
+    std::istringstream in(readText(path));
+    std::string line;
+    while (std::getline(in, line)) {
+        Captured m;
+        if (std::sscanf(line.c_str(), "%llu,%u,%u,%u", &m.micros, &m.status, &m.data1, &m.data2) >= 2) {
+            messages.push_back(m);
+        }
+    }
+    return messages;
+}
+
+std::vector<std::string> playExample(const TempFolder& folder, std::vector<std::string> extra)
+{
+    std::vector<std::string> argv{CVKTOOL_PATH, "play", EXAMPLE_SONG, "--capture", folder.file("x.csv")};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return argv;
+}
+
+bool sequencerExported()
+{
+    void* library = ::dlopen(SEQUENCER_PATH, RTLD_NOW | RTLD_LOCAL);
+    const bool exported = library != nullptr && ::dlsym(library, "CallStartSong") != nullptr;
+    if (library != nullptr) {
+        ::dlclose(library);
+    }
+    return exported;
+}
+
+#define SKIP_WITHOUT_SEQUENCER()                                                       \
+    if (!sequencerExported()) {                                                        \
+        GTEST_SKIP() << "libpulsant.so does not export the sequencer's functions yet"; \
+    }
+
+constexpr double kMicrosPerTick = 600000.0 / 480;
+
+}  // namespace
+
+// Guards against: usage and unreadable-file failures reported with the wrong status or no message.
+TEST(CvktoolRun, ReportsUsageAndReadErrors)
+{
+    TempFolder folder;
+    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases{
+        {{}, 2, "usage: cvktool"},
+        {{"frobnicate"}, 2, "unknown command"},
+        {{"play", "--tempo", "300", "x.kar"}, 2, "usage: cvktool play FILE"},
+        {{"play", "/nonexistent/song.kar"}, 1,
+         "cvktool: cannot read /nonexistent/song.kar: No such file or directory"},
+        {{"play", folder.path().string()}, 1, "Is a directory"},
+    };
+    for (const auto& [args, exitCode, stderrHas] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        std::vector<std::string> argv{CVKTOOL_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const RunResult run = runProgram(argv);
+        EXPECT_EQ(run.exitCode, exitCode);
+        EXPECT_NE(run.err.find(stderrHas), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    const RunResult help = runProgram({CVKTOOL_PATH, "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("play FILE"), std::string::npos);
+}
+
+// Guards against: notes lost, reordered or played at the wrong time on the way from file to device.
+TEST(CvktoolRun, PlaysExampleThroughCaptureOnVirtualClock)
+{
+    SKIP_WITHOUT_SEQUENCER();
+    TempFolder folder;
+    const RunResult run = runProgram(playExample(folder, {"--virtual-clock"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "ended\n");
+
+    Smf song;
+    ASSERT_EQ(readSmf(readBytes(EXAMPLE_SONG), song), "");
+    std::vector<std::uint32_t> noteTicks;
+    std::uint32_t firstMelodyTick = UINT32_MAX;
+    std::uint32_t songEnd = 0;
+    for (const auto& track : song.tracks) {
+        for (const SmfEvent& event : track) {
+            if (event.isNoteOn()) {
+                noteTicks.push_back(event.tick);
+                if ((event.status & 0x0F) == 0) {
+                    firstMelodyTick = std::min(firstMelodyTick, event.tick);
+                }
+            }
+        }
+        songEnd = std::max(songEnd, track.back().tick);
+    }
+
+    const std::vector<Captured> messages = readCapture(folder.file("x.csv"));
+    std::vector<Captured> noteOns;
+    std::copy_if(messages.begin(), messages.end(), std::back_inserter(noteOns),
+                 [](const Captured& m) { return m.isNoteOn(); });
+    ASSERT_EQ(noteOns.size(), noteTicks.size());
+    EXPECT_TRUE(std::is_sorted(noteOns.begin(), noteOns.end(),
+                               [](const Captured& a, const Captured& b) { return a.micros < b.micros; }));
+    const auto firstMelody = std::find_if(noteOns.begin(), noteOns.end(),
+                                          [](const Captured& m) { return (m.status & 0x0F) == 0; });
+    ASSERT_NE(firstMelody, noteOns.end());
+    // The sequencer's 1 ms clock lands exactly on this song's ticks; allow a couple of periods.
+    EXPECT_NEAR(firstMelody->micros, firstMelodyTick * kMicrosPerTick, 2000);
+    EXPECT_NEAR(noteOns.back().micros,
+                *std::max_element(noteTicks.begin(), noteTicks.end()) * kMicrosPerTick, 2000);
+    EXPECT_GE(messages.back().micros, songEnd * kMicrosPerTick - 2000);
+}
+
+// Guards against: key, tempo, volumes or instruments dropped on their way to the sequencer.
+TEST(CvktoolRun, HandsSongOptionsToTheSequencer)
+{
+    SKIP_WITHOUT_SEQUENCER();
+    TempFolder folder;
+    const RunResult run = runProgram(playExample(
+        folder, {"--virtual-clock", "--key", "3", "--tempo", "120", "--volumes", "0,0,0,-10",
+                 "--instruments", "255,255,255,40"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<Captured> messages = readCapture(folder.file("x.csv"));
+    const auto program = std::find_if(messages.begin(), messages.end(),
+                                      [](const Captured& m) { return m.status == 0xC0; });
+    const auto melody = std::find_if(messages.begin(), messages.end(),
+                                     [](const Captured& m) { return m.isNoteOn() && m.status == 0x90; });
+    ASSERT_NE(program, messages.end());
+    ASSERT_NE(melody, messages.end());
+    EXPECT_EQ(program->data1, 40u);
+    EXPECT_EQ(melody->data1, 72u + 3);
+    EXPECT_EQ(melody->data2, 92u - 10);
+    EXPECT_NEAR(melody->micros, 1920 * 500000.0 / 480, 2000);  // one bar at 120 bpm
+}
+
+// Guards against: quitting without stopping the song, which leaves notes sounding on the device.
+TEST(CvktoolRun, QuitKeyFromAPipeStopsAndSilences)
+{
+    SKIP_WITHOUT_SEQUENCER();
+    TempFolder folder;
+    writeText(folder.file("keys"), "q");
+    const RunResult run = runProgram(playExample(folder, {}), folder.file("keys"), {}, 20);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "stopped\n");
+    std::map<std::pair<unsigned, unsigned>, bool> sounding;
+    for (const Captured& m : readCapture(folder.file("x.csv"))) {
+        if (m.isNoteEvent()) {
+            sounding[{m.status & 0x0F, m.data1}] = m.isNoteOn();
+        }
+    }
+    ASSERT_FALSE(sounding.empty()) << "the song did not start";
+    for (const auto& [note, on] : sounding) {
+        EXPECT_FALSE(on) << "channel " << note.first << " note " << note.second;
+    }
+}
+
+// Guards against: a command-line device choice written into the user's own settings file,
+// or the temporary copy left behind.
+TEST(CvktoolRun, DeviceChoiceGoesIntoATemporaryCopy)
+{
+    SKIP_WITHOUT_SEQUENCER();
+    TempFolder folder;
+    TempFolder temporaries;
+    const std::string settings = "[Selected midi device]\nDevice name=Some Other Synth\n[Mine]\nx=1\n";
+    writeText(folder.file("user.ini"), settings);
+    const RunResult run =
+        runProgram(playExample(folder, {"--settings", folder.file("user.ini"), "--virtual-clock"}),
+                   "/dev/null", {"TMPDIR=" + temporaries.path().string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(readText(folder.file("user.ini")), settings);
+    EXPECT_FALSE(readCapture(folder.file("x.csv")).empty()) << "the capture device was not chosen";
+    EXPECT_TRUE(std::filesystem::is_empty(temporaries.path()));
+}

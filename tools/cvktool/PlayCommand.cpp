@@ -1,0 +1,373 @@
+#include "PlayCommand.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+#include "platform/messages.h"
+#include "platform/mm_timer.h"
+#include "platform/profile.h"
+
+namespace cvktool {
+
+namespace {
+
+constexpr const char* kDeviceSection = "Selected midi device";
+constexpr const char* kDeviceKey = "Device name";
+constexpr const char* kCaptureDevice = "Capture";
+constexpr std::uint32_t kNoNewPosition = 0xFFFFFFFF;
+
+// Real time: the window program's display rate. Virtual clock: the song plays in a blink,
+// so look often or the player would sit idle long after the end.
+constexpr int kPollMs = 50;
+constexpr int kVirtualPollMs = 1;
+
+bool debugEnabled()
+{
+    static const bool enabled = std::getenv("CVK_DEBUG") != nullptr;
+    return enabled;
+}
+
+// Empty when the file can be opened for reading; otherwise the reason.
+std::string unreadableReason(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    struct stat info {};
+    const bool isDirectory = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+    ::close(fd);
+    return isDirectory ? std::strerror(EISDIR) : std::string();
+}
+
+// 0, or the errno of the step that failed.
+int readWholeFile(const std::string& path, std::string& contents)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = 0;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        error = EISDIR;
+    }
+    char buffer[4096];
+    while (error == 0) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) {
+            break;
+        }
+        if (n < 0) {
+            if (errno != EINTR) {
+                error = errno;
+            }
+            continue;
+        }
+        contents.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return error;
+}
+
+// The settings file the sequencer reads. The user's own file is only ever read: a device
+// choice made on the command line goes into a temporary copy, removed again at the end.
+class SettingsFile {
+public:
+    static std::variant<SettingsFile, std::string> prepare(const PlayOptions& options)
+    {
+        std::optional<std::string> device = options.device;
+        if (options.capture) {
+            device = kCaptureDevice;
+        }
+        if (options.settings && !device) {
+            return SettingsFile(*options.settings, false);
+        }
+
+        std::string contents;
+        if (options.settings) {
+            // A missing file reads as empty settings; any other failure is the user's to know.
+            const int error = readWholeFile(*options.settings, contents);
+            if (error != 0 && error != ENOENT) {
+                return "cannot read " + *options.settings + ": " + std::strerror(error);
+            }
+        }
+
+        std::string path;
+        try {
+            path = (std::filesystem::temp_directory_path() / "cvktool-XXXXXX.ini").string();
+        } catch (const std::filesystem::filesystem_error& error) {
+            return std::string("no folder for temporary files: ") + error.what();
+        }
+        const int fd = ::mkstemps(path.data(), 4);
+        if (fd < 0) {
+            return "cannot create " + path + ": " + std::strerror(errno);
+        }
+        SettingsFile file(path, true);
+        std::size_t written = 0;
+        while (written < contents.size()) {
+            const ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                const int error = errno;
+                ::close(fd);
+                return "cannot write " + path + ": " + std::strerror(error);
+            }
+            written += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+        if (device && !platform::profileWriteString(kDeviceSection, kDeviceKey, *device, path)) {
+            return "cannot write the device choice to " + path;
+        }
+        return file;
+    }
+
+    SettingsFile(SettingsFile&& other) noexcept
+        : m_path(std::move(other.m_path)), m_temporary(std::exchange(other.m_temporary, false))
+    {
+    }
+    SettingsFile& operator=(SettingsFile&&) = delete;
+    SettingsFile(const SettingsFile&) = delete;
+    SettingsFile& operator=(const SettingsFile&) = delete;
+
+    ~SettingsFile()
+    {
+        if (m_temporary) {
+            ::unlink(m_path.c_str());
+        }
+    }
+
+    const std::string& path() const { return m_path; }
+
+private:
+    SettingsFile(std::string path, bool temporary) : m_path(std::move(path)), m_temporary(temporary)
+    {
+    }
+
+    std::string m_path;
+    bool m_temporary;
+};
+
+void drainMessages(platform::MessageQueue& window)
+{
+    // The end-of-song message repeats every millisecond once the song is over; the end is
+    // detected by polling, so the queue is only emptied to keep it from filling.
+    platform::Message message;
+    while (window.peek(message)) {
+    }
+}
+
+void waitForInput(int fd, int timeoutMs)
+{
+    pollfd input{fd, POLLIN, 0};
+    ::poll(&input, fd >= 0 ? 1 : 0, timeoutMs);
+}
+
+int usageError(const std::string& message)
+{
+    std::fprintf(stderr, "cvktool: %s\n%s", message.c_str(), kPlayUsage);
+    return 2;
+}
+
+}  // namespace
+
+std::string prepareSongFile(const std::string& path, bool noSplit)
+{
+    (void)noSplit;
+    return path;
+}
+
+PlaySession::PlaySession(const SequencerTable& sequencer, platform::WindowHandle window,
+                         std::uint16_t division, int tempo, int key)
+    : m_sequencer(sequencer), m_window(window), m_division(division), m_tempo(tempo), m_key(key)
+{
+}
+
+PlaySession::Outcome PlaySession::handleKey(Key key)
+{
+    switch (key) {
+    case Key::Quit:
+        return Outcome::Quit;
+    case Key::Space:
+        m_sequencer.pauseSong(m_window);
+        m_paused = !m_paused;
+        break;
+    case Key::Left:
+        // Seeking while paused would resume the song behind the user's back.
+        if (!m_paused) {
+            m_sequencer.rewind(m_window);
+        }
+        break;
+    case Key::Right:
+        if (!m_paused) {
+            m_sequencer.fastForward(m_window);
+        }
+        break;
+    case Key::TempoUp:
+    case Key::TempoDown: {
+        const int tempo =
+            std::clamp(m_tempo + (key == Key::TempoUp ? 1 : -1), kMinTempo, kMaxTempo);
+        if (tempo != m_tempo) {
+            m_tempo = tempo;
+            m_sequencer.changeTempo(m_window, tempo);
+        }
+        break;
+    }
+    case Key::Up:
+    case Key::Down: {
+        const int transposition = std::clamp(m_key + (key == Key::Up ? 1 : -1), -kMaxKey, kMaxKey);
+        if (transposition != m_key) {
+            m_key = transposition;
+            m_sequencer.setTransposition(m_window, transposition);
+        }
+        break;
+    }
+    }
+    return Outcome::Continue;
+}
+
+bool PlaySession::poll()
+{
+    std::int32_t minutes = 0;
+    std::int32_t seconds = 0;
+    if (m_sequencer.getTime(m_window, &minutes, &seconds) == 0) {
+        return false;
+    }
+    m_minutes = minutes;
+    m_seconds = seconds;
+    if (const std::uint32_t position = m_sequencer.getLyricCounter(m_window);
+        position != kNoNewPosition) {
+        m_position = position;
+    }
+    return true;
+}
+
+std::string PlaySession::statusLine() const
+{
+    return formatStatus({m_minutes, m_seconds, splitPosition(m_position, m_division), m_tempo,
+                         m_key, m_paused});
+}
+
+int runPlay(std::span<const std::string_view> args)
+{
+    const PlayCommandLine commandLine = parsePlayOptions(args);
+    if (std::holds_alternative<HelpRequested>(commandLine)) {
+        std::fputs(kPlayUsage, stdout);
+        return 0;
+    }
+    if (const auto* error = std::get_if<UsageError>(&commandLine)) {
+        return usageError(error->message);
+    }
+    const PlayOptions& options = std::get<PlayOptions>(commandLine);
+
+    if (const std::string reason = unreadableReason(options.file); !reason.empty()) {
+        std::fprintf(stderr, "cvktool: cannot read %s: %s\n", options.file.c_str(), reason.c_str());
+        return 1;
+    }
+
+    // The capture device exists only if this is set when the devices are first listed.
+    if (options.capture && ::setenv("CVK_MIDI_CAPTURE", options.capture->c_str(), 1) != 0) {
+        std::fprintf(stderr, "cvktool: cannot set CVK_MIDI_CAPTURE: %s\n", std::strerror(errno));
+        return 1;
+    }
+
+    auto loaded = loadSequencer();
+    if (const auto* error = std::get_if<std::string>(&loaded)) {
+        std::fprintf(stderr, "cvktool: %s\n", error->c_str());
+        return 1;
+    }
+    const SequencerTable& sequencer = std::get<SequencerTable>(loaded);
+
+    auto prepared = SettingsFile::prepare(options);
+    if (const auto* error = std::get_if<std::string>(&prepared)) {
+        std::fprintf(stderr, "cvktool: %s\n", error->c_str());
+        return 1;
+    }
+    const SettingsFile& settings = std::get<SettingsFile>(prepared);
+    if (debugEnabled()) {
+        std::fprintf(stderr, "cvktool: settings file %s\n", settings.path().c_str());
+    }
+
+    if (options.virtualClock) {
+        platform::setClockMode(platform::ClockMode::Virtual);
+    }
+    installStopSignals();
+
+    const std::string song = prepareSongFile(options.file, options.noSplit);
+    platform::MessageQueue window;
+    const platform::WindowHandle handle = window.handle();
+
+    // On failure the sequencer has already shown the system's reason.
+    if (sequencer.initMidiOut(handle, settings.path().c_str()) == 0) {
+        std::fprintf(stderr, "cvktool: cannot open the MIDI device\n");
+        return 1;
+    }
+    std::uint16_t division = 0;
+    const std::int32_t started =
+        sequencer.startSong(song.c_str(), handle, &division, options.key, options.volumes.data(),
+                            options.instruments.data(), options.tempo, settings.path().c_str());
+    if ((started & 0xFF) == 0) {
+        std::fprintf(stderr, "cvktool: cannot start the song\n");
+        return 1;
+    }
+    // The key and tempo given to the start apply from the first note; sending them again now
+    // would cut the notes of tick 0. The tempo shown is the one the sequencer settled on.
+    PlaySession session(sequencer, handle, division, sequencer.getTempo(handle), options.key);
+
+    KeyboardInput keyboard;
+    const bool showStatus = ::isatty(STDOUT_FILENO) != 0;
+    const int pollMs = options.virtualClock ? kVirtualPollMs : kPollMs;
+    bool ended = false;
+    std::vector<Key> keys;
+    while (!stopRequested()) {
+        drainMessages(window);
+        keys.clear();
+        if (keyboard.fd() >= 0) {
+            pollfd input{keyboard.fd(), POLLIN, 0};
+            if (::poll(&input, 1, 0) > 0) {
+                keyboard.read(keys);
+            }
+        }
+        bool quit = false;
+        for (Key key : keys) {
+            if (session.handleKey(key) == PlaySession::Outcome::Quit) {
+                quit = true;
+                break;
+            }
+        }
+        if (quit) {
+            break;
+        }
+        if (!session.poll()) {
+            ended = true;
+            break;
+        }
+        if (showStatus) {
+            std::printf("\r\x1b[K%s", session.statusLine().c_str());
+            std::fflush(stdout);
+        }
+        waitForInput(keyboard.fd(), pollMs);
+    }
+
+    sequencer.stopSong(handle);
+    drainMessages(window);
+    if (showStatus) {
+        std::fputc('\n', stdout);
+    }
+    std::puts(ended ? "ended" : "stopped");
+    return 0;
+}
+
+}  // namespace cvktool

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "PlayOptions.h"
+#include "SequencerTable.h"
+#include "Terminal.h"
+
+namespace cvktool {
+
+// `cvktool play`: the arguments after the command name. Returns the exit status.
+int runPlay(std::span<const std::string_view> args);
+
+// The file handed to the sequencer. Every song is meant to be split first into one track
+// per channel, which is what the sequencer's per-track volume and instrument tables assume.
+// Until the splitter exists, every file goes over as it is, with or without --no-split.
+std::string prepareSongFile(const std::string& path, bool noSplit);
+
+// One playing song as the keyboard and the display see it. Holds what the player shows
+// (tempo, key, pause) because the sequencer only reports time and position.
+class PlaySession {
+public:
+    enum class Outcome { Continue, Quit };
+
+    PlaySession(const SequencerTable& sequencer, platform::WindowHandle window,
+                std::uint16_t division, int tempo, int key);
+
+    Outcome handleKey(Key key);
+    // Asks the sequencer for time and position; false once the song has ended.
+    bool poll();
+    std::string statusLine() const;
+    bool paused() const { return m_paused; }
+
+private:
+    const SequencerTable& m_sequencer;
+    platform::WindowHandle m_window;
+    std::uint16_t m_division;
+    int m_tempo;
+    int m_key;
+    bool m_paused = false;
+    std::int32_t m_minutes = 0;
+    std::int32_t m_seconds = 0;
+    std::uint32_t m_position = 0;
+};
+
+}  // namespace cvktool

@@ -1,0 +1,55 @@
+// cvktool: the karaoke player's libraries from the command line.
+
+#include <cstdio>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "PlayCommand.h"
+
+namespace {
+
+struct Command {
+    std::string_view name;
+    int (*run)(std::span<const std::string_view> args);
+    std::string_view summary;
+};
+
+// A new subcommand is one more row here.
+constexpr Command kCommands[] = {
+    {"play", cvktool::runPlay, "play FILE [options]   play a song; --help for the options"},
+};
+
+void printUsage(std::FILE* out)
+{
+    std::fputs("usage: cvktool COMMAND [ARGS...]\n\ncommands:\n", out);
+    for (const Command& command : kCommands) {
+        std::fprintf(out, "  %.*s\n", static_cast<int>(command.summary.size()),
+                     command.summary.data());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        printUsage(stderr);
+        return 2;
+    }
+    const std::string_view name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        printUsage(stdout);
+        return 0;
+    }
+    const std::vector<std::string_view> args(argv + 2, argv + argc);
+    for (const Command& command : kCommands) {
+        if (command.name == name) {
+            return command.run(args);
+        }
+    }
+    std::fprintf(stderr, "cvktool: unknown command '%.*s'\n", static_cast<int>(name.size()),
+                 name.data());
+    printUsage(stderr);
+    return 2;
+}
