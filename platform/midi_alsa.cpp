@@ -26,9 +26,9 @@ constexpr const char* kClientName = "Cantivo";
 
 bool sequencerPresent() { return ::access(kSequencerDevice, R_OK | W_OK) == 0; }
 
-void swallowError(RtMidiError::Type type, const std::string& text, void*) {
-    const char* debug = std::getenv("CVK_DEBUG");
-    if (debug != nullptr && *debug != '\0') {
+// Decided where clients are made, so an error while sending costs no look-up.
+void swallowError(RtMidiError::Type type, const std::string& text, void* debug) {
+    if (debug != nullptr) {
         std::fprintf(stderr, "midi: RtMidi (%d): %s\n", static_cast<int>(type), text.c_str());
     }
 }
@@ -48,7 +48,10 @@ std::string productName(const std::string& name) {
 
 std::unique_ptr<RtMidiOut> makeClient() {
     auto client = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, kClientName);
-    client->setErrorCallback(swallowError, nullptr);
+    const char* debug = std::getenv("CVK_DEBUG");
+    static int debugTag = 0;
+    client->setErrorCallback(swallowError,
+                             debug != nullptr && *debug != '\0' ? &debugTag : nullptr);
     return client;
 }
 

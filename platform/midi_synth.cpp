@@ -72,6 +72,8 @@ constexpr std::int64_t kMinHeadroomMicros = 500;
 constexpr std::int64_t kSlackMicros = 10'000;
 constexpr int kSlackRequests = 8;
 constexpr std::uint64_t kConnectTimeoutMicros = 3'000'000;
+// Rendered into nowhere at close, for the effects' tails to die away (below -100 dB).
+constexpr int kFlushFrames = kSampleRate / 2;
 // Messages in flight between the timer thread and the next write request. A song's
 // densest moments send a few hundred per block; a full queue drops messages.
 constexpr std::size_t kQueueCapacity = 4096;
@@ -143,6 +145,22 @@ public:
     }
 
     fluid_synth_t* synth() const { return m_synth; }
+
+    // Controllers and programs back to their defaults, every voice cut, and the reverb and
+    // chorus tails run out (a system reset alone lets voices ring on in their release, and
+    // FluidSynth applies changes only from its next 64-frame block). Not for the render
+    // thread: it allocates.
+    void silence() noexcept {
+        fluid_synth_system_reset(m_synth);
+        fluid_synth_all_sounds_off(m_synth, -1);
+        try {
+            std::vector<float> scratch(kFlushFrames * kChannels);
+            fluid_synth_write_float(m_synth, kFlushFrames, scratch.data(), 0, kChannels,
+                                    scratch.data(), 1, kChannels);
+        } catch (...) {
+            // Out of memory: the tails will play at the next open, nothing worse.
+        }
+    }
     const std::string& path() const { return m_path; }
 
     // One open device at a time drives the synthesizer.
@@ -235,10 +253,10 @@ public:
         if (g_debug.load() && m_timed) {
             std::fprintf(stderr, "synth: closed after %u anchors\n", m_anchors.load());
         }
-        // The stream is gone and its thread joined: silence the synthesizer for the next
-        // open (voices, reverb tails, controllers, programs) and hand it back.
+        // The stream is gone and its thread joined: hand the synthesizer back as the next
+        // open expects it, silent and with its channels at their defaults.
         if (m_engine != nullptr) {
-            fluid_synth_system_reset(m_engine->synth());
+            m_engine->silence();
             m_engine->release();
         }
     }

@@ -80,7 +80,8 @@ fi
 if has_stage tsan; then
     build tsan --target platform_tests sequencer_tests
     echo "==> tests: ThreadSanitizer (sequencer and platform)"
-    TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" run_ctest tsan || status=1
+    TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=${PWD}/tests/tsan.supp" \
+        run_ctest tsan || status=1
 fi
 
 if has_stage fuzz; then

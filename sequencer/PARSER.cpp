@@ -82,21 +82,22 @@ TrackBytes::TrackBytes(const std::vector<std::uint8_t>& bytes)
     }
 }
 
-std::string LoadSong(const char* fileName) {
+namespace {
+
+void clearSong() {
     Engine& e = engine();
-    if (fileName == nullptr) {
-        for (TrackSlot& slot : e.slots) {
-            slot = TrackSlot{};
-        }
-        e.fileTempo = kDefaultTempo;
-        return kUnableToOpen;
+    for (TrackSlot& slot : e.slots) {
+        slot = TrackSlot{};
     }
-    std::FILE* file = std::fopen(fileName, "rb");
+    e.fileTempo = kDefaultTempo;
+}
+
+}  // namespace
+
+std::string LoadSong(const char* fileName) {
+    std::FILE* file = fileName != nullptr ? std::fopen(fileName, "rb") : nullptr;
     if (file == nullptr) {
-        for (TrackSlot& slot : e.slots) {
-            slot = TrackSlot{};
-        }
-        e.fileTempo = kDefaultTempo;
+        clearSong();
         return kUnableToOpen;
     }
     FileSource source(file);
@@ -107,10 +108,7 @@ std::string LoadSong(const char* fileName) {
 
 std::string LoadSongFrom(ByteSource& source) {
     Engine& e = engine();
-    for (TrackSlot& slot : e.slots) {
-        slot = TrackSlot{};
-    }
-    e.fileTempo = kDefaultTempo;
+    clearSong();
 
     std::uint8_t bytes[4];
     if (!readExact(source, bytes, 4)) {

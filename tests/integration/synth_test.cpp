@@ -1,0 +1,211 @@
+// The built-in synthesizer against a real sound server (scripts/pulse-server.sh). Each
+// test plays into a null sink of its own and records that sink's monitor.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "midi_backend.h"
+#include "TempDir.h"
+#include "platform/midi_out.h"
+#include "platform/mm_timer.h"
+#include "pulse_support.h"
+
+namespace {
+
+using platform::MidiError;
+using platform::MidiOutHandle;
+
+constexpr std::uint64_t kMs = 1000;
+// A note at velocity 100 peaks around 0.03; an idle synthesizer's output stays below 1e-5.
+constexpr float kSoundThreshold = 0.003f;
+constexpr float kSilence = 1e-4f;
+
+constexpr std::uint32_t shortMessage(std::uint32_t status, std::uint32_t data1,
+                                     std::uint32_t data2 = 0) {
+    return status | data1 << 8 | data2 << 16;
+}
+
+// Sets an environment variable for one scope and puts back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        ::setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+class SynthOnServer : public testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("PULSE_SERVER") == nullptr) {
+            GTEST_SKIP() << "PULSE_SERVER is not set: run under scripts/pulse-server.sh";
+        }
+        platform::setClockMode(platform::ClockMode::Real);
+        std::string error;
+        if (!m_sink.create(error)) {
+            GTEST_SKIP() << "sound server at " << std::getenv("PULSE_SERVER") << ": " << error;
+        }
+        ASSERT_TRUE(m_recording.start(m_sink.monitor().c_str(), 8.0, error)) << error;
+    }
+
+    void TearDown() override {
+        if (m_handle != 0) {
+            platform::midiOutClose(m_handle);
+        }
+    }
+
+    void open() {
+        ASSERT_EQ(platform::midiOutOpen(&m_handle, 0), MidiError::Ok);
+        ASSERT_NE(m_handle, 0u);
+    }
+    void close() {
+        ASSERT_EQ(platform::midiOutClose(m_handle), MidiError::Ok);
+        m_handle = 0;
+    }
+    void send(std::uint32_t message) {
+        ASSERT_EQ(platform::midiOutShortMessage(m_handle, message), MidiError::Ok);
+    }
+    // Lets `micros` pass and waits until the recording has caught up with it.
+    std::uint64_t wait(std::uint64_t micros) {
+        const std::uint64_t until = platform::clockMicros() + micros;
+        EXPECT_TRUE(m_recording.waitForSound(until, micros + 3'000'000)) << "recording stalled";
+        return until;
+    }
+    float peakBetween(std::uint64_t fromMicros, std::uint64_t toMicros) const {
+        return m_recording.peak(m_recording.frameAt(fromMicros), m_recording.frameAt(toMicros));
+    }
+
+    cvktest::PrivateSink m_sink;
+    cvktest::PulseRecorder m_recording;
+    MidiOutHandle m_handle = 0;
+};
+
+// Guards against a synthesizer that stays silent, sounds before the note was sent, or
+// holds messages back until some later buffer.
+TEST_F(SynthOnServer, NoteSoundsShortlyAfterItIsSent) {
+    open();
+    const std::uint64_t settled = wait(300 * kMs);
+    const std::uint64_t sent = platform::clockMicros();
+    send(shortMessage(0x90, 60, 100));
+    wait(600 * kMs);
+    send(shortMessage(0x80, 60));
+
+    EXPECT_LT(peakBetween(settled - 200 * kMs, sent), kSilence) << "sound before the note";
+    const auto onset = m_recording.onset(m_recording.frameAt(settled), m_recording.frames(),
+                                         kSoundThreshold);
+    ASSERT_TRUE(onset.has_value()) << "the note was never heard";
+    const std::uint64_t heard = m_recording.frameMicros(*onset);
+    EXPECT_GT(heard, sent);
+    EXPECT_LT(heard, sent + 300 * kMs) << "heard " << (heard - sent) / kMs << " ms after sending";
+}
+
+// Guards against the cached synthesizer carrying a closed device's notes (or reverb) into
+// the next song, and against a cached synthesizer that no longer plays once reopened.
+TEST_F(SynthOnServer, ReopenedSynthesizerStartsSilentAndPlays) {
+    open();
+    send(shortMessage(0xC0, 19));  // church organ: sounds for as long as the key is down
+    send(shortMessage(0x90, 60, 100));
+    const std::uint64_t held = wait(400 * kMs);
+    EXPECT_GT(peakBetween(held - 200 * kMs, held), kSoundThreshold);
+    close();
+
+    open();
+    const std::uint64_t reopened = platform::clockMicros();
+    const std::uint64_t quietUntil = wait(400 * kMs);
+    EXPECT_LT(peakBetween(reopened + 100 * kMs, quietUntil), kSilence) << "the old note lives on";
+    send(shortMessage(0x91, 64, 100));
+    const std::uint64_t played = wait(400 * kMs);
+    EXPECT_GT(peakBetween(quietUntil, played), kSoundThreshold) << "silent after reopening";
+}
+
+// Guards against a reset that sends all-notes-off while the sustain pedal still holds the
+// notes, and against the reset overtaking messages sent before it.
+TEST_F(SynthOnServer, ResetSilencesNotesHeldByThePedal) {
+    open();
+    send(shortMessage(0xC3, 19));
+    send(shortMessage(0xB3, 64, 127));
+    send(shortMessage(0x93, 67, 100));
+    send(shortMessage(0x83, 67));
+    const std::uint64_t held = wait(400 * kMs);
+    const float sustained = peakBetween(held - 200 * kMs, held);
+    ASSERT_GT(sustained, kSoundThreshold) << "the pedal did not hold the note";
+
+    ASSERT_EQ(platform::midiOutReset(m_handle), MidiError::Ok);
+    // The organ's release and the reverberation take a while; a held note would not fade.
+    const std::uint64_t after = wait(700 * kMs);
+    EXPECT_LT(peakBetween(after - 200 * kMs, after), sustained / 4) << "still sounding";
+}
+
+// Guards against hanging, crashing or reporting the wrong failure without a sound server,
+// and against a failed open leaving the device marked as in use.
+TEST(SynthWithoutServer, OpenFailsWithNoSoundServer) {
+    ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/socket");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        MidiOutHandle handle = 1234;
+        EXPECT_EQ(platform::midiOutOpen(&handle, 0), MidiError::NoSoundServer);
+        EXPECT_EQ(handle, 0u);
+    }
+    EXPECT_FALSE(platform::midiOutErrorText(MidiError::NoSoundServer).empty());
+}
+
+struct SoundFontCase {
+    const char* name;
+    std::vector<std::string> candidates;  // "<dir>/" is replaced by a temporary folder
+    std::string expected;
+
+    friend void PrintTo(const SoundFontCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class FindSoundFont : public testing::TestWithParam<SoundFontCase> {};
+
+// Guards against picking a missing file, a folder, or a later candidate over an earlier one.
+TEST_P(FindSoundFont, PicksTheFirstReadableFile) {
+    testing_support::TempDir dir;
+    dir.writeText("first.sf2", "RIFF");
+    dir.writeText("second.sf2", "RIFF");
+    std::filesystem::create_directory(dir.path("folder.sf2"));
+    const auto resolve = [&](const std::string& entry) {
+        return entry.rfind("<dir>/", 0) == 0 ? dir.path(entry.substr(6)) : entry;
+    };
+    std::vector<std::string> candidates;
+    for (const std::string& entry : GetParam().candidates) {
+        candidates.push_back(resolve(entry));
+    }
+    const std::string expected = GetParam().expected.empty() ? "" : resolve(GetParam().expected);
+    EXPECT_EQ(platform::detail::findSoundFont(candidates), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Candidates, FindSoundFont,
+    testing::Values(
+        SoundFontCase{"None", {}, ""},
+        SoundFontCase{"AllMissing", {"<dir>/missing.sf2", "/nonexistent/x.sf2"}, ""},
+        SoundFontCase{"EmptyVariable", {"", "<dir>/second.sf2"}, "<dir>/second.sf2"},
+        SoundFontCase{"MissingThenPresent", {"<dir>/missing.sf2", "<dir>/second.sf2"},
+                      "<dir>/second.sf2"},
+        SoundFontCase{"FolderSkipped", {"<dir>/folder.sf2", "<dir>/first.sf2"}, "<dir>/first.sf2"},
+        SoundFontCase{"FirstWins", {"<dir>/first.sf2", "<dir>/second.sf2"}, "<dir>/first.sf2"}),
+    [](const testing::TestParamInfo<SoundFontCase>& param) { return std::string(param.param.name); });
+
+}  // namespace
