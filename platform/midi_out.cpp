@@ -69,6 +69,25 @@ OpenSlot* findOpen(MidiOutHandle handle) {
     return &state().slots[(handle - 1) % kMaxOpen];
 }
 
+// Runs `use` on the device behind `handle` if it is open, keeping it open meanwhile.
+template <typename Use>
+MidiError withOpenDevice(MidiOutHandle handle, Use&& use) {
+    OpenSlot* slot = findOpen(handle);
+    if (slot == nullptr) {
+        return MidiError::InvalidHandle;
+    }
+    struct Using {
+        OpenSlot* slot;
+        ~Using() { slot->users.fetch_sub(1); }
+    } using_{slot};
+    slot->users.fetch_add(1);
+    if (slot->handle.load() != handle) {
+        return MidiError::InvalidHandle;
+    }
+    use(*slot->backend.load());
+    return MidiError::Ok;
+}
+
 }  // namespace
 
 std::uint32_t midiOutDeviceCount() {
@@ -150,37 +169,17 @@ MidiError midiOutOpen(MidiOutHandle* handle, std::int32_t deviceId) {
 }
 
 MidiError midiOutShortMessage(MidiOutHandle handle, std::uint32_t message) noexcept {
-    OpenSlot* slot = findOpen(handle);
-    if (slot == nullptr) {
-        return MidiError::InvalidHandle;
-    }
-    slot->users.fetch_add(1);
-    MidiError result = MidiError::InvalidHandle;
-    if (slot->handle.load() == handle) {
-        slot->backend.load()->shortMessage(message);
-        result = MidiError::Ok;
-    }
-    slot->users.fetch_sub(1);
-    return result;
+    return withOpenDevice(handle, [message](detail::MidiOutBackend& backend) noexcept {
+        backend.shortMessage(message);
+    });
 }
 
 MidiError midiOutReset(MidiOutHandle handle) {
-    OpenSlot* slot = findOpen(handle);
-    if (slot == nullptr) {
-        return MidiError::InvalidHandle;
+    try {
+        return withOpenDevice(handle, [](detail::MidiOutBackend& backend) { backend.reset(); });
+    } catch (...) {
+        return MidiError::Error;
     }
-    slot->users.fetch_add(1);
-    MidiError result = MidiError::InvalidHandle;
-    if (slot->handle.load() == handle) {
-        try {
-            slot->backend.load()->reset();
-            result = MidiError::Ok;
-        } catch (...) {
-            result = MidiError::Error;
-        }
-    }
-    slot->users.fetch_sub(1);
-    return result;
 }
 
 MidiError midiOutClose(MidiOutHandle handle) {

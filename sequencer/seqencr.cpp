@@ -139,6 +139,26 @@ void togglePause() {
     e.paused = true;
 }
 
+// Plays the song again from the start, silently up to `position` when `seek` is set, with
+// the wait in progress kept; without a song playing, only rewinds.
+void restartAt(std::uint32_t position, bool seek) {
+    Engine& e = engine();
+    if (!e.playing.load() || e.songEnded.load()) {
+        ControlSection section;
+        RewindToStart();
+        return;
+    }
+    togglePause();
+    {
+        ControlSection section;
+        RewindToStart();
+        if (seek) {
+            SeekForward(position);
+        }
+    }
+    togglePause();
+}
+
 std::uint32_t tenthOfSong() { return static_cast<std::uint32_t>(RoundHalfEven(engine().songLength, 10)); }
 
 std::uint32_t interpolatedPosition() {
@@ -300,23 +320,9 @@ void CallPauseSong(PulsantWindow) {
 // song playing and not paused.
 void CallRewind(PulsantWindow) {
     try {
-        Engine& e = engine();
-        if (!e.playing.load() || e.songEnded.load()) {
-            ControlSection section;
-            RewindToStart();
-            return;
-        }
         const std::uint32_t back = tenthOfSong();
-        const std::uint32_t from = e.songPosition.load();
-        togglePause();
-        {
-            ControlSection section;
-            RewindToStart();
-            if (back < from) {
-                SeekForward(from - back);
-            }
-        }
-        togglePause();
+        const std::uint32_t from = engine().songPosition.load();
+        restartAt(back < from ? from - back : 0, back < from);
     } catch (...) {
     }
 }
@@ -347,19 +353,7 @@ void CallFastForward(PulsantWindow) {
 // Restarts the song at `position` ticks. Caller's thread.
 void CallRewindToRepeat(PulsantWindow, uint32_t position) {
     try {
-        Engine& e = engine();
-        if (!e.playing.load() || e.songEnded.load()) {
-            ControlSection section;
-            RewindToStart();
-            return;
-        }
-        togglePause();
-        {
-            ControlSection section;
-            RewindToStart();
-            SeekForward(position);
-        }
-        togglePause();
+        restartAt(position, true);
     } catch (...) {
     }
 }
