@@ -22,29 +22,28 @@ struct Captured {
 };
 
 // Lines of "time_us,status,data1,data2"; data bytes a message lacks are empty.
-std::vector<Captured> readCapture(const std::string& path)
-{
+std::vector<Captured> readCapture(const std::string& path) {
     std::vector<Captured> messages;
     std::istringstream in(readText(path));
     std::string line;
     while (std::getline(in, line)) {
         Captured m;
-        if (std::sscanf(line.c_str(), "%llu,%u,%u,%u", &m.micros, &m.status, &m.data1, &m.data2) >= 2) {
+        if (std::sscanf(line.c_str(), "%llu,%u,%u,%u", &m.micros, &m.status, &m.data1, &m.data2) >=
+            2) {
             messages.push_back(m);
         }
     }
     return messages;
 }
 
-std::vector<std::string> playExample(const TempFolder& folder, std::vector<std::string> extra)
-{
-    std::vector<std::string> argv{CVKTOOL_PATH, "play", EXAMPLE_SONG, "--capture", folder.file("x.csv")};
+std::vector<std::string> playExample(const TempFolder& folder, std::vector<std::string> extra) {
+    std::vector<std::string> argv{CVKTOOL_PATH, "play", EXAMPLE_SONG, "--capture",
+                                  folder.file("x.csv")};
     argv.insert(argv.end(), extra.begin(), extra.end());
     return argv;
 }
 
-bool sequencerExported()
-{
+bool sequencerExported() {
     void* library = ::dlopen(SEQUENCER_PATH, RTLD_NOW | RTLD_LOCAL);
     const bool exported = library != nullptr && ::dlsym(library, "CallStartSong") != nullptr;
     if (library != nullptr) {
@@ -63,14 +62,14 @@ constexpr double kMicrosPerTick = 600000.0 / 480;
 }  // namespace
 
 // Guards against: usage and unreadable-file failures reported with the wrong status or no message.
-TEST(CvktoolRun, ReportsUsageAndReadErrors)
-{
+TEST(CvktoolRun, ReportsUsageAndReadErrors) {
     TempFolder folder;
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases{
         {{}, 2, "usage: cvktool"},
         {{"frobnicate"}, 2, "unknown command"},
         {{"play", "--tempo", "300", "x.kar"}, 2, "usage: cvktool play FILE"},
-        {{"play", "/nonexistent/song.kar"}, 1,
+        {{"play", "/nonexistent/song.kar"},
+         1,
          "cvktool: cannot read /nonexistent/song.kar: No such file or directory"},
         {{"play", folder.path().string()}, 1, "Is a directory"},
     };
@@ -89,8 +88,7 @@ TEST(CvktoolRun, ReportsUsageAndReadErrors)
 }
 
 // Guards against: notes lost, reordered or played at the wrong time on the way from file to device.
-TEST(CvktoolRun, PlaysExampleThroughCaptureOnVirtualClock)
-{
+TEST(CvktoolRun, PlaysExampleThroughCaptureOnVirtualClock) {
     SKIP_WITHOUT_SEQUENCER();
     TempFolder folder;
     const RunResult run = runProgram(playExample(folder, {"--virtual-clock"}));
@@ -119,8 +117,9 @@ TEST(CvktoolRun, PlaysExampleThroughCaptureOnVirtualClock)
     std::copy_if(messages.begin(), messages.end(), std::back_inserter(noteOns),
                  [](const Captured& m) { return m.isNoteOn(); });
     ASSERT_EQ(noteOns.size(), noteTicks.size());
-    EXPECT_TRUE(std::is_sorted(noteOns.begin(), noteOns.end(),
-                               [](const Captured& a, const Captured& b) { return a.micros < b.micros; }));
+    EXPECT_TRUE(
+        std::is_sorted(noteOns.begin(), noteOns.end(),
+                       [](const Captured& a, const Captured& b) { return a.micros < b.micros; }));
     const auto firstMelody = std::find_if(noteOns.begin(), noteOns.end(),
                                           [](const Captured& m) { return (m.status & 0x0F) == 0; });
     ASSERT_NE(firstMelody, noteOns.end());
@@ -132,19 +131,19 @@ TEST(CvktoolRun, PlaysExampleThroughCaptureOnVirtualClock)
 }
 
 // Guards against: key, tempo, volumes or instruments dropped on their way to the sequencer.
-TEST(CvktoolRun, HandsSongOptionsToTheSequencer)
-{
+TEST(CvktoolRun, HandsSongOptionsToTheSequencer) {
     SKIP_WITHOUT_SEQUENCER();
     TempFolder folder;
-    const RunResult run = runProgram(playExample(
-        folder, {"--virtual-clock", "--key", "3", "--tempo", "120", "--volumes", "0,0,0,-10",
-                 "--instruments", "255,255,255,40"}));
+    const RunResult run = runProgram(
+        playExample(folder, {"--virtual-clock", "--key", "3", "--tempo", "120", "--volumes",
+                             "0,0,0,-10", "--instruments", "255,255,255,40"}));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const std::vector<Captured> messages = readCapture(folder.file("x.csv"));
     const auto program = std::find_if(messages.begin(), messages.end(),
                                       [](const Captured& m) { return m.status == 0xC0; });
-    const auto melody = std::find_if(messages.begin(), messages.end(),
-                                     [](const Captured& m) { return m.isNoteOn() && m.status == 0x90; });
+    const auto melody = std::find_if(messages.begin(), messages.end(), [](const Captured& m) {
+        return m.isNoteOn() && m.status == 0x90;
+    });
     ASSERT_NE(program, messages.end());
     ASSERT_NE(melody, messages.end());
     EXPECT_EQ(program->data1, 40u);
@@ -154,8 +153,7 @@ TEST(CvktoolRun, HandsSongOptionsToTheSequencer)
 }
 
 // Guards against: quitting without stopping the song, which leaves notes sounding on the device.
-TEST(CvktoolRun, QuitKeyFromAPipeStopsAndSilences)
-{
+TEST(CvktoolRun, QuitKeyFromAPipeStopsAndSilences) {
     SKIP_WITHOUT_SEQUENCER();
     TempFolder folder;
     writeText(folder.file("keys"), "q");
@@ -176,12 +174,12 @@ TEST(CvktoolRun, QuitKeyFromAPipeStopsAndSilences)
 
 // Guards against: a command-line device choice written into the user's own settings file,
 // or the temporary copy left behind.
-TEST(CvktoolRun, DeviceChoiceGoesIntoATemporaryCopy)
-{
+TEST(CvktoolRun, DeviceChoiceGoesIntoATemporaryCopy) {
     SKIP_WITHOUT_SEQUENCER();
     TempFolder folder;
     TempFolder temporaries;
-    const std::string settings = "[Selected midi device]\nDevice name=Some Other Synth\n[Mine]\nx=1\n";
+    const std::string settings =
+        "[Selected midi device]\nDevice name=Some Other Synth\n[Mine]\nx=1\n";
     writeText(folder.file("user.ini"), settings);
     const RunResult run =
         runProgram(playExample(folder, {"--settings", folder.file("user.ini"), "--virtual-clock"}),

@@ -11,15 +11,13 @@ using namespace tooltest;
 
 namespace {
 
-Smf readExample()
-{
+Smf readExample() {
     Smf smf;
     EXPECT_EQ(readSmf(readBytes(EXAMPLE_SONG), smf), "");
     return smf;
 }
 
-std::string stripMarks(std::string text)
-{
+std::string stripMarks(std::string text) {
     if (!text.empty() && (text.front() == '/' || text.front() == '\\')) {
         text.erase(0, 1);
     }
@@ -29,8 +27,7 @@ std::string stripMarks(std::string text)
 }  // namespace
 
 // Guards against: the committed example and the generator drifting apart.
-TEST(Mksong, OutputEqualsCommittedExample)
-{
+TEST(Mksong, OutputEqualsCommittedExample) {
     TempFolder folder;
     const RunResult run = runProgram({MKSONG_PATH, folder.file("out.kar")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -39,8 +36,7 @@ TEST(Mksong, OutputEqualsCommittedExample)
 
 // Guards against: a file that players reject, mixed channels in a track, or lyrics out of step
 // with the notes they belong to.
-TEST(Mksong, ExampleIsWellFormedKaraoke)
-{
+TEST(Mksong, ExampleIsWellFormedKaraoke) {
     const Smf smf = readExample();
     EXPECT_EQ(smf.format, 1);
     EXPECT_EQ(smf.division, 480);
@@ -85,19 +81,22 @@ TEST(Mksong, ExampleIsWellFormedKaraoke)
 }
 
 // Guards against: a checker so lax that the well-formedness test above could never fail.
-TEST(Mksong, CheckerRejectsDamagedSongs)
-{
+TEST(Mksong, CheckerRejectsDamagedSongs) {
     const std::vector<std::uint8_t> good = readBytes(EXAMPLE_SONG);
     auto find = [&](std::vector<std::uint8_t> pattern) {
         return static_cast<std::size_t>(
             std::search(good.begin(), good.end(), pattern.begin(), pattern.end()) - good.begin());
     };
-    const std::vector<std::pair<const char*, std::function<void(std::vector<std::uint8_t>&)>>> damage{
-        {"cut short", [](auto& b) { b.pop_back(); }},
-        {"first chunk too long", [](auto& b) { ++b[21]; }},
-        {"no End-of-Track", [](auto& b) { b[b.size() - 2] = 0x01; }},
-        {"second channel in melody", [&](auto& b) { b[find({0xC0, 0x49})] = 0xC5; }},
-    };
+    const std::vector<std::pair<const char*, std::function<void(std::vector<std::uint8_t>&)>>>
+        damage{
+            {"cut short", [](auto& b) { b.pop_back(); }},
+            {"first chunk too long", [](auto& b) { ++b[21]; }},
+            {"no End-of-Track", [](auto& b) { b[b.size() - 2] = 0x01; }},
+            {"second channel in melody",
+             [&](auto& b) {
+                 b[find({0xC0, 0x49})] = 0xC5;
+             }},
+        };
     for (const auto& [name, apply] : damage) {
         SCOPED_TRACE(name);
         std::vector<std::uint8_t> bytes = good;
@@ -112,8 +111,7 @@ TEST(Mksong, CheckerRejectsDamagedSongs)
 }
 
 // Guards against: a failed write destroying the old file or leaving its temporary beside it.
-TEST(Mksong, FailedWriteLeavesOldFileAndNoTemporary)
-{
+TEST(Mksong, FailedWriteLeavesOldFileAndNoTemporary) {
     TempFolder folder;
     const std::string target = folder.file("song.kar");
     std::filesystem::create_directory(target);

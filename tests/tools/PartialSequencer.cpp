@@ -1,4 +1,6 @@
 // A stand-in sequencer library that exports only the first of the names.
 #include "pulsant/pulsant.h"
 
-int32_t CallInitMIDIOut(PulsantWindow, const char*) { return 1; }
+int32_t CallInitMIDIOut(PulsantWindow, const char*) {
+    return 1;
+}

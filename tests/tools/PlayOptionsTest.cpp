@@ -9,14 +9,12 @@ using namespace cvktool;
 
 namespace {
 
-PlayCommandLine parse(const std::vector<std::string>& words)
-{
+PlayCommandLine parse(const std::vector<std::string>& words) {
     const std::vector<std::string_view> args(words.begin(), words.end());
     return parsePlayOptions(args);
 }
 
-std::string listOf(int count, const std::string& item)
-{
+std::string listOf(int count, const std::string& item) {
     std::string list = item;
     for (int i = 1; i < count; ++i) {
         list += "," + item;
@@ -24,18 +22,17 @@ std::string listOf(int count, const std::string& item)
     return list;
 }
 
-PlayOptions accepted(const std::vector<std::string>& words)
-{
+PlayOptions accepted(const std::vector<std::string>& words) {
     const PlayCommandLine result = parse(words);
     EXPECT_TRUE(std::holds_alternative<PlayOptions>(result)) << ::testing::PrintToString(words);
-    return std::holds_alternative<PlayOptions>(result) ? std::get<PlayOptions>(result) : PlayOptions();
+    return std::holds_alternative<PlayOptions>(result) ? std::get<PlayOptions>(result)
+                                                       : PlayOptions();
 }
 
 }  // namespace
 
 // Guards against: accepted values lost or misplaced, and unset tables not at their neutral values.
-TEST(PlayOptions, AcceptsGoodCommandLines)
-{
+TEST(PlayOptions, AcceptsGoodCommandLines) {
     const PlayOptions plain = accepted({"song.kar"});
     EXPECT_EQ(plain.file, "song.kar");
     EXPECT_EQ(plain.tempo, 0);
@@ -43,8 +40,8 @@ TEST(PlayOptions, AcceptsGoodCommandLines)
     EXPECT_EQ(plain.instruments[0], 255);
     EXPECT_EQ(plain.instruments[63], 255);
 
-    const PlayOptions low = accepted(
-        {"--tempo", "40", "--key", "-127", "--volumes", "-128,127,5", "--instruments", "0,255,127", "s"});
+    const PlayOptions low = accepted({"--tempo", "40", "--key", "-127", "--volumes", "-128,127,5",
+                                      "--instruments", "0,255,127", "s"});
     EXPECT_EQ(low.tempo, 40);
     EXPECT_EQ(low.key, -127);
     EXPECT_EQ(std::vector<int>(low.volumes.begin(), low.volumes.begin() + 4),
@@ -67,8 +64,7 @@ TEST(PlayOptions, AcceptsGoodCommandLines)
 }
 
 // Guards against: out-of-range or malformed values reaching the sequencer instead of a usage error.
-TEST(PlayOptions, RejectsBadCommandLines)
-{
+TEST(PlayOptions, RejectsBadCommandLines) {
     const std::vector<std::vector<std::string>> lines{
         {},
         {"a.kar", "b.kar"},
@@ -102,8 +98,7 @@ TEST(PlayOptions, RejectsBadCommandLines)
 }
 
 // Guards against: wrong sign column, or octaves and semitones swapped, in the key display.
-TEST(PlayDisplay, KeyShowsSignOctavesAndSemitones)
-{
+TEST(PlayDisplay, KeyShowsSignOctavesAndSemitones) {
     EXPECT_EQ(formatKey(2), "+00:02");
     EXPECT_EQ(formatKey(0), " 00:00");
     EXPECT_EQ(formatKey(-14), "-01:02");
@@ -112,8 +107,7 @@ TEST(PlayDisplay, KeyShowsSignOctavesAndSemitones)
 }
 
 // Guards against: an off-by-one at bar and beat boundaries, and a division of 0 dividing by zero.
-TEST(PlayDisplay, StatusLineSplitsPositionIntoBarBeatTick)
-{
+TEST(PlayDisplay, StatusLineSplitsPositionIntoBarBeatTick) {
     EXPECT_FALSE(splitPosition(1000, 0).has_value());
     const BarBeatTick lastOfBar = *splitPosition(1919, 480);
     EXPECT_EQ(lastOfBar.bar, 0u);

@@ -10,8 +10,7 @@ using namespace cvktool;
 
 namespace {
 
-std::vector<Key> decode(std::string_view bytes)
-{
+std::vector<Key> decode(std::string_view bytes) {
     KeyDecoder decoder;
     std::vector<Key> keys;
     for (char byte : bytes) {
@@ -27,8 +26,7 @@ std::vector<std::string> g_calls;
 std::int32_t g_playing = 1;
 std::uint32_t g_counter = 0;
 
-SequencerTable fakeSequencer()
-{
+SequencerTable fakeSequencer() {
     g_calls.clear();
     g_playing = 1;
     g_counter = 0;
@@ -36,8 +34,12 @@ SequencerTable fakeSequencer()
     table.pauseSong = [](PulsantWindow) { g_calls.push_back("pause"); };
     table.rewind = [](PulsantWindow) { g_calls.push_back("rewind"); };
     table.fastForward = [](PulsantWindow) { g_calls.push_back("forward"); };
-    table.changeTempo = [](PulsantWindow, int32_t t) { g_calls.push_back("tempo " + std::to_string(t)); };
-    table.setTransposition = [](PulsantWindow, int32_t k) { g_calls.push_back("key " + std::to_string(k)); };
+    table.changeTempo = [](PulsantWindow, int32_t t) {
+        g_calls.push_back("tempo " + std::to_string(t));
+    };
+    table.setTransposition = [](PulsantWindow, int32_t k) {
+        g_calls.push_back("key " + std::to_string(k));
+    };
     table.getTime = [](PulsantWindow, int32_t* m, int32_t* s) {
         *m = 1;
         *s = 23;
@@ -51,9 +53,9 @@ using Calls = std::vector<std::string>;
 
 }  // namespace
 
-// Guards against: the tail of an escape sequence read as keys, or arrows lost when split over reads.
-TEST(KeyDecoder, DecodesArrowsAndSwallowsUnknownSequences)
-{
+// Guards against: the tail of an escape sequence read as keys, or arrows lost when split over
+// reads.
+TEST(KeyDecoder, DecodesArrowsAndSwallowsUnknownSequences) {
     EXPECT_EQ(decode("\x1b[A\x1b[B\x1b[C\x1b[D"),
               (std::vector{Key::Up, Key::Down, Key::Right, Key::Left}));
     EXPECT_EQ(decode("\x1bOC\x1b[1;5D"), (std::vector{Key::Right, Key::Left}));
@@ -68,8 +70,7 @@ TEST(KeyDecoder, DecodesArrowsAndSwallowsUnknownSequences)
 }
 
 // Guards against: seeking while paused (the sequencer would resume behind the user's back).
-TEST(PlaySession, SeeksOnlyWhilePlaying)
-{
+TEST(PlaySession, SeeksOnlyWhilePlaying) {
     const SequencerTable sequencer = fakeSequencer();
     PlaySession session(sequencer, 7, 480, 100, 0);
     session.handleKey(Key::Space);
@@ -86,8 +87,7 @@ TEST(PlaySession, SeeksOnlyWhilePlaying)
 }
 
 // Guards against: tempo or key stepping past their limits, or resending an unchanged value.
-TEST(PlaySession, TempoAndKeyStopAtTheirLimits)
-{
+TEST(PlaySession, TempoAndKeyStopAtTheirLimits) {
     const SequencerTable sequencer = fakeSequencer();
     PlaySession high(sequencer, 7, 480, 239, 126);
     for (Key key : {Key::TempoUp, Key::TempoUp, Key::Up, Key::Up, Key::TempoDown}) {
@@ -103,8 +103,7 @@ TEST(PlaySession, TempoAndKeyStopAtTheirLimits)
 }
 
 // Guards against: the "no new value" position (all ones) shown as a position, and a missed end.
-TEST(PlaySession, PollKeepsLastPositionAndReportsTheEnd)
-{
+TEST(PlaySession, PollKeepsLastPositionAndReportsTheEnd) {
     const SequencerTable sequencer = fakeSequencer();
     PlaySession session(sequencer, 7, 480, 100, 0);
     g_counter = 12 * 1920 + 3 * 480 + 240;

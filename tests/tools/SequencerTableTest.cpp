@@ -7,11 +7,11 @@
 using namespace cvktool;
 
 // Guards against: a library missing a name yielding a table with an empty entry to call.
-TEST(SequencerTable, RefusesMissingLibraryOrName)
-{
+TEST(SequencerTable, RefusesMissingLibraryOrName) {
     const auto missing = loadSequencer("libcvk-no-such-sequencer.so");
     ASSERT_TRUE(std::holds_alternative<std::string>(missing));
-    EXPECT_NE(std::get<std::string>(missing).find("libcvk-no-such-sequencer.so"), std::string::npos);
+    EXPECT_NE(std::get<std::string>(missing).find("libcvk-no-such-sequencer.so"),
+              std::string::npos);
 
     const auto partial = loadSequencer("libtools_partial_sequencer.so");
     ASSERT_TRUE(std::holds_alternative<std::string>(partial));
@@ -20,8 +20,7 @@ TEST(SequencerTable, RefusesMissingLibraryOrName)
 }
 
 // Guards against: one of the seventeen names bound to the wrong entry or left unbound.
-TEST(SequencerTable, BindsEveryNameOfTheRealLibrary)
-{
+TEST(SequencerTable, BindsEveryNameOfTheRealLibrary) {
     const auto loaded = loadSequencer();
     ASSERT_TRUE(std::holds_alternative<SequencerTable>(loaded)) << std::get<std::string>(loaded);
     const SequencerTable& table = std::get<SequencerTable>(loaded);

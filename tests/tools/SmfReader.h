@@ -28,8 +28,7 @@ struct Smf {
 };
 
 // Empty on success, else what is wrong and where.
-inline std::string readSmf(const std::vector<std::uint8_t>& bytes, Smf& smf)
-{
+inline std::string readSmf(const std::vector<std::uint8_t>& bytes, Smf& smf) {
     std::size_t at = 0;
     auto need = [&](std::size_t count, std::size_t end) { return at <= end && end - at >= count; };
     auto be = [&](int count) {
@@ -145,8 +144,7 @@ inline std::string readSmf(const std::vector<std::uint8_t>& bytes, Smf& smf)
 
 // Empty when every track carries channel events of at most one channel and the tracks
 // without any come first.
-inline std::string checkChannelLayout(const Smf& smf)
-{
+inline std::string checkChannelLayout(const Smf& smf) {
     bool seenChannelTrack = false;
     for (std::size_t t = 0; t < smf.tracks.size(); ++t) {
         std::set<int> channels;

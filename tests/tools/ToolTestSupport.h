@@ -22,8 +22,7 @@ namespace tooltest {
 // A fresh folder, removed with everything in it when the test ends.
 class TempFolder {
 public:
-    TempFolder()
-    {
+    TempFolder() {
         std::string pattern = ::testing::TempDir() + "cvktools-XXXXXX";
         if (::mkdtemp(pattern.data()) != nullptr) {
             m_path = pattern;
@@ -41,20 +40,17 @@ private:
     std::error_code m_ignored;
 };
 
-inline std::vector<std::uint8_t> readBytes(const std::string& path)
-{
+inline std::vector<std::uint8_t> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline std::string readText(const std::string& path)
-{
+inline std::string readText(const std::string& path) {
     const std::vector<std::uint8_t> bytes = readBytes(path);
     return {bytes.begin(), bytes.end()};
 }
 
-inline void writeText(const std::string& path, const std::string& text)
-{
+inline void writeText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
@@ -65,8 +61,7 @@ struct RunResult {
     std::string err;
 };
 
-inline std::string shellQuoted(const std::string& text)
-{
+inline std::string shellQuoted(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -79,8 +74,7 @@ inline std::string shellQuoted(const std::string& text)
 inline RunResult runProgram(const std::vector<std::string>& argv,
                             const std::string& stdinPath = "/dev/null",
                             const std::vector<std::string>& environment = {},
-                            int timeoutSeconds = 60)
-{
+                            int timeoutSeconds = 60) {
     TempFolder streams;
     std::string command = "env";
     for (const std::string& setting : environment) {

@@ -31,15 +31,13 @@ constexpr std::uint32_t kNoNewPosition = 0xFFFFFFFF;
 constexpr int kPollMs = 50;
 constexpr int kVirtualPollMs = 1;
 
-bool debugEnabled()
-{
+bool debugEnabled() {
     static const bool enabled = std::getenv("CVK_DEBUG") != nullptr;
     return enabled;
 }
 
 // Empty when the file can be opened for reading; otherwise the reason.
-std::string unreadableReason(const std::string& path)
-{
+std::string unreadableReason(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return std::strerror(errno);
@@ -51,8 +49,7 @@ std::string unreadableReason(const std::string& path)
 }
 
 // 0, or the errno of the step that failed.
-int readWholeFile(const std::string& path, std::string& contents)
-{
+int readWholeFile(const std::string& path, std::string& contents) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return errno;
@@ -84,8 +81,7 @@ int readWholeFile(const std::string& path, std::string& contents)
 // choice made on the command line goes into a temporary copy, removed again at the end.
 class SettingsFile {
 public:
-    static std::variant<SettingsFile, std::string> prepare(const PlayOptions& options)
-    {
+    static std::variant<SettingsFile, std::string> prepare(const PlayOptions& options) {
         std::optional<std::string> device = options.device;
         if (options.capture) {
             device = kCaptureDevice;
@@ -135,15 +131,12 @@ public:
     }
 
     SettingsFile(SettingsFile&& other) noexcept
-        : m_path(std::move(other.m_path)), m_temporary(std::exchange(other.m_temporary, false))
-    {
-    }
+        : m_path(std::move(other.m_path)), m_temporary(std::exchange(other.m_temporary, false)) {}
     SettingsFile& operator=(SettingsFile&&) = delete;
     SettingsFile(const SettingsFile&) = delete;
     SettingsFile& operator=(const SettingsFile&) = delete;
 
-    ~SettingsFile()
-    {
+    ~SettingsFile() {
         if (m_temporary) {
             ::unlink(m_path.c_str());
         }
@@ -152,16 +145,14 @@ public:
     const std::string& path() const { return m_path; }
 
 private:
-    SettingsFile(std::string path, bool temporary) : m_path(std::move(path)), m_temporary(temporary)
-    {
-    }
+    SettingsFile(std::string path, bool temporary)
+        : m_path(std::move(path)), m_temporary(temporary) {}
 
     std::string m_path;
     bool m_temporary;
 };
 
-void drainMessages(platform::MessageQueue& window)
-{
+void drainMessages(platform::MessageQueue& window) {
     // The end-of-song message repeats every millisecond once the song is over; the end is
     // detected by polling, so the queue is only emptied to keep it from filling.
     platform::Message message;
@@ -169,77 +160,71 @@ void drainMessages(platform::MessageQueue& window)
     }
 }
 
-void waitForInput(int fd, int timeoutMs)
-{
+void waitForInput(int fd, int timeoutMs) {
     pollfd input{fd, POLLIN, 0};
     ::poll(&input, fd >= 0 ? 1 : 0, timeoutMs);
 }
 
-int usageError(const std::string& message)
-{
+int usageError(const std::string& message) {
     std::fprintf(stderr, "cvktool: %s\n%s", message.c_str(), kPlayUsage);
     return 2;
 }
 
 }  // namespace
 
-std::string prepareSongFile(const std::string& path, bool noSplit)
-{
+std::string prepareSongFile(const std::string& path, bool noSplit) {
     (void)noSplit;
     return path;
 }
 
 PlaySession::PlaySession(const SequencerTable& sequencer, platform::WindowHandle window,
                          std::uint16_t division, int tempo, int key)
-    : m_sequencer(sequencer), m_window(window), m_division(division), m_tempo(tempo), m_key(key)
-{
-}
+    : m_sequencer(sequencer), m_window(window), m_division(division), m_tempo(tempo), m_key(key) {}
 
-PlaySession::Outcome PlaySession::handleKey(Key key)
-{
+PlaySession::Outcome PlaySession::handleKey(Key key) {
     switch (key) {
-    case Key::Quit:
-        return Outcome::Quit;
-    case Key::Space:
-        m_sequencer.pauseSong(m_window);
-        m_paused = !m_paused;
-        break;
-    case Key::Left:
-        // Seeking while paused would resume the song behind the user's back.
-        if (!m_paused) {
-            m_sequencer.rewind(m_window);
+        case Key::Quit:
+            return Outcome::Quit;
+        case Key::Space:
+            m_sequencer.pauseSong(m_window);
+            m_paused = !m_paused;
+            break;
+        case Key::Left:
+            // Seeking while paused would resume the song behind the user's back.
+            if (!m_paused) {
+                m_sequencer.rewind(m_window);
+            }
+            break;
+        case Key::Right:
+            if (!m_paused) {
+                m_sequencer.fastForward(m_window);
+            }
+            break;
+        case Key::TempoUp:
+        case Key::TempoDown: {
+            const int tempo =
+                std::clamp(m_tempo + (key == Key::TempoUp ? 1 : -1), kMinTempo, kMaxTempo);
+            if (tempo != m_tempo) {
+                m_tempo = tempo;
+                m_sequencer.changeTempo(m_window, tempo);
+            }
+            break;
         }
-        break;
-    case Key::Right:
-        if (!m_paused) {
-            m_sequencer.fastForward(m_window);
+        case Key::Up:
+        case Key::Down: {
+            const int transposition =
+                std::clamp(m_key + (key == Key::Up ? 1 : -1), -kMaxKey, kMaxKey);
+            if (transposition != m_key) {
+                m_key = transposition;
+                m_sequencer.setTransposition(m_window, transposition);
+            }
+            break;
         }
-        break;
-    case Key::TempoUp:
-    case Key::TempoDown: {
-        const int tempo =
-            std::clamp(m_tempo + (key == Key::TempoUp ? 1 : -1), kMinTempo, kMaxTempo);
-        if (tempo != m_tempo) {
-            m_tempo = tempo;
-            m_sequencer.changeTempo(m_window, tempo);
-        }
-        break;
-    }
-    case Key::Up:
-    case Key::Down: {
-        const int transposition = std::clamp(m_key + (key == Key::Up ? 1 : -1), -kMaxKey, kMaxKey);
-        if (transposition != m_key) {
-            m_key = transposition;
-            m_sequencer.setTransposition(m_window, transposition);
-        }
-        break;
-    }
     }
     return Outcome::Continue;
 }
 
-bool PlaySession::poll()
-{
+bool PlaySession::poll() {
     std::int32_t minutes = 0;
     std::int32_t seconds = 0;
     if (m_sequencer.getTime(m_window, &minutes, &seconds) == 0) {
@@ -254,14 +239,12 @@ bool PlaySession::poll()
     return true;
 }
 
-std::string PlaySession::statusLine() const
-{
-    return formatStatus({m_minutes, m_seconds, splitPosition(m_position, m_division), m_tempo,
-                         m_key, m_paused});
+std::string PlaySession::statusLine() const {
+    return formatStatus(
+        {m_minutes, m_seconds, splitPosition(m_position, m_division), m_tempo, m_key, m_paused});
 }
 
-int runPlay(std::span<const std::string_view> args)
-{
+int runPlay(std::span<const std::string_view> args) {
     const PlayCommandLine commandLine = parsePlayOptions(args);
     if (std::holds_alternative<HelpRequested>(commandLine)) {
         std::fputs(kPlayUsage, stdout);

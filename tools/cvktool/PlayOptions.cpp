@@ -14,8 +14,7 @@ const char* const kPlayUsage =
 namespace {
 
 // A whole decimal number and nothing else; a leading '+' only where a sign makes sense.
-std::optional<int> parseInt(std::string_view text, bool allowSign)
-{
+std::optional<int> parseInt(std::string_view text, bool allowSign) {
     if (allowSign && !text.empty() && text.front() == '+') {
         text.remove_prefix(1);
         if (!text.empty() && text.front() == '-') {
@@ -37,8 +36,7 @@ std::optional<int> parseInt(std::string_view text, bool allowSign)
 // Up to 64 comma-separated numbers, each accepted by `check`.
 template <typename T, typename Check>
 std::optional<std::string> parseList(std::string_view text, bool allowSign, Check check,
-                                     std::array<T, kTrackSlots>& out, std::string_view what)
-{
+                                     std::array<T, kTrackSlots>& out, std::string_view what) {
     std::size_t count = 0;
     while (true) {
         const std::size_t comma = text.find(',');
@@ -60,8 +58,7 @@ std::optional<std::string> parseList(std::string_view text, bool allowSign, Chec
 
 }  // namespace
 
-PlayCommandLine parsePlayOptions(std::span<const std::string_view> args)
-{
+PlayCommandLine parsePlayOptions(std::span<const std::string_view> args) {
     PlayOptions options;
     bool haveFile = false;
     bool optionsEnded = false;
@@ -159,8 +156,7 @@ PlayCommandLine parsePlayOptions(std::span<const std::string_view> args)
     return options;
 }
 
-std::string formatKey(int key)
-{
+std::string formatKey(int key) {
     const int magnitude = std::abs(key);
     char text[16];
     std::snprintf(text, sizeof text, "%c%02d:%02d", key > 0 ? '+' : (key < 0 ? '-' : ' '),
@@ -168,8 +164,7 @@ std::string formatKey(int key)
     return text;
 }
 
-std::optional<BarBeatTick> splitPosition(std::uint32_t ticks, std::uint16_t division)
-{
+std::optional<BarBeatTick> splitPosition(std::uint32_t ticks, std::uint16_t division) {
     if (division == 0) {
         return std::nullopt;
     }
@@ -177,8 +172,7 @@ std::optional<BarBeatTick> splitPosition(std::uint32_t ticks, std::uint16_t divi
     return BarBeatTick{quarters / 4, quarters % 4, ticks % division};
 }
 
-std::string formatStatus(const StatusView& view)
-{
+std::string formatStatus(const StatusView& view) {
     char text[128];
     int length = std::snprintf(text, sizeof text, "  %02d:%02d", view.minutes, view.seconds);
     std::string line(text, static_cast<std::size_t>(length));

@@ -11,8 +11,7 @@ public:
     explicit Binder(void* library) : m_library(library) {}
 
     template <typename Fn>
-    void bind(Fn& slot, const char* name)
-    {
+    void bind(Fn& slot, const char* name) {
         void* address = platform::resolveName(m_library, name);
         if (address == nullptr) {
             if (m_missing.empty()) {
@@ -32,8 +31,7 @@ private:
 
 }  // namespace
 
-std::variant<SequencerTable, std::string> loadSequencer(const std::string& fileName)
-{
+std::variant<SequencerTable, std::string> loadSequencer(const std::string& fileName) {
     void* library = platform::loadProgramLibrary(fileName);
     if (library == nullptr) {
         return "cannot load " + fileName + " from " + platform::programFolder() + ": " +

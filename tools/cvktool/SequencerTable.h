@@ -34,7 +34,7 @@ constexpr const char* kSequencerLibrary = "libpulsant.so";
 // Loads the library from the program's own folder and binds all seventeen names. On
 // failure: a message naming the library and what is wrong with it; the library is not
 // kept loaded.
-std::variant<SequencerTable, std::string> loadSequencer(const std::string& fileName =
-                                                            kSequencerLibrary);
+std::variant<SequencerTable, std::string> loadSequencer(
+    const std::string& fileName = kSequencerLibrary);
 
 }  // namespace cvktool

@@ -20,16 +20,14 @@ termios g_savedMode;
 volatile std::sig_atomic_t g_rawMode = 0;
 volatile std::sig_atomic_t g_stopSignals = 0;
 
-void restoreTerminal()
-{
+void restoreTerminal() {
     if (g_rawMode != 0) {
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedMode);
         g_rawMode = 0;
     }
 }
 
-extern "C" void onStopSignal(int signal)
-{
+extern "C" void onStopSignal(int signal) {
     if (g_stopSignals != 0) {
         restoreTerminal();  // tcsetattr is async-signal-safe
         ::_exit(128 + signal);
@@ -39,49 +37,59 @@ extern "C" void onStopSignal(int signal)
 
 }  // namespace
 
-std::optional<Key> KeyDecoder::feed(unsigned char byte)
-{
+std::optional<Key> KeyDecoder::feed(unsigned char byte) {
     switch (m_state) {
-    case State::Escape:
-        if (byte == '[' || byte == 'O') {
-            m_state = State::Sequence;
-            return std::nullopt;
-        }
-        // A lone escape (or Alt+key): forget it and take the byte on its own.
-        m_state = State::Plain;
-        break;
-    case State::Sequence:
-        // Parameters and intermediates (0x20..0x3F) run until a final byte 0x40..0x7E.
-        if (byte >= 0x20 && byte <= 0x3F) {
-            return std::nullopt;
-        }
-        m_state = State::Plain;
-        switch (byte) {
-        case 'A': return Key::Up;
-        case 'B': return Key::Down;
-        case 'C': return Key::Right;
-        case 'D': return Key::Left;
-        default: return std::nullopt;
-        }
-    case State::Plain:
-        break;
+        case State::Escape:
+            if (byte == '[' || byte == 'O') {
+                m_state = State::Sequence;
+                return std::nullopt;
+            }
+            // A lone escape (or Alt+key): forget it and take the byte on its own.
+            m_state = State::Plain;
+            break;
+        case State::Sequence:
+            // Parameters and intermediates (0x20..0x3F) run until a final byte 0x40..0x7E.
+            if (byte >= 0x20 && byte <= 0x3F) {
+                return std::nullopt;
+            }
+            m_state = State::Plain;
+            switch (byte) {
+                case 'A':
+                    return Key::Up;
+                case 'B':
+                    return Key::Down;
+                case 'C':
+                    return Key::Right;
+                case 'D':
+                    return Key::Left;
+                default:
+                    return std::nullopt;
+            }
+        case State::Plain:
+            break;
     }
 
     switch (byte) {
-    case kEscape: m_state = State::Escape; return std::nullopt;
-    case ' ': return Key::Space;
-    case '+':
-    case '=': return Key::TempoUp;
-    case '-': return Key::TempoDown;
-    case 'q':
-    case 'Q':
-    case kCtrlC: return Key::Quit;
-    default: return std::nullopt;
+        case kEscape:
+            m_state = State::Escape;
+            return std::nullopt;
+        case ' ':
+            return Key::Space;
+        case '+':
+        case '=':
+            return Key::TempoUp;
+        case '-':
+            return Key::TempoDown;
+        case 'q':
+        case 'Q':
+        case kCtrlC:
+            return Key::Quit;
+        default:
+            return std::nullopt;
     }
 }
 
-KeyboardInput::KeyboardInput()
-{
+KeyboardInput::KeyboardInput() {
     if (::isatty(STDIN_FILENO) == 0 || ::tcgetattr(STDIN_FILENO, &g_savedMode) != 0) {
         return;
     }
@@ -97,13 +105,11 @@ KeyboardInput::KeyboardInput()
     }
 }
 
-KeyboardInput::~KeyboardInput()
-{
+KeyboardInput::~KeyboardInput() {
     restoreTerminal();
 }
 
-void KeyboardInput::read(std::vector<Key>& keys)
-{
+void KeyboardInput::read(std::vector<Key>& keys) {
     if (!m_open) {
         return;
     }
@@ -126,8 +132,7 @@ void KeyboardInput::read(std::vector<Key>& keys)
     }
 }
 
-void installStopSignals()
-{
+void installStopSignals() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
@@ -137,8 +142,7 @@ void installStopSignals()
     }
 }
 
-bool stopRequested()
-{
+bool stopRequested() {
     return g_stopSignals != 0;
 }
 

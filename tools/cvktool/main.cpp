@@ -20,8 +20,7 @@ constexpr Command kCommands[] = {
     {"play", cvktool::runPlay, "play FILE [options]   play a song; --help for the options"},
 };
 
-void printUsage(std::FILE* out)
-{
+void printUsage(std::FILE* out) {
     std::fputs("usage: cvktool COMMAND [ARGS...]\n\ncommands:\n", out);
     for (const Command& command : kCommands) {
         std::fprintf(out, "  %.*s\n", static_cast<int>(command.summary.size()),
@@ -31,8 +30,7 @@ void printUsage(std::FILE* out)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 2) {
         printUsage(stderr);
         return 2;

@@ -52,21 +52,18 @@ constexpr std::uint8_t kMetaKeySignature = 0x59;
 class ByteBuilder {
 public:
     void byte(std::uint8_t value) { m_bytes.push_back(value); }
-    void be16(std::uint16_t value)
-    {
+    void be16(std::uint16_t value) {
         byte(static_cast<std::uint8_t>(value >> 8));
         byte(static_cast<std::uint8_t>(value));
     }
-    void be32(std::uint32_t value)
-    {
+    void be32(std::uint32_t value) {
         for (int shift = 24; shift >= 0; shift -= 8) {
             byte(static_cast<std::uint8_t>(value >> shift));
         }
     }
     // Variable-length quantity: seven bits per byte, most significant group first, every
     // byte but the last with its top bit set. Standard MIDI files allow at most four bytes.
-    void vlq(std::uint32_t value)
-    {
+    void vlq(std::uint32_t value) {
         std::uint8_t groups[4];
         int count = 0;
         do {
@@ -78,8 +75,7 @@ public:
         }
         byte(groups[0]);
     }
-    void append(const std::vector<std::uint8_t>& bytes)
-    {
+    void append(const std::vector<std::uint8_t>& bytes) {
         m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
     }
     const std::vector<std::uint8_t>& bytes() const { return m_bytes; }
@@ -94,8 +90,7 @@ class Track {
 public:
     explicit Track(bool useRunningStatus) : m_useRunningStatus(useRunningStatus) {}
 
-    void meta(std::uint32_t tick, std::uint8_t type, std::string_view payload)
-    {
+    void meta(std::uint32_t tick, std::uint8_t type, std::string_view payload) {
         std::vector<std::uint8_t> bytes{0xFF, type};
         ByteBuilder length;
         length.vlq(static_cast<std::uint32_t>(payload.size()));
@@ -104,29 +99,25 @@ public:
         add(tick, std::move(bytes));
     }
 
-    void program(std::uint8_t channel, std::uint32_t tick, std::uint8_t number)
-    {
+    void program(std::uint8_t channel, std::uint32_t tick, std::uint8_t number) {
         add(tick, {static_cast<std::uint8_t>(0xC0 | channel), number});
     }
 
     void controller(std::uint8_t channel, std::uint32_t tick, std::uint8_t number,
-                    std::uint8_t value)
-    {
+                    std::uint8_t value) {
         add(tick, {static_cast<std::uint8_t>(0xB0 | channel), number, value});
     }
 
     // The note ends with a note-on of velocity 0 rather than a note-off: most karaoke files
     // do this, because together with running status it saves a byte per event.
     void note(std::uint8_t channel, std::uint32_t tick, std::uint32_t length, std::uint8_t key,
-              std::uint8_t velocity)
-    {
+              std::uint8_t velocity) {
         const auto status = static_cast<std::uint8_t>(0x90 | channel);
         add(tick, {status, key, velocity});
         add(tick + length, {status, key, 0});
     }
 
-    std::vector<std::uint8_t> chunk(std::uint32_t endTick) const
-    {
+    std::vector<std::uint8_t> chunk(std::uint32_t endTick) const {
         std::vector<Event> events = m_events;
         std::stable_sort(events.begin(), events.end(),
                          [](const Event& a, const Event& b) { return a.tick < b.tick; });
@@ -163,8 +154,7 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
-    void add(std::uint32_t tick, std::vector<std::uint8_t> bytes)
-    {
+    void add(std::uint32_t tick, std::vector<std::uint8_t> bytes) {
         m_events.push_back({tick, std::move(bytes)});
     }
 
@@ -174,9 +164,22 @@ private:
 
 // Notes by their MIDI numbers (middle C = 60).
 enum Pitch : std::uint8_t {
-    B3 = 59, C4 = 60, D4 = 62, E4 = 64, F4 = 65, G4 = 67, A4 = 69,
-    C5 = 72, D5 = 74, E5 = 76, F5 = 77, G5 = 79, A5 = 81,
-    C2 = 36, F2 = 41, G2 = 43,
+    B3 = 59,
+    C4 = 60,
+    D4 = 62,
+    E4 = 64,
+    F4 = 65,
+    G4 = 67,
+    A4 = 69,
+    C5 = 72,
+    D5 = 74,
+    E5 = 76,
+    F5 = 77,
+    G5 = 79,
+    A5 = 81,
+    C2 = 36,
+    F2 = 41,
+    G2 = 43,
 };
 
 // Every sung line has the same rhythm: six quarter notes and a half note.
@@ -205,46 +208,56 @@ enum class Chord { C, F, G };
 // Two chords a bar, lead-in bar included; the last bar holds one C chord.
 constexpr std::array<std::array<Chord, 2>, kBarCount - 1> kChords{{
     {Chord::C, Chord::C},
-    {Chord::C, Chord::C}, {Chord::F, Chord::C}, {Chord::F, Chord::C}, {Chord::G, Chord::C},
-    {Chord::C, Chord::F}, {Chord::C, Chord::G}, {Chord::C, Chord::F}, {Chord::C, Chord::G},
-    {Chord::C, Chord::C}, {Chord::F, Chord::C}, {Chord::F, Chord::C}, {Chord::G, Chord::C},
+    {Chord::C, Chord::C},
+    {Chord::F, Chord::C},
+    {Chord::F, Chord::C},
+    {Chord::G, Chord::C},
+    {Chord::C, Chord::F},
+    {Chord::C, Chord::G},
+    {Chord::C, Chord::F},
+    {Chord::C, Chord::G},
+    {Chord::C, Chord::C},
+    {Chord::F, Chord::C},
+    {Chord::F, Chord::C},
+    {Chord::G, Chord::C},
 }};
 
-std::array<std::uint8_t, 3> voicing(Chord chord)
-{
+std::array<std::uint8_t, 3> voicing(Chord chord) {
     switch (chord) {
-    case Chord::C: return {C4, E4, G4};
-    case Chord::F: return {C4, F4, A4};
-    case Chord::G: return {B3, D4, G4};
+        case Chord::C:
+            return {C4, E4, G4};
+        case Chord::F:
+            return {C4, F4, A4};
+        case Chord::G:
+            return {B3, D4, G4};
     }
     return {C4, E4, G4};
 }
 
-std::uint8_t bassRoot(Chord chord)
-{
+std::uint8_t bassRoot(Chord chord) {
     switch (chord) {
-    case Chord::C: return C2;
-    case Chord::F: return F2;
-    case Chord::G: return G2;
+        case Chord::C:
+            return C2;
+        case Chord::F:
+            return F2;
+        case Chord::G:
+            return G2;
     }
     return C2;
 }
 
-std::uint32_t lineStart(std::size_t line)
-{
+std::uint32_t lineStart(std::size_t line) {
     return static_cast<std::uint32_t>((kFirstSungBar + 2 * line) * kBar);
 }
 
-std::uint32_t noteStart(std::size_t line, int index)
-{
+std::uint32_t noteStart(std::size_t line, int index) {
     return lineStart(line) + static_cast<std::uint32_t>(index) * kQuarter;
 }
 
 // Every tick used below is a multiple of 4: at 480 ticks per quarter and 100 beats per
 // minute that is a whole number of milliseconds, so a 1 ms sequencer clock plays it exactly.
 
-Track conductorTrack()
-{
+Track conductorTrack() {
     Track track(false);
     track.meta(0, kMetaTrackName, kTitle);
     track.meta(0, kMetaText,
@@ -259,8 +272,7 @@ Track conductorTrack()
     return track;
 }
 
-Track karaokeHeaderTrack()
-{
+Track karaokeHeaderTrack() {
     Track track(false);
     for (std::string_view text : {"@KMIDI KARAOKE FILE", "@V0100", "@LENGL",
                                   "@TTwinkle, Twinkle, Little Star", "@TTraditional"}) {
@@ -269,8 +281,7 @@ Track karaokeHeaderTrack()
     return track;
 }
 
-Track wordsTrack()
-{
+Track wordsTrack() {
     Track track(false);
     track.meta(0, kMetaTrackName, "Words");
     for (std::size_t line = 0; line < kLines.size(); ++line) {
@@ -285,8 +296,7 @@ Track wordsTrack()
     return track;
 }
 
-Track melodyTrack()
-{
+Track melodyTrack() {
     Track track(true);
     track.meta(0, kMetaTrackName, "Melody");
     track.program(kMelodyChannel, 0, 73);  // flute: soft, and it carries the tune clearly
@@ -309,8 +319,7 @@ Track melodyTrack()
     return track;
 }
 
-Track chordTrack()
-{
+Track chordTrack() {
     Track track(true);
     track.meta(0, kMetaTrackName, "Chords");
     track.program(kChordChannel, 0, 48);  // string ensemble
@@ -330,8 +339,7 @@ Track chordTrack()
 }
 
 // The bass writes every status byte in full, as some sequencers do; a reader must accept both.
-Track bassTrack()
-{
+Track bassTrack() {
     Track track(false);
     track.meta(0, kMetaTrackName, "Bass");
     track.program(kBassChannel, 0, 32);  // acoustic bass
@@ -347,8 +355,7 @@ Track bassTrack()
     return track;
 }
 
-Track drumTrack()
-{
+Track drumTrack() {
     constexpr std::uint8_t kick = 36;
     constexpr std::uint8_t sideStick = 37;
     constexpr std::uint8_t closedHat = 42;
@@ -375,8 +382,7 @@ Track drumTrack()
     return track;
 }
 
-std::vector<std::uint8_t> buildSong()
-{
+std::vector<std::uint8_t> buildSong() {
     // Tracks without channel events come first, then one track per channel.
     const std::vector<Track> tracks{conductorTrack(), karaokeHeaderTrack(), wordsTrack(),
                                     melodyTrack(),    chordTrack(),         bassTrack(),
@@ -395,8 +401,7 @@ std::vector<std::uint8_t> buildSong()
     return file.bytes();
 }
 
-bool writeAll(int fd, const std::vector<std::uint8_t>& bytes)
-{
+bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -413,8 +418,7 @@ bool writeAll(int fd, const std::vector<std::uint8_t>& bytes)
 
 // Writes beside the target and renames over it, so a failure halfway leaves any old file
 // as it was. Returns 0 or the errno of the step that failed.
-int writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
+int writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::string tempPath = path + ".XXXXXX";
     const int fd = ::mkstemp(tempPath.data());
     if (fd < 0) {
@@ -440,8 +444,7 @@ int writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2 || argv[1][0] == '\0') {
         std::fprintf(stderr, "usage: mksong OUT.kar\n");
         return 2;
