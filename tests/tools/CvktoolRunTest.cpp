@@ -189,3 +189,55 @@ TEST(CvktoolRun, DeviceChoiceGoesIntoATemporaryCopy) {
     EXPECT_FALSE(readCapture(folder.file("x.csv")).empty()) << "the capture device was not chosen";
     EXPECT_TRUE(std::filesystem::is_empty(temporaries.path()));
 }
+
+// Guards against: the song handed to the sequencer unsplit, so that per-track volumes and
+// instruments hit a whole format 0 song instead of one channel of it.
+TEST(CvktoolRun, PlaysTheSplitCopyWithOneChannelPerTrack) {
+    SKIP_WITHOUT_SEQUENCER();
+    TempFolder folder;
+    // Format 0, division 96: channel 0 and channel 1 notes in one track.
+    const std::string track{'\x00', '\x90', 60, 100, '\x00', '\x91', 40, 100,
+                            '\x60', '\x80', 60, 0,   '\x00', '\x81', 40, 0,
+                            '\x00', '\xFF', '\x2F', '\x00'};
+    std::string song = std::string("MThd") + std::string{0, 0, 0, 6, 0, 0, 0, 1, 0, 96} + "MTrk" +
+                       std::string{0, 0, 0, static_cast<char>(track.size())} + track;
+    writeText(folder.file("two.mid"), song);
+    const RunResult run =
+        runProgram({CVKTOOL_PATH, "play", folder.file("two.mid"), "--capture", folder.file("x.csv"),
+                    "--virtual-clock", "--volumes", "0,-128"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::map<unsigned, unsigned> velocityOfChannel;
+    for (const Captured& m : readCapture(folder.file("x.csv"))) {
+        if ((m.status & 0xF0) == 0x90) {
+            velocityOfChannel[m.status & 0x0F] = m.data2;
+        }
+    }
+    EXPECT_EQ(velocityOfChannel[0], 100u);
+    EXPECT_EQ(velocityOfChannel[1], 0u);
+
+    const RunResult unsplit =
+        runProgram({CVKTOOL_PATH, "play", folder.file("two.mid"), "--capture", folder.file("y.csv"),
+                    "--virtual-clock", "--volumes", "0,-128", "--no-split"});
+    ASSERT_EQ(unsplit.exitCode, 0) << unsplit.err;
+    for (const Captured& m : readCapture(folder.file("y.csv"))) {
+        if ((m.status & 0xF0) == 0x90) {
+            EXPECT_EQ(m.data2, 100u);
+        }
+    }
+}
+
+// Guards against: a split failure played anyway or reported as success.
+TEST(CvktoolRun, SplitCommandReportsAddedTracksAndFailures) {
+    TempFolder folder;
+    const RunResult ok = runProgram({CVKTOOL_PATH, "split", EXAMPLE_SONG, folder.file("out.mid")});
+    EXPECT_EQ(ok.exitCode, 0) << ok.err;
+    EXPECT_NE(ok.out.find("added tracks: 0"), std::string::npos);
+    writeText(folder.file("bad.mid"), "RIFF....WAVE");
+    const RunResult bad = runProgram({CVKTOOL_PATH, "split", folder.file("bad.mid"), folder.file("o.mid")});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.err.find("Header does not contain a MThd in input file :"), std::string::npos) << bad.err;
+    const RunResult play = runProgram({CVKTOOL_PATH, "play", folder.file("bad.mid"), "--capture",
+                                       folder.file("x.csv"), "--virtual-clock"});
+    EXPECT_EQ(play.exitCode, 1);
+    EXPECT_EQ(runProgram({CVKTOOL_PATH, "split", "only-one"}).exitCode, 2);
+}

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "MidiSplit.h"
+#include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
 #include "platform/profile.h"
@@ -172,9 +174,23 @@ int usageError(const std::string& message) {
 
 }  // namespace
 
-std::string prepareSongFile(const std::string& path, bool noSplit) {
-    (void)noSplit;
-    return path;
+SongFile::~SongFile() {
+    if (m_temporary) {
+        platform::removeFile(m_path);
+    }
+}
+
+std::string SongFile::prepare(const std::string& path, bool noSplit) {
+    if (noSplit) {
+        m_path = path;
+        return {};
+    }
+    m_path = platform::createTempFile(platform::tempFolder(), "cvksplit-");
+    if (m_path.empty()) {
+        return "cannot create a temporary file";
+    }
+    m_temporary = true;
+    return songfile::SplitMidiFile(path, m_path).message;
 }
 
 PlaySession::PlaySession(const SequencerTable& sequencer, platform::WindowHandle window,
@@ -288,7 +304,11 @@ int runPlay(std::span<const std::string_view> args) {
     }
     installStopSignals();
 
-    const std::string song = prepareSongFile(options.file, options.noSplit);
+    SongFile song;
+    if (const std::string failure = song.prepare(options.file, options.noSplit); !failure.empty()) {
+        std::fprintf(stderr, "cvktool: %s\n", failure.c_str());
+        return 1;
+    }
     platform::MessageQueue window;
     const platform::WindowHandle handle = window.handle();
 
@@ -299,7 +319,7 @@ int runPlay(std::span<const std::string_view> args) {
     }
     std::uint16_t division = 0;
     const std::int32_t started =
-        sequencer.startSong(song.c_str(), handle, &division, options.key, options.volumes.data(),
+        sequencer.startSong(song.path().c_str(), handle, &division, options.key, options.volumes.data(),
                             options.instruments.data(), options.tempo, settings.path().c_str());
     if ((started & 0xFF) == 0) {
         std::fprintf(stderr, "cvktool: cannot start the song\n");

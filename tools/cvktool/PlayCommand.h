@@ -13,10 +13,25 @@ namespace cvktool {
 // `cvktool play`: the arguments after the command name. Returns the exit status.
 int runPlay(std::span<const std::string_view> args);
 
-// The file handed to the sequencer. Every song is meant to be split first into one track
-// per channel, which is what the sequencer's per-track volume and instrument tables assume.
-// Until the splitter exists, every file goes over as it is, with or without --no-split.
-std::string prepareSongFile(const std::string& path, bool noSplit);
+// The file handed to the sequencer: a temporary copy of the song split into one track per
+// channel, which is what the sequencer's per-track volume and instrument tables assume
+// (the player does the same with every song it opens), or, with --no-split, the song
+// itself. The temporary copy is removed with this object.
+class SongFile {
+public:
+    SongFile() = default;
+    ~SongFile();
+    SongFile(const SongFile&) = delete;
+    SongFile& operator=(const SongFile&) = delete;
+
+    // Empty on success; otherwise the text to show.
+    std::string prepare(const std::string& path, bool noSplit);
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+    bool m_temporary = false;
+};
 
 // One playing song as the keyboard and the display see it. Holds what the player shows
 // (tempo, key, pause) because the sequencer only reports time and position.

@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ToolTestSupport.h"
+
+using namespace tooltest;
+
+namespace {
+
+bool folderEmpty(const TempFolder& folder) { return std::filesystem::is_empty(folder.path()); }
+
+// Guards against the lyrics command losing the example's items or leaving its split copy.
+TEST(SongCommandsRun, LyricsJsonOfExample) {
+    TempFolder scratch;
+    const RunResult run = runProgram({CVKTOOL_PATH, "lyrics", EXAMPLE_SONG, "--json"}, "/dev/null",
+                                     {"TMPDIR=" + scratch.path().string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("{\"tempo\": 100, \"offset\": 2902, \"items\": [{\"start\": 1920, \"end\": 1920, \"text\": \"/\"}", 0), 0u)
+        << run.out;
+    EXPECT_TRUE(folderEmpty(scratch));
+}
+
+// Guards against a failed split going unreported or leaving its temporary file.
+TEST(SongCommandsRun, LyricsOfMissingFile) {
+    TempFolder scratch;
+    const RunResult run = runProgram({CVKTOOL_PATH, "lyrics", scratch.file("none.kar")}, "/dev/null",
+                                     {"TMPDIR=" + scratch.path().string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("Error Reading from "), std::string::npos) << run.err;
+    EXPECT_TRUE(folderEmpty(scratch));
+}
+
+// Guards against write changing a song whose settings are its own, or creating DST on failure.
+TEST(SongCommandsRun, WriteExitCodes) {
+    TempFolder folder;
+    const std::string out = folder.file("out.kar");
+    RunResult run = runProgram({CVKTOOL_PATH, "write", EXAMPLE_SONG, out});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(readBytes(out), readBytes(EXAMPLE_SONG));
+    run = runProgram({CVKTOOL_PATH, "write", EXAMPLE_SONG, out, "--tempo", "60", "--key", "2"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(readBytes(out).size(), readBytes(EXAMPLE_SONG).size());
+    EXPECT_NE(readBytes(out), readBytes(EXAMPLE_SONG));
+
+    writeText(folder.file("bad.mid"), "MThd");
+    run = runProgram({CVKTOOL_PATH, "write", folder.file("bad.mid"), folder.file("new.mid")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(folder.file("new.mid")));
+    EXPECT_EQ(runProgram({CVKTOOL_PATH, "write", EXAMPLE_SONG}).exitCode, 2);
+}
+
+}  // namespace
