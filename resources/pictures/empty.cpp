@@ -1,0 +1,1 @@
+// Stands in while no picture has been generated.
