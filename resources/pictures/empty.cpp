@@ -1,1 +1,1 @@
-// Stands in while no picture has been generated.
+// Gives the resource library a source of its own; the pictures come as Qt resources.
