@@ -241,3 +241,29 @@ TEST(CvktoolRun, SplitCommandReportsAddedTracksAndFailures) {
     EXPECT_EQ(play.exitCode, 1);
     EXPECT_EQ(runProgram({CVKTOOL_PATH, "split", "only-one"}).exitCode, 2);
 }
+
+// Guards against: lyrics shown out of step with the song, or lines lost between polls.
+TEST(CvktoolRun, LyricsFollowTheSongLineByLine) {
+    SKIP_WITHOUT_SEQUENCER();
+    TempFolder folder;
+    // Format 1, division 96 at 600 bpm (a quarter every 100 ms): three .kar lines of two
+    // syllables, a note under each, on the real clock.
+    auto text = [](int delta, const std::string& words) {
+        return std::string{static_cast<char>(delta), '\xFF', '\x01', static_cast<char>(words.size())} + words;
+    };
+    std::string words = std::string{0, '\xFF', '\x51', 3, 0x01, '\x86', '\xA0'} +
+                        text(96, "/One ") + text(48, "two,") + text(48, "/Three ") + text(48, "four.") +
+                        text(48, "/Five ") + text(48, "six") +
+                        std::string{'\x83', '\x60', '\xFF', '\x2F', 0};  // half a second on
+    auto chunk = [](const std::string& body) {
+        return std::string("MTrk") + std::string{0, 0, 0, static_cast<char>(body.size())} + body;
+    };
+    const std::string empty{0, '\xFF', '\x2F', 0};
+    const std::string song = std::string("MThd") + std::string{0, 0, 0, 6, 0, 1, 0, 3, 0, 96} +
+                             chunk(words.substr(0, 7) + empty) + chunk(empty) + chunk(words.substr(7));
+    writeText(folder.file("words.kar"), song);
+    const RunResult run = runProgram({CVKTOOL_PATH, "play", folder.file("words.kar"), "--capture",
+                                      folder.file("x.csv"), "--lyrics"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "One two,\nThree four.\nFive six\nended\n");
+}

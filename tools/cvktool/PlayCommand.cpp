@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <utility>
 
 #include "MidiSplit.h"
+#include "TerminalLyrics.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
@@ -32,6 +34,15 @@ constexpr std::uint32_t kNoNewPosition = 0xFFFFFFFF;
 // so look often or the player would sit idle long after the end.
 constexpr int kPollMs = 50;
 constexpr int kVirtualPollMs = 1;
+
+// Width of the terminal, or 80 when stdout is none.
+int terminalColumns() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
 
 bool debugEnabled() {
     static const bool enabled = std::getenv("CVK_DEBUG") != nullptr;
@@ -331,8 +342,14 @@ int runPlay(std::span<const std::string_view> args) {
 
     KeyboardInput keyboard;
     const bool showStatus = ::isatty(STDOUT_FILENO) != 0;
+    TerminalLyrics lyricsView;
+    const bool showLyrics = options.lyrics && lyricsView.load(song.path(), options.file, terminalColumns());
+    if (options.lyrics && !showLyrics) {
+        std::puts("no lyrics");
+    }
     const int pollMs = options.virtualClock ? kVirtualPollMs : kPollMs;
     bool ended = false;
+    int lastLoggedLine = -1;
     std::vector<Key> keys;
     while (!stopRequested()) {
         drainMessages(window);
@@ -357,9 +374,22 @@ int runPlay(std::span<const std::string_view> args) {
             ended = true;
             break;
         }
-        if (showStatus) {
+        const bool lyricsMoved = showLyrics && lyricsView.follow(session.position());
+        if (showStatus && showLyrics) {
+            // Three rows, redrawn in place: the sung line, the next one, the status.
+            std::printf("\r\x1b[2K%s\n\x1b[2K\x1b[2m%s\x1b[0m\n\x1b[2K%s\x1b[2A\r",
+                        lyricsView.currentLine(true).c_str(), lyricsView.nextLine().c_str(),
+                        session.statusLine().c_str());
+            std::fflush(stdout);
+        } else if (showStatus) {
             std::printf("\r\x1b[K%s", session.statusLine().c_str());
             std::fflush(stdout);
+        } else if (lyricsMoved && lyricsView.started()) {
+            // Not a terminal: each line once, when it is reached (with any passed between
+            // two polls).
+            while (lastLoggedLine < lyricsView.lineIndex()) {
+                std::printf("%s\n", lyricsView.lineText(++lastLoggedLine).c_str());
+            }
         }
         waitForInput(keyboard.fd(), pollMs);
     }
@@ -367,7 +397,7 @@ int runPlay(std::span<const std::string_view> args) {
     sequencer.stopSong(handle);
     drainMessages(window);
     if (showStatus) {
-        std::fputc('\n', stdout);
+        std::fputs(showLyrics ? "\n\n\n" : "\n", stdout);
     }
     std::puts(ended ? "ended" : "stopped");
     return 0;

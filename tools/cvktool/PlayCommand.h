@@ -46,6 +46,8 @@ public:
     // Asks the sequencer for time and position; false once the song has ended.
     bool poll();
     std::string statusLine() const;
+    // The song position in ticks as last polled.
+    std::uint32_t position() const { return m_position; }
     bool paused() const { return m_paused; }
 
 private:

@@ -9,7 +9,8 @@ namespace cvktool {
 const char* const kPlayUsage =
     "usage: cvktool play FILE [--device NAME] [--tempo BPM] [--key SEMITONES]\n"
     "                         [--volumes V0,V1,...] [--instruments P0,P1,...]\n"
-    "                         [--settings INI] [--capture CSV] [--virtual-clock] [--no-split]\n";
+    "                         [--settings INI] [--capture CSV] [--virtual-clock] [--no-split]\n"
+    "                         [--lyrics]\n";
 
 namespace {
 
@@ -86,6 +87,10 @@ PlayCommandLine parsePlayOptions(std::span<const std::string_view> args) {
         }
         if (arg == "--no-split") {
             options.noSplit = true;
+            continue;
+        }
+        if (arg == "--lyrics") {
+            options.lyrics = true;
             continue;
         }
 

@@ -28,6 +28,7 @@ struct PlayOptions {
     std::array<std::uint16_t, kTrackSlots> instruments;
     bool virtualClock = false;
     bool noSplit = false;
+    bool lyrics = false;  // show the lyrics as they are sung
 
     PlayOptions() { instruments.fill(kKeepProgram); }
 };
