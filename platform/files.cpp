@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "file_modes.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -80,24 +82,6 @@ bool writeAll(int fd, const void* data, std::size_t count) {
     return true;
 }
 
-// Permissions for a new file: what open(…, 0666) would give under the process umask.
-// The umask is read from /proc because umask() can only be read by changing it, which
-// would race with other threads creating files.
-mode_t newFileMode() {
-    mode_t mask = 022;
-    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, status) != nullptr) {
-            unsigned value = 0;
-            if (std::sscanf(line, "Umask: %o", &value) == 1) {
-                mask = static_cast<mode_t>(value & 0777);
-                break;
-            }
-        }
-        std::fclose(status);
-    }
-    return static_cast<mode_t>(0666 & ~mask);
-}
 
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -411,7 +395,7 @@ ReplacementFile::ReplacementFile(const std::string& target) {
             m_group = info.st_gid;
             m_keepOwner = true;
         } else {
-            m_mode = newFileMode();
+            m_mode = detail::newFileMode();
         }
         m_temporary = std::move(temporary);
     } catch (...) {
@@ -450,4 +434,25 @@ void setWriteFaultAfter(std::optional<std::uint64_t> bytes) {
 
 void setReplaceFault(bool fail) { g_replaceFault.store(fail); }
 
+namespace detail {
+
+// The umask is read from /proc because umask() can only be read by changing it, which
+// would race with other threads creating files.
+mode_t newFileMode() {
+    mode_t mask = 022;
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status) != nullptr) {
+            unsigned value = 0;
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value & 0777);
+                break;
+            }
+        }
+        std::fclose(status);
+    }
+    return static_cast<mode_t>(0666 & ~mask);
+}
+
+}  // namespace detail
 }  // namespace platform

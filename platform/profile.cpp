@@ -1,5 +1,7 @@
 #include "platform/profile.h"
 
+#include "file_modes.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -360,24 +362,6 @@ std::string applyWrite(std::string_view text, std::string_view section, std::str
     return out;
 }
 
-// Permissions for a new profile: what open(…, 0666) would give under the process umask.
-// The umask is read from /proc because umask() can only be read by changing it, which
-// would race with other threads creating files.
-mode_t newFileMode() {
-    mode_t mask = 022;
-    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, status) != nullptr) {
-            unsigned value = 0;
-            if (std::sscanf(line, "Umask: %o", &value) == 1) {
-                mask = static_cast<mode_t>(value & 0777);
-                break;
-            }
-        }
-        std::fclose(status);
-    }
-    return static_cast<mode_t>(0666 & ~mask);
-}
 
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -407,7 +391,7 @@ bool replaceFile(const std::string& target, std::string_view bytes, const struct
         debugLog("cannot create a temporary file for", target, errno);
         return false;
     }
-    bool ok = ::fchmod(fd.get(), old != nullptr ? (old->st_mode & 07777) : newFileMode()) == 0;
+    bool ok = ::fchmod(fd.get(), old != nullptr ? (old->st_mode & 07777) : detail::newFileMode()) == 0;
     if (ok && old != nullptr && ::fchown(fd.get(), old->st_uid, old->st_gid) != 0) {
         // Only a privileged process may give a file away; others keep their own ownership.
     }

@@ -8,46 +8,10 @@
 #include <optional>
 #include <string>
 
+#include "../FuzzFiles.h"
 #include "LyricScan.h"
 
 namespace {
-
-// Point TMPDIR at a memory file system (/dev/shm) when running: every input becomes a file.
-std::string g_file;
-
-void removeFile() {
-    ::unlink(g_file.c_str());
-}
-
-const std::string& file() {
-    if (g_file.empty()) {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/cvk-scan-XXXXXX";
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) {
-            std::abort();
-        }
-        ::close(fd);
-        g_file = pattern;
-        std::atexit(removeFile);
-    }
-    return g_file;
-}
-
-void store(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        std::abort();
-    }
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t written = ::write(fd, data + done, size - done);
-        if (written <= 0) {
-            std::abort();
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    ::close(fd);
-}
 
 void check(const songfile::TlyricList* first, std::size_t size, const std::optional<std::uint64_t>& offset) {
     if (first == nullptr) {
@@ -73,11 +37,12 @@ void check(const songfile::TlyricList* first, std::size_t size, const std::optio
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    store(file(), data, size);
+    const std::string file = fuzzing::scratchFile("split.mid");
+    fuzzing::storeBytes(file, data, size);
     for (const char* mode : {".KAR", ".mid", ""}) {
         int tempo = 0;
         std::optional<std::uint64_t> offset;
-        songfile::TlyricList* first = songfile::ExtractLyrics(file(), mode, tempo, offset);
+        songfile::TlyricList* first = songfile::ExtractLyrics(file, mode, tempo, offset);
         check(first, size, offset);
         if (*mode == '\0' && first != nullptr) {
             std::abort();  // no lyric rule, yet lyrics

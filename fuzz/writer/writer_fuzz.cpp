@@ -11,64 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "../FuzzFiles.h"
 #include "LyricScan.h"
 #include "SongWriter.h"
 
 namespace {
-
-// Point TMPDIR at a memory file system (/dev/shm) when running: the writer flushes every
-// save to disk, which on a real disk slows the fuzzer about tenfold.
-std::string g_folder;
-
-void removeFolder() {
-    for (const char* name : {"/source.mid", "/target.mid"}) {
-        ::unlink((g_folder + name).c_str());
-    }
-    ::rmdir(g_folder.c_str());
-}
-
-const std::string& folder() {
-    if (g_folder.empty()) {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/cvk-writer-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        g_folder = pattern;
-        std::atexit(removeFolder);
-    }
-    return g_folder;
-}
-
-void store(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        std::abort();
-    }
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t written = ::write(fd, data + done, size - done);
-        if (written <= 0) {
-            std::abort();
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    ::close(fd);
-}
-
-std::vector<std::uint8_t> load(const std::string& path) {
-    std::vector<std::uint8_t> bytes;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return bytes;
-    }
-    std::uint8_t buffer[4096];
-    ssize_t got = 0;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    }
-    ::close(fd);
-    return bytes;
-}
 
 std::uint32_t bigEndian32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
@@ -116,10 +63,10 @@ const std::uint8_t kOldTarget[] = "This was the user's file before the save, wit
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string source = folder() + "/source.mid";
-    const std::string target = folder() + "/target.mid";
-    store(source, data, size);
-    store(target, kOldTarget, sizeof kOldTarget);
+    const std::string source = fuzzing::scratchFile("source.mid");
+    const std::string target = fuzzing::scratchFile("target.mid");
+    fuzzing::storeBytes(source, data, size);
+    fuzzing::storeBytes(target, kOldTarget, sizeof kOldTarget);
 
     std::int16_t instruments[64];
     std::int16_t velocities[64];
@@ -131,13 +78,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int key = static_cast<int>(size % 49) - 24;
 
     if (!songfile::WriteEditedSong(source, tempo, instruments, target, key, velocities)) {
-        if (load(target) != std::vector<std::uint8_t>(kOldTarget, kOldTarget + sizeof kOldTarget)) {
+        if (fuzzing::loadBytes(target) != std::vector<std::uint8_t>(kOldTarget, kOldTarget + sizeof kOldTarget)) {
             std::abort();  // a failed save changed the target
         }
         return 0;
     }
     const std::size_t length = songLength(data, size);
-    const std::vector<std::uint8_t> written = load(target);
+    const std::vector<std::uint8_t> written = fuzzing::loadBytes(target);
     const std::size_t expectedSize = length > sizeof kOldTarget ? length : sizeof kOldTarget;
     if (written.size() != expectedSize ||
         (length < sizeof kOldTarget &&
