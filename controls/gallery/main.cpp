@@ -99,22 +99,23 @@ int main(int argc, char** argv) {
     grid->setVerticalSpacing(2);
     int row = 0;
 
-    {
-        Row transport(grid, row++, "Transport");
-        for (const char* name : {"Play", "Pause", "Stop", "Rewind", "FastForward", "Open"}) {
-            transport.add(pictureButton(name, true), QString(name));
-        }
-        transport.add(pictureButton("Pause", true, true), "Pause latched");
-        transport.add(pictureButton("Play", false), "Play disabled");
-    }
-    {
-        Row performance(grid, row++, "Performance");
-        for (bool enabled : {true, false}) {
-            for (const char* name : {"SavePerformance", "ClearPerformance"}) {
-                performance.add(pictureButton(name, enabled),
-                                QString(name).remove("Performance") + (enabled ? "" : " disabled"));
+    // Every picture button enabled, pressed (latched down) and disabled.
+    const std::vector<std::pair<QString, std::vector<const char*>>> groups = {
+        {"Transport", {"Play", "Pause", "Stop", "Rewind", "FastForward", "Open"}},
+        {"Performance", {"SavePerformance", "ClearPerformance"}},
+        {"Lyric bar", {"LyricNormalSize", "LyricMaximize", "LyricFullScreen", "LyricFont", "LyricColour",
+                       "LyricZoomIn", "LyricZoomOut"}}};
+    for (const auto& [group, names] : groups) {
+        for (int state = 0; state < 3; ++state) {
+            Row buttons(grid, row++, state == 0 ? group : state == 1 ? "  pressed" : "  disabled");
+            for (const char* name : names) {
+                buttons.add(pictureButton(name, state != 2, state == 1),
+                            QString(name).remove("Performance").remove("Lyric"));
             }
         }
+    }
+    {
+        Row voice(grid, row++, "Voice");
         for (int state = 0; state < 3; ++state) {
             auto* record = new TRecBmpButton;
             record->SetUpImage(controls::picture("RecordUp"));
@@ -123,7 +124,7 @@ int main(int argc, char** argv) {
             record->SetOnImage(controls::picture("RecordOn"));
             record->SetRecording(state == 1);
             record->SetEnabled(state != 2);
-            performance.add(record, state == 0 ? "Record" : state == 1 ? "Recording" : "Record disabled");
+            voice.add(record, state == 0 ? "Record" : state == 1 ? "Recording" : "Record disabled");
         }
         for (bool on : {false, true}) {
             auto* monitor = new TMonitorButton;
@@ -132,16 +133,8 @@ int main(int argc, char** argv) {
             monitor->SetDownImage(controls::picture("MonitorDown"));
             monitor->SetDisImage(controls::picture("MonitorDisabled"));
             monitor->SetStateOn(on);
-            performance.add(monitor, on ? "Monitor on" : "Monitor off");
+            voice.add(monitor, on ? "Monitor on" : "Monitor off");
         }
-    }
-    {
-        Row lyricBar(grid, row++, "Lyric bar");
-        for (const char* name : {"LyricNormalSize", "LyricMaximize", "LyricFullScreen", "LyricFont",
-                                 "LyricColour", "LyricZoomIn", "LyricZoomOut"}) {
-            lyricBar.add(pictureButton(name, true), QString(name).remove("Lyric"));
-        }
-        lyricBar.add(pictureButton("LyricFont", false), "disabled");
     }
     {
         Row leds(grid, row++, "LED buttons");
