@@ -12,9 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "FaultGuard.h"
 #include "TempDir.h"
 
 namespace {
+
+using testing_support::FaultGuard;
 
 namespace fs = std::filesystem;
 using testing_support::TempDir;
@@ -43,18 +46,6 @@ unsigned modeOf(const std::string& path) {
     ::stat(path.c_str(), &info);
     return info.st_mode & 07777;
 }
-
-// Disarms the process-wide fault switches whatever way a test ends.
-class FaultGuard {
-public:
-    FaultGuard() = default;
-    ~FaultGuard() {
-        platform::setWriteFaultAfter(std::nullopt);
-        platform::setReplaceFault(false);
-    }
-    FaultGuard(const FaultGuard&) = delete;
-    FaultGuard& operator=(const FaultGuard&) = delete;
-};
 
 // Guards against temporary names that collide, ignore the prefix or land elsewhere.
 TEST(FilesTemp, CreatesDistinctPrivateFilesWithPrefix) {

@@ -11,14 +11,6 @@ struct BadFile {
     int slotsLoaded;
 };
 
-ByteVector withBytes(std::initializer_list<ByteVector> parts) {
-    ByteVector out;
-    for (const ByteVector& part : parts) {
-        out.insert(out.end(), part.begin(), part.end());
-    }
-    return out;
-}
-
 ByteVector header(std::uint32_t length, int format, int count, int division) {
     Bytes b;
     b.text("MThd").u32(length).u16(format).u16(count).u16(division);
@@ -43,26 +35,26 @@ std::vector<BadFile> badFiles() {
     eightByteHeader.text("MThd").u32(8).u16(1).u16(1).u16(96).u16(0);
     return {
         {"Empty", {}, "Wrong number of bytes read", 0},
-        {"NotMThd", withBytes({Bytes().text("RIFF").bytes(), header(6, 0, 1, 96)}), "Not of MThd type", 0},
-        {"LowerCaseMagic", withBytes({Bytes().text("mthd").u32(6).bytes()}), "Not of MThd type", 0},
+        {"NotMThd", concat({Bytes().text("RIFF").bytes(), header(6, 0, 1, 96)}), "Not of MThd type", 0},
+        {"LowerCaseMagic", concat({Bytes().text("mthd").u32(6).bytes()}), "Not of MThd type", 0},
         {"CutInLength", Bytes().text("MThd").u16(0).bytes(), "Wrong number of bytes read", 0},
         {"ShortHeaderLength", header(5, 0, 1, 96), "Wrong number of bytes read", 0},
         {"HugeHeaderLength", header(65521, 0, 1, 96), "Wrong number of bytes read", 0},
         {"CutInDivision", cutInDivision, "Wrong number of bytes read", 0},
-        {"Format0TwoTracks", withBytes({header(6, 0, 2, 96), track, track}), "Wrong number of bytes read", 0},
-        {"CountHighByte", withBytes({header(6, 1, 0x201, 96), track}), "Wrong number of bytes read", 0},
+        {"Format0TwoTracks", concat({header(6, 0, 2, 96), track, track}), "Wrong number of bytes read", 0},
+        {"CountHighByte", concat({header(6, 1, 0x201, 96), track}), "Wrong number of bytes read", 0},
         {"ZeroTracks", header(6, 1, 0, 96), "Number of Tracks is Zero", 0},
         {"Count256", header(6, 1, 256, 96), "Number of Tracks is Zero", 0},
-        {"Smpte", withBytes({header(6, 1, 1, 0xE728), track}), "Wrong ticks per quater", 0},
-        {"UnknownChunk", withBytes({header(6, 1, 2, 96), track, Bytes().text("XFIH").u32(0).bytes()}),
+        {"Smpte", concat({header(6, 1, 1, 0xE728), track}), "Wrong ticks per quater", 0},
+        {"UnknownChunk", concat({header(6, 1, 2, 96), track, Bytes().text("XFIH").u32(0).bytes()}),
          "Track not MTrk", 1},
-        {"LongHeader", withBytes({eightByteHeader.bytes(), track}), "Track not MTrk", 0},
-        {"ThirdTrackTruncated", withBytes({header(6, 1, 3, 96), track, track, truncatedTrack}),
+        {"LongHeader", concat({eightByteHeader.bytes(), track}), "Track not MTrk", 0},
+        {"ThirdTrackTruncated", concat({header(6, 1, 3, 96), track, track, truncatedTrack}),
          "Wrong number of bytes read", 2},
-        {"LengthPastTheEnd", withBytes({header(6, 1, 2, 96), track, hugeLength.bytes()}),
+        {"LengthPastTheEnd", concat({header(6, 1, 2, 96), track, hugeLength.bytes()}),
          "Wrong number of bytes read", 1},
-        {"FewerChunksThanDeclared", withBytes({header(6, 1, 3, 96), track}), "", 1},
-        {"CutInChunkLength", withBytes({header(6, 1, 2, 96), track, Bytes().text("MTrk").u16(0).bytes()}),
+        {"FewerChunksThanDeclared", concat({header(6, 1, 3, 96), track}), "", 1},
+        {"CutInChunkLength", concat({header(6, 1, 2, 96), track, Bytes().text("MTrk").u16(0).bytes()}),
          "Wrong number of bytes read", 1},
     };
 }

@@ -25,6 +25,7 @@ using songfile::TlyricList;
 using songfile::TrackInfoTable;
 using testing_support::Bytes;
 using testing_support::ByteVector;
+using testing_support::concat;
 using testing_support::smf;
 using testing_support::smfHeader;
 using testing_support::TempDir;
@@ -35,14 +36,6 @@ constexpr std::uint64_t kUntouched = 0xDEADBEEF;
 
 // Track 0 with tempo 100 and a name, so that a failure after it shows what survives.
 ByteVector namedTrack() { return trackChunk(Track().tempo(0, 600000).meta(0, 3, "Name").meta(10, 5, "la").end()); }
-
-ByteVector cat(std::initializer_list<ByteVector> parts) {
-    ByteVector out;
-    for (const ByteVector& part : parts) {
-        out.insert(out.end(), part.begin(), part.end());
-    }
-    return out;
-}
 
 ByteVector header(std::uint32_t length, int format, int count) {
     return Bytes().text("MThd").u32(length).u16(format).u16(count).u16(480).bytes();
@@ -80,20 +73,20 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadFile{"Empty", {}, 120},
         BadFile{"ShortHeader", Bytes().text("MThd").u32(6).u16(1).bytes(), 120},
-        BadFile{"NotMThd", cat({Bytes().text("MThx").u32(6).u16(1).u16(1).u16(480).bytes(), namedTrack()}), 120},
+        BadFile{"NotMThd", concat({Bytes().text("MThx").u32(6).u16(1).u16(1).u16(480).bytes(), namedTrack()}), 120},
         BadFile{"RiffFile", Bytes().text("RIFF").u32(100).text("WAVEfmt ").u32(16).bytes(), 120},
-        BadFile{"HeaderLengthFive", cat({header(5, 1, 1), namedTrack()}), 120},
-        BadFile{"Format0TwoTracks", cat({header(6, 0, 2), namedTrack(), namedTrack()}), 120},
-        BadFile{"Format0CountHighByte", cat({header(6, 0, 0x0101), namedTrack()}), 120},
-        BadFile{"CountHighByteTwo", cat({header(6, 1, 0x0201), namedTrack()}), 120},
-        BadFile{"CountLowByteZero", cat({header(6, 1, 0x0100), namedTrack()}), 120},
+        BadFile{"HeaderLengthFive", concat({header(5, 1, 1), namedTrack()}), 120},
+        BadFile{"Format0TwoTracks", concat({header(6, 0, 2), namedTrack(), namedTrack()}), 120},
+        BadFile{"Format0CountHighByte", concat({header(6, 0, 0x0101), namedTrack()}), 120},
+        BadFile{"CountHighByteTwo", concat({header(6, 1, 0x0201), namedTrack()}), 120},
+        BadFile{"CountLowByteZero", concat({header(6, 1, 0x0100), namedTrack()}), 120},
         BadFile{"NoTrackChunk", header(6, 1, 1), 120},
-        BadFile{"ChunkNotMTrk", cat({header(6, 1, 1), Bytes().text("MTrx").u32(4).raw({0, 0xFF, 0x2F, 0}).bytes()}), 120},
-        BadFile{"LengthAllOnes", cat({header(6, 1, 1), Bytes().text("MTrk").u32(0xFFFFFFFF).raw({0, 0xFF, 0x2F, 0}).bytes()}), 120},
-        BadFile{"LengthPastEnd", cat({header(6, 1, 1), Bytes().text("MTrk").u32(5).raw({0, 0xFF, 0x2F, 0}).bytes()}), 120},
-        BadFile{"CutChunkHeader", cat({header(6, 1, 1), Bytes().text("MTr").bytes()}), 120},
-        BadFile{"SecondTrackMissing", cat({header(6, 1, 2), namedTrack()}), 100},
-        BadFile{"SecondTrackPastEnd", cat({header(6, 1, 2), namedTrack(), Bytes().text("MTrk").u32(1000).u8(0).bytes()}),
+        BadFile{"ChunkNotMTrk", concat({header(6, 1, 1), Bytes().text("MTrx").u32(4).raw({0, 0xFF, 0x2F, 0}).bytes()}), 120},
+        BadFile{"LengthAllOnes", concat({header(6, 1, 1), Bytes().text("MTrk").u32(0xFFFFFFFF).raw({0, 0xFF, 0x2F, 0}).bytes()}), 120},
+        BadFile{"LengthPastEnd", concat({header(6, 1, 1), Bytes().text("MTrk").u32(5).raw({0, 0xFF, 0x2F, 0}).bytes()}), 120},
+        BadFile{"CutChunkHeader", concat({header(6, 1, 1), Bytes().text("MTr").bytes()}), 120},
+        BadFile{"SecondTrackMissing", concat({header(6, 1, 2), namedTrack()}), 100},
+        BadFile{"SecondTrackPastEnd", concat({header(6, 1, 2), namedTrack(), Bytes().text("MTrk").u32(1000).u8(0).bytes()}),
                 100}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
@@ -126,7 +119,7 @@ TEST_P(ScanCutBody, EndsTheTrackOnly) {
     Bytes chunk;
     chunk.text("MTrk").u32(static_cast<std::uint32_t>(GetParam().body.size())).raw(GetParam().body);
     const ByteVector last = trackChunk(Track().meta(20, 5, "next").end());
-    const ByteVector file = cat({smfHeader(1, 2, 480), chunk.bytes(), last});
+    const ByteVector file = concat({smfHeader(1, 2, 480), chunk.bytes(), last});
     int tempo = 0;
     std::optional<std::uint64_t> offset;
     TlyricList* first = ExtractLyrics(dir.write("cut.mid", file), ".MID", tempo, offset);
@@ -161,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ScanMalformed, LenientHeaderWords) {
     TempDir dir;
     const ByteVector track = trackChunk(Track().meta(10, 5, "a").end());
-    for (const ByteVector& file : {cat({header(6, 1, 0x0101), track}), cat({header(6, 2, 1), track})}) {
+    for (const ByteVector& file : {concat({header(6, 1, 0x0101), track}), concat({header(6, 2, 1), track})}) {
         int tempo = 0;
         std::optional<std::uint64_t> offset;
         TlyricList* first = ExtractLyrics(dir.write("ok.mid", file), ".MID", tempo, offset);
@@ -197,7 +190,7 @@ TEST(ScanAllocation, LengthBeyondFileAllocatesNothing) {
 #else
     TempDir dir;
     const std::string source =
-        dir.write("huge.mid", cat({header(6, 1, 1), Bytes().text("MTrk").u32(0x7FFFFFF0).raw({0, 0xFF, 0x2F, 0}).bytes()}));
+        dir.write("huge.mid", concat({header(6, 1, 1), Bytes().text("MTrk").u32(0x7FFFFFF0).raw({0, 0xFF, 0x2F, 0}).bytes()}));
     const std::string target = dir.path("out.mid");
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);

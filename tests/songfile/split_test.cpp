@@ -18,20 +18,13 @@ using songfile::SplitMidiFile;
 using split_support::splitBytes;
 using testing_support::Bytes;
 using testing_support::ByteVector;
+using testing_support::concat;
 using testing_support::smf;
 using testing_support::smfHeader;
 using testing_support::TempDir;
 using testing_support::Track;
 
 const ByteVector kSysEx = {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
-
-ByteVector join(std::initializer_list<ByteVector> parts) {
-    ByteVector all;
-    for (const ByteVector& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
 
 ByteVector chunk(const std::string& type, const ByteVector& body) {
     return Bytes().text(type).u32(static_cast<std::uint32_t>(body.size())).raw(body).bytes();
@@ -52,7 +45,7 @@ TEST(SplitRoundTrip, FormatZeroSplitsByChannelInOrderOfFirstUse) {
         .noteOn(10, 9, 0x24, 0x64)
         .event(0, {0x24, 0x00})  // running status: channel 10
         .noteOn(5, 0, 0x3C, 0x40)
-        .rawBytes(join({{0x05}, kSysEx}))
+        .rawBytes(concat({{0x05}, kSysEx}))
         .noteOn(20, 1, 0x40, 0x50)
         .noteOn(0, 9, 0x26, 0x64)
         .noteOff(100, 0, 0x3C)
@@ -64,7 +57,7 @@ TEST(SplitRoundTrip, FormatZeroSplitsByChannelInOrderOfFirstUse) {
     channel1.meta(0, 0x03, "Song")
         .program(0, 0, 5)
         .noteOn(15, 0, 0x3C, 0x40)
-        .rawBytes(join({{0x05}, kSysEx}))
+        .rawBytes(concat({{0x05}, kSysEx}))
         .noteOff(120, 0, 0x3C)
         .end(205)
         .end(0);
@@ -85,7 +78,7 @@ TEST(SplitRoundTrip, SingleChannelTracksComeBackByteForByte) {
     conductor.meta(0, 0x03, "Title")
         .tempo(0, 500000)
         .event(0, {0xFF, 0x58, 0x04, 0x04, 0x02, 0x18, 0x08})
-        .rawBytes(join({{0x00}, kSysEx}))
+        .rawBytes(concat({{0x00}, kSysEx}))
         .end(1920);
     Track piano;
     piano.program(0, 0, 0)
@@ -305,7 +298,7 @@ ByteVector header(int format, int tracks) {
 
 // A format 1 file with one track chunk around `body`.
 ByteVector oneTrack(const ByteVector& body) {
-    return join({header(1, 1), chunk("MTrk", body)});
+    return concat({header(1, 1), chunk("MTrk", body)});
 }
 
 ByteVector splitOf(const std::vector<ByteVector>& bodies) {
@@ -326,48 +319,48 @@ std::vector<BadInput> badInputs() {
     const ByteVector note = {0x00, 0x90, 0x3C, 0x40};
     const ByteVector end = {0x00, 0xFF, 0x2F, 0x00};
     const ByteVector noteOnly = splitOf({note});
-    const ByteVector goodTrack = chunk("MTrk", join({note, end}));
+    const ByteVector goodTrack = chunk("MTrk", concat({note, end}));
     return {
         {"EmptyFile", {}, headerRead, true, {}},
         {"HeaderIdCutOff", Bytes().text("MTh").bytes(), headerRead, true, {}},
-        {"LowerCaseHeaderId", join({Bytes().text("mthd").u32(6).u16(0).u16(1).u16(96).bytes(), goodTrack}), noMThd, true, {}},
+        {"LowerCaseHeaderId", concat({Bytes().text("mthd").u32(6).u16(0).u16(1).u16(96).bytes(), goodTrack}), noMThd, true, {}},
         {"HeaderLengthCutOff", Bytes().text("MThd").u16(0).bytes(), shortHeader, true, {}},
         {"HeaderLengthFive", Bytes().text("MThd").u32(5).u16(0).u16(1).u16(96).bytes(), shortHeader, true, {}},
         {"FormatCutOff", Bytes().text("MThd").u32(6).u8(0).bytes(), "Error in reading format Bytes input file :", true, {}},
-        {"FormatTwo", join({header(2, 1), goodTrack}), "Error in format. Only 0 and 1 supported ", false, {}},
-        {"FormatLowByteTwo", join({header(0x0102, 1), goodTrack}), "Error in format. Only 0 and 1 supported ", false, {}},
+        {"FormatTwo", concat({header(2, 1), goodTrack}), "Error in format. Only 0 and 1 supported ", false, {}},
+        {"FormatLowByteTwo", concat({header(0x0102, 1), goodTrack}), "Error in format. Only 0 and 1 supported ", false, {}},
         {"TrackCountCutOff", Bytes().text("MThd").u32(6).u16(1).u8(0).bytes(), "Unable to read number of tracks from input file :", true, {}},
-        {"ZeroTracks", join({header(1, 0), goodTrack}), "Zero tracks found in input file :", true, {}},
-        {"FormatZeroWithTwoTracks", join({header(0, 2), goodTrack, goodTrack}), "Format and tracks do not match in input file :", true, {}},
+        {"ZeroTracks", concat({header(1, 0), goodTrack}), "Zero tracks found in input file :", true, {}},
+        {"FormatZeroWithTwoTracks", concat({header(0, 2), goodTrack, goodTrack}), "Format and tracks do not match in input file :", true, {}},
         {"DivisionCutOff", Bytes().text("MThd").u32(6).u16(0).u16(1).u8(0).bytes(), "Error Reading from ", true, {}},
         {"NoTrackChunk", header(0, 1), trackHeaderRead, true, {}},
-        {"TrackIdCutOff", join({header(0, 1), Bytes().text("MTr").bytes()}), trackHeaderRead, true, {}},
-        {"SecondTrackMissing", join({header(1, 2), goodTrack}), trackHeaderRead, true, {}},
-        {"UnknownChunkFirst", join({header(1, 1), chunk("XFIH", {1, 2, 3, 4}), goodTrack}), noMTrk, true, {}},
-        {"LongHeaderNotSkipped", join({Bytes().text("MThd").u32(8).u16(1).u16(1).u16(96).u16(0).bytes(), goodTrack}), noMTrk, true, {}},
-        {"TrackLengthAllOnes", join({header(0, 1), Bytes().text("MTrk").u32(0xFFFFFFFF).bytes(), note}), "Track data more than permissible limit (128K)", false, {}},
-        {"TrackLengthCutOff", join({header(0, 1), Bytes().text("MTrk").u16(0).bytes()}), trackData, true, {}},
-        {"TrackLengthOnePastEnd", join({header(0, 1), Bytes().text("MTrk").u32(9).bytes(), note, end}), trackData, true, {}},
-        {"TrackLengthHuge", join({header(0, 1), Bytes().text("MTrk").u32(0x7FFFFFF0).bytes(), note, end}), trackData, true, {}},
+        {"TrackIdCutOff", concat({header(0, 1), Bytes().text("MTr").bytes()}), trackHeaderRead, true, {}},
+        {"SecondTrackMissing", concat({header(1, 2), goodTrack}), trackHeaderRead, true, {}},
+        {"UnknownChunkFirst", concat({header(1, 1), chunk("XFIH", {1, 2, 3, 4}), goodTrack}), noMTrk, true, {}},
+        {"LongHeaderNotSkipped", concat({Bytes().text("MThd").u32(8).u16(1).u16(1).u16(96).u16(0).bytes(), goodTrack}), noMTrk, true, {}},
+        {"TrackLengthAllOnes", concat({header(0, 1), Bytes().text("MTrk").u32(0xFFFFFFFF).bytes(), note}), "Track data more than permissible limit (128K)", false, {}},
+        {"TrackLengthCutOff", concat({header(0, 1), Bytes().text("MTrk").u16(0).bytes()}), trackData, true, {}},
+        {"TrackLengthOnePastEnd", concat({header(0, 1), Bytes().text("MTrk").u32(9).bytes(), note, end}), trackData, true, {}},
+        {"TrackLengthHuge", concat({header(0, 1), Bytes().text("MTrk").u32(0x7FFFFFF0).bytes(), note, end}), trackData, true, {}},
         // A cut-off event ends the track's walk; what came before it is kept.
-        {"DeltaCutOff", oneTrack(join({note, {0x81}})), "", false, noteOnly},
-        {"DeltaWithoutEvent", oneTrack(join({note, {0x05}})), "", false, noteOnly},
-        {"MetaTypeCutOff", oneTrack(join({note, {0x00, 0xFF}})), "", false, noteOnly},
-        {"MetaLengthCutOff", oneTrack(join({note, {0x00, 0xFF, 0x01, 0x81}})), "", false, noteOnly},
-        {"MetaDataPastChunk", oneTrack(join({note, {0x00, 0xFF, 0x01, 0x05, 'a', 'b'}})), "", false, noteOnly},
-        {"SysExEndsOutsideChunk", join({oneTrack(join({note, {0x00, 0xF0, 0x7E, 0x7F}})), {0x09, 0x01, 0xF7}}), "", false, noteOnly},
-        {"NoteOnCutOff", oneTrack(join({note, {0x00, 0x90, 0x3C}})), "", false, noteOnly},
+        {"DeltaCutOff", oneTrack(concat({note, {0x81}})), "", false, noteOnly},
+        {"DeltaWithoutEvent", oneTrack(concat({note, {0x05}})), "", false, noteOnly},
+        {"MetaTypeCutOff", oneTrack(concat({note, {0x00, 0xFF}})), "", false, noteOnly},
+        {"MetaLengthCutOff", oneTrack(concat({note, {0x00, 0xFF, 0x01, 0x81}})), "", false, noteOnly},
+        {"MetaDataPastChunk", oneTrack(concat({note, {0x00, 0xFF, 0x01, 0x05, 'a', 'b'}})), "", false, noteOnly},
+        {"SysExEndsOutsideChunk", concat({oneTrack(concat({note, {0x00, 0xF0, 0x7E, 0x7F}})), {0x09, 0x01, 0xF7}}), "", false, noteOnly},
+        {"NoteOnCutOff", oneTrack(concat({note, {0x00, 0x90, 0x3C}})), "", false, noteOnly},
         {"CutEventAfterSplit", oneTrack({0x00, 0x90, 0x3C, 0x40, 0x00, 0x91, 0x3C, 0x40, 0x00, 0x92, 0x3C}), "", false,
-         splitOf({join({note, end}), {0x00, 0x91, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00}})},
+         splitOf({concat({note, end}), {0x00, 0x91, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00}})},
         // Data before any status is a two-byte event on the first channel.
         {"RunningStatusWithoutStatus", oneTrack({0x00, 0x3C, 0x40, 0x00, 0x91, 0x3C, 0x40}), "", false,
          splitOf({{0x00, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00}, {0x00, 0x91, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00}})},
         // Data under an undefined status has no channel: it is not split off.
-        {"DataUnderUndefinedStatus", oneTrack(join({note, {0x00, 0xF4, 0x01, 0x02, 0x00, 0x3C, 0x40}})), "", false,
-         oneTrack(join({note, {0x00, 0xF4, 0x01, 0x02, 0x00, 0x3C, 0x40}}))},
-        {"FormatHighByteIgnored", join({header(0x0100, 1), goodTrack}), "", false, join({header(1, 1), goodTrack})},
-        {"WaveChunkAfterTracks", join({header(0, 1), goodTrack, chunk("Rvpf", {'R', 'I', 'F', 'F'})}), "", false,
-         join({header(1, 1), goodTrack})},
+        {"DataUnderUndefinedStatus", oneTrack(concat({note, {0x00, 0xF4, 0x01, 0x02, 0x00, 0x3C, 0x40}})), "", false,
+         oneTrack(concat({note, {0x00, 0xF4, 0x01, 0x02, 0x00, 0x3C, 0x40}}))},
+        {"FormatHighByteIgnored", concat({header(0x0100, 1), goodTrack}), "", false, concat({header(1, 1), goodTrack})},
+        {"WaveChunkAfterTracks", concat({header(0, 1), goodTrack, chunk("Rvpf", {'R', 'I', 'F', 'F'})}), "", false,
+         concat({header(1, 1), goodTrack})},
         {"EmptyTrackChunk", oneTrack({}), "", false, oneTrack({})},
     };
 }

@@ -13,14 +13,18 @@
 
 #include "SmfBuilder.h"
 #include "SongWriter.h"
+#include "FaultGuard.h"
 #include "TempDir.h"
 #include "platform/files.h"
 
 namespace {
 
+using testing_support::FaultGuard;
+
 using songfile::WriteEditedSong;
 using testing_support::Bytes;
 using testing_support::ByteVector;
+using testing_support::concat;
 using testing_support::smf;
 using testing_support::smfHeader;
 using testing_support::TempDir;
@@ -43,32 +47,13 @@ std::vector<std::string> entries(const TempDir& dir) {
     return names;
 }
 
-ByteVector cat(std::initializer_list<ByteVector> parts) {
-    ByteVector out;
-    for (const ByteVector& part : parts) {
-        out.insert(out.end(), part.begin(), part.end());
-    }
-    return out;
-}
-
 ByteVector header(std::uint32_t length, int format, int count) {
     return Bytes().text("MThd").u32(length).u16(format).u16(count).u16(480).bytes();
 }
 
 const ByteVector kTrack = trackChunk(Track().tempo(0, 500000).noteOn(0, 0, 60, 100).end());
 // What the user's file held before the save: a song with a voice chunk behind it.
-const ByteVector kOldTarget = cat({smf(1, 480, {Track().end()}), Bytes().text("Rvpf").raw({2, 0, 0, 0, 'h', 'i'}).bytes()});
-
-class FaultGuard {
-public:
-    FaultGuard() = default;
-    ~FaultGuard() {
-        platform::setWriteFaultAfter(std::nullopt);
-        platform::setReplaceFault(false);
-    }
-    FaultGuard(const FaultGuard&) = delete;
-    FaultGuard& operator=(const FaultGuard&) = delete;
-};
+const ByteVector kOldTarget = concat({smf(1, 480, {Track().end()}), Bytes().text("Rvpf").raw({2, 0, 0, 0, 'h', 'i'}).bytes()});
 
 // Runs the writer with neutral settings onto an existing target.
 bool write(const std::string& source, const std::string& target, unsigned tempo = 120) {
@@ -103,25 +88,25 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadSource{"Empty", {}},
         BadSource{"ShortHeader", Bytes().text("MThd").u32(6).u16(1).bytes()},
-        BadSource{"NotMThd", cat({Bytes().text("RIFF").u32(6).u16(1).u16(1).u16(480).bytes(), kTrack})},
-        BadSource{"HeaderLengthFive", cat({header(5, 1, 1), kTrack})},
-        BadSource{"FormatTwo", cat({header(6, 2, 1), kTrack})},
-        BadSource{"FormatHighByteOnly", cat({header(6, 0x0102, 1), kTrack})},
+        BadSource{"NotMThd", concat({Bytes().text("RIFF").u32(6).u16(1).u16(1).u16(480).bytes(), kTrack})},
+        BadSource{"HeaderLengthFive", concat({header(5, 1, 1), kTrack})},
+        BadSource{"FormatTwo", concat({header(6, 2, 1), kTrack})},
+        BadSource{"FormatHighByteOnly", concat({header(6, 0x0102, 1), kTrack})},
         BadSource{"ZeroTracks", header(6, 1, 0)},
-        BadSource{"Format0TwoTracks", cat({header(6, 0, 2), kTrack, kTrack})},
+        BadSource{"Format0TwoTracks", concat({header(6, 0, 2), kTrack, kTrack})},
         BadSource{"NoTrackChunk", header(6, 1, 1)},
-        BadSource{"ChunkNotMTrk", cat({header(6, 1, 1), Bytes().text("XTrk").u32(4).raw({0, 0xFF, 0x2F, 0}).bytes()})},
-        BadSource{"LengthAllOnes", cat({header(6, 1, 1), Bytes().text("MTrk").u32(0xFFFFFFFF).raw({0, 0xFF, 0x2F, 0}).bytes()})},
-        BadSource{"LengthPastEnd", cat({header(6, 1, 1), Bytes().text("MTrk").u32(0x7FFFFFF0).raw({0, 0xFF, 0x2F, 0}).bytes()})},
-        BadSource{"SecondTrackMissing", cat({header(6, 1, 2), kTrack})},
-        BadSource{"CountBeyondTracks", cat({header(6, 1, 0x0101), kTrack})}),
+        BadSource{"ChunkNotMTrk", concat({header(6, 1, 1), Bytes().text("XTrk").u32(4).raw({0, 0xFF, 0x2F, 0}).bytes()})},
+        BadSource{"LengthAllOnes", concat({header(6, 1, 1), Bytes().text("MTrk").u32(0xFFFFFFFF).raw({0, 0xFF, 0x2F, 0}).bytes()})},
+        BadSource{"LengthPastEnd", concat({header(6, 1, 1), Bytes().text("MTrk").u32(0x7FFFFFF0).raw({0, 0xFF, 0x2F, 0}).bytes()})},
+        BadSource{"SecondTrackMissing", concat({header(6, 1, 2), kTrack})},
+        BadSource{"CountBeyondTracks", concat({header(6, 1, 0x0101), kTrack})}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 // Guards against bad arguments reaching the file system: no tempo, missing tables,
 // missing source, a target that is a folder or read-only.
 TEST(WriterMalformed, BadArgumentsAndTargets) {
     TempDir dir;
-    const std::string source = dir.write("split", cat({header(6, 1, 1), kTrack}));
+    const std::string source = dir.write("split", concat({header(6, 1, 1), kTrack}));
     const std::string target = dir.write("song.kar", kOldTarget);
     Table table{};
     EXPECT_FALSE(write(source, target, 0));
@@ -161,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(WriterBudgets, WriterFault,
 TEST(WriterFault, ReplaceFailure) {
     FaultGuard guard;
     TempDir dir;
-    const std::string source = dir.write("split", cat({header(6, 1, 1), kTrack}));
+    const std::string source = dir.write("split", concat({header(6, 1, 1), kTrack}));
     const std::string target = dir.write("song.pfc", kOldTarget);
     platform::setReplaceFault(true);
     EXPECT_FALSE(write(source, target));
@@ -174,7 +159,7 @@ TEST(WriterFault, ReplaceFailure) {
 TEST(WriterFault, MissingTargetCreatedOnlyOnSuccess) {
     FaultGuard guard;
     TempDir dir;
-    const ByteVector song = cat({header(6, 1, 1), kTrack});
+    const ByteVector song = concat({header(6, 1, 1), kTrack});
     const std::string source = dir.write("split", song);
     platform::setWriteFaultAfter(20);
     EXPECT_FALSE(write(source, dir.path("new.mid")));

@@ -99,6 +99,15 @@ private:
     Bytes m_body;
 };
 
+// The parts one after the other, as they follow each other in a file.
+inline ByteVector concat(std::initializer_list<ByteVector> parts) {
+    ByteVector all;
+    for (const ByteVector& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
 inline ByteVector trackChunk(const Track& track) {
     Bytes chunk;
     chunk.text("MTrk").u32(static_cast<std::uint32_t>(track.body().size())).raw(track.body());
