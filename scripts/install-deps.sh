@@ -11,7 +11,7 @@ packages=(
   librtmidi-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb
+  xvfb desktop-file-utils shared-mime-info
 )
 
 missing=()

@@ -1,0 +1,320 @@
+// Start-up and end of the main window: binding the sequencer, the first showing, the
+// window's messages and size changes.
+
+#include "Cantivo.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QWindowStateChangeEvent>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "LyricFontCodes.h"
+#include "LyricScan.h"
+#include "Lyricbox.h"
+#include "MonitorBtn.h"
+#include "Pictures.h"
+#include "Recbtn.h"
+#include "SmBmpBtn.h"
+#include "SpinButton.h"
+#include "platform/atoms.h"
+#include "platform/dialogs.h"
+#include "platform/instance.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+
+namespace cvkapp {
+
+namespace {
+
+bool makeFolders(const std::string& folder) {
+    std::string partial;
+    for (std::size_t i = 0; i < folder.size(); ++i) {
+        partial += folder[i];
+        if ((folder[i] == '/' && i > 0) || i + 1 == folder.size()) {
+            if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+                return false;
+            }
+        }
+    }
+    struct stat info {};
+    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+TCantivo::TCantivo(CantivoOptions options, QWidget* parent)
+    : QMainWindow(parent),
+      m_options(std::move(options)),
+      m_queue(std::make_unique<platform::MessageQueue>()) {
+    HostDialogs standard = HostDialogs::standard();
+    if (!m_options.dialogs.openFile) m_options.dialogs.openFile = standard.openFile;
+    if (!m_options.dialogs.saveFile) m_options.dialogs.saveFile = standard.saveFile;
+    if (!m_options.dialogs.chooseFont) m_options.dialogs.chooseFont = standard.chooseFont;
+    if (!m_options.dialogs.chooseColor) m_options.dialogs.chooseColor = standard.chooseColor;
+
+    setObjectName("TCantivo");
+    // The window has no maximize box; full screen is the lyric bar's business.
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    setWindowIcon(QIcon(controls::picture("AppIcon")));
+    Client = new QWidget(this);
+    Client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(Client);
+    CVKTimer = new QTimer(this);
+    CVKTimer->setInterval(50);
+
+    buildMenus();
+    buildLeftPanel();
+    buildRightPanel();
+    buildLyricPanel();
+    LyricPanel->raise();
+    connectHandlers();
+
+    // Library messages arrive through the queue's descriptor on the GUI thread.
+    m_queueNotifier = new QSocketNotifier(m_queue->notifyFd(), QSocketNotifier::Read, this);
+    connect(m_queueNotifier, &QSocketNotifier::activated, this, &TCantivo::PumpMessages);
+
+    FormCreate();
+}
+
+TCantivo::~TCantivo() {
+    if (!m_closed) {
+        // Destroyed without a close (a test, or the session ending): the sequencer must
+        // not go on playing into a window that is gone.
+        if (SongPlaying || SongPaused) {
+            if (Sequencer.CallStopSong) Sequencer.CallStopSong(Handle());
+        }
+        songfile::FreeLyricList(SongLyrics);
+        SongLyrics = nullptr;
+        if (LyricBox1 != nullptr) LyricBox1->SetLyrics(nullptr, true);
+        deleteFileAndForget(SplitFileName);
+    }
+    FormDestroy();
+}
+
+std::string TCantivo::GetIniFolder() {
+    std::string base;
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') {
+        base = config;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        base = std::string(home) + "/.config";
+    }
+    std::string folder = base.empty() ? std::string() : base + "/cantivo/";
+    if (folder.empty() || !makeFolders(folder)) {
+        // No usable home: the settings live beside the program, as a last resort.
+        folder = platform::programFolder();
+    }
+    return folder;
+}
+
+void TCantivo::AttachInstance(platform::SingleInstance* instance) {
+    m_instance = instance;
+    delete m_instanceNotifier;
+    m_instanceNotifier = nullptr;
+    if (instance == nullptr) {
+        return;
+    }
+    instance->setWindow(Handle());
+    if (instance->notifyFd() >= 0) {
+        m_instanceNotifier =
+            new QSocketNotifier(instance->notifyFd(), QSocketNotifier::Read, this);
+        connect(m_instanceNotifier, &QSocketNotifier::activated, this,
+                [this] { m_instance->poll(); });
+    }
+}
+
+void TCantivo::FormCreate() {
+    // "Check For Updates" and the separator above it are never shown.
+    CheckForUpdates1->setVisible(false);
+    CheckForUpdatesSeparator->setVisible(false);
+
+    SongPlaying = SongPaused = Recording = VoicePlaying = false;
+    SongLoaded = SongModified = false;
+    LastLyricCounter = 0;
+    SongDivision = 0;
+
+    SongsFolder = platform::programFolder() + "KAR/";
+    LastOpenedFile = SongsFolder;
+    setWindowTitle(kTitle);
+
+    const std::string library =
+        m_options.sequencerLibrary.empty() ? sequencerLibraryName() : m_options.sequencerLibrary;
+    Sequencer = bindSequencer(library, SequencerLibrary);
+    // A missing library or name counts as a MIDI output that cannot be opened: nothing
+    // calls an empty entry, and the user hears why at the first showing and at Play.
+    if (!Sequencer.complete()) {
+        MidiInitFailed = true;
+    } else if (Sequencer.CallInitMIDIOut(Handle(), IniPath().c_str()) == 0) {
+        MidiInitFailed = true;
+    }
+
+    TempoSetting = 120;
+    ShowTempo();
+    KeySetting = 0;
+    ShowKey();
+    MasterVolume = 100;
+    ShowVolume();
+
+    // The track panel's tables start neutral: no volume change, the song's own programs.
+    TrackMix.fill({});
+    FirstVisibleTrack = 0;
+    VolumeTable.fill(0);
+    InstrumentOverride.fill(255);
+
+    Recording = false;
+    RecordingFile.clear();
+    UpdateRecentFiles("", true);
+
+    Save1->setEnabled(false);
+    SaveAs1->setEnabled(false);
+    SmallButton->SetEnabled(false);
+    MediumButton->SetEnabled(true);
+    LargeButton->SetEnabled(true);
+    TempoSpin->setEnabled(false);
+    KeySpin->setEnabled(false);
+    VolSpin->setEnabled(false);
+    RecButton->SetEnabled(false);
+    SavePfcButton->SetEnabled(false);
+    ClearButton->SetEnabled(false);
+
+    LyricBox1->setColor(kDefaultLyricBackground);
+    QFont font = LyricBox1->font();
+    font.setFamily("Times New Roman");
+    font.setPointSize(16);
+    LyricBox1->setFont(font);
+    LyricBox1->SetLyrics(nullptr, true);
+
+    ReadCreationSettings();
+
+    SavedBounds = geometry();
+    NormalLyricHeight = LyricPanel->height();
+    PlaceSizeButtons();
+    LyricPanel->hide();
+}
+
+void TCantivo::FormShow() {
+    if (m_shown) {
+        return;
+    }
+    m_shown = true;
+    CVKTimer->start();
+    if (!m_options.commandLineFile.isEmpty()) {
+        LyricBox1->SetLyrics(nullptr, true);
+        LoadSongFile(m_options.commandLineFile.toStdString());
+    }
+    if (MidiInitFailed) {
+        platform::showMessageBox("Cannot Initialize the MIDI Driver", kTitle,
+                                 platform::MessageButtons::Ok, platform::MessageIcon::None,
+                                 Handle());
+    }
+    const int midi = platform::profileGetInt("Preferences", "Midi", -1, IniPath());
+    if (midi >= 0) {
+        keepMidiWhileRecording = midi == 1;
+    }
+    NormalLyricHeight = LyricPanel->height();
+    if (std::getenv("CVK_DEBUG") != nullptr) {
+        // The start-up benchmark waits for this line.
+        std::fprintf(stderr, "cvk: window shown%s%s\n", SongLoaded ? ", song loaded: " : "",
+                     SongFileName.c_str());
+    }
+}
+
+void TCantivo::FormDestroy() {
+    if (SequencerLibrary != nullptr) {
+        platform::freeLibrary(SequencerLibrary);
+        SequencerLibrary = nullptr;
+        Sequencer = {};
+    }
+}
+
+void TCantivo::PumpMessages() {
+    platform::Message message;
+    while (m_queue->peek(message)) {
+        WndProc(message);
+    }
+}
+
+void TCantivo::WndProc(const platform::Message& message) {
+    switch (message.message) {
+        case platform::kOpenFileMessage:
+            OpenFileRequest(static_cast<std::uint16_t>(message.wParam & 0xFFFF));
+            break;
+        default:
+            // The sequencer's end-of-song message is not needed: the timer sees the end.
+            break;
+    }
+}
+
+void TCantivo::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        // After the window is on screen, so the first boxes have a parent to sit on.
+        QTimer::singleShot(0, this, &TCantivo::FormShow);
+    }
+}
+
+void TCantivo::closeEvent(QCloseEvent* event) {
+    if (m_closed || FormClose()) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void TCantivo::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange) {
+        return;
+    }
+    if (isMaximized() && LargeButton->Enabled()) {
+        SystemMaximized();
+    } else if (!isMaximized() && MaximizedBySystem) {
+        SystemRestored();
+    }
+}
+
+bool TCantivo::writeSetting(const std::string& section, const std::string& key,
+                            const std::string& value, bool quiet) {
+    const std::string path = IniPath();
+    if (platform::profileWriteString(section, key, value, path)) {
+        return true;
+    }
+    if (!quiet) {
+        platform::showMessageBox("Unable to write to " + path, kTitle,
+                                 platform::MessageButtons::Ok, platform::MessageIcon::Error,
+                                 Handle());
+    }
+    return false;
+}
+
+bool TCantivo::writeSetting(const std::string& section, const std::string& key, int value,
+                            bool quiet) {
+    return writeSetting(section, key, std::to_string(value), quiet);
+}
+
+void TCantivo::setIdleMenus(bool enabled) {
+    Save1->setEnabled(enabled);
+    SaveAs1->setEnabled(enabled);
+    New1->setEnabled(enabled);
+    Open1->setEnabled(enabled);
+    AudioConfigurationWizard1->setEnabled(enabled);
+    OpenButton->SetEnabled(enabled);
+}
+
+std::string TCantivo::fileNameOnly(const std::string& path) const {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace cvkapp

@@ -1,0 +1,312 @@
+#pragma once
+
+// The main window: the transport, the lyric panel, the song's life from opening to
+// closing, the settings file and the recent-files list. Every handler runs on the GUI
+// thread; the sequencer's own timer thread is only polled.
+
+#include <QMainWindow>
+#include <QRect>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "HostDialogs.h"
+#include "RecentFiles.h"
+#include "SequencerTable.h"
+#include "VolumeTable.h"
+#include "platform/messages.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSocketNotifier;
+class QTimer;
+class TBarBox;
+class TFileStatusBox;
+class TLedButton;
+class TMonitorButton;
+class TRecBmpButton;
+class TRecSlider;
+class TRecessedPanel;
+class TSimpleBmpButton;
+class TTimeBox;
+class TVLEDRow;
+
+namespace lyrics {
+class TLyricBox;
+}
+namespace songfile {
+struct TlyricList;
+}
+namespace platform {
+class SingleInstance;
+}
+
+namespace cvkapp {
+
+class TSpinButton;
+
+struct CantivoOptions {
+    // A song or performance named on the command line, opened at the first showing.
+    QString commandLineFile;
+    // Empty: the library of this platform family.
+    std::string sequencerLibrary;
+    // Empty functions are filled with the Qt dialogs.
+    HostDialogs dialogs;
+};
+
+class TCantivo : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kTitle = "Cantivo Karaoke";
+    static constexpr int kClientWidth = 666;
+    static constexpr int kClientHeight = 390;
+
+    explicit TCantivo(CantivoOptions options = {}, QWidget* parent = nullptr);
+    ~TCantivo() override;
+
+    // The window's message queue, the handle every library call is given.
+    platform::WindowHandle Handle() const { return m_queue->handle(); }
+    // Hand-overs from later starts arrive through this claim; the window polls it.
+    void AttachInstance(platform::SingleInstance* instance);
+
+    // The folder of the settings file, ending in '/', created when missing.
+    static std::string GetIniFolder();
+    static std::string IniPath() { return GetIniFolder() + "CANTIVO.INI"; }
+
+    // ---- start-up and close (Cantivo.cpp, CantivoSettings.cpp)
+    void FormCreate();
+    void FormShow();
+    // True when the window may close; false when the user kept it open.
+    bool FormClose();
+    void FormDestroy();
+    // Takes every message waiting in the window's queue, as the window procedure.
+    void PumpMessages();
+    void WndProc(const platform::Message& message);
+
+    // ---- transport (CantivoTransport.cpp)
+    void PlayButtonClick();
+    void PauseButtonClick();
+    void StopButtonClick();
+    void RewindButtonClick();
+    void FForwardButtonClick();
+    void OpenButtonClick();
+    void TempoSpinDownClick();
+    void TempoSpinUpClick();
+    void KeySpinDownClick();
+    void KeySpinUpClick();
+    void VolSpinDownClick();
+    void VolSpinUpClick();
+    void CVKTimerTimer();
+    void StopPlayback();
+    void ShowTempo();
+    void ShowKey();
+    void ShowVolume();
+
+    // ---- track panel call sites (CantivoTracks.cpp)
+    void SendVolumeTable();
+    void UpdateTrackLevels();
+    void ResetSongState();
+
+    // ---- recording call sites (CantivoRecording.cpp)
+    void RecButtonClick();
+    void OpenFileRequest(std::uint16_t atom);
+    bool SavePerformance();
+    bool ReadPerformanceWave(const std::string& path);
+    void RunConfigWizard();
+
+    // ---- songs (CantivoSongs.cpp)
+    void Open1Click();
+    void New1Click();
+    bool CloseSong();
+    void LoadSongFile(const std::string& path);
+    bool SaveSong();
+    void Save1Click();
+    void SaveAs1Click();
+
+    // ---- settings and recent files (CantivoSettings.cpp)
+    void UpdateRecentFiles(const std::string& path, bool enable);
+    void MRU0Click(QAction* item);
+    void SaveLyricFont();
+    void LoadLyricFont();
+    void BackgroundColor1Click();
+    void PaintButtonClick();
+    void Font1Click();
+    void FontButtonClick();
+    void CheckForUpdatesClick();
+    void ReadCreationSettings();
+    void WriteCloseSettings();
+
+    // ---- lyric window sizes (CantivoLyricSizes.cpp)
+    void SmallButtonClick();
+    void MediumButtonClick();
+    void LargeButtonClick();
+    void MagnifyButtonClick();
+    void DemagnifyButtonClick();
+    void RelayoutLyrics();
+    void PlaceSizeButtons();
+
+    // ---- state (names shared by the whole window)
+    void* SequencerLibrary = nullptr;
+    SequencerTable Sequencer;
+    bool MidiInitFailed = false;
+    std::string SongsFolder;
+
+    bool SongPlaying = false;
+    bool SongPaused = false;
+    bool Recording = false;
+    bool VoicePlaying = false;
+    std::string PendingWaveFile;
+    int VoiceOffset = 0;
+    int TempoSetting = 120;
+    int KeySetting = 0;
+    int MasterVolume = 100;
+    std::uint16_t SongDivision = 0;
+    std::uint32_t LastLyricCounter = 0;
+
+    std::string SongFileName;
+    std::string SplitFileName;
+    bool SongLoaded = false;
+    bool SongModified = false;
+    std::uint64_t PfcWaveOffset = 0;
+    bool PerformanceUnsaved = false;
+    std::string LastOpenedFile;
+    songfile::TlyricList* SongLyrics = nullptr;
+    std::string RecordingFile;
+
+    TrackMixTable TrackMix{};
+    int FirstVisibleTrack = 0;
+    VelocityTable VolumeTable{};
+    std::array<std::int16_t, kTrackCount> InstrumentOverride{};
+    bool MidiMuted = false;
+    bool VoiceSilenced = false;
+
+    int RecordBufferSize = 4096;
+    bool SoftwareProcessing = true;
+    bool NonEnglishCharacters = false;
+    bool keepMidiWhileRecording = true;
+    int OffsetSliderPosition = 0;
+
+    bool FullScreen = false;
+    QRect SavedBounds;
+    int NormalLyricHeight = 97;
+    bool MaximizedBySystem = false;
+    bool RememberedMediumEnabled = true;
+    bool RememberedSmallEnabled = false;
+
+    // ---- components, named as in the window's design
+    QWidget* Client = nullptr;
+    QWidget* LeftPanel = nullptr;
+    QWidget* RightPanel = nullptr;
+    TRecessedPanel* Panel5 = nullptr;
+    QWidget* LyricPanel = nullptr;
+    QWidget* LyricsBar = nullptr;
+    lyrics::TLyricBox* LyricBox1 = nullptr;
+    TSimpleBmpButton* DemagnifyButton = nullptr;
+    TSimpleBmpButton* MagnifyButton = nullptr;
+    TSimpleBmpButton* FontButton = nullptr;
+    TSimpleBmpButton* PaintButton = nullptr;
+    TSimpleBmpButton* SmallButton = nullptr;
+    TSimpleBmpButton* MediumButton = nullptr;
+    TSimpleBmpButton* LargeButton = nullptr;
+
+    QLabel* TempoDisplay = nullptr;
+    QLabel* KeyDisplay = nullptr;
+    QLabel* VolumeDisplay = nullptr;
+    TSpinButton* TempoSpin = nullptr;
+    TSpinButton* KeySpin = nullptr;
+    TSpinButton* VolSpin = nullptr;
+    TBarBox* BarBox = nullptr;
+    TTimeBox* MidiTime = nullptr;
+    TFileStatusBox* FileStatusDisplay = nullptr;
+
+    TSimpleBmpButton* PlayButton = nullptr;
+    TSimpleBmpButton* PauseButton = nullptr;
+    TSimpleBmpButton* StopButton = nullptr;
+    TSimpleBmpButton* RewindButton = nullptr;
+    TSimpleBmpButton* FForwardButton = nullptr;
+    TSimpleBmpButton* OpenButton = nullptr;
+    TRecBmpButton* RecButton = nullptr;
+    TMonitorButton* MonitorButton = nullptr;
+    TSimpleBmpButton* SavePfcButton = nullptr;
+    TSimpleBmpButton* ClearButton = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QPushButton* BitBtn2 = nullptr;
+    TLedButton* MidiOutMuteButton = nullptr;
+    TLedButton* WaveOutMuteButton = nullptr;
+    TRecSlider* WaveOutSlider = nullptr;
+    TVLEDRow* RecLedLevel = nullptr;
+
+    QMenu* File1 = nullptr;
+    QMenu* Lyrics1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QMenu* Internet1 = nullptr;
+    QAction* New1 = nullptr;
+    QAction* Open1 = nullptr;
+    QAction* Save1 = nullptr;
+    QAction* SaveAs1 = nullptr;
+    QAction* Preferences1 = nullptr;
+    QAction* AudioConfigurationWizard1 = nullptr;
+    QAction* CheckForUpdatesSeparator = nullptr;
+    QAction* CheckForUpdates1 = nullptr;
+    std::array<QAction*, 5> MRU{};
+    QAction* Exit1 = nullptr;
+    QAction* NormalSize1 = nullptr;
+    QAction* Maximize1 = nullptr;
+    QAction* FullScreen1 = nullptr;
+    QAction* Font1 = nullptr;
+    QAction* BackgroundColor1 = nullptr;
+
+    QTimer* CVKTimer = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildLeftPanel();
+    void buildRightPanel();
+    void buildLyricPanel();
+    void connectHandlers();
+    TSimpleBmpButton* pictureButton(QWidget* parent, const QString& picture, int x, int y);
+
+    // The window's size messages: the maximize and restore paths of the lyric layouts.
+    void SystemMaximized();
+    void SystemRestored();
+    void applyLyricLayout(int left, int top, int width, int height);
+    void setMenusVisible(bool visible);
+
+    // Settings access: a refused write shows "Unable to write to <path>".
+    bool writeSetting(const std::string& section, const std::string& key, const std::string& value,
+                      bool quiet = false);
+    bool writeSetting(const std::string& section, const std::string& key, int value,
+                      bool quiet = false);
+
+    // The save's failure box: read-only or not writable at all.
+    void showSaveFailure(bool withFullStop);
+    void setIdleMenus(bool enabled);
+    void deleteFileAndForget(std::string& path);
+    std::string fileNameOnly(const std::string& path) const;
+
+    CantivoOptions m_options;
+    std::unique_ptr<platform::MessageQueue> m_queue;
+    QSocketNotifier* m_queueNotifier = nullptr;
+    platform::SingleInstance* m_instance = nullptr;
+    QSocketNotifier* m_instanceNotifier = nullptr;
+    bool m_shown = false;
+    bool m_closing = false;
+    bool m_closed = false;
+    // Song saves write a fresh file (Save As) rather than over the old one's start.
+    bool m_saveFresh = false;
+    // A refused write of the wizard key is reported once, not on every tick.
+    bool m_wizardWriteReported = false;
+};
+
+}  // namespace cvkapp

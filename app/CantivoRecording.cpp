@@ -1,0 +1,73 @@
+// The recording workflow's entry points as far as the window has them: the record button,
+// the open-file request a later start sends, the performance file and the audio wizard.
+// Recording and the voice need the wave and mixer libraries, which are not part of the
+// program yet; until then no performance can come into being, so none is waiting here.
+
+#include <QApplication>
+
+#include "Cantivo.h"
+#include "Vledrow.h"
+#include "platform/atoms.h"
+#include "platform/dialogs.h"
+
+namespace cvkapp {
+
+void TCantivo::RecButtonClick() {
+    if (MidiInitFailed) {
+        platform::showMessageBox("Cannot Initialize the MIDI Driver", kTitle,
+                                 platform::MessageButtons::Ok, platform::MessageIcon::None,
+                                 Handle());
+    }
+}
+
+void TCantivo::OpenFileRequest(std::uint16_t atom) {
+    const std::string path = platform::takeAtom(atom);
+    if (path.empty()) {
+        return;
+    }
+    // The user started the program again with this song: bring the window forward.
+    if (isMinimized()) {
+        showNormal();
+    }
+    show();
+    raise();
+    activateWindow();
+
+    if (VoicePlaying) {
+        RecLedLevel->SetLevel(0);
+        VoicePlaying = false;
+    }
+    StopPlayback();
+    UpdateRecentFiles("", true);
+    if (PerformanceUnsaved) {
+        const auto answer = platform::showMessageBox(
+            "Performance is not saved . Do you want to save it ?", kTitle,
+            platform::MessageButtons::YesNo, platform::MessageIcon::Error, Handle());
+        if (answer == platform::MessageAnswer::Yes) {
+            if (!SavePerformance()) {
+                return;
+            }
+        }
+        deleteFileAndForget(PendingWaveFile);
+        PerformanceUnsaved = false;
+    }
+    if (CloseSong()) {
+        LoadSongFile(path);
+    }
+}
+
+bool TCantivo::SavePerformance() {
+    // Nothing to save before a voice can be recorded.
+    return false;
+}
+
+bool TCantivo::ReadPerformanceWave(const std::string&) {
+    // A performance's voice cannot be played yet; the file opens as its song.
+    return false;
+}
+
+void TCantivo::RunConfigWizard() {
+    // The audio wizard comes with the sound-card settings.
+}
+
+}  // namespace cvkapp

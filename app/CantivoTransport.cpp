@@ -1,0 +1,276 @@
+// The transport buttons, the tempo/key/volume steps and the 50 ms playback loop.
+
+#include <QAction>
+#include <QLabel>
+
+#include "BarBox.h"
+#include "Cantivo.h"
+#include "DisplayText.h"
+#include "Lyricbox.h"
+#include "Recbtn.h"
+#include "SmBmpBtn.h"
+#include "Timebox.h"
+#include "Vledrow.h"
+#include "platform/dialogs.h"
+#include "platform/profile.h"
+
+namespace cvkapp {
+
+namespace {
+
+void showMidiInitFailure(platform::WindowHandle window) {
+    platform::showMessageBox("Cannot Initialize the MIDI Driver", TCantivo::kTitle,
+                             platform::MessageButtons::Ok, platform::MessageIcon::None, window);
+}
+
+}  // namespace
+
+void TCantivo::PlayButtonClick() {
+    if (MidiInitFailed) {
+        showMidiInitFailure(Handle());
+        return;
+    }
+    if (!PlayButton->Enabled()) {
+        return;
+    }
+    if (!Recording) {
+        RecButton->SetEnabled(false);
+    }
+    if (!SongPlaying && !SplitFileName.empty()) {
+        setIdleMenus(false);
+        if (PauseButton->Paused()) {
+            PauseButton->SetPaused(false);
+        }
+        // A recorded voice starts with the song once the wave library is part of the
+        // program; PendingWaveFile stays empty until then.
+        const int result = Sequencer.CallStartSong(
+            SplitFileName.c_str(), Handle(), &SongDivision, KeySetting, VolumeTable.data(),
+            reinterpret_cast<const std::uint16_t*>(InstrumentOverride.data()), TempoSetting,
+            IniPath().c_str());
+        if ((result & 0xFF) == 0) {
+            platform::showMessageBox("Cannot Start Song", kTitle, platform::MessageButtons::Ok,
+                                     platform::MessageIcon::None, Handle());
+            // Nothing plays: give back what Play took away, or the window could neither
+            // open another song nor save this one.
+            setIdleMenus(true);
+            if (!Recording && SongLoaded) {
+                RecButton->SetEnabled(true);
+            }
+        } else {
+            SongPlaying = true;
+            UpdateRecentFiles("", false);
+            SavePfcButton->SetEnabled(false);
+            ShowTempo();
+        }
+    }
+    if (SongPlaying && SongPaused) {
+        Sequencer.CallPauseSong(Handle());
+        SongPaused = false;
+        PauseButton->SetPaused(false);
+    }
+}
+
+void TCantivo::PauseButtonClick() {
+    if (!PauseButton->Enabled() || !SongPlaying) {
+        // The button latched itself down; with nothing playing it must not stay so.
+        PauseButton->SetPaused(false);
+        return;
+    }
+    Sequencer.CallPauseSong(Handle());
+    SongPaused = !SongPaused;
+    PauseButton->SetPaused(SongPaused);
+}
+
+void TCantivo::StopButtonClick() {
+    if (!StopButton->Enabled()) {
+        return;
+    }
+    if (Recording) {
+        // A recording's stop ends the song too; recording is not part of this window yet.
+        return;
+    }
+    if (VoicePlaying) {
+        VoicePlaying = false;
+        RecLedLevel->SetLevel(0);
+        if (PerformanceUnsaved) {
+            SavePfcButton->SetEnabled(true);
+        }
+    }
+    StopPlayback();
+    UpdateRecentFiles("", true);
+}
+
+void TCantivo::StopPlayback() {
+    if (!SongPlaying && !SongPaused) {
+        return;
+    }
+    Sequencer.CallStopSong(Handle());
+    setIdleMenus(true);
+    SongPlaying = false;
+    SongPaused = false;
+    LyricBox1->setTickCount(0);
+    LyricBox1->ResetPosition();
+    if (PauseButton->Paused()) {
+        PauseButton->SetPaused(false);
+    }
+    RecButton->SetEnabled(true);
+    LyricBox1->SetLyrics(SongLyrics, false);
+}
+
+void TCantivo::RewindButtonClick() {
+    if (!RewindButton->Enabled()) {
+        return;
+    }
+    if (SongPlaying && !SongPaused) {
+        Sequencer.CallRewind(Handle());
+    }
+    if (!SongPaused) {
+        LyricBox1->SetLyrics(SongLyrics, false);
+    }
+}
+
+void TCantivo::FForwardButtonClick() {
+    if (!FForwardButton->Enabled()) {
+        return;
+    }
+    if (SongPlaying && !SongPaused) {
+        Sequencer.CallFastForward(Handle());
+    }
+}
+
+void TCantivo::OpenButtonClick() {
+    if (OpenButton->Enabled()) {
+        Open1Click();
+    }
+}
+
+void TCantivo::TempoSpinDownClick() {
+    if (SongLoaded) {
+        SongModified = true;
+    }
+    if (TempoSetting > 60) {
+        --TempoSetting;
+    }
+    if (SongPlaying) {
+        Sequencer.CallChangeTempo(Handle(), TempoSetting);
+    }
+    ShowTempo();
+}
+
+void TCantivo::TempoSpinUpClick() {
+    if (SongLoaded) {
+        SongModified = true;
+    }
+    if (TempoSetting < 240) {
+        ++TempoSetting;
+    }
+    if (SongPlaying) {
+        Sequencer.CallChangeTempo(Handle(), TempoSetting);
+    }
+    ShowTempo();
+}
+
+void TCantivo::KeySpinDownClick() {
+    if (KeySetting > -127) {
+        --KeySetting;
+    }
+    if (SongPlaying) {
+        Sequencer.CallSetTransposition(Handle(), KeySetting);
+    }
+    ShowKey();
+}
+
+void TCantivo::KeySpinUpClick() {
+    if (KeySetting < 127) {
+        ++KeySetting;
+    }
+    if (SongPlaying) {
+        Sequencer.CallSetTransposition(Handle(), KeySetting);
+    }
+    ShowKey();
+}
+
+void TCantivo::VolSpinDownClick() {
+    if (MasterVolume > 50) {
+        --MasterVolume;
+    }
+    if (SongPlaying) {
+        SendVolumeTable();
+    }
+    ShowVolume();
+}
+
+void TCantivo::VolSpinUpClick() {
+    if (MasterVolume < 150) {
+        ++MasterVolume;
+    }
+    if (SongPlaying) {
+        SendVolumeTable();
+    }
+    ShowVolume();
+}
+
+void TCantivo::ShowTempo() { TempoDisplay->setText(QString::fromStdString(tempoText(TempoSetting))); }
+
+void TCantivo::ShowKey() { KeyDisplay->setText(QString::fromStdString(keyText(KeySetting))); }
+
+void TCantivo::ShowVolume() {
+    VolumeDisplay->setText(QString::fromStdString(volumeText(MasterVolume)));
+}
+
+void TCantivo::CVKTimerTimer() {
+    const std::string ini = IniPath();
+    const int runWizard = platform::profileGetInt("Configuration", "RunConfigWizard", 1, ini);
+    if (runWizard != 0) {
+        // Only a value that is not yet 0 is written: the file is not rewritten 20 times a
+        // second for nothing.
+        const bool written = writeSetting("Configuration", "RunConfigWizard", 0,
+                                          m_wizardWriteReported);
+        m_wizardWriteReported = m_wizardWriteReported || !written;
+        if (runWizard == 1) {
+            RunConfigWizard();
+        }
+    }
+
+    UpdateTrackLevels();
+
+    if (SongPlaying) {
+        std::int32_t minutes = 0;
+        std::int32_t seconds = 0;
+        if (Sequencer.CallGetTime(Handle(), &minutes, &seconds) == 0) {
+            StopPlayback();
+            if (VoicePlaying) {
+                RecLedLevel->SetLevel(0);
+                VoicePlaying = false;
+            }
+            UpdateRecentFiles("", true);
+            RecLedLevel->SetLevel(0);
+            SongPlaying = false;
+            VoicePlaying = false;
+            minutes = 0;
+            seconds = 0;
+            setIdleMenus(true);
+            LyricBox1->setTickCount(0);
+            LyricBox1->ResetPosition();
+            RecButton->SetEnabled(true);
+        }
+        MidiTime->SetTime(seconds, minutes);
+
+        if (SongPlaying) {
+            const std::uint32_t counter = Sequencer.CallGetLyricCounterDLL(Handle());
+            if (counter != 0xFFFFFFFFu && counter != LastLyricCounter && SongDivision > 0) {
+                const BarBeatTick position = barBeatTick(counter, SongDivision);
+                BarBox->SetPosition(static_cast<int>(position.bar), static_cast<int>(position.beat),
+                                    static_cast<int>(position.tick));
+                LastLyricCounter = counter;
+                LyricBox1->setTickCount(static_cast<int>(counter));
+            }
+        }
+    }
+    if (!SongPlaying) {
+        MidiTime->SetTime(0, 0);
+        BarBox->SetPosition(0, 0, 0);
+    }
+}
+
+}  // namespace cvkapp

@@ -1,0 +1,46 @@
+#pragma once
+
+// The window's open, save, font and colour dialogs behind replaceable functions, so that
+// tests answer them by script the way platform/dialogs answers message boxes.
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace cvkapp {
+
+struct FileDialogRequest {
+    QString folder;       // where the dialog starts
+    QString fileName;     // proposed name, may be empty
+    QStringList filters;  // "Karaoke (*.kar *.KAR)"...
+    int filterIndex = 0;  // preselected filter, 0-based
+};
+
+struct FileDialogAnswer {
+    QString path;         // empty: cancelled
+    int filterIndex = 0;  // the filter selected when the dialog closed
+};
+
+struct HostDialogs {
+    std::function<FileDialogAnswer(QWidget*, const FileDialogRequest&)> openFile;
+    // Asks nothing about overwriting: the window asks that itself.
+    std::function<FileDialogAnswer(QWidget*, const FileDialogRequest&)> saveFile;
+    // The font the dialog ends with: the chosen one, or `initial` when cancelled.
+    std::function<QFont(QWidget*, const QFont& initial)> chooseFont;
+    // The colour the dialog ends with: the chosen one, or `initial` when cancelled.
+    std::function<QColor(QWidget*, const QColor& initial)> chooseColor;
+
+    // The Qt dialogs.
+    static HostDialogs standard();
+};
+
+// The extension of the file name in `path`, dot included ("song.kar" gives ".kar");
+// empty when it has none.
+QString extensionOf(const QString& path);
+
+}  // namespace cvkapp

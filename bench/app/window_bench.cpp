@@ -1,0 +1,331 @@
+// Measurements of the main window against a running sound server
+// (source scripts/pulse-server.sh && pulse_start first):
+//
+//   window_bench start [runs]     time from starting cvk with a song to its window shown
+//   window_bench cpu [seconds]    CPU of the window idle with a song loaded, then playing it
+//   window_bench lyrics [notes]   when a syllable turns red against when its note is heard
+//   window_bench shot FILE [s]    a picture of the window after playing the bundled song s seconds
+//
+// start runs the real program as a child process; cpu and lyrics run the window in this
+// process on the real clock with the built-in synthesizer playing into the server.
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Cantivo.h"
+#include "Lyricbox.h"
+#include "SmBmpBtn.h"
+#include "platform/mm_timer.h"
+#include "platform/system.h"
+#include "pulse_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// A private settings folder and runtime folder, so nothing of the user's is touched and
+// every start is a first instance.
+std::string privateFolder(const char* what) {
+    std::string pattern = (fs::temp_directory_path() / (std::string("cvkbench-") + what + "-XXXXXX")).string();
+    return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// A local loop: quitting the application's own loop would close every window.
+void runFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// ---- start: fork cvk, wait for its "window shown" line on stderr
+int startBench(int runs) {
+    const std::string program = platform::programFolder() + "cvk";
+    const std::string songPath = platform::programFolder() + "KAR/twinkle.kar";
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        const std::string config = privateFolder("config");
+        const std::string runtime = privateFolder("runtime");
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0) return 1;
+        const auto started = std::chrono::steady_clock::now();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::dup2(pipeFds[1], 2);
+            ::close(pipeFds[0]);
+            setenv("CVK_DEBUG", "1", 1);
+            setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+            if (std::getenv("DISPLAY") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::execl(program.c_str(), program.c_str(), songPath.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(pipeFds[1]);
+        std::string seen;
+        char buffer[512];
+        double elapsedMs = -1;
+        for (;;) {
+            const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+            if (n <= 0) break;
+            seen.append(buffer, static_cast<std::size_t>(n));
+            if (seen.find("window shown, song loaded") != std::string::npos) {
+                elapsedMs = std::chrono::duration<double, std::milli>(
+                                std::chrono::steady_clock::now() - started).count();
+                break;
+            }
+        }
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        ::close(pipeFds[0]);
+        fs::remove_all(config);
+        fs::remove_all(runtime);
+        if (elapsedMs < 0) {
+            std::fprintf(stderr, "window_bench: cvk never reported its window:\n%s\n", seen.c_str());
+            return 1;
+        }
+        times.push_back(elapsedMs);
+        std::printf("run %d: %.1f ms\n", run + 1, elapsedMs);
+    }
+    std::printf("start to window shown with a song loaded: median %.1f ms of %d runs (min %.1f, max %.1f)\n",
+                median(times), runs, *std::min_element(times.begin(), times.end()),
+                *std::max_element(times.begin(), times.end()));
+    return 0;
+}
+
+// ---- the window in this process, on the built-in synthesizer
+struct WindowUnderTest {
+    std::string config = privateFolder("config");
+    std::unique_ptr<cvkapp::TCantivo> window;
+
+    explicit WindowUnderTest(const std::string& songPath) {
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        fs::create_directories(config + "/cantivo");
+        std::ofstream(config + "/cantivo/CANTIVO.INI") << "[Configuration]\nRunConfigWizard=0\n";
+        cvkapp::CantivoOptions options;
+        options.commandLineFile = QString::fromStdString(songPath);
+        window = std::make_unique<cvkapp::TCantivo>(options);
+        window->show();
+        runFor(300);  // the first showing loads the song
+    }
+    ~WindowUnderTest() {
+        window.reset();
+        fs::remove_all(config);
+    }
+};
+
+int cpuBench(int seconds) {
+    const std::string songPath = platform::programFolder() + "KAR/twinkle.kar";
+    WindowUnderTest test(songPath);
+    if (!test.window->SongLoaded || test.window->MidiInitFailed) {
+        std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded, test.window->MidiInitFailed);
+        return 1;
+    }
+    double before = cpuSeconds();
+    auto wallStart = std::chrono::steady_clock::now();
+    runFor(seconds * 1000);
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    std::printf("idle window, song loaded: %.2f %% of one core over %.1f s\n",
+                100.0 * (cpuSeconds() - before) / wall, wall);
+
+    // Playing: the song again and again for the whole time.
+    QTimer replay;
+    replay.setInterval(100);
+    QObject::connect(&replay, &QTimer::timeout, [&] {
+        if (!test.window->SongPlaying) test.window->PlayButtonClick();
+    });
+    test.window->PlayButtonClick();
+    replay.start();
+    before = cpuSeconds();
+    wallStart = std::chrono::steady_clock::now();
+    runFor(seconds * 1000);
+    wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    replay.stop();
+    std::printf("window playing through the built-in synthesizer: %.2f %% of one core over %.1f s\n",
+                100.0 * (cpuSeconds() - before) / wall, wall);
+    test.window->StopButtonClick();
+    return 0;
+}
+
+// ---- lyrics: one syllable on each claves note, a note every 610 ms. Not a multiple of the
+// window's 50 ms timer, so the notes fall on every phase of it.
+std::vector<std::uint8_t> clavesSong(int notes) {
+    std::vector<std::uint8_t> words, drums;
+    auto varLen = [](std::vector<std::uint8_t>& out, std::uint32_t v) {
+        std::uint8_t bytes[5];
+        int n = 0;
+        bytes[n++] = v & 0x7F;
+        while ((v >>= 7) != 0) bytes[n++] = static_cast<std::uint8_t>(0x80 | (v & 0x7F));
+        while (n > 0) out.push_back(bytes[--n]);
+    };
+    const std::uint32_t quarter = 96;
+    // A quarter of 610 ms (610,000 us = 0x094F10).
+    std::vector<std::uint8_t> conductor = {0x00, 0xFF, 0x51, 0x03, 0x09, 0x4F, 0x10, 0x00, 0xFF, 0x2F, 0x00};
+    drums = {0x00, 0xB9, 0x07, 0x7F};
+    for (int i = 0; i < notes; ++i) {
+        const std::string syllable = "la" + std::to_string(i) + (i % 4 == 3 ? "/" : " ");
+        varLen(words, quarter);
+        words.insert(words.end(), {0xFF, 0x01});
+        varLen(words, static_cast<std::uint32_t>(syllable.size()));
+        words.insert(words.end(), syllable.begin(), syllable.end());
+        varLen(drums, i == 0 ? quarter : quarter - 10);
+        drums.insert(drums.end(), {0x99, 75, 127});
+        varLen(drums, 10);
+        drums.insert(drums.end(), {0x89, 75, 0});
+    }
+    for (auto* track : {&words, &drums}) track->insert(track->end(), {0x00, 0xFF, 0x2F, 0x00});
+    std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 3, 0, 96};
+    for (auto* track : {&conductor, &drums, &words}) {  // karaoke words: third track
+        const auto size = static_cast<std::uint32_t>(track->size());
+        file.insert(file.end(), {'M', 'T', 'r', 'k', static_cast<std::uint8_t>(size >> 24),
+                                 static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 8),
+                                 static_cast<std::uint8_t>(size)});
+        file.insert(file.end(), track->begin(), track->end());
+    }
+    return file;
+}
+
+int lyricsBench(int notes) {
+    const std::string folder = privateFolder("song");
+    const std::string songPath = folder + "/claves.kar";
+    const auto bytes = clavesSong(notes);
+    std::ofstream(songPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+    cvktest::PulseRecorder recording;
+    std::string error;
+    if (!recording.start("speakers.monitor", notes * 0.61 + 6.0, error)) {
+        std::fprintf(stderr, "window_bench: %s\n", error.c_str());
+        return 1;
+    }
+    int result = 1;
+    {
+        WindowUnderTest test(songPath);
+        if (!test.window->SongLoaded || test.window->MidiInitFailed) {
+            std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded, test.window->MidiInitFailed);
+            return 1;
+        }
+        if (test.window->SongLyrics == nullptr) {
+            std::fprintf(stderr, "window_bench: the song's lyrics were not found\n");
+            return 1;
+        }
+        std::vector<std::uint64_t> marked;  // when each syllable turned red
+        int lastLine = -1, lastSyllable = -1;
+        lyrics::TLyricBox* box = test.window->LyricBox1;
+        QObject::connect(box, &lyrics::TLyricBox::positionChanged, [&] {
+            if (box->syllable() >= 0 && (box->topLine() != lastLine || box->syllable() != lastSyllable)) {
+                marked.push_back(platform::clockMicros());
+            }
+            lastLine = box->topLine();
+            lastSyllable = box->syllable();
+        });
+        const std::size_t firstFrame = recording.frames();
+        test.window->PlayButtonClick();
+        QEventLoop loop;
+        QTimer done;
+        done.setInterval(50);
+        QObject::connect(&done, &QTimer::timeout, [&] {
+            if (!test.window->SongPlaying) loop.quit();
+        });
+        done.start();
+        loop.exec();
+        recording.waitForSound(platform::clockMicros() + 500'000, 3'000'000);
+        recording.stop();
+
+        // Onsets: a rise above a twentieth of full scale after 10 ms of quiet.
+        std::vector<std::uint64_t> heard;
+        std::size_t quiet = cvktest::PulseRecorder::kRate;
+        for (std::size_t i = firstFrame; i < recording.frames(); ++i) {
+            if (std::abs(recording.sample(i)) > 0.05f) {
+                if (quiet >= cvktest::PulseRecorder::kRate / 100) heard.push_back(recording.frameMicros(i));
+                quiet = 0;
+            } else {
+                ++quiet;
+            }
+        }
+        std::printf("%d notes: %zu syllables marked, %zu onsets heard\n", notes, marked.size(), heard.size());
+        const std::size_t pairs = std::min(marked.size(), heard.size());
+        std::vector<double> offsets;
+        for (std::size_t k = 0; k < pairs; ++k) {
+            offsets.push_back((static_cast<double>(marked[k]) - static_cast<double>(heard[k])) / 1000.0);
+        }
+        if (!offsets.empty()) {
+            std::vector<double> sorted = offsets;
+            std::sort(sorted.begin(), sorted.end());
+            std::vector<double> magnitudes;
+            for (double o : offsets) magnitudes.push_back(std::abs(o));
+            std::sort(magnitudes.begin(), magnitudes.end());
+            std::printf("red syllable - sound at the sink: min %.1f ms, median %.1f ms, max %.1f ms; "
+                        "|offset| p95 %.1f ms, max %.1f ms (goal: within 50 ms)\n",
+                        sorted.front(), median(offsets), sorted.back(),
+                        magnitudes[static_cast<std::size_t>(0.95 * static_cast<double>(magnitudes.size() - 1) + 0.5)],
+                        magnitudes.back());
+            result = pairs == static_cast<std::size_t>(notes) ? 0 : 1;
+        }
+    }
+    fs::remove_all(folder);
+    return result;
+}
+
+int shot(const char* file, int seconds) {
+    WindowUnderTest test(platform::programFolder() + "KAR/twinkle.kar");
+    test.window->PlayButtonClick();
+    runFor(seconds * 1000);
+    const bool saved = test.window->grab().save(file);
+    test.window->StopButtonClick();
+    return saved ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("PULSE_SERVER") == nullptr) {
+        std::fprintf(stderr, "window_bench: PULSE_SERVER is not set; run it against the test server "
+                             "(source scripts/pulse-server.sh && pulse_start)\n");
+        return 77;
+    }
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const int count = argc > 2 && mode != "shot" ? std::atoi(argv[2]) : 0;
+    if (mode == "start") {
+        return startBench(count > 0 ? count : 9);
+    }
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    QApplication app(argc, argv);
+    if (mode == "cpu") {
+        return cpuBench(count > 0 ? count : 20);
+    }
+    if (mode == "shot" && argc > 2) {
+        return shot(argv[2], argc > 3 ? std::atoi(argv[3]) : 8);
+    }
+    if (mode == "lyrics") {
+        return lyricsBench(count > 0 ? count : 40);
+    }
+    std::fprintf(stderr, "usage: window_bench start [runs] | cpu [seconds] | lyrics [notes] | shot FILE [seconds]\n");
+    return 2;
+}

@@ -1,0 +1,229 @@
+#pragma once
+
+// The main window offscreen: the real sequencer library on the manual clock with the
+// capture MIDI device, settings and temporary files in a folder of the test's own,
+// message boxes and the open, save, font and colour dialogs answered by script. The
+// 50 ms timer is not left running; tests call its handler after moving the clock.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CaptureReader.h"
+#include "Cantivo.h"
+#include "SmfBuilder.h"
+#include "TempDir.h"
+#include "platform/dialogs.h"
+#include "platform/mm_timer.h"
+#include "platform/profile.h"
+
+namespace testing_support {
+
+// Answers for the window's file, font and colour dialogs, in the order they are asked.
+// An unscripted dialog is cancelled; every request is recorded.
+struct ScriptedDialogs {
+    std::deque<cvkapp::FileDialogAnswer> openAnswers;
+    std::deque<cvkapp::FileDialogAnswer> saveAnswers;
+    std::deque<QFont> fonts;
+    std::deque<QColor> colors;
+    std::vector<cvkapp::FileDialogRequest> openRequests;
+    std::vector<cvkapp::FileDialogRequest> saveRequests;
+    int fontDialogs = 0;
+    int colorDialogs = 0;
+
+    cvkapp::HostDialogs host() {
+        cvkapp::HostDialogs dialogs;
+        dialogs.openFile = [this](QWidget*, const cvkapp::FileDialogRequest& request) {
+            openRequests.push_back(request);
+            return take(openAnswers, request);
+        };
+        dialogs.saveFile = [this](QWidget*, const cvkapp::FileDialogRequest& request) {
+            saveRequests.push_back(request);
+            return take(saveAnswers, request);
+        };
+        dialogs.chooseFont = [this](QWidget*, const QFont& initial) {
+            ++fontDialogs;
+            if (fonts.empty()) return initial;
+            QFont font = fonts.front();
+            fonts.pop_front();
+            return font;
+        };
+        dialogs.chooseColor = [this](QWidget*, const QColor& initial) {
+            ++colorDialogs;
+            if (colors.empty()) return initial;
+            QColor color = colors.front();
+            colors.pop_front();
+            return color;
+        };
+        return dialogs;
+    }
+
+private:
+    static cvkapp::FileDialogAnswer take(std::deque<cvkapp::FileDialogAnswer>& answers,
+                                         const cvkapp::FileDialogRequest& request) {
+        if (answers.empty()) {
+            return {QString(), request.filterIndex};
+        }
+        cvkapp::FileDialogAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+class CantivoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::setClockMode(platform::ClockMode::Manual);
+        setenv("XDG_CONFIG_HOME", m_dir.path("config").c_str(), 1);
+        m_temp = m_dir.path("tmp");
+        std::filesystem::create_directories(m_temp);
+        setenv("TMPDIR", m_temp.c_str(), 1);
+        m_capture = m_dir.path("capture.csv");
+        setenv("CVK_MIDI_CAPTURE", m_capture.c_str(), 1);
+        std::filesystem::create_directories(m_dir.path("config/cantivo"));
+        // The capture device plays; the audio wizard has already run.
+        setting("Selected midi device", "Device name", "Capture");
+        setting("Configuration", "RunConfigWizard", "0");
+    }
+
+    void TearDown() override {
+        m_window.reset();
+        unsetenv("CVK_MIDI_CAPTURE");
+        unsetenv("TMPDIR");
+        unsetenv("XDG_CONFIG_HOME");
+    }
+
+    std::string ini() const { return m_dir.path("config/cantivo/CANTIVO.INI"); }
+    void setting(const std::string& section, const std::string& key, const std::string& value) {
+        ASSERT_TRUE(platform::profileWriteString(section, key, value, ini()));
+    }
+    int intSetting(const std::string& section, const std::string& key, int fallback = -99) {
+        return platform::profileGetInt(section, key, fallback, ini());
+    }
+    std::string stringSetting(const std::string& section, const std::string& key) {
+        return platform::profileGetString(section, key, "<missing>", ini());
+    }
+
+    // Creates and first-shows the window (without the event loop: its timer is stopped).
+    cvkapp::TCantivo& open(const QString& commandLineFile = {}, const std::string& library = {}) {
+        cvkapp::CantivoOptions options;
+        options.commandLineFile = commandLineFile;
+        options.sequencerLibrary = library;
+        options.dialogs = dialogs.host();
+        m_window = std::make_unique<cvkapp::TCantivo>(options);
+        m_window->FormShow();
+        m_window->CVKTimer->stop();
+        return *m_window;
+    }
+    cvkapp::TCantivo& window() { return *m_window; }
+    // The window goes away without a close, as at the end of a session.
+    void destroyWindow() { m_window.reset(); }
+
+    // A song file in the test's folder.
+    std::string song(const std::string& name, const ByteVector& bytes) {
+        return m_dir.write(name, bytes);
+    }
+    // Loads a song through File > Open with the dialog answering `path`.
+    void openSong(const std::string& path) {
+        dialogs.openAnswers.push_back({QString::fromStdString(path), 0});
+        window().Open1Click();
+    }
+
+    // The clock moves on and the 50 ms timer's handler runs once.
+    void tick(std::uint32_t ms = 50) {
+        platform::advanceManualClock(ms);
+        window().CVKTimerTimer();
+    }
+
+    std::vector<Captured> captured() const { return readCapture(m_capture); }
+    std::vector<std::string> boxTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& box : boxes.shown()) texts.push_back(box.text);
+        return texts;
+    }
+    // How many boxes with exactly this text were shown.
+    long boxCount(const std::string& text) const {
+        const auto texts = boxTexts();
+        return std::count(texts.begin(), texts.end(), text);
+    }
+    // The window's 50 ms loop runs for `ms` milliseconds of the song.
+    void play(std::uint32_t ms) {
+        for (std::uint32_t done = 0; done < ms; done += 50) tick();
+    }
+    // Temporary files the window left in its temporary folder.
+    std::size_t tempFiles() const {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_temp)) {
+            ++count;
+        }
+        return count;
+    }
+    std::string path(const std::string& name) const { return m_dir.path(name); }
+
+    platform::ScriptedMessageBoxes boxes;
+    ScriptedDialogs dialogs;
+
+private:
+    TempDir m_dir;
+    std::string m_temp;
+    std::string m_capture;
+    std::unique_ptr<cvkapp::TCantivo> m_window;
+};
+
+// The bytes of a file as they are on disk.
+inline ByteVector fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return ByteVector(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A song of `count` notes on channel 0, one on each quarter from tick 0, each lasting half
+// a quarter; 120 bpm unless a tempo (microseconds per quarter) is given.
+inline ByteVector noteSong(int count, std::uint32_t microsPerQuarter = 500000, int note = 60,
+                           int velocity = 100) {
+    constexpr std::uint32_t kQuarter = 96;
+    Track conductor;
+    conductor.tempo(0, microsPerQuarter).end();
+    Track notes;
+    for (int i = 0; i < count; ++i) {
+        notes.noteOn(i == 0 ? 0 : kQuarter / 2, 0, note, velocity).noteOff(kQuarter / 2, 0, note);
+    }
+    notes.end();
+    return smf(1, kQuarter, {conductor, notes});
+}
+
+// A karaoke song at 120 bpm: from the first quarter on, a text syllable (third track)
+// and a note (second track, channel 0) on each quarter: syllable i and its note at tick
+// (i + 1) * division. The syllables are text events (meta type 1) unless another meta
+// type is given (5: lyric events).
+inline ByteVector karaokeSong(const std::vector<std::string>& syllables, int division = 96,
+                              int textType = 0x01) {
+    const auto quarter = static_cast<std::uint32_t>(division);
+    Track conductor;
+    conductor.tempo(0, 500000).end();
+    Track words;
+    Track notes;
+    notes.program(0, 0, 0);
+    for (std::size_t i = 0; i < syllables.size(); ++i) {
+        const int note = 60 + static_cast<int>(i % 12);
+        words.meta(quarter, textType, syllables[i]);
+        notes.noteOn(i == 0 ? quarter : 0, 0, note, 100).noteOff(quarter, 0, note);
+    }
+    words.end();
+    notes.end();
+    // Karaoke files carry their words in the third track.
+    return smf(1, division, {conductor, notes, words});
+}
+
+}  // namespace testing_support
