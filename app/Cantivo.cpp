@@ -14,6 +14,7 @@
 #include <QWindowStateChangeEvent>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -193,6 +194,9 @@ void TCantivo::FormCreate() {
     font.setFamily("Times New Roman");
     font.setPointSize(16);
     LyricBox1->setFont(font);
+    // The lyric font and background of the last session: the next song's load writes the
+    // font in force back before reading it, so it must be the stored one from the start.
+    LoadLyricFont();
     LyricBox1->SetLyrics(nullptr, true);
 
     ReadCreationSettings();
@@ -239,6 +243,11 @@ void TCantivo::FormDestroy() {
 }
 
 void TCantivo::PumpMessages() {
+    // Reset the queue's descriptor before taking the messages: one posted after the reset
+    // makes it readable again, so none is left waiting, and a drained queue no longer
+    // wakes the notifier over and over.
+    std::uint64_t posted = 0;
+    [[maybe_unused]] const ssize_t got = ::read(m_queue->notifyFd(), &posted, sizeof posted);
     platform::Message message;
     while (m_queue->peek(message)) {
         WndProc(message);

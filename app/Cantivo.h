@@ -72,6 +72,8 @@ public:
 
     // The window's message queue, the handle every library call is given.
     platform::WindowHandle Handle() const { return m_queue->handle(); }
+    // Readable while messages posted to the window may wait.
+    int MessageNotifyFd() const { return m_queue->notifyFd(); }
     // Hand-overs from later starts arrive through this claim; the window polls it.
     void AttachInstance(platform::SingleInstance* instance);
 

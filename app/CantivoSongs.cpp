@@ -460,13 +460,20 @@ void TCantivo::SaveAs1Click() {
             return;
         }
     }
+    const std::string previousName = SongFileName;
     SongModified = true;
     SongFileName = name;
     m_saveFresh = true;
     Save1Click();
     m_saveFresh = false;
-    if (created && SongModified) {
-        platform::removeFile(name);  // nothing was saved: leave no empty file behind
+    if (SongModified) {
+        // Nothing was saved: the song keeps the name it is shown under, so that a later
+        // Save does not write to a file the user never saw saved, and no empty file is
+        // left behind.
+        SongFileName = previousName;
+        if (created) {
+            platform::removeFile(name);
+        }
     }
     if (!PendingWaveFile.empty()) {
         deleteFileAndForget(PendingWaveFile);

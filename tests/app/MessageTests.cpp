@@ -1,0 +1,48 @@
+#include <poll.h>
+
+#include "CantivoHarness.h"
+#include "platform/atoms.h"
+#include "platform/messages.h"
+
+using namespace testing_support;
+
+namespace {
+
+class MessageTest : public CantivoTest {};
+
+bool readable(int fd) {
+    pollfd pfd{fd, POLLIN, 0};
+    return ::poll(&pfd, 1, 0) > 0;
+}
+
+// Guards against a drained queue whose descriptor stays readable, waking the window
+// without end (a busy loop after every song's end message).
+TEST_F(MessageTest, PostedMessagesAreTakenAndTheQueueGoesQuiet) {
+    open();
+    const std::string path = song("posted.kar", karaokeSong({"a", "b"}));
+    ASSERT_TRUE(platform::postMessage(window().Handle(), platform::kSongEndedMessage, 0, 0));
+    const std::uint16_t atom = platform::addAtom(path);
+    ASSERT_NE(atom, 0);
+    ASSERT_TRUE(platform::postMessage(window().Handle(), platform::kOpenFileMessage, atom, 0));
+    for (int i = 0; i < 20 && !window().SongLoaded; ++i) {
+        QApplication::processEvents();
+    }
+    EXPECT_TRUE(window().SongLoaded);
+    EXPECT_EQ(window().SongFileName, path);
+    EXPECT_TRUE(platform::takeAtom(atom).empty()) << "the window must take the atom";
+    EXPECT_FALSE(readable(window().MessageNotifyFd()));
+}
+
+// Guards against a hand-over of a file that is gone by the time it arrives.
+TEST_F(MessageTest, AnOpenRequestForAMissingFileLoadsNothing) {
+    open();
+    const std::uint16_t atom = platform::addAtom(path("gone.kar"));
+    ASSERT_TRUE(platform::postMessage(window().Handle(), platform::kOpenFileMessage, atom, 0));
+    for (int i = 0; i < 5; ++i) {
+        QApplication::processEvents();
+    }
+    EXPECT_FALSE(window().SongLoaded);
+    EXPECT_EQ(tempFiles(), 0u);
+}
+
+}  // namespace
