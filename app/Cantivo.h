@@ -291,6 +291,14 @@ private:
     bool writeSetting(const std::string& section, const std::string& key, int value,
                       bool quiet = false);
 
+    // "Performance is not saved ..." with Yes and No; true for Yes.
+    bool askToSavePerformance();
+    // Back from full screen to the window's own size, place and menus.
+    void leaveFullScreen();
+    void zoomLyrics(int (*step)(int size));
+    void stepTempo(int direction);
+    void stepKey(int direction);
+    void stepVolume(int direction);
     // The save's failure box: read-only or not writable at all.
     void showSaveFailure(bool withFullStop);
     void setIdleMenus(bool enabled);

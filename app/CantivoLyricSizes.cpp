@@ -46,6 +46,16 @@ void TCantivo::setMenusVisible(bool visible) {
     menuBar()->setVisible(visible);
 }
 
+void TCantivo::leaveFullScreen() {
+    Client->setFixedSize(kClientWidth, kClientHeight);
+    adjustSize();
+    move(SavedBounds.topLeft());
+    setMenusVisible(true);
+    TempoDisplay->show();
+    FullScreen = false;
+    LargeButton->SetEnabled(true);
+}
+
 void TCantivo::RelayoutLyrics() {
     if (!SongLoaded) {
         return;
@@ -61,13 +71,7 @@ void TCantivo::SmallButtonClick() {
         return;
     }
     if (FullScreen) {
-        setMenusVisible(true);
-        TempoDisplay->show();
-        FullScreen = false;
-        LargeButton->SetEnabled(true);
-        Client->setFixedSize(kClientWidth, kClientHeight);
-        adjustSize();
-        move(SavedBounds.topLeft());
+        leaveFullScreen();
     }
     Panel5->show();
     applyLyricLayout(230, 8, 433, 97);
@@ -83,13 +87,7 @@ void TCantivo::MediumButtonClick() {
         return;
     }
     if (FullScreen) {
-        setMenusVisible(true);
-        TempoDisplay->show();
-        FullScreen = false;
-        LargeButton->SetEnabled(true);
-        Client->setFixedSize(kClientWidth, kClientHeight);
-        adjustSize();
-        move(SavedBounds.topLeft());
+        leaveFullScreen();
     }
     Panel5->hide();
     applyLyricLayout(230, 8, 433, LeftPanel->height() - 12);
@@ -144,13 +142,7 @@ void TCantivo::SystemMaximized() {
 
 void TCantivo::SystemRestored() {
     if (FullScreen) {
-        Client->setFixedSize(kClientWidth, kClientHeight);
-        adjustSize();
-        move(SavedBounds.topLeft());
-        setMenusVisible(true);
-        TempoDisplay->show();
-        FullScreen = false;
-        LargeButton->SetEnabled(true);
+        leaveFullScreen();
     }
     applyLyricLayout(230, 8, 433, NormalLyricHeight);
     MediumButton->SetEnabled(RememberedMediumEnabled);
@@ -160,14 +152,11 @@ void TCantivo::SystemRestored() {
     MaximizedBySystem = false;
 }
 
-void TCantivo::MagnifyButtonClick() {
-    if (!MagnifyButton->Enabled() || SongLyrics == nullptr) {
-        return;
-    }
+void TCantivo::zoomLyrics(int (*step)(int size)) {
     QFont font = LyricBox1->font();
-    const int size = magnifiedSize(font.pointSize());
+    const int size = step(font.pointSize());
     if (size == 0) {
-        return;
+        return;  // larger than the largest step: left as it is
     }
     font.setPointSize(size);
     LyricBox1->setFont(font);
@@ -176,19 +165,15 @@ void TCantivo::MagnifyButtonClick() {
     }
 }
 
+void TCantivo::MagnifyButtonClick() {
+    if (MagnifyButton->Enabled() && SongLyrics != nullptr) {
+        zoomLyrics(magnifiedSize);
+    }
+}
+
 void TCantivo::DemagnifyButtonClick() {
-    if (!DemagnifyButton->Enabled() || SongLyrics == nullptr) {
-        return;
-    }
-    QFont font = LyricBox1->font();
-    const int size = demagnifiedSize(font.pointSize());
-    if (size == 0) {
-        return;
-    }
-    font.setPointSize(size);
-    LyricBox1->setFont(font);
-    if (SongLoaded) {
-        LyricBox1->SetLyrics(SongLyrics, false);
+    if (DemagnifyButton->Enabled() && SongLyrics != nullptr) {
+        zoomLyrics(demagnifiedSize);
     }
 }
 

@@ -40,13 +40,8 @@ void TCantivo::OpenFileRequest(std::uint16_t atom) {
     StopPlayback();
     UpdateRecentFiles("", true);
     if (PerformanceUnsaved) {
-        const auto answer = platform::showMessageBox(
-            "Performance is not saved . Do you want to save it ?", kTitle,
-            platform::MessageButtons::YesNo, platform::MessageIcon::Error, Handle());
-        if (answer == platform::MessageAnswer::Yes) {
-            if (!SavePerformance()) {
-                return;
-            }
+        if (askToSavePerformance() && !SavePerformance()) {
+            return;
         }
         deleteFileAndForget(PendingWaveFile);
         PerformanceUnsaved = false;

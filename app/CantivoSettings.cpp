@@ -133,13 +133,8 @@ void TCantivo::MRU0Click(QAction* item) {
     MidiOutMuteButton->SetState(false);
     WaveOutMuteButton->SetState(false);
     const std::string path = recentPath(item->text().toStdString());
-    if (PerformanceUnsaved) {
-        const auto answer = platform::showMessageBox(
-            "Performance is not saved . Do you want to save it ?", kTitle,
-            platform::MessageButtons::YesNo, platform::MessageIcon::Error, Handle());
-        if (answer == platform::MessageAnswer::Yes && !SavePerformance()) {
-            return;
-        }
+    if (PerformanceUnsaved && askToSavePerformance() && !SavePerformance()) {
+        return;
     }
     const platform::FileAttributes attributes = platform::fileAttributes(path);
     if (attributes.exists && !attributes.directory) {

@@ -64,6 +64,12 @@ void TCantivo::deleteFileAndForget(std::string& path) {
     }
 }
 
+bool TCantivo::askToSavePerformance() {
+    return platform::showMessageBox("Performance is not saved . Do you want to save it ?", kTitle,
+                                    MessageButtons::YesNo, MessageIcon::Error,
+                                    Handle()) == MessageAnswer::Yes;
+}
+
 void TCantivo::showSaveFailure(bool withFullStop) {
     const platform::FileAttributes attributes = platform::fileAttributes(SongFileName);
     if (attributes.exists && attributes.readOnly) {
@@ -83,10 +89,7 @@ void TCantivo::Open1Click() {
     MidiOutMuteButton->SetState(false);
     WaveOutMuteButton->SetState(false);
     if (PerformanceUnsaved) {
-        const auto answer =
-            platform::showMessageBox("Performance is not saved . Do you want to save it ?",
-                                     kTitle, MessageButtons::YesNo, MessageIcon::Error, Handle());
-        if (answer == MessageAnswer::Yes) {
+        if (askToSavePerformance()) {
             if (!SavePerformance()) {
                 return;
             }
@@ -185,10 +188,7 @@ bool TCantivo::CloseSong() {
     SongModified = false;
 
     if (PerformanceUnsaved) {
-        const auto answer =
-            platform::showMessageBox("Performance is not saved . Do you want to save it ?",
-                                     kTitle, MessageButtons::YesNo, MessageIcon::Error, Handle());
-        if (answer == MessageAnswer::Yes) {
+        if (askToSavePerformance()) {
             if (!SavePerformance()) {
                 RecButton->SetEnabled(true);
                 return false;

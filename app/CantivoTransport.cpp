@@ -146,12 +146,13 @@ void TCantivo::OpenButtonClick() {
     }
 }
 
-void TCantivo::TempoSpinDownClick() {
+// One unit a click, stopping at the limits.
+void TCantivo::stepTempo(int direction) {
     if (SongLoaded) {
         SongModified = true;
     }
-    if (TempoSetting > 60) {
-        --TempoSetting;
+    if (direction < 0 ? TempoSetting > 60 : TempoSetting < 240) {
+        TempoSetting += direction;
     }
     if (SongPlaying) {
         Sequencer.CallChangeTempo(Handle(), TempoSetting);
@@ -159,22 +160,10 @@ void TCantivo::TempoSpinDownClick() {
     ShowTempo();
 }
 
-void TCantivo::TempoSpinUpClick() {
-    if (SongLoaded) {
-        SongModified = true;
-    }
-    if (TempoSetting < 240) {
-        ++TempoSetting;
-    }
-    if (SongPlaying) {
-        Sequencer.CallChangeTempo(Handle(), TempoSetting);
-    }
-    ShowTempo();
-}
-
-void TCantivo::KeySpinDownClick() {
-    if (KeySetting > -127) {
-        --KeySetting;
+// The key and the volume leave the song unmodified: they are the singer's, not the song's.
+void TCantivo::stepKey(int direction) {
+    if (direction < 0 ? KeySetting > -127 : KeySetting < 127) {
+        KeySetting += direction;
     }
     if (SongPlaying) {
         Sequencer.CallSetTransposition(Handle(), KeySetting);
@@ -182,19 +171,9 @@ void TCantivo::KeySpinDownClick() {
     ShowKey();
 }
 
-void TCantivo::KeySpinUpClick() {
-    if (KeySetting < 127) {
-        ++KeySetting;
-    }
-    if (SongPlaying) {
-        Sequencer.CallSetTransposition(Handle(), KeySetting);
-    }
-    ShowKey();
-}
-
-void TCantivo::VolSpinDownClick() {
-    if (MasterVolume > 50) {
-        --MasterVolume;
+void TCantivo::stepVolume(int direction) {
+    if (direction < 0 ? MasterVolume > 50 : MasterVolume < 150) {
+        MasterVolume += direction;
     }
     if (SongPlaying) {
         SendVolumeTable();
@@ -202,15 +181,12 @@ void TCantivo::VolSpinDownClick() {
     ShowVolume();
 }
 
-void TCantivo::VolSpinUpClick() {
-    if (MasterVolume < 150) {
-        ++MasterVolume;
-    }
-    if (SongPlaying) {
-        SendVolumeTable();
-    }
-    ShowVolume();
-}
+void TCantivo::TempoSpinDownClick() { stepTempo(-1); }
+void TCantivo::TempoSpinUpClick() { stepTempo(1); }
+void TCantivo::KeySpinDownClick() { stepKey(-1); }
+void TCantivo::KeySpinUpClick() { stepKey(1); }
+void TCantivo::VolSpinDownClick() { stepVolume(-1); }
+void TCantivo::VolSpinUpClick() { stepVolume(1); }
 
 void TCantivo::ShowTempo() { TempoDisplay->setText(QString::fromStdString(tempoText(TempoSetting))); }
 
