@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QToolTip>
 #include <QWindowStateChangeEvent>
 
 #include <sys/stat.h>
@@ -176,6 +177,11 @@ void TCantivo::FormCreate() {
     Recording = false;
     RecordingFile.clear();
     UpdateRecentFiles("", true);
+
+    QPalette hints = QToolTip::palette();
+    hints.setColor(QPalette::ToolTipBase, QColor(255, 255, 223));
+    hints.setColor(QPalette::ToolTipText, Qt::black);
+    QToolTip::setPalette(hints);
 
     Save1->setEnabled(false);
     SaveAs1->setEnabled(false);
