@@ -245,6 +245,8 @@ void TCantivo::FormDestroy() {
         platform::freeLibrary(SequencerLibrary);
         SequencerLibrary = nullptr;
         Sequencer = {};
+        // From here on the table is empty: nothing may start a song again.
+        MidiInitFailed = true;
     }
 }
 

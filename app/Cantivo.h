@@ -311,6 +311,7 @@ private:
     platform::SingleInstance* m_instance = nullptr;
     QSocketNotifier* m_instanceNotifier = nullptr;
     bool m_shown = false;
+    // Inside FormClose: a performance saved on the way out is not loaded again.
     bool m_closing = false;
     bool m_closed = false;
     // Song saves write a fresh file (Save As) rather than over the old one's start.

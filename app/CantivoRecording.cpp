@@ -22,8 +22,8 @@ void TCantivo::RecButtonClick() {
 
 void TCantivo::OpenFileRequest(std::uint16_t atom) {
     const std::string path = platform::takeAtom(atom);
-    if (path.empty()) {
-        return;
+    if (path.empty() || m_closed) {
+        return;  // a hand-over that arrives while the window closes opens nothing
     }
     // The user started the program again with this song: bring the window forward.
     if (isMinimized()) {

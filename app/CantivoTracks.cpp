@@ -11,7 +11,9 @@ namespace cvkapp {
 void TCantivo::SendVolumeTable() {
     VolumeTable = buildVolumeTable(MasterVolume, TrackMix);
     // Sent with or without a song: the sequencer keeps it for the next start.
-    Sequencer.CallSetVolumeDLL(Handle(), VolumeTable.data());
+    if (Sequencer.CallSetVolumeDLL != nullptr) {
+        Sequencer.CallSetVolumeDLL(Handle(), VolumeTable.data());
+    }
 }
 
 void TCantivo::UpdateTrackLevels() {

@@ -45,4 +45,24 @@ TEST_F(MessageTest, AnOpenRequestForAMissingFileLoadsNothing) {
     EXPECT_EQ(tempFiles(), 0u);
 }
 
+// Guards against a closed window that calls into the unloaded sequencer or opens a
+// song handed over while it closed.
+TEST_F(MessageTest, AClosedWindowStartsAndOpensNothing) {
+    open();
+    openSong(song("song.kar", karaokeSong({"a", "b"})));
+    ASSERT_TRUE(window().FormClose());
+    const std::uint16_t atom = platform::addAtom(song("late.kar", karaokeSong({"c"})));
+    ASSERT_TRUE(platform::postMessage(window().Handle(), platform::kOpenFileMessage, atom, 0));
+    for (int i = 0; i < 5; ++i) {
+        QApplication::processEvents();
+    }
+    EXPECT_FALSE(window().SongLoaded);
+    EXPECT_TRUE(platform::takeAtom(atom).empty());
+    window().PlayButtonClick();
+    window().VolSpinUpClick();
+    tick();
+    EXPECT_EQ(boxTexts().back(), "Cannot Initialize the MIDI Driver");
+    EXPECT_EQ(tempFiles(), 0u);
+}
+
 }  // namespace
