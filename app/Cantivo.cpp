@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
@@ -299,6 +300,15 @@ void TCantivo::changeEvent(QEvent* event) {
     } else if (!isMaximized() && MaximizedBySystem) {
         SystemRestored();
     }
+}
+
+void TCantivo::keyPressEvent(QKeyEvent* event) {
+    // Full screen hides the menus; Esc is the way out people try first.
+    if (event->key() == Qt::Key_Escape && FullScreen) {
+        SmallButtonClick();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 bool TCantivo::writeSetting(const std::string& section, const std::string& key,

@@ -1,3 +1,4 @@
+#include <QKeyEvent>
 #include <QLayout>
 #include <QMenuBar>
 #include <QScreen>
@@ -86,6 +87,19 @@ TEST_F(LyricSizeTest, LeavingFullScreenRestoresThePlaceAndTheMenus) {
     window().LargeButtonClick();
     window().SmallButtonClick();
     EXPECT_EQ(window().pos(), QPoint(40, 30));
+    EXPECT_FALSE(window().FullScreen);
+    EXPECT_TRUE(menusShown());
+    EXPECT_EQ(window().LyricPanel->geometry(), QRect(230, 8, 433, 97));
+}
+
+// Guards against a full screen that only the hidden menus' shortcuts can leave.
+TEST_F(LyricSizeTest, EscapeLeavesFullScreenOnly) {
+    open();
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&window(), &escape);
+    EXPECT_FALSE(window().SmallButton->Enabled()) << "Esc changed the normal layout";
+    window().LargeButtonClick();
+    QApplication::sendEvent(&window(), &escape);
     EXPECT_FALSE(window().FullScreen);
     EXPECT_TRUE(menusShown());
     EXPECT_EQ(window().LyricPanel->geometry(), QRect(230, 8, 433, 97));
