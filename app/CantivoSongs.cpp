@@ -349,25 +349,14 @@ void TCantivo::LoadSongFile(const std::string& path) {
 
 bool TCantivo::SaveSong() {
     const VelocityTable velocities = savedVelocities(MasterVolume, TrackMix);
-    const auto tempo = static_cast<unsigned>(TempoSetting);
-    bool saved = false;
-    if (m_saveFresh) {
-        // Save As onto another file: the new song alone, written beside the old file and
-        // put in its place only when complete, so a failure leaves the old file as it was.
-        m_saveFresh = false;
-        const QString folder = QFileInfo(QString::fromStdString(SongFileName)).absolutePath();
-        std::string fresh = platform::createTempFile(folder.toStdString(), ".cvk-save-");
-        if (!fresh.empty()) {
-            platform::removeFile(fresh);
-            saved = songfile::WriteEditedSong(SplitFileName, tempo, InstrumentOverride.data(),
-                                              fresh, KeySetting, velocities.data()) &&
-                    platform::replaceFile(fresh, SongFileName);
-            platform::removeFile(fresh);
-        }
-    } else {
-        saved = songfile::WriteEditedSong(SplitFileName, tempo, InstrumentOverride.data(),
-                                          SongFileName, KeySetting, velocities.data());
-    }
+    // Save As onto another file replaces it whole, so nothing of the old file stays behind
+    // the song; a plain save rewrites the song over the start of its own file and keeps a
+    // performance's voice behind it. Either way the file changes only once all is written.
+    const bool wholeFile = m_saveFresh;
+    m_saveFresh = false;
+    const bool saved = songfile::WriteEditedSong(SplitFileName, static_cast<unsigned>(TempoSetting),
+                                                 InstrumentOverride.data(), SongFileName,
+                                                 KeySetting, velocities.data(), wholeFile);
     if (saved) {
         SongModified = false;
     }

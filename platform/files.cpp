@@ -356,7 +356,7 @@ bool FileWriter::close() {
     return ok;
 }
 
-ReplacementFile::ReplacementFile(const std::string& target) {
+ReplacementFile::ReplacementFile(const std::string& target, Start start) {
     try {
         m_target = target;
         struct stat linkInfo {};
@@ -386,7 +386,7 @@ ReplacementFile::ReplacementFile(const std::string& target) {
             return;
         }
         if (exists) {
-            if (!copyFileImpl(m_target, temporary, false)) {
+            if (start == Start::CopyOfTarget && !copyFileImpl(m_target, temporary, false)) {
                 ::unlink(temporary.c_str());
                 return;
             }

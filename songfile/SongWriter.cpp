@@ -97,7 +97,7 @@ void editTrack(std::vector<std::uint8_t>& body, const SongSettings& song, const 
 }
 
 bool writeSong(const std::string& source, const SongSettings& song, const std::int16_t* instruments,
-               const std::string& target, const std::int16_t* velocities) {
+               const std::string& target, const std::int16_t* velocities, bool wholeFile) {
     platform::FileReader in;
     if (!in.open(source)) {
         return false;
@@ -119,7 +119,9 @@ bool writeSong(const std::string& source, const SongSettings& song, const std::i
     header[6] = 0;
     header[7] = 6;
 
-    platform::ReplacementFile replacement(target);
+    platform::ReplacementFile replacement(
+        target, wholeFile ? platform::ReplacementFile::Start::Empty
+                          : platform::ReplacementFile::Start::CopyOfTarget);
     platform::FileWriter out;
     if (!replacement.valid() || !out.open(replacement.path()) || !out.write(header, sizeof header)) {
         return false;
@@ -149,12 +151,14 @@ bool writeSong(const std::string& source, const SongSettings& song, const std::i
 }  // namespace
 
 bool WriteEditedSong(const std::string& source, unsigned tempo, const std::int16_t* instruments,
-                     const std::string& target, int key, const std::int16_t* velocities) {
+                     const std::string& target, int key, const std::int16_t* velocities,
+                     bool wholeFile) {
     if (tempo == 0 || instruments == nullptr || velocities == nullptr || target.empty()) {
         return false;
     }
     try {
-        return writeSong(source, songSettings(tempo, key), instruments, target, velocities);
+        return writeSong(source, songSettings(tempo, key), instruments, target, velocities,
+                         wholeFile);
     } catch (...) {
         return false;
     }

@@ -19,8 +19,11 @@ constexpr std::size_t kWriterTrackSlots = 64;
 // `key` in semitones. True when every chunk was written. The target is replaced as a
 // whole and only then: bytes of the old target beyond the song stay as they were, a
 // missing target is created, and on false the target is exactly as before.
+// With `wholeFile` the target becomes the song alone: nothing of the old file is kept
+// behind it (a save under another name), its permissions are.
 bool WriteEditedSong(const std::string& source, unsigned tempo, const std::int16_t* instruments,
-                     const std::string& target, int key, const std::int16_t* velocities);
+                     const std::string& target, int key, const std::int16_t* velocities,
+                     bool wholeFile = false);
 
 // Any thread. `note` moved by `key` semitones and folded back into 0..127 by octaves;
 // channel 9 (percussion) is never moved, as its notes are instruments, not pitches.

@@ -286,6 +286,7 @@ TEST_F(SongTest, SaveAsOntoAnExistingFileAsksAndLeavesOnlyTheNewSong) {
     const ByteVector fresh = fileBytes(path("songs/fresh.KAR"));
     const std::string longer = songFile("long.KAR", noteSong(200));
     ASSERT_GT(fileBytes(longer).size(), fresh.size());
+    ASSERT_EQ(::chmod(longer.c_str(), 0640), 0);
     boxes.answerNext(MessageAnswer::No);
     boxes.answerNext(MessageAnswer::Yes);
     dialogs.saveAnswers.push_back({QString::fromStdString(path("songs/long.mid")), 1});
@@ -294,6 +295,9 @@ TEST_F(SongTest, SaveAsOntoAnExistingFileAsksAndLeavesOnlyTheNewSong) {
     EXPECT_EQ(boxTexts(), (std::vector<std::string>{question, question}));
     EXPECT_EQ(dialogs.saveRequests.size(), 3u);
     EXPECT_EQ(fileBytes(longer), fresh);
+    struct stat info {};
+    ASSERT_EQ(::stat(longer.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u) << "the replaced file lost its permissions";
 }
 
 // Guards against New leaving the old song's panel or its save and step controls.

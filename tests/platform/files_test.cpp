@@ -213,6 +213,23 @@ TEST(FilesReplacement, StartsAsCopyAndKeepsPermissions) {
     EXPECT_EQ(entries(dir.path("")), std::vector<std::string>{"song.pfc"});
 }
 
+// Guards against a whole-file replacement that keeps old bytes behind the new ones, touches
+// the file before the commit, or loses the file's permissions.
+TEST(FilesReplacement, EmptyStartReplacesTheWholeFileAndKeepsPermissions) {
+    TempDir dir;
+    const std::string target = dir.writeText("song.kar", "A LONGER OLD SONG");
+    ::chmod(target.c_str(), 0604);
+    platform::ReplacementFile replacement(target, platform::ReplacementFile::Start::Empty);
+    ASSERT_TRUE(replacement.valid());
+    EXPECT_EQ(readBytes(replacement.path()), "");
+    writeBytes(replacement.path(), "new");
+    EXPECT_EQ(readBytes(target), "A LONGER OLD SONG");
+    ASSERT_TRUE(replacement.commit());
+    EXPECT_EQ(readBytes(target), "new");
+    EXPECT_EQ(modeOf(target), 0604u);
+    EXPECT_EQ(entries(dir.path("")), std::vector<std::string>{"song.kar"});
+}
+
 // Guards against a temporary copy left behind, or the target touched, by an abandoned save.
 TEST(FilesReplacement, AbandonedOrFailedCommitLeavesTarget) {
     FaultGuard guard;

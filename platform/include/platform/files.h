@@ -105,7 +105,12 @@ private:
 // symbolic link stays a link: the file it names is replaced.
 class CVK_PLATFORM_API ReplacementFile {
 public:
-    explicit ReplacementFile(const std::string& target);
+    // What the temporary copy starts as: the file's bytes, for a writer that rewrites only
+    // a part, or nothing, for one that writes the whole file anew (the file's permissions
+    // are kept either way).
+    enum class Start { CopyOfTarget, Empty };
+
+    explicit ReplacementFile(const std::string& target, Start start = Start::CopyOfTarget);
     ~ReplacementFile();
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
