@@ -40,7 +40,17 @@ namespace cvkapp {
 
 namespace {
 
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The settings folder is asked for at every settings access (the timer's included), so
+// an existing folder costs one stat and nothing more.
 bool makeFolders(const std::string& folder) {
+    if (isFolder(folder)) {
+        return true;
+    }
     std::string partial;
     for (std::size_t i = 0; i < folder.size(); ++i) {
         partial += folder[i];
@@ -50,8 +60,7 @@ bool makeFolders(const std::string& folder) {
             }
         }
     }
-    struct stat info {};
-    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return isFolder(folder);
 }
 
 }  // namespace

@@ -292,6 +292,8 @@ private:
     bool writeSetting(const std::string& section, const std::string& key, int value,
                       bool quiet = false);
 
+    // A file (not a folder) is at `path`.
+    static bool fileExists(const std::string& path);
     // "Performance is not saved ..." with Yes and No; true for Yes.
     bool askToSavePerformance();
     // Back from full screen to the window's own size, place and menus.

@@ -8,7 +8,6 @@
 #include "Cantivo.h"
 #include "Ledbuton.h"
 #include "LyricFontCodes.h"
-#include "LyricScan.h"
 #include "Lyricbox.h"
 #include "MonitorBtn.h"
 #include "Recbtn.h"
@@ -88,10 +87,7 @@ bool TCantivo::FormClose() {
         VoicePlaying = false;
         RecLedLevel->SetLevel(0);
     }
-    LyricBox1->SetLyrics(nullptr, true);
-    songfile::FreeLyricList(SongLyrics);
-    SongLyrics = nullptr;
-    deleteFileAndForget(SplitFileName);
+    // CloseSong freed the lyrics and removed the split copy; the voice files are left.
     deleteFileAndForget(RecordingFile);
     deleteFileAndForget(PendingWaveFile);
 
@@ -136,8 +132,7 @@ void TCantivo::MRU0Click(QAction* item) {
     if (PerformanceUnsaved && askToSavePerformance() && !SavePerformance()) {
         return;
     }
-    const platform::FileAttributes attributes = platform::fileAttributes(path);
-    if (attributes.exists && !attributes.directory) {
+    if (fileExists(path)) {
         LastOpenedFile = path;
         deleteFileAndForget(PendingWaveFile);
         PerformanceUnsaved = false;

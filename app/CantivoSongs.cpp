@@ -43,11 +43,6 @@ std::string upperExtension(const std::string& path) {
     return extensionOf(QString::fromStdString(path)).toUpper().toStdString();
 }
 
-bool fileExists(const std::string& path) {
-    const platform::FileAttributes attributes = platform::fileAttributes(path);
-    return attributes.exists && !attributes.directory;
-}
-
 QString folderOf(const std::string& path) {
     if (!path.empty() && path.back() == '/') {
         return QString::fromStdString(path);
@@ -62,6 +57,11 @@ void TCantivo::deleteFileAndForget(std::string& path) {
         platform::removeFile(path);
         path.clear();
     }
+}
+
+bool TCantivo::fileExists(const std::string& path) {
+    const platform::FileAttributes attributes = platform::fileAttributes(path);
+    return attributes.exists && !attributes.directory;
 }
 
 bool TCantivo::askToSavePerformance() {

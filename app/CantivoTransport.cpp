@@ -216,21 +216,14 @@ void TCantivo::CVKTimerTimer() {
         std::int32_t minutes = 0;
         std::int32_t seconds = 0;
         if (Sequencer.CallGetTime(Handle(), &minutes, &seconds) == 0) {
+            // The end of the song: StopPlayback gives the menus, the Record button and the
+            // lyric box's start back.
             StopPlayback();
-            if (VoicePlaying) {
-                RecLedLevel->SetLevel(0);
-                VoicePlaying = false;
-            }
-            UpdateRecentFiles("", true);
-            RecLedLevel->SetLevel(0);
-            SongPlaying = false;
             VoicePlaying = false;
+            RecLedLevel->SetLevel(0);
+            UpdateRecentFiles("", true);
             minutes = 0;
             seconds = 0;
-            setIdleMenus(true);
-            LyricBox1->setTickCount(0);
-            LyricBox1->ResetPosition();
-            RecButton->SetEnabled(true);
         }
         MidiTime->SetTime(seconds, minutes);
 
