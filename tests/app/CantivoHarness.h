@@ -190,12 +190,6 @@ private:
     std::unique_ptr<cvkapp::TCantivo> m_window;
 };
 
-// The bytes of a file as they are on disk.
-inline ByteVector fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return ByteVector(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // A song of `count` notes on channel 0, one on each quarter from tick 0, each lasting half
 // a quarter; 120 bpm unless a tempo (microseconds per quarter) is given.
 inline ByteVector noteSong(int count, std::uint32_t microsPerQuarter = 500000, int note = 60,

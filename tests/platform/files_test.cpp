@@ -18,14 +18,10 @@
 namespace {
 
 using testing_support::FaultGuard;
+using testing_support::fileText;
 
 namespace fs = std::filesystem;
 using testing_support::TempDir;
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -101,7 +97,7 @@ TEST(FilesCopy, CopiesBytesAndPermissions) {
     ::chmod(source.c_str(), 0640);
     const std::string target = dir.writeText("target", std::string(300'000, 'x'));
     ASSERT_TRUE(platform::copyFile(source, target));
-    EXPECT_EQ(readBytes(target), bytes);
+    EXPECT_EQ(fileText(target), bytes);
     EXPECT_EQ(modeOf(target), 0640u);
 }
 
@@ -123,7 +119,7 @@ TEST(FilesFault, CopyStopsAfterArmedBytes) {
     const std::string target = dir.path("target");
     platform::setWriteFaultAfter(300);
     EXPECT_FALSE(platform::copyFile(source, target));
-    EXPECT_EQ(readBytes(target), std::string(300, 's'));
+    EXPECT_EQ(fileText(target), std::string(300, 's'));
     platform::setWriteFaultAfter(std::nullopt);
     EXPECT_TRUE(platform::copyFile(source, target));
 }
@@ -137,12 +133,12 @@ TEST(FilesReplace, RenamesOverTargetOrLeavesBoth) {
 
     platform::setReplaceFault(true);
     EXPECT_FALSE(platform::replaceFile(replacement, target));
-    EXPECT_EQ(readBytes(target), "old");
-    EXPECT_EQ(readBytes(replacement), "new");
+    EXPECT_EQ(fileText(target), "old");
+    EXPECT_EQ(fileText(replacement), "new");
 
     platform::setReplaceFault(false);
     EXPECT_TRUE(platform::replaceFile(replacement, target));
-    EXPECT_EQ(readBytes(target), "new");
+    EXPECT_EQ(fileText(target), "new");
     EXPECT_EQ(entries(dir.path("")), std::vector<std::string>{"song.kar"});
     EXPECT_FALSE(platform::replaceFile(dir.path("gone"), target));
 }
@@ -181,14 +177,14 @@ TEST(FilesWriter, OverwritesInPlaceAndReportsFaults) {
     ASSERT_TRUE(writer.open(path));
     ASSERT_TRUE(writer.write("XYZ", 3));
     ASSERT_TRUE(writer.close());
-    EXPECT_EQ(readBytes(path), "XYZdefghij");
+    EXPECT_EQ(fileText(path), "XYZdefghij");
 
     ASSERT_TRUE(writer.open(path));
     platform::setWriteFaultAfter(2);
     EXPECT_FALSE(writer.write("1234", 4));
     EXPECT_FALSE(writer.write("5", 1));
     EXPECT_FALSE(writer.close());
-    EXPECT_EQ(readBytes(path), "12Zdefghij");
+    EXPECT_EQ(fileText(path), "12Zdefghij");
     EXPECT_FALSE(writer.open(dir.path("missing")));
 }
 
@@ -201,14 +197,14 @@ TEST(FilesReplacement, StartsAsCopyAndKeepsPermissions) {
     platform::ReplacementFile replacement(target);
     ASSERT_TRUE(replacement.valid());
     EXPECT_EQ(fs::path(replacement.path()).parent_path(), fs::path(target).parent_path());
-    EXPECT_EQ(readBytes(replacement.path()), "MIDI-PART+VOICE");
+    EXPECT_EQ(fileText(replacement.path()), "MIDI-PART+VOICE");
     platform::FileWriter writer;
     ASSERT_TRUE(writer.open(replacement.path()));
     ASSERT_TRUE(writer.write("midi-part", 9));
     ASSERT_TRUE(writer.close());
-    EXPECT_EQ(readBytes(target), "MIDI-PART+VOICE");
+    EXPECT_EQ(fileText(target), "MIDI-PART+VOICE");
     ASSERT_TRUE(replacement.commit());
-    EXPECT_EQ(readBytes(target), "midi-part+VOICE");
+    EXPECT_EQ(fileText(target), "midi-part+VOICE");
     EXPECT_EQ(modeOf(target), 0604u);
     EXPECT_EQ(entries(dir.path("")), std::vector<std::string>{"song.pfc"});
 }
@@ -221,11 +217,11 @@ TEST(FilesReplacement, EmptyStartReplacesTheWholeFileAndKeepsPermissions) {
     ::chmod(target.c_str(), 0604);
     platform::ReplacementFile replacement(target, platform::ReplacementFile::Start::Empty);
     ASSERT_TRUE(replacement.valid());
-    EXPECT_EQ(readBytes(replacement.path()), "");
+    EXPECT_EQ(fileText(replacement.path()), "");
     writeBytes(replacement.path(), "new");
-    EXPECT_EQ(readBytes(target), "A LONGER OLD SONG");
+    EXPECT_EQ(fileText(target), "A LONGER OLD SONG");
     ASSERT_TRUE(replacement.commit());
-    EXPECT_EQ(readBytes(target), "new");
+    EXPECT_EQ(fileText(target), "new");
     EXPECT_EQ(modeOf(target), 0604u);
     EXPECT_EQ(entries(dir.path("")), std::vector<std::string>{"song.kar"});
 }
@@ -240,7 +236,7 @@ TEST(FilesReplacement, AbandonedOrFailedCommitLeavesTarget) {
         ASSERT_TRUE(replacement.valid());
         writeBytes(replacement.path(), "new");
     }
-    EXPECT_EQ(readBytes(target), "old");
+    EXPECT_EQ(fileText(target), "old");
     EXPECT_EQ(entries(dir.path("")), std::vector<std::string>{"song.kar"});
     {
         platform::ReplacementFile replacement(target);
@@ -248,7 +244,7 @@ TEST(FilesReplacement, AbandonedOrFailedCommitLeavesTarget) {
         platform::setReplaceFault(true);
         EXPECT_FALSE(replacement.commit());
     }
-    EXPECT_EQ(readBytes(target), "old");
+    EXPECT_EQ(fileText(target), "old");
     EXPECT_EQ(entries(dir.path("")), std::vector<std::string>{"song.kar"});
 }
 
@@ -272,10 +268,10 @@ TEST(FilesReplacement, CreatesMissingTargetWithUsualPermissions) {
     platform::ReplacementFile replacement(target);
     ::umask(mask);
     ASSERT_TRUE(replacement.valid());
-    EXPECT_EQ(readBytes(replacement.path()), "");
+    EXPECT_EQ(fileText(replacement.path()), "");
     writeBytes(replacement.path(), "song");
     ASSERT_TRUE(replacement.commit());
-    EXPECT_EQ(readBytes(target), "song");
+    EXPECT_EQ(fileText(target), "song");
     EXPECT_EQ(modeOf(target), 0644u);
 }
 
@@ -290,7 +286,7 @@ TEST(FilesReplacement, ReplacesTheFileALinkNames) {
     writeBytes(replacement.path(), "new");
     ASSERT_TRUE(replacement.commit());
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(readBytes(real), "new");
+    EXPECT_EQ(fileText(real), "new");
 }
 
 // Guards against a save replacing a read-only file or a folder just because the folder
@@ -303,7 +299,7 @@ TEST(FilesReplacement, RefusesReadOnlyTargetAndFolder) {
     EXPECT_FALSE(platform::ReplacementFile(locked).valid());
     EXPECT_FALSE(platform::ReplacementFile(dir.path("folder.kar")).valid());
     EXPECT_FALSE(platform::ReplacementFile(dir.path("missing/x.kar")).valid());
-    EXPECT_EQ(readBytes(locked), "old");
+    EXPECT_EQ(fileText(locked), "old");
     EXPECT_EQ(entries(dir.path("")), (std::vector<std::string>{"folder.kar", "locked.kar"}));
 }
 

@@ -14,12 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using platform::profileGetInt;
 using platform::profileGetString;
 using platform::profileWriteString;
+using testing_support::fileText;
 
 // A fresh folder per test, removed with everything in it.
 class ProfileFolder {
@@ -54,11 +57,6 @@ private:
 void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // A literal with embedded NUL bytes, whole.
@@ -209,7 +207,7 @@ TEST_P(ProfileWrite, ChangesOnlyTheOneEntry) {
         writeBytes(path, *c.before);
     }
     ASSERT_TRUE(profileWriteString(c.section, c.key, c.value, path));
-    EXPECT_EQ(readBytes(path), c.after);
+    EXPECT_EQ(fileText(path), c.after);
     EXPECT_EQ(profileGetString(c.section, c.key, kNoString, path), c.value);
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"write.ini"});  // no temporary left
 }
@@ -267,7 +265,7 @@ TEST_P(ProfileWriteRefused, LeavesTheFileAlone) {
     const std::string original = "[A]\nx=1\n";
     writeBytes(existing, original);
     EXPECT_FALSE(profileWriteString(c.section, c.key, c.value, existing));
-    EXPECT_EQ(readBytes(existing), original);
+    EXPECT_EQ(fileText(existing), original);
     EXPECT_FALSE(profileWriteString(c.section, c.key, c.value, folder.file("new.ini")));
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"existing.ini"});
 }
@@ -296,7 +294,7 @@ TEST(ProfileWriteFailure, UnwritablePlacesAreRefused) {
     const std::string plain = folder.file("plain");
     writeBytes(plain, "not a folder");
     EXPECT_FALSE(profileWriteString("A", "x", "1", plain + "/inside.ini"));  // parent is a file
-    EXPECT_EQ(readBytes(plain), "not a folder");
+    EXPECT_EQ(fileText(plain), "not a folder");
 
     EXPECT_FALSE(profileWriteString("A", "x", "1", folder.file("absent/new.ini")));
     EXPECT_FALSE(fs::exists(folder.file("absent")));  // the folder is not created
@@ -314,12 +312,12 @@ TEST(ProfileWriteFailure, OversizedFileIsLeftAlone) {
     const std::string original = "[A]\nx=1\n" + std::string((std::size_t{1} << 20), ';');
     writeBytes(path, original);
     EXPECT_FALSE(profileWriteString("A", "x", "2", path));
-    EXPECT_EQ(readBytes(path), original);
+    EXPECT_EQ(fileText(path), original);
 
     const std::string nearlyFull = "[A]\nx=1\n;" + std::string((std::size_t{1} << 20) - 10, ';') + "\n";
     writeBytes(path, nearlyFull);
     EXPECT_FALSE(profileWriteString("A", "x", "12", path));
-    EXPECT_EQ(readBytes(path), nearlyFull);
+    EXPECT_EQ(fileText(path), nearlyFull);
 }
 
 // Guards against a write that fails halfway (disk full) leaving a cut file or a temporary.
@@ -343,7 +341,7 @@ TEST(ProfileWriteFailure, FailedWriteKeepsOldFile) {
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
 
     EXPECT_FALSE(written);
-    EXPECT_EQ(readBytes(path), original);
+    EXPECT_EQ(fileText(path), original);
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"full.ini"});
 }
 
@@ -358,7 +356,7 @@ TEST(ProfileWriteFile, KeepsModeAndSymlink) {
 
     ASSERT_TRUE(profileWriteString("A", "x", "2", link));
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(readBytes(real), "[A]\nx=2\n");
+    EXPECT_EQ(fileText(real), "[A]\nx=2\n");
     struct stat info {};
     ASSERT_EQ(::stat(real.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);

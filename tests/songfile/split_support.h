@@ -14,11 +14,6 @@ namespace split_support {
 
 using testing_support::ByteVector;
 
-inline ByteVector readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return ByteVector(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 struct SplitRun {
     songfile::SplitResult result;
     ByteVector output;
@@ -31,7 +26,7 @@ inline SplitRun splitBytes(const testing_support::TempDir& dir, const ByteVector
     run.sourcePath = dir.write("song.mid", input);
     const std::string target = dir.write("split.mid", {});
     run.result = songfile::SplitMidiFile(run.sourcePath, target);
-    run.output = readFile(target);
+    run.output = testing_support::fileBytes(target);
     return run;
 }
 

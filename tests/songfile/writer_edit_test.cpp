@@ -19,6 +19,7 @@ using songfile::TransposeNote;
 using songfile::WriteEditedSong;
 using testing_support::Bytes;
 using testing_support::ByteVector;
+using testing_support::fileBytes;
 using testing_support::smf;
 using testing_support::TempDir;
 using testing_support::Track;
@@ -29,11 +30,6 @@ Table filled(std::int16_t value) {
     Table table;
     table.fill(value);
     return table;
-}
-
-ByteVector readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return ByteVector(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 struct TransposeCase {
@@ -78,7 +74,7 @@ TEST_P(WriterEdit, EditsInPlace) {
     const Table instruments = filled(c.instrument);
     const Table velocities = filled(c.velocity);
     ASSERT_TRUE(WriteEditedSong(source, 100, instruments.data(), target, c.key, velocities.data()));
-    EXPECT_EQ(readFile(target), smf(1, 480, {c.expected}));
+    EXPECT_EQ(fileBytes(target), smf(1, 480, {c.expected}));
 }
 
 const std::string kLyric200 = std::string(100, '\x90') + std::string(100, '\x3C');
@@ -129,9 +125,9 @@ TEST(WriterTempo, EveryTempoEventOfEveryTrack) {
     const Table zero = filled(0);
     const std::string target = dir.path("out.mid");
     ASSERT_TRUE(WriteEditedSong(source, 100, keep.data(), target, 0, zero.data()));
-    EXPECT_EQ(readFile(target), smf(1, 480, {Track().tempo(0, 600000).tempo(960, 600000).end(), Track().tempo(0, 600000).end()}));
+    EXPECT_EQ(fileBytes(target), smf(1, 480, {Track().tempo(0, 600000).tempo(960, 600000).end(), Track().tempo(0, 600000).end()}));
     ASSERT_TRUE(WriteEditedSong(source, 1, keep.data(), target, 0, zero.data()));
-    EXPECT_EQ(readFile(target), smf(1, 480, {Track().tempo(0, 0xFFFFFF).tempo(960, 0xFFFFFF).end(), Track().tempo(0, 0xFFFFFF).end()}));
+    EXPECT_EQ(fileBytes(target), smf(1, 480, {Track().tempo(0, 0xFFFFFF).tempo(960, 0xFFFFFF).end(), Track().tempo(0, 0xFFFFFF).end()}));
 }
 
 // Guards against track k using another track's velocity offset or instrument.
@@ -146,7 +142,7 @@ TEST(WriterTracks, EachTrackItsOwnEntry) {
     velocities[1] = -10;
     const std::string target = dir.path("out.mid");
     ASSERT_TRUE(WriteEditedSong(source, 120, instruments.data(), target, 0, velocities.data()));
-    EXPECT_EQ(readFile(target), smf(1, 480, {Track().program(0, 0, 5).noteOn(0, 0, 60, 110).end(),
+    EXPECT_EQ(fileBytes(target), smf(1, 480, {Track().program(0, 0, 5).noteOn(0, 0, 60, 110).end(),
                                              Track().program(0, 1, 30).noteOn(0, 1, 60, 90).end(), track(2)}));
 }
 
@@ -166,11 +162,11 @@ TEST(WriterLength, KeepsBytesBehindTheSong) {
     ASSERT_TRUE(WriteEditedSong(source, 120, keep.data(), pfc, 0, zero.data()));
     ByteVector expected = song;
     expected.insert(expected.end(), voice.begin(), voice.end());
-    EXPECT_EQ(readFile(pfc), expected);
+    EXPECT_EQ(fileBytes(pfc), expected);
 
     const std::string shorter = dir.write("short.mid", {1, 2, 3});
     ASSERT_TRUE(WriteEditedSong(source, 120, keep.data(), shorter, 0, zero.data()));
-    EXPECT_EQ(readFile(shorter), song);
+    EXPECT_EQ(fileBytes(shorter), song);
 }
 
 // Guards against a long header shifting the output (the length field is written as 6,
@@ -186,7 +182,7 @@ TEST(WriterLength, LongHeaderAndTrailingBytes) {
     ASSERT_TRUE(WriteEditedSong(dir.write("split", source), 120, keep.data(), target, 0, zero.data()));
     ByteVector expected(source.begin(), source.end() - 4);
     expected[7] = 6;
-    EXPECT_EQ(readFile(target), expected);
+    EXPECT_EQ(fileBytes(target), expected);
 }
 
 // Guards against a written song that its own scan reads differently: new tempo, same

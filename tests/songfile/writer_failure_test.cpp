@@ -25,6 +25,7 @@ using songfile::WriteEditedSong;
 using testing_support::Bytes;
 using testing_support::ByteVector;
 using testing_support::concat;
+using testing_support::fileBytes;
 using testing_support::smf;
 using testing_support::smfHeader;
 using testing_support::TempDir;
@@ -32,11 +33,6 @@ using testing_support::Track;
 using testing_support::trackChunk;
 
 using Table = std::array<std::int16_t, 64>;
-
-ByteVector readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return ByteVector(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> entries(const TempDir& dir) {
     std::vector<std::string> names;
@@ -79,7 +75,7 @@ TEST_P(WriterMalformed, FailsAndLeavesTarget) {
     const std::string source = dir.write("split", GetParam().bytes);
     const std::string target = dir.write("song.pfc", kOldTarget);
     EXPECT_FALSE(write(source, target));
-    EXPECT_EQ(readFile(target), kOldTarget);
+    EXPECT_EQ(fileBytes(target), kOldTarget);
     EXPECT_EQ(entries(dir), (std::vector<std::string>{"song.pfc", "split"}));
 }
 
@@ -117,7 +113,7 @@ TEST(WriterMalformed, BadArgumentsAndTargets) {
     EXPECT_FALSE(write(source, dir.path("")));
     ::chmod(target.c_str(), 0444);
     EXPECT_FALSE(write(source, target));
-    EXPECT_EQ(readFile(target), kOldTarget);
+    EXPECT_EQ(fileBytes(target), kOldTarget);
     EXPECT_EQ(entries(dir), (std::vector<std::string>{"song.kar", "split"}));
 }
 
@@ -134,7 +130,7 @@ TEST_P(WriterFault, TargetUntouchedWhenWritesFail) {
     platform::setWriteFaultAfter(GetParam());
     EXPECT_FALSE(write(source, target));
     platform::setWriteFaultAfter(std::nullopt);
-    EXPECT_EQ(readFile(target), kOldTarget);
+    EXPECT_EQ(fileBytes(target), kOldTarget);
     EXPECT_EQ(entries(dir), (std::vector<std::string>{"song.pfc", "split"}));
 }
 
@@ -150,7 +146,7 @@ TEST(WriterFault, ReplaceFailure) {
     const std::string target = dir.write("song.pfc", kOldTarget);
     platform::setReplaceFault(true);
     EXPECT_FALSE(write(source, target));
-    EXPECT_EQ(readFile(target), kOldTarget);
+    EXPECT_EQ(fileBytes(target), kOldTarget);
     EXPECT_EQ(entries(dir), (std::vector<std::string>{"song.pfc", "split"}));
 }
 
@@ -166,7 +162,7 @@ TEST(WriterFault, MissingTargetCreatedOnlyOnSuccess) {
     EXPECT_EQ(entries(dir), std::vector<std::string>{"split"});
     platform::setWriteFaultAfter(std::nullopt);
     ASSERT_TRUE(write(source, dir.path("new.mid")));
-    EXPECT_EQ(readFile(dir.path("new.mid")).size(), song.size());
+    EXPECT_EQ(fileBytes(dir.path("new.mid")).size(), song.size());
 }
 
 }  // namespace

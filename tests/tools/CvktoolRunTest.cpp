@@ -96,7 +96,7 @@ TEST(CvktoolRun, PlaysExampleThroughCaptureOnVirtualClock) {
     EXPECT_EQ(run.out, "ended\n");
 
     Smf song;
-    ASSERT_EQ(readSmf(readBytes(EXAMPLE_SONG), song), "");
+    ASSERT_EQ(readSmf(fileBytes(EXAMPLE_SONG), song), "");
     std::vector<std::uint32_t> noteTicks;
     std::uint32_t firstMelodyTick = UINT32_MAX;
     std::uint32_t songEnd = 0;

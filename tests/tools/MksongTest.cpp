@@ -13,7 +13,7 @@ namespace {
 
 Smf readExample() {
     Smf smf;
-    EXPECT_EQ(readSmf(readBytes(EXAMPLE_SONG), smf), "");
+    EXPECT_EQ(readSmf(fileBytes(EXAMPLE_SONG), smf), "");
     return smf;
 }
 
@@ -31,7 +31,7 @@ TEST(Mksong, OutputEqualsCommittedExample) {
     TempFolder folder;
     const RunResult run = runProgram({MKSONG_PATH, folder.file("out.kar")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(readBytes(folder.file("out.kar")), readBytes(EXAMPLE_SONG));
+    EXPECT_EQ(fileBytes(folder.file("out.kar")), fileBytes(EXAMPLE_SONG));
 }
 
 // Guards against: a file that players reject, mixed channels in a track, or lyrics out of step
@@ -82,7 +82,7 @@ TEST(Mksong, ExampleIsWellFormedKaraoke) {
 
 // Guards against: a checker so lax that the well-formedness test above could never fail.
 TEST(Mksong, CheckerRejectsDamagedSongs) {
-    const std::vector<std::uint8_t> good = readBytes(EXAMPLE_SONG);
+    const std::vector<std::uint8_t> good = fileBytes(EXAMPLE_SONG);
     auto find = [&](std::vector<std::uint8_t> pattern) {
         return static_cast<std::size_t>(
             std::search(good.begin(), good.end(), pattern.begin(), pattern.end()) - good.begin());
@@ -119,7 +119,7 @@ TEST(Mksong, FailedWriteLeavesOldFileAndNoTemporary) {
     const RunResult run = runProgram({MKSONG_PATH, target});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("cannot write"), std::string::npos);
-    EXPECT_EQ(readBytes(target + "/keep").size(), 3u);
+    EXPECT_EQ(fileBytes(target + "/keep").size(), 3u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
                             std::filesystem::directory_iterator()),
               1);

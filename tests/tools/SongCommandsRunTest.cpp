@@ -39,11 +39,11 @@ TEST(SongCommandsRun, WriteExitCodes) {
     const std::string out = folder.file("out.kar");
     RunResult run = runProgram({CVKTOOL_PATH, "write", EXAMPLE_SONG, out});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(readBytes(out), readBytes(EXAMPLE_SONG));
+    EXPECT_EQ(fileBytes(out), fileBytes(EXAMPLE_SONG));
     run = runProgram({CVKTOOL_PATH, "write", EXAMPLE_SONG, out, "--tempo", "60", "--key", "2"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(readBytes(out).size(), readBytes(EXAMPLE_SONG).size());
-    EXPECT_NE(readBytes(out), readBytes(EXAMPLE_SONG));
+    EXPECT_EQ(fileBytes(out).size(), fileBytes(EXAMPLE_SONG).size());
+    EXPECT_NE(fileBytes(out), fileBytes(EXAMPLE_SONG));
 
     writeText(folder.file("bad.mid"), "MThd");
     run = runProgram({CVKTOOL_PATH, "write", folder.file("bad.mid"), folder.file("new.mid")});

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 namespace tooltest {
 
 // A fresh folder, removed with everything in it when the test ends.
@@ -40,13 +42,10 @@ private:
     std::error_code m_ignored;
 };
 
-inline std::vector<std::uint8_t> readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing_support::fileBytes;
 
 inline std::string readText(const std::string& path) {
-    const std::vector<std::uint8_t> bytes = readBytes(path);
+    const std::vector<std::uint8_t> bytes = fileBytes(path);
     return {bytes.begin(), bytes.end()};
 }
 
