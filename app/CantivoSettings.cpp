@@ -14,7 +14,6 @@
 #include "SmBmpBtn.h"
 #include "Vledrow.h"
 #include "platform/dialogs.h"
-#include "platform/files.h"
 #include "platform/profile.h"
 
 namespace cvkapp {
