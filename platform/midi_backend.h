@@ -18,6 +18,8 @@ public:
     virtual void shortMessage(std::uint32_t message) noexcept = 0;
     // Every note off on every channel.
     virtual void reset() = 0;
+    // Messages lost since the open (a full queue on the timer thread, a stalled device).
+    virtual std::uint64_t dropped() const noexcept { return 0; }
 };
 
 // Built-in synthesizer (midi_synth.cpp).

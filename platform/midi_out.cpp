@@ -174,6 +174,14 @@ MidiError midiOutShortMessage(MidiOutHandle handle, std::uint32_t message) noexc
     });
 }
 
+std::uint64_t midiOutDroppedCount(MidiOutHandle handle) noexcept {
+    std::uint64_t count = 0;
+    (void)withOpenDevice(handle, [&count](detail::MidiOutBackend& backend) noexcept {
+        count = backend.dropped();
+    });
+    return count;
+}
+
 MidiError midiOutReset(MidiOutHandle handle) {
     try {
         return withOpenDevice(handle, [](detail::MidiOutBackend& backend) { backend.reset(); });

@@ -48,6 +48,8 @@ State& state() {
     return s;
 }
 
+thread_local bool t_onTimerThread = false;
+
 std::uint64_t monotonicNanos() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -72,6 +74,7 @@ void prepareRealTimeThread() {
 }
 
 void runRealTimer(const std::shared_ptr<Timer>& timer) {
+    t_onTimerThread = true;
     prepareRealTimeThread();
     const std::uint64_t period = timer->periodMs * kNanosPerMilli;
     std::uint64_t deadline = monotonicNanos() + period;
@@ -92,6 +95,7 @@ void runRealTimer(const std::shared_ptr<Timer>& timer) {
 }
 
 void runVirtualTimer(const std::shared_ptr<Timer>& timer) {
+    t_onTimerThread = true;
     State& s = state();
     while (!timer->stop.load(std::memory_order_acquire)) {
         s.virtualMicros.fetch_add(timer->periodMs * 1000ull);
@@ -166,6 +170,8 @@ void timerKill(std::uint32_t timerId) {
         }
     }
 }
+
+bool onTimerThread() noexcept { return t_onTimerThread; }
 
 void timerBeginPeriod(std::uint32_t) { state().periodRequests.fetch_add(1); }
 void timerEndPeriod(std::uint32_t) { state().periodRequests.fetch_sub(1); }

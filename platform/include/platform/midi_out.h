@@ -38,6 +38,10 @@ CVK_PLATFORM_API MidiError midiOutOpen(MidiOutHandle* handle, std::int32_t devic
 // Sends a one- to three-byte message packed as status | data1 << 8 | data2 << 16.
 // Real-time safe: no allocation, no lock, no blocking.
 CVK_PLATFORM_API MidiError midiOutShortMessage(MidiOutHandle handle, std::uint32_t message) noexcept;
+// Messages the device could not take since it was opened (0 for a bad handle). A sender
+// on the timer thread never waits, so a device that cannot keep up loses messages; any
+// other sender waits for room and loses nothing unless the device has stalled.
+CVK_PLATFORM_API std::uint64_t midiOutDroppedCount(MidiOutHandle handle) noexcept;
 // Turns every note off on every channel.
 CVK_PLATFORM_API MidiError midiOutReset(MidiOutHandle handle);
 CVK_PLATFORM_API MidiError midiOutClose(MidiOutHandle handle);

@@ -39,6 +39,10 @@ CVK_PLATFORM_API void timerEndPeriod(std::uint32_t periodMs);
 CVK_PLATFORM_API std::uint64_t clockMicros();
 CVK_PLATFORM_API std::uint32_t clockMillis();
 
+// True on the thread of a real or virtual timer while it runs its callback. Code that
+// may be called from both sides (a MIDI send) must not wait when this is true.
+CVK_PLATFORM_API bool onTimerThread() noexcept;
+
 // Manual clock: advances by `ms` milliseconds, running every live timer's callback once
 // per period on the calling thread.
 CVK_PLATFORM_API void advanceManualClock(std::uint32_t ms);
