@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "smf/EventMeasure.h"
 
 namespace pulsant {
 namespace {
@@ -55,21 +56,6 @@ std::uint32_t bigEndian32(const std::uint8_t* bytes) {
 
 std::uint16_t bigEndian16(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
-}
-
-// Reads a variable-length quantity below `end`; false when it is cut off.
-bool readVarLen(const TrackBytes& data, std::uint32_t end, std::uint32_t& pos, std::uint32_t& value) {
-    value = 0;
-    for (;;) {
-        if (pos >= end) {
-            return false;
-        }
-        const std::uint8_t byte = data[pos++];
-        value = (value << 7) | (byte & 0x7F);
-        if ((byte & 0x80) == 0) {
-            return true;
-        }
-    }
 }
 
 }  // namespace
@@ -187,92 +173,39 @@ std::string LoadSongFrom(ByteSource& source) {
 std::uint32_t ScanTrack(int slotIndex) {
     Engine& e = engine();
     const TrackSlot& slot = e.slots[slotIndex];
-    const TrackBytes& data = slot.data;
-    const std::uint32_t end = slot.length;
-    std::uint32_t pos = 0;
+    const std::size_t end = slot.length;
+    std::size_t pos = 0;
     std::uint32_t ticks = 0;
     std::uint8_t runningStatus = 0;
-
-    // Skips `count` bytes; false when they run past the end.
-    auto skip = [&](std::uint64_t count) {
-        if (pos + count > end) {
-            return false;
-        }
-        pos += static_cast<std::uint32_t>(count);
-        return true;
-    };
-
     while (pos < end) {
         std::uint32_t delta = 0;
-        if (!readVarLen(data, end, pos, delta)) {
+        if (!smf::readVarLen(slot.data, end, pos, delta)) {
             break;
         }
         ticks += delta;
         if (pos >= end) {
             break;
         }
-        const std::uint8_t b = data[pos++];
-        if (b == 0xFF) {
-            if (pos >= end) {
-                break;
-            }
-            const std::uint8_t type = data[pos++];
-            std::uint32_t length = 0;
-            if (!readVarLen(data, end, pos, length)) {
-                break;
-            }
-            if (type == 0x2F && length == 0) {
-                break;  // End-of-Track: its delta counts
-            }
-            if (type == 0x51 && length >= 1 && slotIndex == 0) {
-                // The first three data bytes, even when the event declares fewer.
-                auto at = [&](std::uint32_t i) -> std::uint32_t {
-                    return pos + i < end ? data[pos + i] : 0;
-                };
-                const std::uint32_t microsPerQuarter = (at(0) << 16) | (at(1) << 8) | at(2);
-                // A zero tempo would divide by zero; the song keeps the tempo it had.
-                if (microsPerQuarter != 0) {
-                    e.fileTempo = 60'000'000u / microsPerQuarter;
-                }
-            }
-            if (!skip(length)) {
-                break;
-            }
-        } else if (b == 0xF0) {
-            while (pos < end && data[pos] != 0xF7) {
-                ++pos;
-            }
-            if (pos >= end) {
-                break;
-            }
-            ++pos;
-        } else if (b == 0xF1 || b == 0xF3) {
-            if (!skip(1)) {
-                break;
-            }
-        } else if (b == 0xF2) {
-            if (!skip(2)) {
-                break;
-            }
-        } else if (b == 0xF6 || b == 0xF8 || b == 0xFA || b == 0xFB || b == 0xFC || b == 0xFE) {
-            // single byte
-        } else if (b >= 0xF4) {  // 0xF4, 0xF5, 0xF7, 0xF9, 0xFD
-            runningStatus = b;
-            if (!skip(2)) {
-                break;
-            }
-        } else if (b >= 0x80) {
-            runningStatus = b;
-            const std::uint8_t kind = b & 0xF0;
-            if (!skip(kind == 0xC0 || kind == 0xD0 ? 1 : 2)) {
-                break;
-            }
-        } else {
-            const std::uint8_t kind = runningStatus & 0xF0;
-            if (!skip(kind == 0xC0 || kind == 0xD0 ? 0 : 1)) {
-                break;
+        const smf::MidiEvent event = smf::measureEvent(slot.data, end, pos, runningStatus);
+        if (event.isEndOfTrack()) {
+            break;  // its delta counts
+        }
+        if (event.kind == smf::EventKind::Meta && event.metaType == 0x51 && event.metaLength >= 1 &&
+            slotIndex == 0 && event.dataOffset <= end) {
+            // The first three data bytes, even when the event declares fewer.
+            auto at = [&](std::size_t i) -> std::uint32_t {
+                return event.dataOffset + i < end ? slot.data[event.dataOffset + i] : 0;
+            };
+            const std::uint32_t microsPerQuarter = (at(0) << 16) | (at(1) << 8) | at(2);
+            // A zero tempo would divide by zero; the song keeps the tempo it had.
+            if (microsPerQuarter != 0) {
+                e.fileTempo = 60'000'000u / microsPerQuarter;
             }
         }
+        if (!event.complete) {
+            break;  // cut off by the end of the track
+        }
+        pos += event.length;
     }
     return ticks;
 }

@@ -40,10 +40,10 @@ public:
 
     std::uint32_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }
-    std::uint8_t operator[](std::uint32_t index) const {
+    std::uint8_t operator[](std::size_t index) const {
         return m_bytes[index].load(std::memory_order_relaxed);
     }
-    void set(std::uint32_t index, std::uint8_t value) {
+    void set(std::size_t index, std::uint8_t value) {
         m_bytes[index].store(value, std::memory_order_relaxed);
     }
 

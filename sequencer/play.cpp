@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "engine.h"
+#include "smf/EventMeasure.h"
 #include "platform/messages.h"
 #include "platform/midi_out.h"
 
@@ -23,31 +24,10 @@ struct CurrentEvent {
 };
 CurrentEvent current;
 
-std::uint8_t byteAt(const TrackSlot& slot, std::uint32_t index) {
-    return index < slot.length ? slot.data[index] : 0;
-}
-
 // Reads a delta time at the slot's position; false (and the position at the end of the
 // data) when it is cut off.
 bool readDelta(TrackSlot& slot, std::uint32_t& value) {
-    value = 0;
-    for (;;) {
-        if (slot.position >= slot.length) {
-            slot.position = slot.length;
-            return false;
-        }
-        const std::uint8_t byte = slot.data[slot.position++];
-        value = (value << 7) | (byte & 0x7F);
-        if ((byte & 0x80) == 0) {
-            return true;
-        }
-    }
-}
-
-// Moves the position by `count`, no further than the end of the data.
-void advance(TrackSlot& slot, std::uint64_t count) {
-    const std::uint64_t target = std::uint64_t{slot.position} + count;
-    slot.position = target < slot.length ? static_cast<std::uint32_t>(target) : slot.length;
+    return smf::readVarLen(slot.data, slot.length, slot.position, value);
 }
 
 void transposeCurrent() {
@@ -83,12 +63,23 @@ void removeSounding(TrackSlot& slot, std::uint8_t status, std::uint8_t note) {
     }
 }
 
+// Keeps the table of sounding notes in step with a note message. `velocity` decides
+// between on and off.
+void trackSounding(TrackSlot& slot, std::uint8_t velocity) {
+    const std::uint8_t kind = current.status & 0xF0;
+    if (kind == 0x90 && velocity != 0) {
+        addSounding(slot, current.status, current.data1);
+    } else if (kind == 0x80 || kind == 0x90) {
+        removeSounding(slot, current.status, current.data1);
+    }
+}
+
+// Sends a channel message (or song position / song select) of `size` bytes held in
+// `current`, adjusting and counting note velocities on the way.
 void SendEvent(int slotIndex, std::uint32_t size) {
     Engine& e = engine();
-    TrackSlot& slot = e.slots[slotIndex];
     if ((size >= 2 && (current.data1 & 0x80) != 0) || (size >= 3 && (current.data2 & 0x80) != 0)) {
-        advance(slot, size);
-        return;
+        return;  // a status byte where a data byte belongs: the event is dropped
     }
     if (current.status >= 0x80 && current.status <= 0x9F) {
         if (current.data2 != 0) {
@@ -102,8 +93,6 @@ void SendEvent(int slotIndex, std::uint32_t size) {
             e.activity[slotIndex].fetch_add(kActivityStep);
         }
     }
-    // Callers have checked that the event's bytes lie within the track.
-    slot.position += size;
     if (size == 2) {
         SendShortMessage(current.status | (std::uint32_t{current.data1} << 8));
     } else if (size == 3) {
@@ -112,83 +101,39 @@ void SendEvent(int slotIndex, std::uint32_t size) {
     }
 }
 
-// An event with its own status byte at the slot's position.
-void playStatusEvent(int slotIndex, std::uint8_t status) {
+// Plays one complete event as measured at the slot's position; the caller moves past it.
+// Meta events, system exclusive, timing and undefined system bytes are never sent; song
+// position and song select are.
+void playEvent(int slotIndex, const smf::MidiEvent& event) {
     TrackSlot& slot = engine().slots[slotIndex];
-    slot.runningStatus = status;
-    if (status == 0xF0) {
-        // System exclusive is never sent: skip through the closing 0xF7.
-        std::uint32_t pos = slot.position + 1;
-        while (pos < slot.length && slot.data[pos] != 0xF7) {
-            ++pos;
+    const std::size_t at = event.dataOffset;
+    if (event.kind == smf::EventKind::System) {
+        if (event.status == 0xF2 || event.status == 0xF3) {
+            current = CurrentEvent{event.status, slot.data[at],
+                                   event.status == 0xF2 ? slot.data[at + 1] : std::uint8_t{0}};
+            SendEvent(slotIndex, event.status == 0xF2 ? 3 : 2);
         }
-        slot.position = pos < slot.length ? pos + 1 : slot.length;
         return;
     }
-    std::uint32_t size = 3;
-    switch (status & 0xF0) {
-        case 0xC0:
-        case 0xD0:
-            size = 2;
-            break;
-        case 0xF0:
-            size = status == 0xF2 ? 3 : (status == 0xF3 ? 2 : 1);
-            break;
-        default:
-            break;
-    }
-    // An event cut off by the end of the track is not played; the track ends there.
-    if (std::uint64_t{slot.position} + size > slot.length) {
-        slot.position = slot.length;
+    // A data byte before any status byte in the track has nothing to be sent with.
+    if (event.kind != smf::EventKind::Channel || event.status == 0) {
         return;
     }
-    current = CurrentEvent{status, size >= 2 ? slot.data[slot.position + 1] : std::uint8_t{0},
-                           size >= 3 ? slot.data[slot.position + 2] : std::uint8_t{0}};
-    const std::uint8_t kind = status & 0xF0;
-    if (kind == 0x80) {
-        transposeCurrent();
-        removeSounding(slot, current.status, current.data1);
-    } else if (kind == 0x90) {
-        transposeCurrent();
-        if (current.data2 == 0) {
-            removeSounding(slot, current.status, current.data1);
-        } else {
-            addSounding(slot, current.status, current.data1);
-        }
-    }
-    SendEvent(slotIndex, size);
-}
-
-// An event that reuses the track's running status: the byte at the position is data.
-void playRunningStatusEvent(int slotIndex) {
-    TrackSlot& slot = engine().slots[slotIndex];
-    const std::uint8_t status = slot.runningStatus;
-    const std::uint8_t kind = status & 0xF0;
-    if (status == 0) {
-        // Data before any status byte: nothing to send; skipped as the loader measured it.
-        advance(slot, 2);
-        return;
-    }
-    const std::uint32_t size = (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
-    if (std::uint64_t{slot.position} + size - 1 > slot.length) {
-        slot.position = slot.length;
-        return;
-    }
-    current = CurrentEvent{status, slot.data[slot.position],
-                           size == 3 ? slot.data[slot.position + 1] : std::uint8_t{0}};
+    const std::size_t dataBytes = smf::channelDataBytes(event.status);
+    current = CurrentEvent{event.status, slot.data[at],
+                           dataBytes == 2 ? slot.data[at + 1] : std::uint8_t{0}};
+    const std::uint8_t kind = event.status & 0xF0;
     if (kind == 0x80 || kind == 0x90) {
         transposeCurrent();
     }
-    SendEvent(slotIndex, size);
-    slot.position -= 1;  // the status byte was not in the data
-    if (kind == 0x80) {
-        removeSounding(slot, current.status, current.data1);
-    } else if (kind == 0x90) {
-        if (current.data2 == 0) {
-            removeSounding(slot, current.status, current.data1);
-        } else {
-            addSounding(slot, current.status, current.data1);
-        }
+    // With its own status byte a note counts as sounding by the velocity written in the
+    // song; under running status, by the velocity sent.
+    if (event.hasStatusByte) {
+        trackSounding(slot, current.data2);
+        SendEvent(slotIndex, static_cast<std::uint32_t>(dataBytes + 1));
+    } else {
+        SendEvent(slotIndex, static_cast<std::uint32_t>(dataBytes + 1));
+        trackSounding(slot, current.data2);
     }
 }
 
@@ -441,24 +386,20 @@ std::uint32_t PlayDueEvents(int slotIndex) {
         if (slot.position >= slot.length) {
             return 0;
         }
-        const std::uint8_t b = slot.data[slot.position];
-        if (b == 0xFF) {
-            if (byteAt(slot, slot.position + 1) == 0x2F) {
-                slot.position += 3;
-                slot.active = false;
-                return 0;
-            }
-            slot.position += 2;
-            std::uint32_t length = 0;
-            if (!readDelta(slot, length)) {  // same encoding as a delta
-                return 0;
-            }
-            advance(slot, length);
-        } else if (b < 0x80) {
-            playRunningStatusEvent(slotIndex);
-        } else {
-            playStatusEvent(slotIndex, b);
+        const smf::MidiEvent event =
+            smf::measureEvent(slot.data, slot.length, slot.position, slot.runningStatus);
+        if (!event.complete) {
+            // An event cut off by the end of the track is not played; the track ends there.
+            slot.position = slot.length;
+            return 0;
         }
+        if (event.isEndOfTrack()) {
+            slot.position += static_cast<std::uint32_t>(event.length);
+            slot.active = false;
+            return 0;
+        }
+        playEvent(slotIndex, event);
+        slot.position += static_cast<std::uint32_t>(event.length);
         if (slot.position >= slot.length) {
             return 0;
         }
@@ -524,78 +465,28 @@ void ApplyProgramOverride(int slotIndex, std::uint8_t program) {
         return;
     }
     TrackSlot& slot = engine().slots[slotIndex];
-    const std::uint32_t end = slot.length;
-    std::uint32_t pos = 0;
-    std::uint8_t runningStatus = 0x90;
-    auto skipVarLen = [&](std::uint32_t& value) {
-        value = 0;
-        while (pos < end) {
-            const std::uint8_t byte = slot.data[pos++];
-            value = (value << 7) | (byte & 0x7F);
-            if ((byte & 0x80) == 0) {
-                return true;
-            }
-        }
-        return false;
-    };
-    auto skip = [&](std::uint64_t count) {
-        const std::uint64_t target = std::uint64_t{pos} + count;
-        pos = target < end ? static_cast<std::uint32_t>(target) : end;
-    };
+    const std::size_t end = slot.length;
+    std::size_t pos = 0;
+    std::uint8_t runningStatus = 0;
     while (pos < end) {
-        std::uint32_t ignored = 0;
-        if (!skipVarLen(ignored) || pos >= end) {
+        std::uint32_t delta = 0;
+        if (!smf::readVarLen(slot.data, end, pos, delta) || pos >= end) {
             return;
         }
-        const std::uint8_t s = slot.data[pos++];
-        if (s < 0x80) {
-            const std::uint8_t kind = runningStatus;
-            skip(kind == 0xC0 || kind == 0xD0 || kind == 0xF0 ? 0 : 1);
-            continue;
+        const smf::MidiEvent event = smf::measureEvent(slot.data, end, pos, runningStatus);
+        // Only a program change with its own status byte is rewritten; one under running
+        // status stays as the song has it.
+        if (event.hasStatusByte && event.kind == smf::EventKind::Channel &&
+            (event.status & 0xF0) == 0xC0) {
+            if (event.complete) {
+                slot.data.set(event.dataOffset, program);
+            }
+            return;
         }
-        const std::uint8_t kind = s & 0xF0;
-        if (kind != 0xC0) {
-            runningStatus = kind;  // 0xF0 for every system and meta byte
+        if (!event.complete || event.isEndOfTrack()) {
+            return;
         }
-        switch (kind) {
-            case 0x80:
-            case 0x90:
-            case 0xA0:
-            case 0xB0:
-            case 0xE0:
-                skip(2);
-                break;
-            case 0xD0:
-                skip(1);
-                break;
-            case 0xC0:
-                if (pos < end) {
-                    slot.data.set(pos, program);
-                }
-                return;
-            default:  // 0xF0..0xFF
-                if (s == 0xF0) {
-                    while (pos < end && slot.data[pos] != 0xF7) {
-                        ++pos;
-                    }
-                    skip(1);
-                } else if (s == 0xF2) {
-                    skip(2);
-                } else if (s == 0xF3) {
-                    skip(1);
-                } else if (s == 0xFF) {
-                    if (pos + 1 < end && slot.data[pos] == 0x2F && slot.data[pos + 1] == 0) {
-                        return;
-                    }
-                    skip(1);
-                    std::uint32_t length = 0;
-                    if (!skipVarLen(length)) {
-                        return;
-                    }
-                    skip(length);
-                }
-                break;
-        }
+        pos += event.length;
     }
 }
 
