@@ -39,6 +39,7 @@ struct State {
     std::atomic<std::uint64_t> manualMicros{0};   // advanced by advanceManualClock
     std::atomic<std::uint32_t> nextId{1};
     std::atomic<std::int32_t> periodRequests{0};
+    std::atomic<bool> startFault{false};
     std::mutex mutex;  // guards timers (control calls only, never the callbacks' path)
     std::map<std::uint32_t, std::shared_ptr<Timer>> timers;
 };
@@ -122,10 +123,10 @@ ClockMode clockMode() {
 void setClockMode(ClockMode mode) { state().mode.store(static_cast<int>(mode)); }
 
 std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback, void* user) {
-    if (callback == nullptr || periodMs == 0) {
+    State& s = state();
+    if (callback == nullptr || periodMs == 0 || s.startFault.load()) {
         return 0;
     }
-    State& s = state();
     auto timer = std::make_shared<Timer>();
     timer->id = s.nextId.fetch_add(1);
     timer->periodMs = periodMs;
@@ -148,6 +149,8 @@ std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback, void* u
     s.timers.emplace(timer->id, timer);
     return timer->id;
 }
+
+void setTimerStartFault(bool fail) { state().startFault.store(fail); }
 
 void timerKill(std::uint32_t timerId) {
     State& s = state();

@@ -54,7 +54,8 @@ bool openDevice() {
 }
 
 void closeDevice() {
-    const platform::MidiOutHandle handle = engine().midiOut.load();
+    // Forgotten once closed, so a closed device is never reset or closed twice.
+    const platform::MidiOutHandle handle = engine().midiOut.exchange(0);
     if (handle > 0) {
         platform::midiOutReset(handle);
         platform::midiOutClose(handle);
@@ -119,6 +120,20 @@ void stopSong() {
     }
     e.tempo = kDefaultTempo;
     closeDevice();
+}
+
+// Whether a song (or its device, or its timer) is still held: what CallStopSong releases.
+bool songHeld() {
+    const Engine& e = engine();
+    if (e.playing.load() || e.timerId.load() != 0 || e.midiOut.load() != 0) {
+        return true;
+    }
+    for (const TrackSlot& slot : e.slots) {
+        if (slot.present) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Pauses or resumes, as the Pause button does.
@@ -231,6 +246,11 @@ using namespace pulsant;
 int32_t CallInitMIDIOut(PulsantWindow, const char* settingsPath) {
     try {
         Engine& e = engine();
+        // The probe opens the device a song would be playing on, and clears the slots the
+        // timer reads: a song still playing is stopped first.
+        if (songHeld()) {
+            stopSong();
+        }
         chooseDevice(settingsPath);
         if (!openDevice()) {
             return 0;
@@ -267,12 +287,16 @@ int32_t CallStartSong(const char* fileName, PulsantWindow window, uint16_t* divi
                       int32_t tempo, const char* settingsPath) {
     try {
         Engine& e = engine();
+        // A song still playing gives back its timer, its tracks and its device first;
+        // otherwise its device would stay claimed and the new open fail.
+        if (songHeld()) {
+            stopSong();
+        }
         chooseDevice(settingsPath);
         e.callbackWindow = window;
         if (!openDevice()) {
             return 0;
         }
-        stopTimer();  // a previous timer, should the caller not have stopped its song
         LoadSong(fileName);
 
         const std::uint16_t division = StartLoadedSong(key, volumes, instruments, tempo);
@@ -285,14 +309,12 @@ int32_t CallStartSong(const char* fileName, PulsantWindow window, uint16_t* divi
         e.timerId = kTimerStarting;
         const std::uint32_t id = platform::timerStart(kTimerPeriodMs, &TimerRoutine, nullptr);
         if (id == 0) {
-            e.timerId = 0;
-            platform::timerEndPeriod(kTimerPeriodMs);
-            e.periodBegun = false;
-            e.playing = false;
-        } else {
-            std::uint32_t expected = kTimerStarting;
-            e.timerId.compare_exchange_strong(expected, id);
+            // Without a clock the song cannot play: say so, and release what it holds.
+            stopSong();
+            return 0;
         }
+        std::uint32_t expected = kTimerStarting;
+        e.timerId.compare_exchange_strong(expected, id);
         return 1;
     } catch (...) {
         return 0;

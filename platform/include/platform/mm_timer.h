@@ -27,6 +27,9 @@ CVK_PLATFORM_API void setClockMode(ClockMode mode);
 // The identifier is passed to the callback and is never reused within a process.
 CVK_PLATFORM_API std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback,
                                           void* user);
+// Test switch: while set, timerStart fails as if no thread could be made.
+CVK_PLATFORM_API void setTimerStartFault(bool fail);
+
 // Stops a timer. When it returns, the callback is not running and will not run again,
 // except when called from that timer's own callback, which then simply ends the timer.
 CVK_PLATFORM_API void timerKill(std::uint32_t timerId);
