@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,11 +24,25 @@ public:
 };
 
 // Built-in synthesizer (midi_synth.cpp).
+struct SynthChannelState {
+    std::array<int, 128> controllers{};
+    int bank = 0;
+    int program = 0;
+    int pitchBend = 0;
+    int pitchBendRange = 0;
+    bool operator==(const SynthChannelState&) const = default;
+};
 extern const char* const kSynthesizerName;  // "Built-in Synthesizer"
 MidiError openSynthesizer(std::unique_ptr<MidiOutBackend>& out);
 // The SoundFont the synthesizer loads: the first candidate that is a readable file, empty
 // when there is none. Candidates: $CVK_SOUNDFONT, then the distributions' GM SoundFonts.
 CVK_PLATFORM_API std::string findSoundFont(const std::vector<std::string>& candidates);
+
+bool readSynthChannels(MidiOutBackend& backend, std::array<SynthChannelState, 16>& out);
+// Tests: waits until every message sent to the built-in synthesizer open as `handle` has
+// been applied, then reads its channels. False for another device or a stalled one.
+CVK_PLATFORM_API bool readSynthesizerChannels(MidiOutHandle handle,
+                                              std::array<SynthChannelState, 16>& out);
 
 // ALSA sequencer output ports (midi_alsa.cpp). Empty, and silent, without the sequencer.
 std::vector<std::string> alsaOutputPortNames();

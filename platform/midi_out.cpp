@@ -182,6 +182,15 @@ std::uint64_t midiOutDroppedCount(MidiOutHandle handle) noexcept {
     return count;
 }
 
+bool detail::readSynthesizerChannels(MidiOutHandle handle,
+                                     std::array<detail::SynthChannelState, 16>& out) {
+    bool read = false;
+    (void)withOpenDevice(handle, [&](detail::MidiOutBackend& backend) {
+        read = detail::readSynthChannels(backend, out);
+    });
+    return read;
+}
+
 MidiError midiOutReset(MidiOutHandle handle) {
     try {
         return withOpenDevice(handle, [](detail::MidiOutBackend& backend) { backend.reset(); });

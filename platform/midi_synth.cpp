@@ -17,7 +17,10 @@
 #include <pulse/pulseaudio.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -74,9 +77,14 @@ constexpr int kSlackRequests = 8;
 constexpr std::uint64_t kConnectTimeoutMicros = 3'000'000;
 // Rendered into nowhere at close, for the effects' tails to die away (below -100 dB).
 constexpr int kFlushFrames = kSampleRate / 2;
-// Messages in flight between the timer thread and the next write request. A song's
-// densest moments send a few hundred per block; a full queue drops messages.
-constexpr std::size_t kQueueCapacity = 4096;
+// Messages in flight between their senders and the next write request. A song's densest
+// moments send a few hundred per block; a pause or stop silences up to a few thousand
+// notes at once. The timer thread never waits: a full queue there drops (and counts);
+// other threads wait for the next block to make room.
+constexpr std::size_t kQueueCapacity = 16384;
+// How long a sender other than the timer thread waits for room before it gives up on a
+// stalled stream (and counts the message as dropped).
+constexpr std::uint64_t kSenderPatienceMicros = 1'000'000;
 
 const char* const kSoundFontCandidates[] = {
     "/usr/share/sounds/sf2/default-GM.sf2",
@@ -195,6 +203,18 @@ void quietFluidSynth() {
     });
 }
 
+std::uint64_t monotonicMicros() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000 +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000;
+}
+
+void pauseBriefly() {
+    const timespec pause{0, 200'000};
+    nanosleep(&pause, nullptr);
+}
+
 struct TimedMessage {
     std::uint32_t message = 0;
     std::uint64_t sentMicros = 0;
@@ -272,9 +292,30 @@ public:
     MidiError startStream();
 
     void shortMessage(std::uint32_t message) noexcept override {
-        // A full queue means the stream has stalled; dropping is all the timer thread can do.
-        (void)m_queue.push(TimedMessage{message, clockMicros()});
+        const TimedMessage timed{message, clockMicros()};
+        if (m_queue.push(timed)) {
+            m_queued.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        if (!onTimerThread()) {
+            // The render thread empties the queue at every write request, a few ms apart.
+            const std::uint64_t giveUp = monotonicMicros() + kSenderPatienceMicros;
+            while (monotonicMicros() < giveUp) {
+                pauseBriefly();
+                if (m_queue.push(timed)) {
+                    m_queued.fetch_add(1, std::memory_order_relaxed);
+                    return;
+                }
+            }
+        }
+        m_dropped.fetch_add(1, std::memory_order_relaxed);
     }
+
+    std::uint64_t dropped() const noexcept override { return m_dropped.load(); }
+
+    // Waits until every message queued so far has reached the synthesizer, then reads the
+    // state of its channels. Tests only.
+    bool readChannels(std::array<SynthChannelState, 16>& out);
 
     void reset() override {
         for (std::uint32_t channel = 0; channel < 16; ++channel) {
@@ -325,6 +366,11 @@ private:
 
     // Counted by the mainloop thread, reported at close when CVK_DEBUG is set.
     std::atomic<std::uint32_t> m_anchors{0};
+
+    // Messages queued by senders, applied by the mainloop thread, and lost.
+    std::atomic<std::uint64_t> m_queued{0};
+    std::atomic<std::uint64_t> m_applied{0};
+    std::atomic<std::uint64_t> m_dropped{0};
 };
 
 void SynthBackend::onContextState(pa_context* context, void* user) {
@@ -553,6 +599,7 @@ void SynthBackend::render(float* out, std::int64_t frames) {
             }
         }
         applyMessage(m_engine->synth(), next.message);
+        m_applied.fetch_add(1, std::memory_order_release);
     }
     if (position < blockEnd) {
         synthesize(out + (position - blockStart) * kChannels, blockEnd - position);
@@ -560,7 +607,38 @@ void SynthBackend::render(float* out, std::int64_t frames) {
     m_writtenFrames = blockEnd;
 }
 
+bool SynthBackend::readChannels(std::array<SynthChannelState, 16>& out) {
+    const std::uint64_t queued = m_queued.load();
+    const std::uint64_t giveUp = monotonicMicros() + 5'000'000;
+    while (m_applied.load(std::memory_order_acquire) < queued) {
+        if (monotonicMicros() > giveUp) {
+            return false;
+        }
+        pauseBriefly();
+    }
+    // The write callback runs with the mainloop locked: holding it keeps rendering out.
+    pa_threaded_mainloop_lock(m_mainloop);
+    fluid_synth_t* synth = m_engine->synth();
+    for (int channel = 0; channel < 16; ++channel) {
+        SynthChannelState& state = out[static_cast<std::size_t>(channel)];
+        for (int controller = 0; controller < 128; ++controller) {
+            fluid_synth_get_cc(synth, channel, controller, &state.controllers[static_cast<std::size_t>(controller)]);
+        }
+        int font = 0;
+        fluid_synth_get_program(synth, channel, &font, &state.bank, &state.program);
+        fluid_synth_get_pitch_bend(synth, channel, &state.pitchBend);
+        fluid_synth_get_pitch_wheel_sens(synth, channel, &state.pitchBendRange);
+    }
+    pa_threaded_mainloop_unlock(m_mainloop);
+    return true;
+}
+
 }  // namespace
+
+bool readSynthChannels(MidiOutBackend& backend, std::array<SynthChannelState, 16>& out) {
+    auto* synth = dynamic_cast<SynthBackend*>(&backend);
+    return synth != nullptr && synth->readChannels(out);
+}
 
 MidiError openSynthesizer(std::unique_ptr<MidiOutBackend>& out) {
     out.reset();

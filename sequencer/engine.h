@@ -117,6 +117,12 @@ struct Engine {
     std::uint32_t fileTempo = kDefaultTempo;
     std::array<TrackSlot, kSlotCount> slots{};
 
+    // A seek's messages, gathered on the caller's thread while it seeks and then sent as
+    // the channel state they leave behind (SeekBurst.cpp). The counts are for benchmarks.
+    std::vector<std::uint32_t> seekBurst;
+    std::atomic<std::uint64_t> seekGathered{0};
+    std::atomic<std::uint64_t> seekSent{0};
+
     // The routine marks a tick in progress; a ControlSection waits it out and keeps the
     // next ticks away until it ends.
     std::atomic<bool> inTick{false};
@@ -183,6 +189,12 @@ void ScheduleAndReload();
 // Starts the exact wait arithmetic afresh (song start): waits round to the nearest period.
 void ResetWaitClock();
 void SendShortMessage(std::uint32_t message);
+
+// --- Seeks (SeekBurst.cpp) ---
+
+// Drops from a seek's messages those whose effect a later message replaces, keeping the
+// order of the rest: what is left sets every channel as the whole burst would.
+void CoalesceSeekBurst(std::vector<std::uint32_t>& messages);
 
 // Rounds a / b to the nearest integer, halves to even.
 std::uint64_t RoundHalfEven(std::uint64_t a, std::uint64_t b);

@@ -217,6 +217,9 @@ void resetForTest() {
     e.pendingProgram = 0;
     e.pendingProgramChange = false;
     e.fileTempo = kDefaultTempo;
+    e.seekBurst.clear();
+    e.seekGathered = 0;
+    e.seekSent = 0;
     e.inTick = false;
     e.controlHolds = 0;
     current = CurrentEvent{};
@@ -232,7 +235,12 @@ std::uint64_t RoundHalfEven(std::uint64_t a, std::uint64_t b) {
 }
 
 void SendShortMessage(std::uint32_t message) {
-    platform::midiOutShortMessage(engine().midiOut.load(), message);
+    Engine& e = engine();
+    if (e.seeking) {
+        e.seekBurst.push_back(message);  // caller's thread: seeks never run on the timer
+        return;
+    }
+    platform::midiOutShortMessage(e.midiOut.load(), message);
 }
 
 void SetTempo(std::int32_t bpm) {
@@ -432,8 +440,13 @@ void SilenceOutput() {
 
 void SeekForward(std::uint32_t ticks) {
     Engine& e = engine();
-    e.seeking = true;
     SilenceOutput();
+    e.seekBurst.clear();
+    e.seeking = true;
+    struct EndSeek {
+        Engine& e;
+        ~EndSeek() { e.seeking = false; }
+    } endSeek{e};
     std::uint64_t sum = 0;
     while (sum < ticks && !e.songEnded.load()) {
         ScheduleStep();
@@ -443,6 +456,13 @@ void SeekForward(std::uint32_t ticks) {
         }
     }
     e.seeking = false;
+    e.seekGathered.fetch_add(e.seekBurst.size());
+    CoalesceSeekBurst(e.seekBurst);
+    e.seekSent.fetch_add(e.seekBurst.size());
+    for (const std::uint32_t message : e.seekBurst) {
+        SendShortMessage(message);
+    }
+    e.seekBurst.clear();
     for (auto& level : e.activity) {
         level = 0;
     }

@@ -26,7 +26,8 @@ protected:
     static ByteVector longSong(int firstNote) {
         Track track;
         for (int q = 0; q < 20'000; ++q) {
-            track.noteOn(q == 0 ? 0 : 96, 0, firstNote + q % 12, 100).noteOff(48, 0, firstNote + q % 12);
+            track.noteOn(q == 0 ? 0 : 96, 0, firstNote + q % 12, 100)
+                .noteOff(48, 0, firstNote + q % 12);
         }
         return smf(0, 96, {track.end()});
     }
