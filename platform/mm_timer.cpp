@@ -31,6 +31,7 @@ struct Timer {
     std::atomic<bool> stop{false};
     std::thread thread;
     std::uint64_t nextDueMs = 0;  // manual clock only; guarded by State::mutex
+    std::uint64_t skipPeriods = 0;  // virtual clock: the timer's own thread only
 };
 
 struct State {
@@ -40,6 +41,8 @@ struct State {
     std::atomic<std::uint32_t> nextId{1};
     std::atomic<std::int32_t> periodRequests{0};
     std::atomic<bool> startFault{false};
+    std::atomic<bool> skipsAllowed{true};
+    std::atomic<int> liveTimers{0};
     std::mutex mutex;  // guards timers (control calls only, never the callbacks' path)
     std::map<std::uint32_t, std::shared_ptr<Timer>> timers;
 };
@@ -50,6 +53,7 @@ State& state() {
 }
 
 thread_local bool t_onTimerThread = false;
+thread_local Timer* t_virtualTimer = nullptr;  // the virtual timer whose thread this is
 
 std::uint64_t monotonicNanos() {
     timespec ts{};
@@ -97,9 +101,12 @@ void runRealTimer(const std::shared_ptr<Timer>& timer) {
 
 void runVirtualTimer(const std::shared_ptr<Timer>& timer) {
     t_onTimerThread = true;
+    t_virtualTimer = timer.get();
     State& s = state();
     while (!timer->stop.load(std::memory_order_acquire)) {
-        s.virtualMicros.fetch_add(timer->periodMs * 1000ull);
+        const std::uint64_t periods = 1 + timer->skipPeriods;
+        timer->skipPeriods = 0;
+        s.virtualMicros.fetch_add(periods * timer->periodMs * 1000ull);
         timer->callback(timer->id, timer->user);
     }
 }
@@ -147,6 +154,7 @@ std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback, void* u
         return 0;
     }
     s.timers.emplace(timer->id, timer);
+    s.liveTimers.fetch_add(1);
     return timer->id;
 }
 
@@ -163,6 +171,7 @@ void timerKill(std::uint32_t timerId) {
         }
         timer = it->second;
         s.timers.erase(it);
+        s.liveTimers.fetch_sub(1);
     }
     timer->stop.store(true, std::memory_order_release);
     if (timer->thread.joinable()) {
@@ -175,6 +184,18 @@ void timerKill(std::uint32_t timerId) {
 }
 
 bool onTimerThread() noexcept { return t_onTimerThread; }
+
+std::uint32_t timerSkipPeriods(std::uint32_t periods) noexcept {
+    State& s = state();
+    // With two timers on one virtual clock, a jump for one would be time the other lost.
+    if (t_virtualTimer == nullptr || !s.skipsAllowed.load() || s.liveTimers.load() != 1) {
+        return 0;
+    }
+    t_virtualTimer->skipPeriods += periods;
+    return periods;
+}
+
+void setTimerSkipsAllowed(bool allowed) { state().skipsAllowed.store(allowed); }
 
 void timerBeginPeriod(std::uint32_t) { state().periodRequests.fetch_add(1); }
 void timerEndPeriod(std::uint32_t) { state().periodRequests.fetch_sub(1); }

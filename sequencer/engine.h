@@ -90,7 +90,6 @@ struct Engine {
     std::atomic<std::int32_t> tempo{kDefaultTempo};
     std::atomic<std::uint16_t> fileDivision{0};
     std::atomic<std::uint32_t> ticksPerSecond{1};
-    std::atomic<std::uint16_t> tickStep{0};
     std::uint32_t songLength = 0;
     std::atomic<std::uint32_t> songPosition{0};
     std::atomic<std::uint32_t> nextDelta{0};
@@ -176,7 +175,6 @@ void TimerRoutine(std::uint32_t timerId, void* user);
 // The routine's work for one period, without the timer identifier check.
 void RunTick();
 void SetTempo(std::int32_t bpm);
-void RecomputeTickStep();
 void ScheduleStep();
 std::uint32_t PlayDueEvents(int slot);
 void SilenceOutput();

@@ -1,13 +1,13 @@
 // The player: a 1 ms timer routine that counts down the wait to the next event and
 // plays what is due straight from the slots' track bytes.
 
-#include <cmath>
 #include <thread>
 
 #include "engine.h"
 #include "smf/EventMeasure.h"
 #include "platform/messages.h"
 #include "platform/midi_out.h"
+#include "platform/mm_timer.h"
 
 namespace pulsant {
 namespace {
@@ -137,6 +137,31 @@ void playEvent(int slotIndex, const smf::MidiEvent& event) {
     }
 }
 
+// Lets `periods` timer periods pass for the activity levels, which fall by one every
+// kDecayPeriods periods (a level above 127 first drops to 127; a raised level stays >= 1).
+void passPeriods(std::uint32_t periods) {
+    Engine& e = engine();
+    std::uint32_t decays = 0;
+    const auto untilDecay = static_cast<std::uint32_t>(e.decayCountdown);
+    if (periods < untilDecay) {
+        e.decayCountdown -= static_cast<std::int32_t>(periods);
+    } else {
+        const std::uint32_t after = periods - untilDecay;
+        decays = 1 + after / kDecayPeriods;
+        e.decayCountdown = kDecayPeriods - static_cast<std::int32_t>(after % kDecayPeriods);
+    }
+    if (decays == 0) {
+        return;
+    }
+    for (auto& level : e.activity) {
+        const std::uint16_t v = level.load();
+        if (v > 1) {
+            const std::uint32_t capped = v > 127 ? 127u : v;
+            level.store(static_cast<std::uint16_t>(capped > decays + 1 ? capped - decays : 1));
+        }
+    }
+}
+
 std::uint64_t ticksPerMinute() {
     const Engine& e = engine();
     const std::int64_t tempo = e.tempo.load();
@@ -196,7 +221,6 @@ void resetForTest() {
     e.tempo = kDefaultTempo;
     e.fileDivision = 0;
     e.ticksPerSecond = 1;
-    e.tickStep = 0;
     e.songLength = 0;
     e.songPosition = 0;
     e.nextDelta = 0;
@@ -244,20 +268,8 @@ void SendShortMessage(std::uint32_t message) {
 }
 
 void SetTempo(std::int32_t bpm) {
+    // The waits are computed from the tempo itself (waitPeriods), exactly.
     engine().tempo = bpm < kMinTempo ? kMinTempo : (bpm > kMaxTempo ? kMaxTempo : bpm);
-    RecomputeTickStep();
-}
-
-void RecomputeTickStep() {
-    // The classic step: sixteenths of a period per tick. Kept for what it tells about the
-    // song; the waits themselves are computed exactly (waitPeriods).
-    Engine& e = engine();
-    double ticksPerSecond = static_cast<double>(e.fileDivision.load()) * e.tempo.load() / 60.0;
-    if (ticksPerSecond == 0) {
-        ticksPerSecond = 1;
-    }
-    const double step = std::floor(16000.0 / ticksPerSecond);
-    e.tickStep = static_cast<std::uint16_t>(step < 1 ? 1 : (step > 65535 ? 65535 : step));
 }
 
 void ResetWaitClock() {
@@ -297,22 +309,19 @@ void RunTick() {
     if (!e.playing.load() || e.paused.load() || e.transposing.load()) {
         return;
     }
-    if (--e.decayCountdown < 1) {
-        e.decayCountdown = kDecayPeriods;
-        for (auto& level : e.activity) {
-            std::uint16_t v = level.load();
-            if (v > 127) {
-                v = 127;
-            }
-            if (v > 1) {
-                --v;
-            }
-            level.store(v);
-        }
-    }
+    passPeriods(1);
     const std::uint32_t left = e.countdown.load();
     if (left > 1) {
         e.countdown.store(left - 1);
+        // The periods until the next event would only count down: on the virtual clock
+        // they pass at once, so a long silence costs nothing to simulate.
+        if (left > 2) {
+            const std::uint32_t skipped = platform::timerSkipPeriods(left - 2);
+            if (skipped != 0) {
+                passPeriods(skipped);
+                e.countdown.store(left - 1 - skipped);
+            }
+        }
         return;
     }
     e.countdown.store(0);

@@ -219,7 +219,6 @@ std::uint16_t StartLoadedSong(std::int32_t key, const std::int16_t* volumes,
     e.playing = true;
     e.nextDelta = 0;
     e.elapsed = 0;
-    RecomputeTickStep();
 
     // The track volumes and instruments apply from the first note, tick 0 included.
     if (volumes != nullptr) {

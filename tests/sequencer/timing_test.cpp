@@ -79,14 +79,4 @@ TEST_F(SequencerTest, TempoChangeAppliesFromTheNextWait) {
     EXPECT_EQ(ons[2].micros, 1'500'000u);
 }
 
-// Guards against the tick step of the classic clock being lost: division 96 at 120 bpm is
-// 192 ticks a second, 83 sixteenths of a millisecond a tick.
-TEST_F(SequencerTest, TickStepKeepsItsClassicValue) {
-    Track track;
-    track.noteOn(0, 0, 60, 100).end(96);
-    ASSERT_TRUE(start(smf(0, 96, {track})));
-    EXPECT_EQ(engineOf().tickStep.load(), 83);
-    EXPECT_EQ(engineOf().ticksPerSecond.load(), 192u);
-}
-
 }  // namespace

@@ -27,6 +27,14 @@ CVK_PLATFORM_API void setClockMode(ClockMode mode);
 // The identifier is passed to the callback and is never reused within a process.
 CVK_PLATFORM_API std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback,
                                           void* user);
+// Called from a timer's callback: the next `periods` callbacks would do nothing but
+// count, so let their time pass at once. Only the virtual clock can, and only while this
+// is its one timer; it returns the periods skipped (then the clock jumps by them before
+// the next callback), 0 on every other clock.
+CVK_PLATFORM_API std::uint32_t timerSkipPeriods(std::uint32_t periods) noexcept;
+// Benchmarks and tests: whether the virtual clock grants skips (on by default).
+CVK_PLATFORM_API void setTimerSkipsAllowed(bool allowed);
+
 // Test switch: while set, timerStart fails as if no thread could be made.
 CVK_PLATFORM_API void setTimerStartFault(bool fail);
 
