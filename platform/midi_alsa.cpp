@@ -55,37 +55,53 @@ std::unique_ptr<RtMidiOut> makeClient() {
     return client;
 }
 
-class AlsaPortBackend final : public MidiOutBackend {
-public:
-    explicit AlsaPortBackend(std::unique_ptr<RtMidiOut> client) : m_client(std::move(client)) {}
+// RtMidi's client for an open port. After the open only the port's sender thread uses
+// it: a send is a write to the sequencer that may wait, and its error path allocates and
+// formats text, neither of which the timer thread may do.
+struct AlsaClient {
+    std::unique_ptr<RtMidiOut> client;
 
-    ~AlsaPortBackend() override {
+    explicit AlsaClient(std::unique_ptr<RtMidiOut> opened) : client(std::move(opened)) {}
+    AlsaClient(const AlsaClient&) = delete;
+    AlsaClient& operator=(const AlsaClient&) = delete;
+    ~AlsaClient() {
         try {
-            m_client->closePort();
+            client->closePort();
         } catch (...) {
         }
     }
 
-    void shortMessage(std::uint32_t message) noexcept override {
+    void send(std::uint32_t message) {
         const std::array<unsigned char, 3> bytes{
             static_cast<unsigned char>(message & 0xFF),
             static_cast<unsigned char>((message >> 8) & 0xFF),
             static_cast<unsigned char>((message >> 16) & 0xFF)};
         try {
-            m_client->sendMessage(bytes.data(), shortMessageLength(bytes[0]));
+            client->sendMessage(bytes.data(), shortMessageLength(bytes[0]));
         } catch (...) {
         }
     }
+};
+
+// A device outside the process, taking messages one at a time at its own pace: every
+// message, the reset's included, goes through the port's sender in the order sent.
+class QueuedPort final : public MidiOutBackend {
+public:
+    explicit QueuedPort(MidiSink sink) : m_sender(std::move(sink)) {}
+
+    void shortMessage(std::uint32_t message) noexcept override { m_sender.send(message); }
 
     void reset() override {
         for (std::uint32_t channel = 0; channel < 16; ++channel) {
-            shortMessage(0xB0 | channel | (64u << 8));   // sustain off, then
-            shortMessage(0xB0 | channel | (123u << 8));  // all notes off
+            m_sender.send(0xB0 | channel | (64u << 8));   // sustain off, then
+            m_sender.send(0xB0 | channel | (123u << 8));  // all notes off
         }
     }
 
+    std::uint64_t dropped() const noexcept override { return m_sender.dropped(); }
+
 private:
-    std::unique_ptr<RtMidiOut> m_client;
+    MidiSender m_sender;
 };
 
 }  // namespace
@@ -104,6 +120,10 @@ std::size_t shortMessageLength(std::uint8_t status) {
         default:
             return 1;
     }
+}
+
+std::unique_ptr<MidiOutBackend> openQueuedPort(MidiSink sink) {
+    return std::make_unique<QueuedPort>(std::move(sink));
 }
 
 std::vector<std::string> alsaOutputPortNames() {
@@ -137,7 +157,8 @@ MidiError openAlsaPort(std::uint32_t port, std::unique_ptr<MidiOutBackend>& out)
         if (!client->isPortOpen()) {
             return MidiError::PortFailed;
         }
-        out = std::make_unique<AlsaPortBackend>(std::move(client));
+        auto wire = std::make_shared<AlsaClient>(std::move(client));
+        out = openQueuedPort([wire](std::uint32_t message, std::uint64_t) { wire->send(message); });
         return MidiError::Ok;
     } catch (const std::bad_alloc&) {
         return MidiError::NoMemory;

@@ -13,7 +13,7 @@
 namespace platform {
 namespace {
 
-enum class DeviceKind { Synthesizer, AlsaPort, Capture };
+enum class DeviceKind { Synthesizer, AlsaPort, Capture, TestPort };
 
 struct DeviceEntry {
     DeviceKind kind;
@@ -37,6 +37,9 @@ struct State {
     std::array<OpenSlot, kMaxOpen> slots;
     std::atomic<std::uint32_t> nextGeneration{1};
     std::mutex mutex;  // open and close only
+    std::mutex testPortMutex;  // guards the two below (listing and opening devices)
+    std::string testPortName;  // empty: no test port
+    detail::MidiSink testPortSink;
 };
 
 State& state() {
@@ -58,6 +61,11 @@ std::vector<DeviceEntry> listDevices() {
     }
     if (!capturePath().empty()) {
         devices.push_back({DeviceKind::Capture, detail::kCaptureName, 0});
+    }
+    State& s = state();
+    std::lock_guard lock(s.testPortMutex);
+    if (!s.testPortName.empty()) {
+        devices.push_back({DeviceKind::TestPort, s.testPortName, 0});
     }
     return devices;
 }
@@ -151,6 +159,15 @@ MidiError midiOutOpen(MidiOutHandle* handle, std::int32_t deviceId) {
             case DeviceKind::Capture:
                 result = detail::openCapture(capturePath(), backend);
                 break;
+            case DeviceKind::TestPort: {
+                std::lock_guard testLock(s.testPortMutex);
+                if (!s.testPortSink) {
+                    return MidiError::BadDeviceId;  // taken off the list since
+                }
+                backend = detail::openQueuedPort(s.testPortSink);
+                result = MidiError::Ok;
+                break;
+            }
         }
         if (result != MidiError::Ok) {
             return result;
@@ -218,6 +235,17 @@ MidiError midiOutClose(MidiOutHandle handle) {
     slot->backend.store(nullptr);
     return MidiError::Ok;
 }
+
+namespace detail {
+
+void setTestPort(const std::string& name, MidiSink sink) {
+    State& s = state();
+    std::lock_guard lock(s.testPortMutex);
+    s.testPortName = sink ? name.substr(0, kMidiProductNameMax) : std::string();
+    s.testPortSink = std::move(sink);
+}
+
+}  // namespace detail
 
 std::string midiOutErrorText(MidiError error) {
     switch (error) {

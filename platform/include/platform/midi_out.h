@@ -36,7 +36,8 @@ CVK_PLATFORM_API std::string midiOutDeviceName(std::uint32_t deviceId);
 
 CVK_PLATFORM_API MidiError midiOutOpen(MidiOutHandle* handle, std::int32_t deviceId);
 // Sends a one- to three-byte message packed as status | data1 << 8 | data2 << 16.
-// Real-time safe: no allocation, no lock, no blocking.
+// Real-time safe on the timer thread: no allocation, no lock, no waiting. On any other
+// thread a device that cannot keep up may make the caller wait for room.
 CVK_PLATFORM_API MidiError midiOutShortMessage(MidiOutHandle handle, std::uint32_t message) noexcept;
 // Messages the device could not take since it was opened (0 for a bad handle). A sender
 // on the timer thread never waits, so a device that cannot keep up loses messages; any
