@@ -24,10 +24,8 @@ public:
 
 // Built-in synthesizer (midi_synth.cpp).
 extern const char* const kSynthesizerName;  // "Built-in Synthesizer"
+// Loads the SoundFont platform::findSoundFont() names (soundfont.cpp).
 MidiError openSynthesizer(std::unique_ptr<MidiOutBackend>& out);
-// The SoundFont the synthesizer loads: the first candidate that is a readable file, empty
-// when there is none. Candidates: $CVK_SOUNDFONT, then the distributions' GM SoundFonts.
-CVK_PLATFORM_API std::string findSoundFont(const std::vector<std::string>& candidates);
 
 // ALSA sequencer output ports (midi_alsa.cpp). Empty, and silent, without the sequencer.
 std::vector<std::string> alsaOutputPortNames();

@@ -32,24 +32,11 @@
 #include "lockfree_queue.h"
 #include "midi_backend.h"
 #include "platform/mm_timer.h"
+#include "platform/soundfont.h"
 
 namespace platform::detail {
 
 const char* const kSynthesizerName = "Built-in Synthesizer";
-
-std::string findSoundFont(const std::vector<std::string>& candidates) {
-    for (const std::string& candidate : candidates) {
-        if (candidate.empty()) {
-            continue;
-        }
-        std::error_code error;
-        if (std::filesystem::is_regular_file(candidate, error) &&
-            ::access(candidate.c_str(), R_OK) == 0) {
-            return candidate;
-        }
-    }
-    return {};
-}
 
 namespace {
 
@@ -77,22 +64,6 @@ constexpr int kFlushFrames = kSampleRate / 2;
 // Messages in flight between the timer thread and the next write request. A song's
 // densest moments send a few hundred per block; a full queue drops messages.
 constexpr std::size_t kQueueCapacity = 4096;
-
-const char* const kSoundFontCandidates[] = {
-    "/usr/share/sounds/sf2/default-GM.sf2",
-    "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-    "/usr/share/sounds/sf2/TimGM6mb.sf2",
-};
-
-std::vector<std::string> soundFontCandidates() {
-    std::vector<std::string> candidates;
-    if (const char* chosen = std::getenv("CVK_SOUNDFONT"); chosen != nullptr) {
-        candidates.emplace_back(chosen);
-    }
-    candidates.insert(candidates.end(), std::begin(kSoundFontCandidates),
-                      std::end(kSoundFontCandidates));
-    return candidates;
-}
 
 std::atomic<bool> g_debug{false};
 
@@ -566,7 +537,7 @@ MidiError openSynthesizer(std::unique_ptr<MidiOutBackend>& out) {
     out.reset();
     try {
         quietFluidSynth();
-        const std::string path = findSoundFont(soundFontCandidates());
+        const std::string path = platform::findSoundFont();
         if (path.empty()) {
             return MidiError::NoSoundFont;
         }

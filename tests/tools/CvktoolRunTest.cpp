@@ -191,6 +191,25 @@ TEST(CvktoolRun, DeviceChoiceGoesIntoATemporaryCopy) {
     EXPECT_TRUE(std::filesystem::is_empty(temporaries.path()));
 }
 
+// Guards against: a SoundFont choice (option or settings key) that is ignored, and one that
+// cannot be read stopping the song instead of being passed over with a word to the user.
+TEST(CvktoolRun, UnreadableSoundFontChoiceIsReportedAndPassedOver) {
+    REQUIRE_SEQUENCER();
+    TempFolder folder;
+    const std::string missing = folder.file("gone.sf2");
+    writeText(folder.file("user.ini"), "[Preferences]\nSoundFont=" + missing + "\n");
+    for (const auto& extra : std::vector<std::vector<std::string>>{
+             {"--soundfont", missing}, {"--settings", folder.file("user.ini")}}) {
+        SCOPED_TRACE(extra.front());
+        std::vector<std::string> options{"--virtual-clock"};
+        options.insert(options.end(), extra.begin(), extra.end());
+        const RunResult run = runProgram(playExample(folder, options));
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.err.find("cannot read SoundFont " + missing), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "ended\n");
+    }
+}
+
 // Guards against: the song handed to the sequencer unsplit, so that per-track volumes and
 // instruments hit a whole format 0 song instead of one channel of it.
 TEST(CvktoolRun, PlaysTheSplitCopyWithOneChannelPerTrack) {
