@@ -167,8 +167,11 @@ void TCantivo::FormCreate() {
     // calls an empty entry, and the user hears why at the first showing and at Play.
     if (!Sequencer.complete()) {
         MidiInitFailed = true;
-    } else if (Sequencer.CallInitMIDIOut(Handle(), IniPath().c_str()) == 0) {
-        MidiInitFailed = true;
+    } else {
+        ApplySoundFontChoice();
+        if (Sequencer.CallInitMIDIOut(Handle(), IniPath().c_str()) == 0) {
+            MidiInitFailed = true;
+        }
     }
 
     TempoSetting = 120;

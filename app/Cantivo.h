@@ -143,6 +143,9 @@ public:
     void CheckForUpdatesClick();
     void ReadCreationSettings();
     void WriteCloseSettings();
+    // Hands [Preferences] SoundFont to the built-in synthesizer; called right before every
+    // call that opens the MIDI output.
+    void ApplySoundFontChoice();
 
     // ---- lyric window sizes (CantivoLyricSizes.cpp)
     void SmallButtonClick();

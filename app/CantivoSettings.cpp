@@ -15,6 +15,7 @@
 #include "Vledrow.h"
 #include "platform/dialogs.h"
 #include "platform/profile.h"
+#include "platform/soundfont.h"
 
 namespace cvkapp {
 
@@ -65,6 +66,13 @@ void TCantivo::WriteCloseSettings() {
     writeSetting("Enable non english charecters", "Enabled", NonEnglishCharacters ? 1 : 0);
     writeSetting("Configuration", "Software", SoftwareProcessing ? 1 : 0);
     writeSetting("Configuration", "Slider Position", OffsetSliderPosition);
+}
+
+void TCantivo::ApplySoundFontChoice() {
+    // The sequencer opens the device with only the settings path, and the synthesizer
+    // behind it never sees that; an empty or missing key leaves the search to itself.
+    platform::setSoundFontChoice(
+        platform::profileGetString("Preferences", "SoundFont", "", IniPath()));
 }
 
 bool TCantivo::FormClose() {

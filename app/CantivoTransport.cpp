@@ -45,6 +45,7 @@ void TCantivo::PlayButtonClick() {
         // program; PendingWaveFile stays empty until then.
         // The volume shown is the volume heard, also when it was stepped while stopped.
         VolumeTable = buildVolumeTable(MasterVolume, TrackMix);
+        ApplySoundFontChoice();
         const int result = Sequencer.CallStartSong(
             SplitFileName.c_str(), Handle(), &SongDivision, KeySetting, VolumeTable.data(),
             reinterpret_cast<const std::uint16_t*>(InstrumentOverride.data()), TempoSetting,

@@ -35,10 +35,8 @@ struct SynthChannelState {
     bool operator==(const SynthChannelState&) const = default;
 };
 extern const char* const kSynthesizerName;  // "Built-in Synthesizer"
+// Loads the SoundFont platform::findSoundFont() names (soundfont.cpp).
 MidiError openSynthesizer(std::unique_ptr<MidiOutBackend>& out);
-// The SoundFont the synthesizer loads: the first candidate that is a readable file, empty
-// when there is none. Candidates: $CVK_SOUNDFONT, then the distributions' GM SoundFonts.
-CVK_PLATFORM_API std::string findSoundFont(const std::vector<std::string>& candidates);
 
 bool readSynthChannels(MidiOutBackend& backend, std::array<SynthChannelState, 16>& out);
 // Tests: waits until every message sent to the built-in synthesizer open as `handle` has

@@ -262,8 +262,11 @@ std::string midiOutErrorText(MidiError error) {
         case MidiError::NoMemory:
             return "Not enough memory to open the MIDI output device.";
         case MidiError::NoSoundFont:
-            return "No General MIDI SoundFont was found. Install fluid-soundfont-gm or set "
-                   "CVK_SOUNDFONT to a .sf2 file.";
+            // The sequencer shows at most 249 characters of this.
+            return "No General MIDI SoundFont in /usr/share/sounds/sf2 or sf3, "
+                   "/usr/share/soundfonts or ~/.local/share/sounds/sf2. Install "
+                   "fluid-soundfont-gm (Debian, Ubuntu, Fedora, openSUSE) or soundfont-fluid "
+                   "(Arch), or set [Preferences] SoundFont in CANTIVO.INI.";
         case MidiError::NoSoundServer:
             return "Cannot connect to the sound server. Start PulseAudio or PipeWire and try "
                    "again.";

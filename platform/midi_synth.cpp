@@ -35,24 +35,11 @@
 #include "lockfree_queue.h"
 #include "midi_backend.h"
 #include "platform/mm_timer.h"
+#include "platform/soundfont.h"
 
 namespace platform::detail {
 
 const char* const kSynthesizerName = "Built-in Synthesizer";
-
-std::string findSoundFont(const std::vector<std::string>& candidates) {
-    for (const std::string& candidate : candidates) {
-        if (candidate.empty()) {
-            continue;
-        }
-        std::error_code error;
-        if (std::filesystem::is_regular_file(candidate, error) &&
-            ::access(candidate.c_str(), R_OK) == 0) {
-            return candidate;
-        }
-    }
-    return {};
-}
 
 namespace {
 
@@ -85,22 +72,6 @@ constexpr std::size_t kQueueCapacity = 16384;
 // How long a sender other than the timer thread waits for room before it gives up on a
 // stalled stream (and counts the message as dropped).
 constexpr std::uint64_t kSenderPatienceMicros = 1'000'000;
-
-const char* const kSoundFontCandidates[] = {
-    "/usr/share/sounds/sf2/default-GM.sf2",
-    "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-    "/usr/share/sounds/sf2/TimGM6mb.sf2",
-};
-
-std::vector<std::string> soundFontCandidates() {
-    std::vector<std::string> candidates;
-    if (const char* chosen = std::getenv("CVK_SOUNDFONT"); chosen != nullptr) {
-        candidates.emplace_back(chosen);
-    }
-    candidates.insert(candidates.end(), std::begin(kSoundFontCandidates),
-                      std::end(kSoundFontCandidates));
-    return candidates;
-}
 
 std::atomic<bool> g_debug{false};
 
@@ -644,7 +615,7 @@ MidiError openSynthesizer(std::unique_ptr<MidiOutBackend>& out) {
     out.reset();
     try {
         quietFluidSynth();
-        const std::string path = findSoundFont(soundFontCandidates());
+        const std::string path = platform::findSoundFont();
         if (path.empty()) {
             return MidiError::NoSoundFont;
         }

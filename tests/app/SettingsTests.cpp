@@ -11,6 +11,7 @@
 #include "Lyricbox.h"
 #include "MonitorBtn.h"
 #include "SmBmpBtn.h"
+#include "platform/soundfont.h"
 
 using namespace testing_support;
 using cvkapp::TCantivo;
@@ -276,6 +277,22 @@ TEST_F(SettingsTest, BackgroundColourIsAppliedAndWrittenAtOnce) {
     EXPECT_EQ(dialogs.colorDialogs, 2);
     EXPECT_EQ(window().LyricBox1->color(), chosen);
     EXPECT_EQ(intSetting("Background", "Background_color"), cvkapp::colorValue(chosen));
+}
+
+// Guards against the SoundFont key being read once and kept (a choice made while the window
+// is open must reach the next song), and against a cleared key leaving the old choice.
+TEST_F(SettingsTest, SoundFontChoiceIsHandedOverBeforeEveryOpen) {
+    setting("Preferences", "SoundFont", "/fonts/first.sf2");
+    open();
+    EXPECT_EQ(platform::soundFontChoice(), "/fonts/first.sf2");
+    openSong(song("song.kar", noteSong(4)));
+    for (const char* chosen : {"/fonts/second.sf2", ""}) {
+        setting("Preferences", "SoundFont", chosen);
+        window().PlayButtonClick();
+        ASSERT_TRUE(window().SongPlaying);
+        EXPECT_EQ(platform::soundFontChoice(), chosen);
+        window().StopButtonClick();
+    }
 }
 
 }  // namespace

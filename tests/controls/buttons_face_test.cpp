@@ -120,9 +120,7 @@ TEST(LedButton, SetStateFromCodeFiresNoChangeHandler) {
 
 // Guards against the lit and dark pictures being swapped or the LED not being drawn.
 TEST(LedButton, LitAndDarkLedDrawnAtItsPosition) {
-    if (!picturesAvailable()) {
-        GTEST_SKIP() << "the button pictures are not compiled into this build";
-    }
+    ASSERT_TRUE(picturesAvailable()) << "the button pictures are not compiled into this build";
     TLedButton button;
     button.SetLedType(TLedButton::redLedButton);
     button.SetLedPosX(6);
@@ -142,9 +140,7 @@ TEST(LedButton, LitAndDarkLedDrawnAtItsPosition) {
 
 // Guards against the pressed face not moving its picture one pixel right and down.
 TEST(LedButton, PictureMovesWhilePressed) {
-    if (!picturesAvailable()) {
-        GTEST_SKIP() << "the button pictures are not compiled into this build";
-    }
+    ASSERT_TRUE(picturesAvailable()) << "the button pictures are not compiled into this build";
     TLedButton button;
     button.SetState(true);
     const QRect up = redArea(button);
@@ -175,9 +171,7 @@ TEST(OwnButton, ReleaseClicksAndDoubleClickClicksTwice) {
 
 // Guards against the info and notes pictures being swapped.
 TEST(OwnButton, DrawsThePictureOfItsType) {
-    if (!picturesAvailable()) {
-        GTEST_SKIP() << "the button pictures are not compiled into this build";
-    }
+    ASSERT_TRUE(picturesAvailable()) << "the button pictures are not compiled into this build";
     TOwnButton button;
     const QColor info = button.grab().toImage().pixelColor(3 + 3, 3 + 7);  // blue disc
     EXPECT_GT(info.blue(), 150);
@@ -190,9 +184,7 @@ TEST(OwnButton, DrawsThePictureOfItsType) {
 // Guards against a misnamed or missized picture: the form's buttons would be drawn empty or
 // clipped. The names of the LED and face pictures are fixed; the sizes match the form.
 TEST(ButtonPictures, EveryPictureExistsAtItsSize) {
-    if (!picturesAvailable()) {
-        GTEST_SKIP() << "the button pictures are not compiled into this build";
-    }
+    ASSERT_TRUE(picturesAvailable()) << "the button pictures are not compiled into this build";
     std::vector<std::pair<QString, QSize>> expected = {
         {"info", {14, 14}}, {"notes", {14, 16}},
         {"RecordOn", {29, 30}}, {"MonitorOn", {22, 22}}, {"MonitorOff", {22, 22}},
@@ -225,9 +217,7 @@ TEST(ButtonPictures, EveryPictureExistsAtItsSize) {
 
 // Guards against an off LED that is not a dark version of its lit colour.
 TEST(ButtonPictures, OffLedIsDarkerThanOnLed) {
-    if (!picturesAvailable()) {
-        GTEST_SKIP() << "the button pictures are not compiled into this build";
-    }
+    ASSERT_TRUE(picturesAvailable()) << "the button pictures are not compiled into this build";
     for (const char* colour : {"Red", "Green", "Yellow", "Blue"}) {
         const QColor on = controls::picture(QStringLiteral("Small%1On").arg(colour))
                               .toImage().pixelColor(4, 4);

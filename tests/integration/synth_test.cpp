@@ -4,16 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
-#include <ostream>
 #include <string>
-#include <vector>
 
-#include "midi_backend.h"
 #include "TempDir.h"
 #include "platform/midi_out.h"
 #include "platform/mm_timer.h"
+#include "platform/soundfont.h"
 #include "pulse_support.h"
 
 namespace {
@@ -58,14 +55,15 @@ private:
 class SynthOnServer : public testing::Test {
 protected:
     void SetUp() override {
+        // A bare ctest has no server to play into; scripts/pulse-server.sh announces its
+        // own, and once one is announced it must answer.
         if (std::getenv("PULSE_SERVER") == nullptr) {
             GTEST_SKIP() << "PULSE_SERVER is not set: run under scripts/pulse-server.sh";
         }
         platform::setClockMode(platform::ClockMode::Real);
         std::string error;
-        if (!m_sink.create(error)) {
-            GTEST_SKIP() << "sound server at " << std::getenv("PULSE_SERVER") << ": " << error;
-        }
+        ASSERT_TRUE(m_sink.create(error))
+            << "sound server at " << std::getenv("PULSE_SERVER") << ": " << error;
         ASSERT_TRUE(m_recording.start(m_sink.monitor().c_str(), 8.0, error)) << error;
     }
 
@@ -157,6 +155,26 @@ TEST_F(SynthOnServer, ResetSilencesNotesHeldByThePedal) {
     EXPECT_LT(peakBetween(after - 200 * kMs, after), sustained / 4) << "still sounding";
 }
 
+// Guards against the user's SoundFont losing to the system's, and against a chosen file
+// that has gone away leaving the synthesizer without any.
+TEST_F(SynthOnServer, OpensWithTheChosenSoundFont) {
+    struct ClearChoice {
+        ~ClearChoice() { platform::setSoundFontChoice(""); }
+    } clearChoice;
+    testing_support::TempDir dir;
+    // No SoundFont inside: loading it fails, which only the chosen file can make happen.
+    platform::setSoundFontChoice(dir.writeText("broken.sf2", "RIFF"));
+    MidiOutHandle handle = 1234;
+    EXPECT_EQ(platform::midiOutOpen(&handle, 0), MidiError::SynthFailed);
+    EXPECT_EQ(handle, 0u);
+
+    platform::setSoundFontChoice(dir.path("removed.sf2"));
+    open();
+    send(shortMessage(0x90, 60, 100));
+    const std::uint64_t played = wait(400 * kMs);
+    EXPECT_GT(peakBetween(played - 300 * kMs, played), kSoundThreshold);
+}
+
 // Guards against hanging, crashing or reporting the wrong failure without a sound server,
 // and against a failed open leaving the device marked as in use.
 TEST(SynthWithoutServer, OpenFailsWithNoSoundServer) {
@@ -168,44 +186,5 @@ TEST(SynthWithoutServer, OpenFailsWithNoSoundServer) {
     }
     EXPECT_FALSE(platform::midiOutErrorText(MidiError::NoSoundServer).empty());
 }
-
-struct SoundFontCase {
-    const char* name;
-    std::vector<std::string> candidates;  // "<dir>/" is replaced by a temporary folder
-    std::string expected;
-
-    friend void PrintTo(const SoundFontCase& c, std::ostream* out) { *out << c.name; }
-};
-
-class FindSoundFont : public testing::TestWithParam<SoundFontCase> {};
-
-// Guards against picking a missing file, a folder, or a later candidate over an earlier one.
-TEST_P(FindSoundFont, PicksTheFirstReadableFile) {
-    testing_support::TempDir dir;
-    dir.writeText("first.sf2", "RIFF");
-    dir.writeText("second.sf2", "RIFF");
-    std::filesystem::create_directory(dir.path("folder.sf2"));
-    const auto resolve = [&](const std::string& entry) {
-        return entry.rfind("<dir>/", 0) == 0 ? dir.path(entry.substr(6)) : entry;
-    };
-    std::vector<std::string> candidates;
-    for (const std::string& entry : GetParam().candidates) {
-        candidates.push_back(resolve(entry));
-    }
-    const std::string expected = GetParam().expected.empty() ? "" : resolve(GetParam().expected);
-    EXPECT_EQ(platform::detail::findSoundFont(candidates), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Candidates, FindSoundFont,
-    testing::Values(
-        SoundFontCase{"None", {}, ""},
-        SoundFontCase{"AllMissing", {"<dir>/missing.sf2", "/nonexistent/x.sf2"}, ""},
-        SoundFontCase{"EmptyVariable", {"", "<dir>/second.sf2"}, "<dir>/second.sf2"},
-        SoundFontCase{"MissingThenPresent", {"<dir>/missing.sf2", "<dir>/second.sf2"},
-                      "<dir>/second.sf2"},
-        SoundFontCase{"FolderSkipped", {"<dir>/folder.sf2", "<dir>/first.sf2"}, "<dir>/first.sf2"},
-        SoundFontCase{"FirstWins", {"<dir>/first.sf2", "<dir>/second.sf2"}, "<dir>/first.sf2"}),
-    [](const testing::TestParamInfo<SoundFontCase>& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -82,7 +82,9 @@ TEST_F(MidiOut, ClosedHandlesAreRefused) {
     platform::midiOutClose(reopened);
 }
 
-// Guards against opening a device that does not exist, and error texts left empty.
+// Guards against opening a device that does not exist, and error texts left empty or
+// longer than the 249 characters the sequencer's message box shows (the SoundFont text,
+// which names folders and packages, is the one at risk).
 TEST_F(MidiOut, BadDevicesAndErrorTexts) {
     platform::MidiOutHandle handle = 0;
     EXPECT_EQ(platform::midiOutOpen(&handle, static_cast<std::int32_t>(platform::midiOutDeviceCount())),
@@ -91,9 +93,14 @@ TEST_F(MidiOut, BadDevicesAndErrorTexts) {
     setenv("CVK_MIDI_CAPTURE", m_dir.path("no/such/folder.csv").c_str(), 1);
     EXPECT_EQ(platform::midiOutOpen(&handle, static_cast<std::int32_t>(captureId())),
               platform::MidiError::CaptureFile);
-    for (auto error : {platform::MidiError::BadDeviceId, platform::MidiError::NoSoundFont,
-                       platform::MidiError::NoSoundServer, platform::MidiError::CaptureFile}) {
-        EXPECT_FALSE(platform::midiOutErrorText(error).empty());
+    using platform::MidiError;
+    for (auto error :
+         {MidiError::Error, MidiError::BadDeviceId, MidiError::Allocated, MidiError::InvalidHandle,
+          MidiError::NoMemory, MidiError::NoSoundFont, MidiError::NoSoundServer,
+          MidiError::SynthFailed, MidiError::PortFailed, MidiError::CaptureFile}) {
+        const std::string text = platform::midiOutErrorText(error);
+        EXPECT_FALSE(text.empty());
+        EXPECT_LE(text.size(), 249u) << text;
     }
 }
 

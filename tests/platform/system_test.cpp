@@ -39,9 +39,8 @@ TEST(SystemTest, ProgramFolderIsTheExecutablesFolder) {
 
 // Guards against loading by search path instead of from the program's folder.
 TEST(SystemTest, LoadsAndResolvesFromTheProgramFolder) {
-    if (!fs::exists(programFolder() + kPlatformLibrary)) {
-        GTEST_SKIP() << kPlatformLibrary << " is not beside the test executable";
-    }
+    ASSERT_TRUE(fs::exists(programFolder() + kPlatformLibrary))
+        << kPlatformLibrary << " is not beside the test executable";
     void* library = loadProgramLibrary(kPlatformLibrary);
     ASSERT_NE(library, nullptr) << libraryError();
     EXPECT_EQ(libraryError(), "");

@@ -60,6 +60,8 @@ TEST(PlayOptions, AcceptsGoodCommandLines) {
 
     EXPECT_EQ(accepted({"--volumes", listOf(64, "-3"), "s"}).volumes[63], -3);
     EXPECT_EQ(accepted({"--capture", "out.csv", "s"}).capture, "out.csv");
+    EXPECT_EQ(accepted({"s", "--soundfont", "gm.sf3"}).soundFont, "gm.sf3");
+    EXPECT_FALSE(plain.soundFont.has_value());
     EXPECT_EQ(accepted({"--", "--odd-name.kar"}).file, "--odd-name.kar");
 }
 
@@ -87,6 +89,8 @@ TEST(PlayOptions, RejectsBadCommandLines) {
         {"--instruments", "-1", "s"},
         {"--instruments", listOf(65, "1"), "s"},
         {"--capture=", "s"},
+        {"--soundfont=", "s"},
+        {"s", "--soundfont"},
         {"--capture", "x.csv", "--device", "y", "s"},
         {"--bogus", "s"},
         {"--virtual-clock=1", "s"},

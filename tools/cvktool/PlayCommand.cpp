@@ -20,6 +20,7 @@
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
 #include "platform/profile.h"
+#include "platform/soundfont.h"
 
 namespace cvktool {
 
@@ -28,6 +29,8 @@ namespace {
 constexpr const char* kDeviceSection = "Selected midi device";
 constexpr const char* kDeviceKey = "Device name";
 constexpr const char* kCaptureDevice = "Capture";
+constexpr const char* kPreferencesSection = "Preferences";
+constexpr const char* kSoundFontKey = "SoundFont";
 constexpr std::uint32_t kNoNewPosition = 0xFFFFFFFF;
 
 // Real time: the window program's display rate. Virtual clock: the song plays in a blink,
@@ -322,6 +325,18 @@ int runPlay(std::span<const std::string_view> args) {
     }
     platform::MessageQueue window;
     const platform::WindowHandle handle = window.handle();
+
+    // The synthesizer is opened without the settings at hand: the choice goes to it here.
+    // One it cannot read is passed over, as the player does; here the user hears why.
+    const std::string soundFont = options.soundFont.value_or(
+        platform::profileGetString(kPreferencesSection, kSoundFontKey, "", settings.path()));
+    if (!soundFont.empty()) {
+        if (const std::string reason = unreadableReason(soundFont); !reason.empty()) {
+            std::fprintf(stderr, "cvktool: cannot read SoundFont %s: %s; looking elsewhere\n",
+                         soundFont.c_str(), reason.c_str());
+        }
+    }
+    platform::setSoundFontChoice(soundFont);
 
     // On failure the sequencer has already shown the system's reason.
     if (sequencer.initMidiOut(handle, settings.path().c_str()) == 0) {

@@ -10,7 +10,7 @@ const char* const kPlayUsage =
     "usage: cvktool play FILE [--device NAME] [--tempo BPM] [--key SEMITONES]\n"
     "                         [--volumes V0,V1,...] [--instruments P0,P1,...]\n"
     "                         [--settings INI] [--capture CSV] [--virtual-clock] [--no-split]\n"
-    "                         [--lyrics]\n";
+    "                         [--lyrics] [--soundfont FILE]\n";
 
 namespace {
 
@@ -102,7 +102,8 @@ PlayCommandLine parsePlayOptions(std::span<const std::string_view> args) {
         }
         const bool takesValue = name == "--device" || name == "--tempo" || name == "--key" ||
                                 name == "--volumes" || name == "--instruments" ||
-                                name == "--settings" || name == "--capture";
+                                name == "--settings" || name == "--capture" ||
+                                name == "--soundfont";
         if (!takesValue) {
             return UsageError{"unknown option '" + std::string(name) + "'"};
         }
@@ -122,6 +123,11 @@ PlayCommandLine parsePlayOptions(std::span<const std::string_view> args) {
                 return UsageError{"--capture needs a file name"};
             }
             options.capture = std::string(*value);
+        } else if (name == "--soundfont") {
+            if (value->empty()) {
+                return UsageError{"--soundfont needs a file name"};
+            }
+            options.soundFont = std::string(*value);
         } else if (name == "--tempo") {
             const std::optional<int> tempo = parseInt(*value, false);
             if (!tempo || (*tempo != 0 && (*tempo < kMinTempo || *tempo > kMaxTempo))) {

@@ -22,6 +22,7 @@ struct PlayOptions {
     std::optional<std::string> device;
     std::optional<std::string> settings;
     std::optional<std::string> capture;
+    std::optional<std::string> soundFont;  // for the built-in synthesizer
     int tempo = 0;  // 0 = the song's own
     int key = 0;
     std::array<std::int16_t, kTrackSlots> volumes{};
