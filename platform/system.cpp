@@ -1,9 +1,13 @@
 #include "platform/system.h"
 
 #include <dlfcn.h>
+#include <link.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <mutex>
 #include <string_view>
 
 namespace platform {
@@ -13,6 +17,16 @@ constexpr int kNoOverride = -1;
 
 std::atomic<int> g_platformOverride{kNoOverride};  // written by tests on any thread, read by any
 thread_local std::string t_libraryError;           // each thread's own last failure, like dlerror()
+
+struct FolderOverride {
+    std::mutex mutex;  // any thread may ask for the folder while a test sets it
+    std::optional<std::string> folder;
+};
+
+FolderOverride& folderOverride() {
+    static FolderOverride instance;
+    return instance;
+}
 
 void* fail(std::string reason) {
     t_libraryError = std::move(reason);
@@ -26,12 +40,38 @@ bool isBareFileName(std::string_view name) {
            name.find('\0') == std::string_view::npos;
 }
 
+// The library's own attach entry, or nullptr. dlsym() on a handle also searches the
+// libraries it depends on, and an entry found there is theirs, not this library's answer.
+LibraryAttachFn ownAttachEntry(void* library) {
+    ::dlerror();
+    void* address = ::dlsym(library, kLibraryAttachName);
+    ::dlerror();
+    if (address == nullptr) {
+        return nullptr;
+    }
+    link_map* own = nullptr;
+    link_map* holder = nullptr;
+    Dl_info info;
+    if (::dlinfo(library, RTLD_DI_LINKMAP, &own) != 0 ||
+        ::dladdr1(address, &info, reinterpret_cast<void**>(&holder), RTLD_DL_LINKMAP) == 0 ||
+        holder != own) {
+        return nullptr;
+    }
+    return reinterpret_cast<LibraryAttachFn>(address);
+}
+
 }  // namespace
 
-// Any thread. The family the libraries should behave for.
+// Any thread. The family the libraries should behave for. The environment is read at
+// every call: a test may set it after the process started.
 PlatformId platformId() {
     const int overridden = g_platformOverride.load(std::memory_order_relaxed);
-    return overridden == kNoOverride ? PlatformId::NT : static_cast<PlatformId>(overridden);
+    if (overridden != kNoOverride) {
+        return static_cast<PlatformId>(overridden);
+    }
+    const char* named = std::getenv("CVK_PLATFORM");
+    return named != nullptr && ::strcasecmp(named, "9x") == 0 ? PlatformId::Windows9x
+                                                              : PlatformId::NT;
 }
 
 // Any thread; for tests. An empty id restores the real family.
@@ -42,6 +82,13 @@ void setPlatformIdOverride(std::optional<PlatformId> id) {
 // Any thread. The executable's folder with a trailing '/', or empty when /proc cannot say.
 std::string programFolder() {
     try {
+        {
+            FolderOverride& overridden = folderOverride();
+            const std::lock_guard<std::mutex> lock(overridden.mutex);
+            if (overridden.folder) {
+                return *overridden.folder;
+            }
+        }
         // readlink does not say whether it truncated: grow until the answer fits.
         for (std::size_t capacity = 256; capacity <= 65536; capacity *= 2) {
             std::string path(capacity, '\0');
@@ -62,6 +109,13 @@ std::string programFolder() {
     }
 }
 
+// Any thread; for tests.
+void setProgramFolderOverride(std::optional<std::string> folder) {
+    FolderOverride& overridden = folderOverride();
+    const std::lock_guard<std::mutex> lock(overridden.mutex);
+    overridden.folder = std::move(folder);
+}
+
 // Any thread. A handle for resolveName(), or nullptr with libraryError() saying why.
 void* loadProgramLibrary(const std::string& fileName) {
     try {
@@ -78,6 +132,17 @@ void* loadProgramLibrary(const std::string& fileName) {
         if (library == nullptr) {
             const char* reason = ::dlerror();
             return fail(reason != nullptr ? reason : "cannot load " + path);
+        }
+        if (const LibraryAttachFn attach = ownAttachEntry(library)) {
+            bool accepted = false;
+            try {
+                accepted = attach() != 0;
+            } catch (...) {
+            }
+            if (!accepted) {
+                ::dlclose(library);
+                return fail(fileName + " refused to load: its attach entry returned 0");
+            }
         }
         t_libraryError.clear();
         return library;

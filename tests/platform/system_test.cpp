@@ -1,8 +1,12 @@
 #include "platform/system.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -26,6 +30,32 @@ TEST(SystemTest, PlatformOverrideRoundTrip) {
     EXPECT_EQ(platform::platformId(), PlatformId::Windows9x);
     platform::setPlatformIdOverride(std::nullopt);
     EXPECT_EQ(platform::platformId(), PlatformId::NT);
+}
+
+// Guards against a misread CVK_PLATFORM, and against the environment beating a test's override.
+TEST(SystemTest, PlatformFromTheEnvironment) {
+    struct Case {
+        const char* value;  // nullptr: not set
+        std::optional<PlatformId> overridden;
+        PlatformId expected;
+    };
+    const Case cases[] = {
+        {"9x", std::nullopt, PlatformId::Windows9x},
+        {"9X", std::nullopt, PlatformId::Windows9x},
+        {"nt", std::nullopt, PlatformId::NT},
+        {"", std::nullopt, PlatformId::NT},
+        {"9x95", std::nullopt, PlatformId::NT},
+        {nullptr, std::nullopt, PlatformId::NT},
+        {"9x", PlatformId::NT, PlatformId::NT},
+        {nullptr, PlatformId::Windows9x, PlatformId::Windows9x},
+    };
+    for (const Case& c : cases) {
+        c.value != nullptr ? setenv("CVK_PLATFORM", c.value, 1) : unsetenv("CVK_PLATFORM");
+        platform::setPlatformIdOverride(c.overridden);
+        EXPECT_EQ(platform::platformId(), c.expected) << (c.value ? c.value : "(unset)");
+    }
+    platform::setPlatformIdOverride(std::nullopt);
+    unsetenv("CVK_PLATFORM");
 }
 
 // Guards against a folder without its trailing '/' or taken from the working directory.
@@ -76,5 +106,47 @@ TEST(SystemTest, LibraryErrorBelongsToTheThread) {
     EXPECT_EQ(otherThreadError, "");
     EXPECT_NE(libraryError(), "");
 }
+
+struct AttachCase {
+    const char* name;
+    const char* library;
+    bool loads;
+    int attachCalls;  // the count the library's attachCalls shows after a successful load
+};
+
+void PrintTo(const AttachCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class AttachTest : public testing::TestWithParam<AttachCase> {};
+
+// Guards against an attach entry that is not called, a refusal that is reported as a
+// success or leaves the library loaded, and a dependency's entry taken for the library's own.
+TEST_P(AttachTest, TheLibrarysOwnAttachEntryDecidesTheLoad) {
+    const AttachCase& c = GetParam();
+    const std::string path = programFolder() + c.library;
+    if (!fs::exists(path)) {
+        GTEST_SKIP() << c.library << " is not beside the test executable";
+    }
+    void* library = loadProgramLibrary(c.library);
+    ASSERT_EQ(library != nullptr, c.loads) << libraryError();
+    if (library == nullptr) {
+        EXPECT_NE(libraryError().find(c.library), std::string::npos) << libraryError();
+        EXPECT_EQ(::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
+        return;
+    }
+    EXPECT_EQ(libraryError(), "");
+    const auto* calls = static_cast<const std::int32_t*>(resolveName(library, "attachCalls"));
+    ASSERT_NE(calls, nullptr);
+    EXPECT_EQ(*calls, c.attachCalls);
+    freeLibrary(library);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Libraries, AttachTest,
+    testing::Values(AttachCase{"accepts", "libcvktest_attach_accepts.so", true, 1},
+                    AttachCase{"refuses", "libcvktest_attach_refuses.so", false, 0},
+                    AttachCase{"dependsOnARefusingOne", "libcvktest_attach_dependent.so", true, 0}),
+    [](const testing::TestParamInfo<AttachCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
