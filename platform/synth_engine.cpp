@@ -1,0 +1,157 @@
+#include "synth_engine.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace platform::detail {
+namespace {
+
+constexpr int kPolyphony = 256;
+
+std::atomic<bool> g_debug{false};
+
+void fluidLog(int level, const char* message, void*) {
+    if (g_debug.load(std::memory_order_relaxed)) {
+        std::fprintf(stderr, "synth: fluidsynth (%d): %s\n", level, message);
+    }
+}
+
+}  // namespace
+
+void quietFluidSynth() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const char* debug = std::getenv("CVK_DEBUG");
+        g_debug.store(debug != nullptr && *debug != '\0');
+        for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level) {
+            fluid_set_log_function(level, fluidLog, nullptr);
+        }
+    });
+}
+
+SynthEngine::~SynthEngine() {
+    if (m_synth != nullptr) {
+        delete_fluid_synth(m_synth);
+    }
+    if (m_settings != nullptr) {
+        delete_fluid_settings(m_settings);
+    }
+}
+
+std::unique_ptr<SynthEngine> SynthEngine::load(const std::string& path) {
+    quietFluidSynth();
+    std::unique_ptr<SynthEngine> engine(new SynthEngine);
+    engine->m_path = path;
+    engine->m_settings = new_fluid_settings();
+    if (engine->m_settings == nullptr) {
+        return nullptr;
+    }
+    fluid_settings_t* settings = engine->m_settings;
+    fluid_settings_setnum(settings, "synth.sample-rate", kSampleRate);
+    fluid_settings_setint(settings, "synth.polyphony", kPolyphony);
+    fluid_settings_setint(settings, "synth.cpu-cores", 1);
+    // One thread drives the synthesizer at a time (the stream's callback, or the opening
+    // thread while the stream waits): the API mutex would be pure cost in the callback.
+    fluid_settings_setint(settings, "synth.threadsafe-api", 0);
+    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+    fluid_settings_setint(settings, "synth.lock-memory", 0);
+    engine->m_scratch.assign(2 * kFadeFrames, 0.0f);
+    engine->m_synth = new_fluid_synth(settings);
+    if (engine->m_synth == nullptr) {
+        return nullptr;
+    }
+    // Selects the default instruments on every channel, which loads their samples.
+    if (fluid_synth_sfload(engine->m_synth, path.c_str(), 1) == FLUID_FAILED) {
+        return nullptr;
+    }
+    engine->keepChannelInstrument(0);
+    engine->keepChannelInstrument(9);
+    if (g_debug.load()) {
+        std::fprintf(stderr, "synth: SoundFont %s\n", path.c_str());
+    }
+    return engine;
+}
+
+void SynthEngine::apply(std::uint32_t message) {
+    const int status = static_cast<int>(message & 0xFF);
+    const int channel = status & 0x0F;
+    const int data1 = static_cast<int>((message >> 8) & 0x7F);
+    const int data2 = static_cast<int>((message >> 16) & 0x7F);
+    switch (status & 0xF0) {
+        case 0x80:
+            fluid_synth_noteoff(m_synth, channel, data1);
+            break;
+        case 0x90:
+            if (data2 == 0) {
+                fluid_synth_noteoff(m_synth, channel, data1);
+            } else {
+                fluid_synth_noteon(m_synth, channel, data1, data2);
+            }
+            break;
+        case 0xA0:
+            fluid_synth_key_pressure(m_synth, channel, data1, data2);
+            break;
+        case 0xB0:
+            // FluidSynth treats 120 (all sound off), 121 (reset controllers) and 123 (all
+            // notes off) as the channel mode messages they are.
+            fluid_synth_cc(m_synth, channel, data1, data2);
+            break;
+        case 0xC0:
+            fluid_synth_program_change(m_synth, channel, data1);
+            keepChannelInstrument(channel);
+            break;
+        case 0xD0:
+            fluid_synth_channel_pressure(m_synth, channel, data1);
+            break;
+        case 0xE0:
+            fluid_synth_pitch_bend(m_synth, channel, data1 | (data2 << 7));
+            break;
+        default:
+            break;  // system messages and stray data bytes mean nothing to a GM synthesizer
+    }
+}
+
+// Pins the channel's instrument: a reset or another program change then leaves its
+// samples loaded, so no song pays for an instrument's load twice.
+void SynthEngine::keepChannelInstrument(int channel) {
+    int font = 0;
+    int bank = 0;
+    int program = 0;
+    if (fluid_synth_get_program(m_synth, channel, &font, &bank, &program) == FLUID_OK) {
+        fluid_synth_pin_preset(m_synth, font, bank, program);
+    }
+}
+
+void SynthEngine::reset() {
+    // The system reset empties the reverb and chorus but lets voices ring on; cutting the
+    // voices must come after it, or the reset brings them back. A cut voice still fades
+    // for a few blocks, into the reverb, which would give it back 60 ms later and ring
+    // for a second: let the fade run out where nobody hears it, and empty the effects
+    // once more.
+    fluid_synth_system_reset(m_synth);
+    fluid_synth_all_sounds_off(m_synth, -1);
+    render(m_scratch.data(), kFadeFrames);
+    fluid_synth_system_reset(m_synth);
+}
+
+void SynthEngine::render(float* interleaved, int frames) {
+    fluid_synth_write_float(m_synth, frames, interleaved, 0, 2, interleaved, 1, 2);
+}
+
+void SynthEngine::readChannels(std::array<SynthChannelState, 16>& out) {
+    for (int channel = 0; channel < 16; ++channel) {
+        SynthChannelState& state = out[static_cast<std::size_t>(channel)];
+        for (int controller = 0; controller < 128; ++controller) {
+            fluid_synth_get_cc(m_synth, channel, controller,
+                               &state.controllers[static_cast<std::size_t>(controller)]);
+        }
+        int font = 0;
+        fluid_synth_get_program(m_synth, channel, &font, &state.bank, &state.program);
+        fluid_synth_get_pitch_bend(m_synth, channel, &state.pitchBend);
+        fluid_synth_get_pitch_wheel_sens(m_synth, channel, &state.pitchBendRange);
+    }
+}
+
+}  // namespace platform::detail
