@@ -31,7 +31,7 @@ struct Timer {
     std::atomic<bool> stop{false};
     std::thread thread;
     std::uint64_t nextDueMs = 0;  // manual clock only; guarded by State::mutex
-    std::uint64_t skipPeriods = 0;  // virtual clock: the timer's own thread only
+    std::uint64_t skipPeriods = 0;  // the timer's own thread only
 };
 
 struct State {
@@ -53,7 +53,7 @@ State& state() {
 }
 
 thread_local bool t_onTimerThread = false;
-thread_local Timer* t_virtualTimer = nullptr;  // the virtual timer whose thread this is
+thread_local Timer* t_timer = nullptr;  // the real or virtual timer whose thread this is
 
 std::uint64_t monotonicNanos() {
     timespec ts{};
@@ -80,6 +80,7 @@ void prepareRealTimeThread() {
 
 void runRealTimer(const std::shared_ptr<Timer>& timer) {
     t_onTimerThread = true;
+    t_timer = timer.get();
     prepareRealTimeThread();
     const std::uint64_t period = timer->periodMs * kNanosPerMilli;
     std::uint64_t deadline = monotonicNanos() + period;
@@ -91,7 +92,8 @@ void runRealTimer(const std::shared_ptr<Timer>& timer) {
             break;
         }
         timer->callback(timer->id, timer->user);
-        deadline += period;
+        deadline += period * (1 + timer->skipPeriods);
+        timer->skipPeriods = 0;
         const std::uint64_t now = monotonicNanos();
         if (now > deadline + kMaxCatchUpNanos) {
             deadline = now + period;
@@ -101,7 +103,7 @@ void runRealTimer(const std::shared_ptr<Timer>& timer) {
 
 void runVirtualTimer(const std::shared_ptr<Timer>& timer) {
     t_onTimerThread = true;
-    t_virtualTimer = timer.get();
+    t_timer = timer.get();
     State& s = state();
     while (!timer->stop.load(std::memory_order_acquire)) {
         const std::uint64_t periods = 1 + timer->skipPeriods;
@@ -187,11 +189,14 @@ bool onTimerThread() noexcept { return t_onTimerThread; }
 
 std::uint32_t timerSkipPeriods(std::uint32_t periods) noexcept {
     State& s = state();
-    // With two timers on one virtual clock, a jump for one would be time the other lost.
-    if (t_virtualTimer == nullptr || !s.skipsAllowed.load() || s.liveTimers.load() != 1) {
+    if (t_timer == nullptr || !s.skipsAllowed.load()) {
         return 0;
     }
-    t_virtualTimer->skipPeriods += periods;
+    // With two timers on one virtual clock, a jump for one would be time the other lost.
+    if (s.mode.load() == static_cast<int>(ClockMode::Virtual) && s.liveTimers.load() != 1) {
+        return 0;
+    }
+    t_timer->skipPeriods += periods;
     return periods;
 }
 

@@ -15,6 +15,7 @@ namespace {
 constexpr std::uint32_t kMillisPerMinute = 60'000;
 constexpr std::int16_t kActivityStep = 16;
 constexpr std::int32_t kDecayPeriods = 10;
+constexpr std::uint32_t kRealSkipMax = kDecayPeriods - 1;
 
 // Scratch for the event being dispatched (routine, or caller in a section).
 struct CurrentEvent {
@@ -313,10 +314,15 @@ void RunTick() {
     const std::uint32_t left = e.countdown.load();
     if (left > 1) {
         e.countdown.store(left - 1);
-        // The periods until the next event would only count down: on the virtual clock
-        // they pass at once, so a long silence costs nothing to simulate.
+        // The periods until the next event would only count down: the timer passes them
+        // by. On the virtual clock at once, so a long silence costs nothing to simulate;
+        // on the real clock up to kRealSkipMax of them, so the levels and the position
+        // the window polls stay fresh while the thread wakes a tenth as often.
         if (left > 2) {
-            const std::uint32_t skipped = platform::timerSkipPeriods(left - 2);
+            const std::uint32_t wanted = left - 2;
+            const bool virtualClock = platform::clockMode() == platform::ClockMode::Virtual;
+            const std::uint32_t skipped = platform::timerSkipPeriods(
+                virtualClock ? wanted : (wanted < kRealSkipMax ? wanted : kRealSkipMax));
             if (skipped != 0) {
                 passPeriods(skipped);
                 e.countdown.store(left - 1 - skipped);

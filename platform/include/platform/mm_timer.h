@@ -28,9 +28,9 @@ CVK_PLATFORM_API void setClockMode(ClockMode mode);
 CVK_PLATFORM_API std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback,
                                           void* user);
 // Called from a timer's callback: the next `periods` callbacks would do nothing but
-// count, so let their time pass at once. Only the virtual clock can, and only while this
-// is its one timer; it returns the periods skipped (then the clock jumps by them before
-// the next callback), 0 on every other clock.
+// count, so let their time pass without them. The real clock sleeps through them to the
+// deadline after; the virtual clock jumps by them, while this is its one timer. Returns
+// the periods skipped, 0 on the manual clock (whose callbacks tests count).
 CVK_PLATFORM_API std::uint32_t timerSkipPeriods(std::uint32_t periods) noexcept;
 // Benchmarks and tests: whether the virtual clock grants skips (on by default).
 CVK_PLATFORM_API void setTimerSkipsAllowed(bool allowed);
