@@ -152,7 +152,7 @@ private:
 
     // Mainloop thread.
     void write(std::size_t bytes);
-    void anchor(std::uint64_t nowMicros, std::int64_t requestFrames);
+    void anchor(std::uint64_t nowMicros, std::int64_t requestFrames, std::int64_t headroomFrames);
     void followClock(std::uint64_t nowMicros, std::int64_t requestFrames);
     void render(float* out, std::int64_t frames);
     void applyCommand(std::uint32_t command);
@@ -179,6 +179,7 @@ private:
     bool m_anchored = false;
     bool m_underflow = false;
     int m_slackRequests = 0;
+    std::int64_t m_steadyHeadroom = 0;  // the smallest headroom since the last anchor
     bool m_holding = false;  // m_held was popped but belongs to a later block
     TimedMessage m_held;
     bool m_prioritySet = false;
@@ -447,7 +448,9 @@ bool SynthService::push(const TimedMessage& timed) noexcept {
 }
 
 void SynthService::send(std::uint32_t message) noexcept {
-    if (!push(TimedMessage{message, clockMicros()})) {
+    // Stamped with the timer's deadline: a wake-up made late by a busy machine does not
+    // make the note late, as long as it is not later than the headroom.
+    if (!push(TimedMessage{message, timerDeadlineMicros()})) {
         m_dropped.fetch_add(1, std::memory_order_relaxed);
     }
 }
@@ -522,9 +525,10 @@ void SynthService::write(std::size_t bytes) {
     m_corkPending = false;
 }
 
-void SynthService::anchor(std::uint64_t nowMicros, std::int64_t requestFrames) {
+void SynthService::anchor(std::uint64_t nowMicros, std::int64_t requestFrames,
+                          std::int64_t headroomFrames) {
     m_anchorMicros = nowMicros;
-    m_anchorFrame = m_writtenFrames + requestFrames + framesFromMicros(kHeadroomMicros);
+    m_anchorFrame = m_writtenFrames + requestFrames + headroomFrames;
     m_anchored = true;
     m_underflow = false;
     m_slackRequests = 0;
@@ -534,21 +538,33 @@ void SynthService::anchor(std::uint64_t nowMicros, std::int64_t requestFrames) {
 // Called at each write request, before rendering. Our thread waking late only makes the
 // headroom look larger than it is, so a short reading is always real.
 void SynthService::followClock(std::uint64_t nowMicros, std::int64_t requestFrames) {
-    if (!m_anchored || m_underflow) {
-        anchor(nowMicros, requestFrames);
+    const std::int64_t usual = framesFromMicros(kHeadroomMicros);
+    if (!m_anchored) {
+        anchor(nowMicros, requestFrames, usual);
+        m_steadyHeadroom = usual;
+        return;
+    }
+    if (m_underflow) {
+        // The server ran dry and asks for a whole buffer: anchored with the headroom the
+        // requests had before, the notes keep the latency they had.
+        anchor(nowMicros, requestFrames, m_steadyHeadroom);
         return;
     }
     const std::int64_t landsAt =
         m_anchorFrame + framesFromMicros(static_cast<std::int64_t>(nowMicros - m_anchorMicros));
     const std::int64_t headroom = landsAt - (m_writtenFrames + requestFrames);
     if (headroom < framesFromMicros(kMinHeadroomMicros)) {
-        anchor(nowMicros, requestFrames);
+        anchor(nowMicros, requestFrames, usual);
+        m_steadyHeadroom = usual;
     } else if (headroom > framesFromMicros(kHeadroomMicros + kSlackMicros)) {
         if (++m_slackRequests >= kSlackRequests) {
-            anchor(nowMicros, requestFrames);
+            anchor(nowMicros, requestFrames, usual);
+            m_steadyHeadroom = usual;
         }
     } else {
         m_slackRequests = 0;
+        // Our thread waking late only adds to a reading, so the smallest is the truth.
+        m_steadyHeadroom = std::min(m_steadyHeadroom, headroom);
     }
 }
 

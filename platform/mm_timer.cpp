@@ -54,6 +54,7 @@ State& state() {
 
 thread_local bool t_onTimerThread = false;
 thread_local Timer* t_timer = nullptr;  // the real or virtual timer whose thread this is
+thread_local std::uint64_t t_deadlineMicros = 0;  // of the callback running on this thread
 
 std::uint64_t monotonicNanos() {
     timespec ts{};
@@ -91,6 +92,7 @@ void runRealTimer(const std::shared_ptr<Timer>& timer) {
         if (timer->stop.load(std::memory_order_acquire)) {
             break;
         }
+        t_deadlineMicros = deadline / 1000;
         timer->callback(timer->id, timer->user);
         deadline += period * (1 + timer->skipPeriods);
         timer->skipPeriods = 0;
@@ -108,7 +110,8 @@ void runVirtualTimer(const std::shared_ptr<Timer>& timer) {
     while (!timer->stop.load(std::memory_order_acquire)) {
         const std::uint64_t periods = 1 + timer->skipPeriods;
         timer->skipPeriods = 0;
-        s.virtualMicros.fetch_add(periods * timer->periodMs * 1000ull);
+        t_deadlineMicros = s.virtualMicros.fetch_add(periods * timer->periodMs * 1000ull) +
+                           periods * timer->periodMs * 1000ull;
         timer->callback(timer->id, timer->user);
     }
 }
@@ -186,6 +189,10 @@ void timerKill(std::uint32_t timerId) {
 }
 
 bool onTimerThread() noexcept { return t_onTimerThread; }
+
+std::uint64_t timerDeadlineMicros() noexcept {
+    return t_onTimerThread ? t_deadlineMicros : clockMicros();
+}
 
 std::uint32_t timerSkipPeriods(std::uint32_t periods) noexcept {
     State& s = state();

@@ -55,7 +55,9 @@ void onTick(std::uint32_t, void* user) {
     if (phase == 0) {
         const std::size_t index = sender->sent.load(std::memory_order_relaxed);
         if (index < sender->sentMicros.size()) {
-            sender->sentMicros[index] = platform::clockMicros();
+            // When the note is due: a wake-up made late by a busy machine is the
+            // timer's lateness, which the synthesizer takes out.
+            sender->sentMicros[index] = platform::timerDeadlineMicros();
             platform::midiOutShortMessage(sender->handle, 0x90 | kChannel | (kKey << 8) | (127u << 16));
             sender->sent.store(index + 1, std::memory_order_release);
         }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -119,5 +120,73 @@ TEST_F(Timer, ATimerMayEndItself) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(counter.calls.load(), 1);
 }
+
+}  // namespace
+
+namespace {
+
+// Records the deadline each callback was given and asks to skip `skip` periods after it.
+struct DeadlineLog {
+    static constexpr int kCalls = 60;
+    std::uint32_t skip = 0;
+    std::array<std::uint64_t, kCalls> deadline{};
+    std::array<std::uint64_t, kCalls> woke{};
+    std::array<std::uint32_t, kCalls> skipped{};
+    std::atomic<int> calls{0};
+};
+
+void logDeadline(std::uint32_t, void* user) {
+    auto* log = static_cast<DeadlineLog*>(user);
+    const int n = log->calls.load();
+    if (n >= DeadlineLog::kCalls) {
+        return;
+    }
+    log->woke[n] = platform::clockMicros();
+    log->deadline[n] = platform::timerDeadlineMicros();
+    log->skipped[n] = platform::timerSkipPeriods(n % 2 == 0 ? log->skip : 0);
+    log->calls.store(n + 1);
+}
+
+class TimerDeadlines : public ::testing::TestWithParam<platform::ClockMode> {
+protected:
+    void TearDown() override { platform::setClockMode(platform::ClockMode::Manual); }
+};
+
+// Guards against stamping a message with the time a late thread woke instead of the time
+// it was due (a busy machine would make notes late), and against a skip that moves the
+// following deadlines by anything but the periods skipped.
+TEST_P(TimerDeadlines, EachCallbackKnowsWhenItWasDue) {
+    platform::setClockMode(GetParam());
+    DeadlineLog log;
+    log.skip = 3;
+    const std::uint32_t id = platform::timerStart(1, &logDeadline, &log);
+    ASSERT_NE(id, 0u);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (log.calls.load() < DeadlineLog::kCalls && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    platform::timerKill(id);
+    ASSERT_EQ(log.calls.load(), DeadlineLog::kCalls);
+    const std::uint64_t before = platform::clockMicros();
+    const std::uint64_t now = platform::timerDeadlineMicros();
+    EXPECT_TRUE(before <= now && now <= platform::clockMicros())
+        << "off a timer's thread: the time";
+    for (int n = 0; n < DeadlineLog::kCalls; ++n) {
+        EXPECT_LE(log.deadline[n], log.woke[n]) << "callback " << n << " ran before it was due";
+        EXPECT_EQ(log.skipped[n], n % 2 == 0 ? log.skip : 0u);
+        if (n > 0) {
+            // A real timer more than 100 ms behind starts afresh instead of catching up.
+            const bool restarted = log.woke[n - 1] > log.deadline[n - 1] + 100'000;
+            if (!restarted) {
+                EXPECT_EQ(log.deadline[n] - log.deadline[n - 1], (1 + log.skipped[n - 1]) * 1000ull)
+                    << "callback " << n;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Clocks, TimerDeadlines,
+                         ::testing::Values(platform::ClockMode::Real,
+                                           platform::ClockMode::Virtual));
 
 }  // namespace

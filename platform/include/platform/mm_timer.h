@@ -54,6 +54,11 @@ CVK_PLATFORM_API std::uint32_t clockMillis();
 // may be called from both sides (a MIDI send) must not wait when this is true.
 CVK_PLATFORM_API bool onTimerThread() noexcept;
 
+// The time the running callback was due, on a real or virtual timer's thread; the
+// current time elsewhere. A real timer wakes a little after its deadline (more on a busy
+// machine); whatever it sends belongs to the deadline, not to the wake-up.
+CVK_PLATFORM_API std::uint64_t timerDeadlineMicros() noexcept;
+
 // Manual clock: advances by `ms` milliseconds, running every live timer's callback once
 // per period on the calling thread.
 CVK_PLATFORM_API void advanceManualClock(std::uint32_t ms);
