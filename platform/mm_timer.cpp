@@ -147,6 +147,8 @@ std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback, void* u
 
     const ClockMode mode = clockMode();
     std::lock_guard lock(s.mutex);
+    // Counted before its thread runs: its first callback may already ask to skip.
+    s.liveTimers.fetch_add(1);
     try {
         if (mode == ClockMode::Manual) {
             timer->nextDueMs = s.manualMicros.load() / 1000 + periodMs;
@@ -156,10 +158,10 @@ std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback, void* u
             timer->thread = std::thread([timer] { runRealTimer(timer); });
         }
     } catch (...) {
+        s.liveTimers.fetch_sub(1);
         return 0;
     }
     s.timers.emplace(timer->id, timer);
-    s.liveTimers.fetch_add(1);
     return timer->id;
 }
 
