@@ -62,12 +62,13 @@ std::unique_ptr<SynthEngine> SynthEngine::load(const std::string& path) {
     if (engine->m_synth == nullptr) {
         return nullptr;
     }
-    // Selects the default instruments on every channel, which loads their samples.
-    if (fluid_synth_sfload(engine->m_synth, path.c_str(), 1) == FLUID_FAILED) {
+    // Only the instruments' descriptions: no channel selects one yet, so no samples are
+    // loaded until a song asks for an instrument (most choose theirs before the first
+    // note, and the default piano and drums would be loaded for nothing).
+    engine->m_font = fluid_synth_sfload(engine->m_synth, path.c_str(), 0);
+    if (engine->m_font == FLUID_FAILED) {
         return nullptr;
     }
-    engine->keepChannelInstrument(0);
-    engine->keepChannelInstrument(9);
     if (g_debug.load()) {
         std::fprintf(stderr, "synth: SoundFont %s\n", path.c_str());
     }
@@ -79,6 +80,11 @@ void SynthEngine::apply(std::uint32_t message) {
     const int channel = status & 0x0F;
     const int data1 = static_cast<int>((message >> 8) & 0x7F);
     const int data2 = static_cast<int>((message >> 16) & 0x7F);
+    // The silence a device is given when it closes (pedal up, notes off) leaves a fresh
+    // synthesizer as fresh as it was; anything else gives the next reset work to do.
+    const bool silencing = (status & 0xF0) == 0xB0 && ((data1 == 64 && data2 == 0) || data1 == 120 ||
+                                                       data1 == 121 || data1 == 123);
+    m_fresh = m_fresh && silencing;
     switch (status & 0xF0) {
         case 0x80:
             fluid_synth_noteoff(m_synth, channel, data1);
@@ -87,6 +93,9 @@ void SynthEngine::apply(std::uint32_t message) {
             if (data2 == 0) {
                 fluid_synth_noteoff(m_synth, channel, data1);
             } else {
+                if (fluid_synth_get_channel_preset(m_synth, channel) == nullptr) {
+                    selectDefaultInstrument(channel);
+                }
                 fluid_synth_noteon(m_synth, channel, data1, data2);
             }
             break;
@@ -124,16 +133,31 @@ void SynthEngine::keepChannelInstrument(int channel) {
     }
 }
 
+// A channel that plays before any program change plays the General MIDI default: the
+// piano, or on the drum channel the standard kit. Bank selects wait for a program change.
+void SynthEngine::selectDefaultInstrument(int channel) {
+    constexpr int kDrumChannel = 9;
+    constexpr int kDrumBank = 128;
+    fluid_synth_program_select(m_synth, channel, m_font, channel == kDrumChannel ? kDrumBank : 0, 0);
+    keepChannelInstrument(channel);
+}
+
 void SynthEngine::reset() {
     // The system reset empties the reverb and chorus but lets voices ring on; cutting the
     // voices must come after it, or the reset brings them back. A cut voice still fades
     // for a few blocks, into the reverb, which would give it back 60 ms later and ring
     // for a second: let the fade run out where nobody hears it, and empty the effects
     // once more.
+    if (m_fresh) {
+        return;  // nothing has played: the reset would only load the default instruments
+    }
     fluid_synth_system_reset(m_synth);
     fluid_synth_all_sounds_off(m_synth, -1);
     render(m_scratch.data(), kFadeFrames);
     fluid_synth_system_reset(m_synth);
+    // The reset selected the defaults everywhere; kept, the next reset costs nothing.
+    keepChannelInstrument(0);
+    keepChannelInstrument(9);
 }
 
 void SynthEngine::render(float* interleaved, int frames) {

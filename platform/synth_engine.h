@@ -43,11 +43,14 @@ public:
 private:
     SynthEngine() = default;
     void keepChannelInstrument(int channel);
+    void selectDefaultInstrument(int channel);
 
     static constexpr int kFadeFrames = 1024;
 
     fluid_settings_t* m_settings = nullptr;
     fluid_synth_t* m_synth = nullptr;
+    int m_font = 0;  // the SoundFont's identifier in the synthesizer
+    bool m_fresh = true;  // no message applied since the load: no channel holds anything
     std::string m_path;
     std::vector<float> m_scratch;  // where a reset's fade is rendered
 };
