@@ -37,6 +37,7 @@ struct Session {
     const RunSetup& setup;
     cvktest::PulseRecorder recording;
     ChildProcess child;
+    std::string logPath;
     std::uint64_t startMicros = 0;
 
     // Records `seconds` at most, from before the player starts.
@@ -45,8 +46,9 @@ struct Session {
             return false;
         }
         cvktest::pauseMicros(kSettleMicros);
+        logPath = setup.logFolder + "/" + player.name + ".log";
         startMicros = platform::clockMicros();
-        if (!child.start(player.commandFor(songPath), player.environment, setup.logPath)) {
+        if (!child.start(player.commandFor(songPath), player.environment, logPath)) {
             failure = "cannot start " + player.name;
             return false;
         }
@@ -62,12 +64,12 @@ struct Session {
                 return frame;
             }
             if (!child.running()) {
-                failure = "ended without a sound at the sink (" + lastLine(setup.logPath) + ")";
+                failure = "ended without a sound at the sink (" + lastLine(logPath) + ")";
                 return std::nullopt;
             }
             cvktest::pauseMicros(2000);
         }
-        failure = "no sound at the sink within 10 s (" + lastLine(setup.logPath) + ")";
+        failure = "no sound at the sink within 10 s (" + lastLine(logPath) + ")";
         return std::nullopt;
     }
 };

@@ -13,7 +13,7 @@ namespace players {
 
 struct RunSetup {
     std::string monitor;  // the sink's monitor source the players are heard on
-    std::string logPath;  // the players' stdout and stderr go here
+    std::string logFolder;  // each player's stdout and stderr go to NAME.log here
 };
 
 // Milliseconds from starting the player to its first sound at the sink.

@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     bench::Scratch scratch("Built-in Synthesizer");
-    const RunSetup setup{sink.monitor(), scratch.dir + "/players.log"};
+    const RunSetup setup{sink.monitor(), scratch.dir};
 
     std::vector<Player> active;
     std::vector<std::string> columns;
