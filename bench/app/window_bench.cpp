@@ -4,10 +4,11 @@
 //   window_bench start [runs]     time from starting cvk with a song to its window shown
 //   window_bench cpu [seconds]    CPU of the window idle with a song loaded, then playing it
 //   window_bench lyrics [notes]   when a syllable turns red against when its note is heard
+//   window_bench transport [runs] Play pressed to first sound, Stop pressed to silence
 //   window_bench shot FILE [s]    a picture of the window after playing the bundled song s seconds
 //
-// start runs the real program as a child process; cpu and lyrics run the window in this
-// process on the real clock with the built-in synthesizer playing into the server.
+// start runs the real program as a child process; cpu, lyrics and transport run the window
+// in this process on the real clock with the built-in synthesizer playing into the server.
 
 #include <QApplication>
 #include <QEventLoop>
@@ -30,6 +31,7 @@
 #include "Cantivo.h"
 #include "Lyricbox.h"
 #include "SmBmpBtn.h"
+#include "SmfBuilder.h"
 #include "platform/mm_timer.h"
 #include "platform/system.h"
 #include "pulse_support.h"
@@ -291,6 +293,106 @@ int lyricsBench(int notes) {
     return result;
 }
 
+// ---- transport: Play pressed to the first sound at the sink, Stop pressed to the sink
+// silent for good. The song sounds from its first tick (a piano chord) and holds an organ
+// chord, which never decays by itself, so Stop always cuts a note at full level.
+std::vector<std::uint8_t> heldChordSong() {
+    using testing_support::Track;
+    Track piano, organ;
+    piano.program(0, 0, 0);
+    organ.program(0, 1, 16);
+    for (const int key : {60, 64, 67}) {
+        piano.noteOn(0, 0, key, 127);
+        organ.noteOn(0, 1, key, 127);
+    }
+    piano.noteOff(480, 0, 60).noteOff(0, 0, 64).noteOff(0, 0, 67).end();
+    organ.noteOff(480 * 40, 1, 60).noteOff(0, 1, 64).noteOff(0, 1, 67).end();
+    const Track conductor = Track().tempo(0, 500'000).end();  // 20 s at 120 bpm
+    return testing_support::smf(1, 480, {conductor, piano, organ});
+}
+
+// The time after `fromMicros` at which the sink goes quiet below `threshold` for good.
+double silentAfterMs(const cvktest::PulseRecorder& recording, std::uint64_t fromMicros, float threshold) {
+    std::size_t quietFrom = recording.frameAt(fromMicros);
+    for (std::size_t i = quietFrom; i < recording.frames(); ++i) {
+        if (std::abs(recording.sample(i)) > threshold) quietFrom = i + 1;
+    }
+    // Quiet from the frame holding `fromMicros` on counts as no time at all.
+    return std::max(0.0, (static_cast<double>(recording.frameMicros(quietFrom)) - static_cast<double>(fromMicros)) / 1000.0);
+}
+
+void printSummary(const char* what, const std::vector<double>& ms) {
+    if (ms.empty()) {
+        std::printf("%s: no run succeeded\n", what);
+        return;
+    }
+    std::printf("%s: median %.1f ms of %zu runs (min %.1f, max %.1f)\n", what, median(ms), ms.size(),
+                *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
+}
+
+int transportBench(int runs) {
+    constexpr float kSound = 0.01f;     // -40 dBFS, as the players' benchmark
+    constexpr float kSilence = 0.001f;  // -60 dBFS: nothing left to hear under music
+    // The sink first: the synthesizer opens its stream on the default sink at each Play.
+    cvktest::PrivateSink sink;
+    std::string error;
+    if (!sink.create(error)) {
+        std::fprintf(stderr, "window_bench: %s\n", error.c_str());
+        return 1;
+    }
+    const std::string folder = privateFolder("song");
+    const std::string songPath = folder + "/held.mid";
+    const auto bytes = heldChordSong();
+    std::ofstream(songPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+    cvktest::PulseRecorder recording;
+    if (!recording.start(sink.monitor().c_str(), runs * 5.0 + 5.0, error)) {
+        std::fprintf(stderr, "window_bench: %s\n", error.c_str());
+        return 1;
+    }
+    std::vector<double> toSound, toQuiet, toSilence;
+    {
+        // The window's creation probe has loaded the SoundFont by the time it is shown.
+        WindowUnderTest test(songPath);
+        if (!test.window->SongLoaded || test.window->MidiInitFailed) {
+            std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded, test.window->MidiInitFailed);
+            fs::remove_all(folder);
+            return 1;
+        }
+        runFor(500);
+        for (int run = 0; run < runs; ++run) {
+            const std::uint64_t playAt = platform::clockMicros();
+            test.window->PlayButtonClick();
+            runFor(2000);
+            const auto onset = recording.onset(recording.frameAt(playAt), recording.frames(), kSound);
+            const std::uint64_t stopAt = platform::clockMicros();
+            test.window->StopButtonClick();
+            runFor(1500);
+            recording.waitForSound(platform::clockMicros(), 1'000'000);
+            if (!onset) {
+                std::printf("run %d: no sound at the sink within 2 s of Play\n", run + 1);
+                continue;
+            }
+            const float before = recording.peak(recording.frameAt(stopAt - 100'000), recording.frameAt(stopAt));
+            if (before <= kSound) {
+                std::printf("run %d: nothing sounding when Stop was pressed (peak %.4f)\n", run + 1, before);
+                continue;
+            }
+            toSound.push_back((static_cast<double>(recording.frameMicros(*onset)) - static_cast<double>(playAt)) / 1000.0);
+            toQuiet.push_back(silentAfterMs(recording, stopAt, kSound));
+            toSilence.push_back(silentAfterMs(recording, stopAt, kSilence));
+            std::printf("run %d: Play to sound %.1f ms, Stop to below -40 dBFS %.1f ms, to below -60 dBFS %.1f ms\n",
+                        run + 1, toSound.back(), toQuiet.back(), toSilence.back());
+        }
+    }
+    recording.stop();
+    fs::remove_all(folder);
+    printSummary("Play pressed to first sound at the sink (above -40 dBFS)", toSound);
+    printSummary("Stop pressed to the sink below -40 dBFS for good", toQuiet);
+    printSummary("Stop pressed to the sink below -60 dBFS for good", toSilence);
+    return toSound.size() == static_cast<std::size_t>(runs) ? 0 : 1;
+}
+
 int shot(const char* file, int seconds) {
     WindowUnderTest test(platform::programFolder() + "KAR/twinkle.kar");
     test.window->PlayButtonClick();
@@ -326,6 +428,10 @@ int main(int argc, char** argv) {
     if (mode == "lyrics") {
         return lyricsBench(count > 0 ? count : 40);
     }
-    std::fprintf(stderr, "usage: window_bench start [runs] | cpu [seconds] | lyrics [notes] | shot FILE [seconds]\n");
+    if (mode == "transport") {
+        return transportBench(count > 0 ? count : 5);
+    }
+    std::fprintf(stderr, "usage: window_bench start [runs] | cpu [seconds] | lyrics [notes] | transport [runs] | "
+                         "shot FILE [seconds]\n");
     return 2;
 }
