@@ -10,16 +10,25 @@
 // Timing. Messages arrive from the 1 ms timer thread; calling the synthesizer there loses
 // notes, and applying them at the start of the next rendered block would quantise them to
 // the stream's request size (10 ms and more). Instead each message is stamped with the
-// clock when it is sent and applied at the frame that plays one fixed latency later.
-// A write request anchors the two clocks: "a message sent now belongs at frame A, a little
-// after the end of this request"; a message sent at t then belongs at A + (t - now) * rate.
-// The server never asks for more than tlength ahead of what it has played, so the latency
-// is at most tlength plus that little (the headroom), and every message is queued before
-// the block holding its frame is rendered. followClock keeps the anchor true to the sound
-// card's clock; it moves it only when a message could otherwise miss its block, or when
-// the latency has been needlessly long for a second, because every move shifts the notes
-// after it. What is left is FluidSynth's own 64-frame event granularity: notes sound at a
-// constant delay, within 1.45 ms, after they were sent.
+// time it was due (the timer's deadline, not its late wake-up) and applied at the frame
+// that plays one fixed latency later. A write request anchors the two clocks: "a message
+// sent now belongs at frame A, a little after the end of this request"; a message sent
+// at t then belongs at A + (t - now) * rate. The server never asks for more than tlength
+// ahead of what it has played, so the latency is at most tlength plus that little (the
+// headroom), and every message is queued before the block holding its frame is rendered.
+// followClock keeps the anchor true to the sound card's clock. Every jump of the anchor
+// would shift the notes after it, so it jumps only when a message could otherwise miss
+// its block, or when the latency has been needlessly long for a whole second; after the
+// server ran dry it anchors again with the headroom it had. A resting stream anchors at
+// its first request, so whoever wakes it waits for that before sending a song's first
+// notes. What is left is FluidSynth's own 64-frame event granularity: notes sound at a
+// constant delay, within 1.45 ms, after they were due.
+//
+// Instruments. A program change loads its instrument's samples in whichever thread
+// applies it. The render thread cannot afford that, so when the window's thread sends
+// one (a song's first beat, a seek) it loads the instrument itself first, with the stream
+// resting; the timer thread cannot, and an instrument first chosen in the middle of a
+// song costs the render thread its load once.
 
 #include <pthread.h>
 #include <pulse/pulseaudio.h>
@@ -35,6 +44,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "lockfree_queue.h"
@@ -66,6 +76,9 @@ constexpr std::int64_t kMinHeadroomMicros = 500;
 // our thread woken late, and moving the anchor for them would move the notes.
 constexpr std::int64_t kSlackMicros = 15'000;
 constexpr int kSlackRequests = 100;
+// How long a sender waits for a resting stream to run again before it sends a song's
+// first notes.
+constexpr std::uint64_t kWakePatienceMicros = 500'000;
 constexpr std::uint64_t kConnectTimeoutMicros = 3'000'000;
 // Messages in flight between their senders and the next write request. A song's densest
 // moments send a few hundred per block; a pause or stop silences up to a few thousand
@@ -141,7 +154,12 @@ private:
     void disconnect();
     bool waitFor(const std::atomic<bool>& done);
     bool push(const TimedMessage& timed) noexcept;
-    void setCorked(bool corked);
+    // Opening thread: the stream wakes for a session, and the sender waits until it runs;
+    // or it rests. corkNow does either with the mainloop locked.
+    void resume();
+    void rest();
+    void corkNow(bool corked);
+    void waitUntilRunning(std::uint64_t anchorsBefore);
 
     static void onContextState(pa_context* context, void* user);
     static void onStreamState(pa_stream* stream, void* user);
@@ -149,6 +167,7 @@ private:
     static void onUnderflow(pa_stream* stream, void* user);
     static void onTimeout(pa_mainloop_api* api, pa_time_event* event, const timeval* tv,
                           void* user);
+    static void onOperationDone(pa_stream* stream, int success, void* user);
 
     // Mainloop thread.
     void write(std::size_t bytes);
@@ -157,7 +176,16 @@ private:
     void render(float* out, std::int64_t frames);
     void applyCommand(std::uint32_t command);
 
-    std::mutex m_mutex;  // open and close
+    // Loads, on the sender's thread, the instrument a message is about to select, so
+    // that the render thread does not stall on it. Not on the timer thread.
+    void prepareInstrument(std::uint32_t message);
+
+    std::mutex m_mutex;  // open and close, and preparing instruments
+    // What the senders have selected this session, per channel: the bank a program change
+    // will choose from, and whether the channel has had a program change at all.
+    std::array<std::atomic<std::uint8_t>, 16> m_bankSelect{};
+    std::array<std::atomic<bool>, 16> m_programmed{};
+    std::set<int> m_prepared;  // bank * 128 + program, guarded by m_mutex
     std::unique_ptr<SynthEngine> m_engine;
     BoundedQueue<TimedMessage, kQueueCapacity> m_queue;
     std::atomic<bool> m_timed{false};  // this session's messages are time-stamped
@@ -198,6 +226,7 @@ private:
     // Reported at a session's end when CVK_DEBUG is set.
     std::atomic<std::uint32_t> m_anchors{0};
     std::atomic<std::uint32_t> m_underflows{0};
+    std::atomic<std::uint64_t> m_anchorCount{0};  // never reset: a sender waits for it to move
     std::atomic<std::uint32_t> m_lateMessages{0};  // applied after their frame
     // Messages queued by senders, applied by the mainloop thread, and lost.
     std::atomic<std::uint64_t> m_queued{0};
@@ -231,6 +260,10 @@ void SynthService::onUnderflow(pa_stream*, void* user) {
     auto* self = static_cast<SynthService*>(user);
     self->m_underflow = true;
     self->m_underflows.fetch_add(1, std::memory_order_relaxed);
+}
+
+void SynthService::onOperationDone(pa_stream*, int, void* user) {
+    pa_threaded_mainloop_signal(static_cast<SynthService*>(user)->m_mainloop, 0);
 }
 
 void SynthService::onTimeout(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
@@ -348,25 +381,58 @@ void SynthService::disconnect() {
     m_corked = true;
 }
 
-void SynthService::setCorked(bool corked) {
+// With the mainloop locked: rests or wakes the stream, and waits until the server has.
+void SynthService::corkNow(bool corked) {
+    if (pa_operation* operation = pa_stream_cork(m_stream, corked ? 1 : 0, onOperationDone, this)) {
+        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+            pa_threaded_mainloop_wait(m_mainloop);
+        }
+        pa_operation_unref(operation);
+    }
+    m_corked = corked;
+    if (!corked) {
+        m_anchored = false;  // frames and clock parted while the stream rested
+    }
+}
+
+void SynthService::resume() {
     pa_threaded_mainloop_lock(m_mainloop);
-    m_sessionOpen = !corked;
-    if (m_corked.load() != corked && m_stream != nullptr) {
-        if (!corked) {
-            // What the server still holds is the last session's silence: start afresh.
-            pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr);
-            if (flushed != nullptr) {
-                pa_operation_unref(flushed);
-            }
-            m_anchored = false;
+    m_sessionOpen = true;
+    const bool wake = m_corked.load() && m_stream != nullptr;
+    if (wake) {
+        // What the server still holds is the last session's silence: start afresh.
+        if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
+            pa_operation_unref(flushed);
         }
-        pa_operation* operation = pa_stream_cork(m_stream, corked ? 1 : 0, nullptr, nullptr);
-        if (operation != nullptr) {
-            pa_operation_unref(operation);
-        }
-        m_corked = corked;
+        corkNow(false);
+    }
+    const std::uint64_t anchors = m_anchorCount.load(std::memory_order_acquire);
+    pa_threaded_mainloop_unlock(m_mainloop);
+    if (wake) {
+        waitUntilRunning(anchors);
+    }
+}
+
+void SynthService::rest() {
+    pa_threaded_mainloop_lock(m_mainloop);
+    m_sessionOpen = false;
+    if (!m_corked.load() && m_stream != nullptr) {
+        corkNow(true);
     }
     pa_threaded_mainloop_unlock(m_mainloop);
+}
+
+// A message sent before a resting stream runs again would be anchored late, out of step
+// with the notes after it: the sender waits until the render thread has anchored.
+void SynthService::waitUntilRunning(std::uint64_t anchorsBefore) {
+    if (!m_timed.load()) {
+        return;  // untimed messages have nothing to keep in step with
+    }
+    const std::uint64_t giveUp = monotonicMicros() + kWakePatienceMicros;
+    while (m_anchorCount.load(std::memory_order_acquire) == anchorsBefore &&
+           monotonicMicros() < giveUp) {
+        pauseBriefly();
+    }
 }
 
 MidiError SynthService::beginSession() {
@@ -398,10 +464,14 @@ MidiError SynthService::beginSession() {
     m_timed = clockMode() == ClockMode::Real && (untimed == nullptr || std::strcmp(untimed, "1") != 0);
     m_dropped = 0;
     m_stalled = false;
+    for (int channel = 0; channel < 16; ++channel) {
+        m_bankSelect[channel] = 0;
+        m_programmed[channel] = false;
+    }
     if (!push(TimedMessage{kStartSession, clockMicros()})) {
         return MidiError::SynthFailed;
     }
-    setCorked(false);
+    resume();
     return MidiError::Ok;
 }
 
@@ -418,7 +488,7 @@ void SynthService::endSession() {
         pa_threaded_mainloop_lock(m_mainloop);
         m_engine->reset();
         pa_threaded_mainloop_unlock(m_mainloop);
-        setCorked(true);
+        rest();
     }
     if (debugging()) {
         std::fprintf(stderr, "synth: session ended after %u anchors, %u underflows, %u late messages\n",
@@ -447,7 +517,59 @@ bool SynthService::push(const TimedMessage& timed) noexcept {
     return false;
 }
 
+void SynthService::prepareInstrument(std::uint32_t message) {
+    constexpr int kDrumChannel = 9;
+    constexpr int kDrumBank = 128;
+    const int kind = static_cast<int>(message & 0xF0);
+    const int channel = static_cast<int>(message & 0x0F);
+    const int data1 = static_cast<int>((message >> 8) & 0x7F);
+    const int data2 = static_cast<int>((message >> 16) & 0x7F);
+    int program = 0;
+    if (kind == 0xC0) {
+        program = data1;
+    } else if (kind != 0x90 || data2 == 0 || m_programmed[channel].load()) {
+        return;  // only a program change, or a channel's first note, selects an instrument
+    }
+    const int bank = channel == kDrumChannel ? kDrumBank : m_bankSelect[channel].load();
+    std::lock_guard lock(m_mutex);
+    if (m_engine == nullptr || m_mainloop == nullptr || !m_prepared.insert(bank * 128 + program).second) {
+        return;
+    }
+    // The render thread waits meanwhile, so the stream rests too: left running it would
+    // run dry, and the clocks would be anchored again with the first notes of a song
+    // already late. What the server holds plays on when it wakes; nothing sounds at a
+    // song's start or at a seek, the only times this thread selects instruments.
+    pa_threaded_mainloop_lock(m_mainloop);
+    // The server must have the stream at rest before the render thread is kept out.
+    const bool rested = !m_corked.load() && m_stream != nullptr;
+    if (rested) {
+        corkNow(true);
+    }
+    m_engine->prepare(bank, program);
+    if (rested) {
+        corkNow(false);
+    }
+    const std::uint64_t anchors = m_anchorCount.load(std::memory_order_acquire);
+    pa_threaded_mainloop_unlock(m_mainloop);
+    if (rested) {
+        waitUntilRunning(anchors);
+    }
+}
+
 void SynthService::send(std::uint32_t message) noexcept {
+    const std::uint32_t kind = message & 0xF0;
+    if (!onTimerThread()) {
+        try {
+            prepareInstrument(message);
+        } catch (...) {
+            // Out of memory for the record: the render thread loads the instrument itself.
+        }
+    }
+    if (kind == 0xB0 && ((message >> 8) & 0x7F) == 0) {
+        m_bankSelect[message & 0x0F] = static_cast<std::uint8_t>((message >> 16) & 0x7F);
+    } else if (kind == 0xC0) {
+        m_programmed[message & 0x0F] = true;
+    }
     // Stamped with the timer's deadline: a wake-up made late by a busy machine does not
     // make the note late, as long as it is not later than the headroom.
     if (!push(TimedMessage{message, timerDeadlineMicros()})) {
@@ -508,19 +630,18 @@ void SynthService::write(std::size_t bytes) {
         }
         bytes -= chunk;
     }
-    if (m_corkPending) {
-        // The session's end is rendered: drop what the server still holds of the song,
-        // and unless another session has begun, rest.
+    if (m_corkPending && !m_sessionOpen.load()) {
+        // The session's end is rendered and no other has begun: drop what the server
+        // still holds of the song, and rest. (A session begun meanwhile plays on: what
+        // the server holds is the old one's last few milliseconds, already cut.)
         if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
             pa_operation_unref(flushed);
         }
-        m_anchored = false;
-        if (!m_sessionOpen.load()) {
-            if (pa_operation* operation = pa_stream_cork(m_stream, 1, nullptr, nullptr)) {
-                pa_operation_unref(operation);
-            }
-            m_corked = true;
+        if (pa_operation* operation = pa_stream_cork(m_stream, 1, nullptr, nullptr)) {
+            pa_operation_unref(operation);
         }
+        m_anchored = false;
+        m_corked = true;
     }
     m_corkPending = false;
 }
@@ -532,6 +653,7 @@ void SynthService::anchor(std::uint64_t nowMicros, std::int64_t requestFrames,
     m_anchored = true;
     m_underflow = false;
     m_slackRequests = 0;
+    m_anchorCount.fetch_add(1, std::memory_order_release);
     m_anchors.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -582,9 +704,9 @@ void SynthService::render(float* out, std::int64_t frames) {
     const std::int64_t blockStart = m_writtenFrames;
     const std::int64_t blockEnd = blockStart + frames;
     std::int64_t position = blockStart;
-    // Up to a queued end, everything plays at once.
-    const bool timed = m_timed.load(std::memory_order_relaxed) && !m_endQueued.load();
     for (;;) {
+        // Up to a queued end, everything plays at once; after it, in time again.
+        const bool timed = m_timed.load(std::memory_order_relaxed) && !m_endQueued.load();
         TimedMessage next;
         if (m_holding) {
             next = m_held;

@@ -31,6 +31,7 @@ struct Timer {
     std::atomic<bool> stop{false};
     std::thread thread;
     std::uint64_t nextDueMs = 0;  // manual clock only; guarded by State::mutex
+    std::uint64_t originNanos = 0;  // real clock: deadlines count from here (0: from the start)
     std::uint64_t skipPeriods = 0;  // the timer's own thread only
 };
 
@@ -84,7 +85,7 @@ void runRealTimer(const std::shared_ptr<Timer>& timer) {
     t_timer = timer.get();
     prepareRealTimeThread();
     const std::uint64_t period = timer->periodMs * kNanosPerMilli;
-    std::uint64_t deadline = monotonicNanos() + period;
+    std::uint64_t deadline = (timer->originNanos != 0 ? timer->originNanos : monotonicNanos()) + period;
     while (!timer->stop.load(std::memory_order_acquire)) {
         const timespec ts = toTimespec(deadline);
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
@@ -134,7 +135,8 @@ ClockMode clockMode() {
 
 void setClockMode(ClockMode mode) { state().mode.store(static_cast<int>(mode)); }
 
-std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback, void* user) {
+std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback, void* user,
+                         std::uint64_t originMicros) {
     State& s = state();
     if (callback == nullptr || periodMs == 0 || s.startFault.load()) {
         return 0;
@@ -144,6 +146,7 @@ std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback, void* u
     timer->periodMs = periodMs;
     timer->callback = callback;
     timer->user = user;
+    timer->originNanos = originMicros * 1000;
 
     const ClockMode mode = clockMode();
     std::lock_guard lock(s.mutex);

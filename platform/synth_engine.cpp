@@ -142,6 +142,10 @@ void SynthEngine::selectDefaultInstrument(int channel) {
     keepChannelInstrument(channel);
 }
 
+void SynthEngine::prepare(int bank, int program) {
+    fluid_synth_pin_preset(m_synth, m_font, bank, program);
+}
+
 void SynthEngine::reset() {
     // The system reset empties the reverb and chorus but lets voices ring on; cutting the
     // voices must come after it, or the reset brings them back. A cut voice still fades

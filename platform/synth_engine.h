@@ -33,6 +33,10 @@ public:
 
     const std::string& path() const { return m_path; }
 
+    // Loads and keeps the samples of an instrument (a missing one is passed over). The
+    // render thread must be kept out meanwhile.
+    void prepare(int bank, int program);
+
     // Render thread only, like everything below.
     void apply(std::uint32_t message);
     // Every channel back to its defaults, every voice cut, reverb and chorus emptied.

@@ -299,6 +299,8 @@ int32_t CallStartSong(const char* fileName, PulsantWindow window, uint16_t* divi
         LoadSong(fileName);
 
         const std::uint16_t division = StartLoadedSong(key, volumes, instruments, tempo);
+        // The events at tick 0 went out just now: the song's time runs from here.
+        const std::uint64_t songStart = platform::clockMicros();
         if (divisionOut != nullptr) {
             *divisionOut = division;
         }
@@ -306,7 +308,8 @@ int32_t CallStartSong(const char* fileName, PulsantWindow window, uint16_t* divi
         e.periodBegun = true;
 
         e.timerId = kTimerStarting;
-        const std::uint32_t id = platform::timerStart(kTimerPeriodMs, &TimerRoutine, nullptr);
+        const std::uint32_t id =
+            platform::timerStart(kTimerPeriodMs, &TimerRoutine, nullptr, songStart);
         if (id == 0) {
             // Without a clock the song cannot play: say so, and release what it holds.
             stopSong();

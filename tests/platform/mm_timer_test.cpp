@@ -153,13 +153,16 @@ protected:
 };
 
 // Guards against stamping a message with the time a late thread woke instead of the time
-// it was due (a busy machine would make notes late), and against a skip that moves the
-// following deadlines by anything but the periods skipped.
+// it was due (a busy machine would make notes late), against a first period counted from
+// the thread's start rather than the caller's origin (a song's second beat late by the
+// thread's start-up), and against a skip that moves the following deadlines by anything
+// but the periods skipped.
 TEST_P(TimerDeadlines, EachCallbackKnowsWhenItWasDue) {
     platform::setClockMode(GetParam());
     DeadlineLog log;
     log.skip = 3;
-    const std::uint32_t id = platform::timerStart(1, &logDeadline, &log);
+    const std::uint64_t origin = platform::clockMicros();
+    const std::uint32_t id = platform::timerStart(1, &logDeadline, &log, origin);
     ASSERT_NE(id, 0u);
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (log.calls.load() < DeadlineLog::kCalls && std::chrono::steady_clock::now() < giveUp) {
@@ -171,6 +174,10 @@ TEST_P(TimerDeadlines, EachCallbackKnowsWhenItWasDue) {
     const std::uint64_t now = platform::timerDeadlineMicros();
     EXPECT_TRUE(before <= now && now <= platform::clockMicros())
         << "off a timer's thread: the time";
+    if (GetParam() == platform::ClockMode::Real) {
+        // The first period counts from the origin given, not from when the thread ran.
+        EXPECT_EQ(log.deadline[0], origin + 1000);
+    }
     for (int n = 0; n < DeadlineLog::kCalls; ++n) {
         EXPECT_LE(log.deadline[n], log.woke[n]) << "callback " << n << " ran before it was due";
         EXPECT_EQ(log.skipped[n], n % 2 == 0 ? log.skip : 0u);

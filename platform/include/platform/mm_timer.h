@@ -25,8 +25,11 @@ CVK_PLATFORM_API void setClockMode(ClockMode mode);
 
 // Starts a periodic timer; returns its identifier, 0 when it could not be created.
 // The identifier is passed to the callback and is never reused within a process.
+// A real timer's deadlines count from `originMicros` on the real clock (0: from the
+// moment its thread runs): a caller that has already acted at its time zero (a song's
+// first beat) keeps the periods after it in step with it.
 CVK_PLATFORM_API std::uint32_t timerStart(std::uint32_t periodMs, TimerCallback callback,
-                                          void* user);
+                                          void* user, std::uint64_t originMicros = 0);
 // Called from a timer's callback: the next `periods` callbacks would do nothing but
 // count, so let their time pass without them. The real clock sleeps through them to the
 // deadline after; the virtual clock jumps by them, while this is its one timer. Returns
