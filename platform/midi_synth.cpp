@@ -131,16 +131,23 @@ struct TimedMessage {
 class SynthService {
 public:
     static SynthService& instance() {
-        // Never destroyed: the stream's thread may outlive every static destructor's
-        // ordering, and the server drops the stream when the process ends anyway.
-        static SynthService* service = new SynthService;
-        return *service;
+        static SynthService service;
+        return service;
+    }
+
+    // At the process's end the stream leaves the server properly: one that just vanishes
+    // with the process can trip the server up (PulseAudio 16 has been seen to abort on
+    // the memory blocks such a client leaves behind). Created at the first open, the
+    // service is destroyed before anything it uses.
+    ~SynthService() {
+        std::lock_guard lock(m_mutex);
+        disconnect();
     }
 
     // Opening thread. Makes sure the server, the stream and the SoundFont are there and
     // starts a session: every channel at its defaults, the stream running.
     MidiError beginSession();
-    // Cuts every voice and corks the stream once that has been rendered.
+    // Cuts every voice, at once, and rests the stream once that has been rendered.
     void endSession();
 
     void send(std::uint32_t message) noexcept;
@@ -199,7 +206,7 @@ private:
     std::atomic<bool> m_streamSettled{false};
     std::atomic<bool> m_timedOut{false};
 
-    // Mainloop thread only.
+    // Mainloop thread, or another with the mainloop locked.
     std::int64_t m_writtenFrames = 0;
     // A message sent at m_anchorMicros plays at frame m_anchorFrame.
     std::int64_t m_anchorFrame = 0;
@@ -456,6 +463,7 @@ MidiError SynthService::beginSession() {
         pa_threaded_mainloop_lock(m_mainloop);
         m_engine = std::move(engine);
         pa_threaded_mainloop_unlock(m_mainloop);
+        m_prepared.clear();
     }
     // Other clocks (virtual, manual) do not run at the speed of the sound card: there
     // each message simply plays with the next block. CVK_SYNTH_UNTIMED does the same on
