@@ -91,6 +91,7 @@ TCantivo::TCantivo(CantivoOptions options, QWidget* parent)
     buildLyricPanel();
     LyricPanel->raise();
     connectHandlers();
+    setUpDesktopHabits();
 
     // Library messages arrive through the queue's descriptor on the GUI thread.
     m_queueNotifier = new QSocketNotifier(m_queue->notifyFd(), QSocketNotifier::Read, this);
@@ -210,7 +211,7 @@ void TCantivo::FormCreate() {
 
     LyricBox1->setColor(kDefaultLyricBackground);
     QFont font = LyricBox1->font();
-    font.setFamily("Times New Roman");
+    setLyricFontName(font, "Times New Roman");
     font.setPointSize(16);
     LyricBox1->setFont(font);
     // The lyric font and background of the last session: the next song's load writes the

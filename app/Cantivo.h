@@ -20,8 +20,10 @@
 #include "platform/messages.h"
 
 class QAction;
+class QFont;
 class QLabel;
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QSocketNotifier;
 class QTimer;
@@ -66,6 +68,10 @@ public:
     static constexpr const char* kTitle = "Cantivo Karaoke";
     static constexpr int kClientWidth = 666;
     static constexpr int kClientHeight = 390;
+    // Recording needs the wave library, which the program does not have yet; until it
+    // does, the record button stays in its "not available" state wherever a song would
+    // enable it, rather than offering a click that does nothing.
+    static constexpr bool kRecordingAvailable = false;
 
     explicit TCantivo(CantivoOptions options = {}, QWidget* parent = nullptr);
     ~TCantivo() override;
@@ -274,6 +280,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // A song file dropped on the window opens as File > Open would open it.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildMenus();
@@ -281,6 +290,8 @@ private:
     void buildRightPanel();
     void buildLyricPanel();
     void connectHandlers();
+    // Drops and the Space key.
+    void setUpDesktopHabits();
     TSimpleBmpButton* pictureButton(QWidget* parent, const QString& picture, int x, int y);
 
     // The window's size messages: the maximize and restore paths of the lyric layouts.
@@ -295,6 +306,16 @@ private:
     bool writeSetting(const std::string& section, const std::string& key, int value,
                       bool quiet = false);
 
+    // Open's steps around its dialog: the voice buttons and the unsaved performance's
+    // question before (false: the user's save failed, nothing opens), and the check,
+    // close and load after.
+    bool prepareToOpen();
+    void openChosenFile(const std::string& name);
+    // Space: Play, or Pause and resume while a song plays.
+    void PlayPauseKey();
+    // The song file a drag carries: one local .mid, .kar or .pfc file; empty otherwise.
+    static std::string droppedSong(const QMimeData* data);
+
     // A file (not a folder) is at `path`.
     static bool fileExists(const std::string& path);
     // "Performance is not saved ..." with Yes and No; true for Yes.
@@ -308,6 +329,9 @@ private:
     // The save's failure box: read-only or not writable at all.
     void showSaveFailure(bool withFullStop);
     void setIdleMenus(bool enabled);
+    // The lyric font's family as stored ("Times New Roman"): `font` gets the installed
+    // family standing in for it.
+    void setLyricFontName(QFont& font, const std::string& name);
     void deleteFileAndForget(std::string& path);
     std::string fileNameOnly(const std::string& path) const;
 
@@ -322,6 +346,8 @@ private:
     bool m_closed = false;
     // Song saves write a fresh file (Save As) rather than over the old one's start.
     bool m_saveFresh = false;
+    // The lyric font's family as the settings file names it; what is drawn may differ.
+    std::string m_lyricFontName = "Times New Roman";
     // A refused write of the wizard key is reported once, not on every tick.
     bool m_wizardWriteReported = false;
 };

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "Cantivo.h"
+#include "FontMatch.h"
 #include "Ledbuton.h"
 #include "LyricFontCodes.h"
 #include "Lyricbox.h"
@@ -159,11 +160,21 @@ void TCantivo::MRU0Click(QAction* item) {
                              platform::MessageButtons::Ok, platform::MessageIcon::Error, Handle());
 }
 
+void TCantivo::setLyricFontName(QFont& font, const std::string& name) {
+    m_lyricFontName = name;
+    font.setFamily(installedFontFamily(QString::fromStdString(name)));
+}
+
 void TCantivo::SaveLyricFont() {
     const QFont font = LyricBox1->font();
     writeSetting(kFontSection, "Font_Size", std::to_string(font.pointSize()));
     writeSetting(kFontSection, "Font_Color", colorValue(LyricBox1->fontColor()));
-    writeSetting(kFontSection, "Font Name", font.family().toStdString());
+    // A family the user did not change is written back under the name it was stored as.
+    const QString drawn = installedFontFamily(font.family());
+    if (drawn != installedFontFamily(QString::fromStdString(m_lyricFontName))) {
+        m_lyricFontName = drawn.toStdString();
+    }
+    writeSetting(kFontSection, "Font Name", m_lyricFontName);
     writeSetting(kFontSection, "Font_Style", fontStyleCode(font));
     writeSetting(kFontSection, "Char_Set", LyricBox1->charSet());
 }
@@ -171,8 +182,7 @@ void TCantivo::SaveLyricFont() {
 void TCantivo::LoadLyricFont() {
     const std::string ini = IniPath();
     QFont font = LyricBox1->font();
-    font.setFamily(QString::fromStdString(
-        platform::profileGetString(kFontSection, "Font Name", "Times New Roman", ini)));
+    setLyricFontName(font, platform::profileGetString(kFontSection, "Font Name", "Times New Roman", ini));
     const int size = platform::profileGetInt(kFontSection, "Font_Size", -1, ini);
     if (size > 0) {
         font.setPointSize(size);

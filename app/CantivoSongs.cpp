@@ -83,7 +83,7 @@ void TCantivo::showSaveFailure(bool withFullStop) {
     }
 }
 
-void TCantivo::Open1Click() {
+bool TCantivo::prepareToOpen() {
     BitBtn1->setEnabled(false);
     BitBtn2->setEnabled(false);
     MidiOutMuteButton->SetState(false);
@@ -91,10 +91,31 @@ void TCantivo::Open1Click() {
     if (PerformanceUnsaved) {
         if (askToSavePerformance()) {
             if (!SavePerformance()) {
-                return;
+                return false;
             }
             PerformanceUnsaved = false;
         }
+    }
+    return true;
+}
+
+void TCantivo::openChosenFile(const std::string& name) {
+    if (!fileExists(name)) {
+        platform::showMessageBox("File not found : " + name, kTitle, MessageButtons::Ok,
+                                 MessageIcon::None, Handle());
+        return;
+    }
+    LastOpenedFile = name;
+    deleteFileAndForget(PendingWaveFile);
+    PerformanceUnsaved = false;
+    if (CloseSong()) {
+        LoadSongFile(name);
+    }
+}
+
+void TCantivo::Open1Click() {
+    if (!prepareToOpen()) {
+        return;
     }
 
     FileDialogRequest request;
@@ -114,17 +135,7 @@ void TCantivo::Open1Click() {
         platform::showMessageBox("Must Choose A Cantivo Karaoke File Type ", kTitle,
                                  MessageButtons::Ok, MessageIcon::None, Handle());
     }
-    if (!fileExists(name)) {
-        platform::showMessageBox("File not found : " + name, kTitle, MessageButtons::Ok,
-                                 MessageIcon::None, Handle());
-        return;
-    }
-    LastOpenedFile = name;
-    deleteFileAndForget(PendingWaveFile);
-    PerformanceUnsaved = false;
-    if (CloseSong()) {
-        LoadSongFile(name);
-    }
+    openChosenFile(name);
 }
 
 void TCantivo::New1Click() {
@@ -132,7 +143,7 @@ void TCantivo::New1Click() {
     BitBtn2->setEnabled(false);
     UpdateRecentFiles("", true);
     QFont font = LyricBox1->font();
-    font.setFamily("Times new Roman");
+    setLyricFontName(font, "Times new Roman");
     font.setPointSize(18);
     applyFontStyleCode(0, font);
     LyricBox1->setFont(font);
@@ -190,7 +201,7 @@ bool TCantivo::CloseSong() {
     if (PerformanceUnsaved) {
         if (askToSavePerformance()) {
             if (!SavePerformance()) {
-                RecButton->SetEnabled(true);
+                RecButton->SetEnabled(kRecordingAvailable);
                 return false;
             }
             RecButton->SetEnabled(false);
@@ -255,6 +266,12 @@ void TCantivo::LoadSongFile(const std::string& path) {
         RecButton->SetEnabled(false);
         SavePfcButton->SetEnabled(false);
         ClearButton->SetEnabled(false);
+        // The song before this one is closed: nothing is left to save or to change.
+        Save1->setEnabled(false);
+        SaveAs1->setEnabled(false);
+        TempoSpin->setEnabled(false);
+        KeySpin->setEnabled(false);
+        VolSpin->setEnabled(false);
         return;
     }
 
@@ -269,7 +286,7 @@ void TCantivo::LoadSongFile(const std::string& path) {
     }
 
     SongLoaded = true;
-    RecButton->SetEnabled(true);
+    RecButton->SetEnabled(kRecordingAvailable);
     SongFileName = path;
 
     const std::string ext = upperExtension(path).substr(0, 4);

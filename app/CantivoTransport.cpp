@@ -57,7 +57,7 @@ void TCantivo::PlayButtonClick() {
             // open another song nor save this one.
             setIdleMenus(true);
             if (!Recording && SongLoaded) {
-                RecButton->SetEnabled(true);
+                RecButton->SetEnabled(kRecordingAvailable);
             }
         } else {
             SongPlaying = true;
@@ -116,7 +116,7 @@ void TCantivo::StopPlayback() {
     if (PauseButton->Paused()) {
         PauseButton->SetPaused(false);
     }
-    RecButton->SetEnabled(true);
+    RecButton->SetEnabled(kRecordingAvailable);
     LyricBox1->SetLyrics(SongLyrics, false);
 }
 

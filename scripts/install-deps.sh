@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev libfontconfig-dev
   libfluidsynth-dev fluid-soundfont-gm
   libpulse-dev pulseaudio pulseaudio-utils
   librtmidi-dev

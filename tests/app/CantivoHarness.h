@@ -41,6 +41,7 @@ struct ScriptedDialogs {
     std::vector<cvkapp::FileDialogRequest> openRequests;
     std::vector<cvkapp::FileDialogRequest> saveRequests;
     int fontDialogs = 0;
+    std::vector<QFont> fontRequests;  // the font each font dialog started on
     int colorDialogs = 0;
 
     cvkapp::HostDialogs host() {
@@ -55,6 +56,7 @@ struct ScriptedDialogs {
         };
         dialogs.chooseFont = [this](QWidget*, const QFont& initial) {
             ++fontDialogs;
+            fontRequests.push_back(initial);
             if (fonts.empty()) return initial;
             QFont font = fonts.front();
             fonts.pop_front();

@@ -1,4 +1,5 @@
 #include <QAction>
+#include <QFontDatabase>
 
 #include <sys/stat.h>
 
@@ -181,6 +182,60 @@ TEST_F(SettingsTest, ChosenLyricFontSurvivesASongChangeAndARestart) {
     openSong(path("one.kar"));
     expectChosen("after a restart and a song");
 }
+
+struct StoredFontCase {
+    const char* name;
+    const char* stored;  // nullptr: nothing stored yet
+    const char* expected;  // nullptr: any installed serif
+};
+
+class StoredFontTest : public SettingsTest, public ::testing::WithParamInterface<StoredFontCase> {};
+
+// Guards against the lyrics falling back to a sans font for a family the system lacks,
+// the font dialog starting on a family it does not list, and an unchanged font dialog
+// replacing the stored name with the stand-in.
+TEST_P(StoredFontTest, DrawnWithAnInstalledStandInAndStoredAsNamed) {
+    const StoredFontCase& c = GetParam();
+    const std::string stored = c.stored != nullptr ? c.stored : "Times New Roman";
+    if (c.stored != nullptr) {
+        setting("FONT", "Font Name", c.stored);
+    }
+    open();
+    openSong(song("one.kar", karaokeSong({"la", "la"})));
+    const QString used = window().LyricBox1->font().family();
+    const QStringList listed = QFontDatabase::families();
+    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const QString& family) {
+        return family == used || family.startsWith(used + " [");
+    })) << used.toStdString();
+    if (c.expected != nullptr) {
+        EXPECT_EQ(used.toStdString(), c.expected);
+    } else {
+        const QStringList serifs = {"DejaVu Serif", "Liberation Serif", "Nimbus Roman",
+                                    "Tinos",        "FreeSerif",        "Noto Serif",
+                                    "Times New Roman", "Times", "C059", "P052"};
+        EXPECT_TRUE(serifs.contains(used)) << used.toStdString();
+    }
+
+    window().FontButtonClick();  // OK without a change
+    ASSERT_EQ(dialogs.fontRequests.size(), 1u);
+    EXPECT_EQ(dialogs.fontRequests[0].family(), used);
+    EXPECT_EQ(stringSetting("FONT", "Font Name"), stored);
+    EXPECT_EQ(window().LyricBox1->font().family(), used);
+
+    QFont other = window().LyricBox1->font();
+    other.setFamily("DejaVu Sans Mono");
+    dialogs.fonts.push_back(other);
+    window().FontButtonClick();
+    EXPECT_EQ(stringSetting("FONT", "Font Name"), "DejaVu Sans Mono");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, StoredFontTest,
+    ::testing::Values(StoredFontCase{"defaultTimes", nullptr, nullptr},
+                      StoredFontCase{"storedTimes", "Times New Roman", nullptr},
+                      StoredFontCase{"installedSerif", "DejaVu Serif", "DejaVu Serif"},
+                      StoredFontCase{"installedInOtherCase", "dejavu serif", "DejaVu Serif"}),
+    CaseName{});
 
 struct CreationCase {
     const char* name;

@@ -8,6 +8,7 @@
 #include "FaultGuard.h"
 #include "LyricScan.h"
 #include "SmBmpBtn.h"
+#include "Recbtn.h"
 #include "SpinButton.h"
 
 using namespace testing_support;
@@ -81,6 +82,23 @@ TEST_F(SongTest, MissingAndBrokenFilesAreReportedAndNotLoaded) {
     EXPECT_FALSE(window().SongLoaded);
     EXPECT_EQ(window().windowTitle().toStdString(), "Cantivo Karaoke");
     EXPECT_EQ(tempFiles(), 0u);
+}
+
+// Guards against Save and the spin buttons staying live when a failed load has closed the
+// song before it.
+TEST_F(SongTest, FailedLoadAfterASongLeavesNothingToSaveOrStep) {
+    open();
+    openSong(songFile("good.kar", noteSong(2)));
+    ASSERT_TRUE(window().Save1->isEnabled());
+    ASSERT_TRUE(window().VolSpin->isEnabled());
+    openSong(songFile("broken.kar", ByteVector{'M', 'T', 'h', 'd'}));
+    EXPECT_FALSE(window().SongLoaded);
+    EXPECT_FALSE(window().Save1->isEnabled());
+    EXPECT_FALSE(window().SaveAs1->isEnabled());
+    for (const auto* spin : {window().TempoSpin, window().KeySpin, window().VolSpin}) {
+        EXPECT_FALSE(spin->isEnabled());
+    }
+    EXPECT_FALSE(window().RecButton->Enabled());
 }
 
 // Guards against a split song loading silently or under the wrong title.
