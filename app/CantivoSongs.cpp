@@ -422,12 +422,7 @@ void TCantivo::SaveAs1Click() {
         if (answer.path.isEmpty()) {
             return;
         }
-        QString chosen = answer.path;
-        const QString current = extensionOf(chosen);
-        if (!current.isEmpty()) {
-            chosen.chop(current.size());
-        }
-        chosen += answer.filterIndex == 1 ? ".KAR" : ".MID";
+        const QString chosen = songFileName(answer.path, answer.filterIndex);
         request.fileName = QFileInfo(chosen).fileName();
         request.folder = QFileInfo(chosen).absolutePath();
         request.filterIndex = answer.filterIndex;

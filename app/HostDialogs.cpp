@@ -59,4 +59,13 @@ QString extensionOf(const QString& path) {
     return suffix.isEmpty() ? QString() : "." + suffix;
 }
 
+QString songFileName(const QString& typed, int filterIndex) {
+    const QString wanted = filterIndex == 1 ? QStringLiteral(".kar") : QStringLiteral(".mid");
+    const QString current = extensionOf(typed);
+    if (current.compare(wanted, Qt::CaseInsensitive) == 0) {
+        return typed;
+    }
+    return typed.chopped(current.size()) + wanted;
+}
+
 }  // namespace cvkapp

@@ -43,4 +43,9 @@ struct HostDialogs {
 // empty when it has none.
 QString extensionOf(const QString& path);
 
+// The name Save As writes for a name typed with the given filter (1 karaoke, otherwise
+// MIDI): an extension of the filter's type stays as typed, in whatever letter case; any
+// other is replaced, and a name without one gets one, in lower case.
+QString songFileName(const QString& typed, int filterIndex);
+
 }  // namespace cvkapp

@@ -1,27 +1,14 @@
 #include "RecentFiles.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace cvkapp {
-
-namespace {
-
-bool sameIgnoringCase(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
-        return std::toupper(x) == std::toupper(y);
-    });
-}
-
-}  // namespace
 
 void pushRecentFile(RecentList& entries, const std::string& path) {
     if (path.empty()) {
         return;
     }
-    auto match = std::find_if(entries.begin(), entries.end(), [&](const std::string& entry) {
-        return sameIgnoringCase(entry, path);
-    });
+    auto match = std::find(entries.begin(), entries.end(), path);
     if (match == entries.end()) {
         match = entries.end() - 1;  // the oldest falls off
     }
@@ -30,11 +17,25 @@ void pushRecentFile(RecentList& entries, const std::string& path) {
 }
 
 std::string recentCaption(int index, const std::string& path) {
-    return "&" + std::to_string(index + 1) + " " + path;
+    std::string caption = "&" + std::to_string(index + 1) + " ";
+    for (const char c : path) {
+        caption += c;
+        if (c == '&') {
+            caption += '&';
+        }
+    }
+    return caption;
 }
 
 std::string recentPath(const std::string& caption) {
-    return caption.size() > 3 ? caption.substr(3) : std::string();
+    std::string path;
+    for (std::size_t i = 3; i < caption.size(); ++i) {
+        path += caption[i];
+        if (caption[i] == '&' && i + 1 < caption.size() && caption[i + 1] == '&') {
+            ++i;
+        }
+    }
+    return path;
 }
 
 }  // namespace cvkapp

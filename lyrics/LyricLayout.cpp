@@ -27,10 +27,40 @@ qsizetype lineBreakAt(const QString& text) {
 
 }  // namespace
 
+std::vector<const songfile::TlyricList*> shownItems(const songfile::TlyricList* first) {
+    // Tracks in the order they first appear, which is track order for a scanned list.
+    std::vector<std::pair<int, std::size_t>> counts;
+    for (const songfile::TlyricList* item = first; item != nullptr; item = item->Next) {
+        const auto seen = std::find_if(counts.begin(), counts.end(),
+                                       [item](const auto& entry) { return entry.first == item->Track; });
+        if (seen != counts.end()) {
+            ++seen->second;
+        } else {
+            counts.emplace_back(item->Track, 1);
+        }
+    }
+    if (counts.empty()) {
+        return {};
+    }
+    // max_element keeps the first of equals.
+    const int track = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+                          return a.second < b.second;
+                      })->first;
+    std::vector<const songfile::TlyricList*> shown;
+    for (const songfile::TlyricList* item = first; item != nullptr; item = item->Next) {
+        if (item->Track == track) {
+            shown.push_back(item);
+        }
+    }
+    std::stable_sort(shown.begin(), shown.end(),
+                     [](const auto* a, const auto* b) { return a->StartTick < b->StartTick; });
+    return shown;
+}
+
 LyricLayout layoutLyrics(const songfile::TlyricList* first, const LyricDecoder& decoder,
                          int pointSize, int boxWidth, const TextWidth& textWidth) {
     std::vector<Item> items;
-    for (const songfile::TlyricList* item = first; item != nullptr; item = item->Next) {
+    for (const songfile::TlyricList* item : shownItems(first)) {
         if (!item->Text.empty()) {
             items.push_back({decoder.decode(item->Text), item->StartTick});
         }

@@ -50,7 +50,13 @@ struct LyricLayout {
 // Pixel width of a text in the lyric font at the given point size.
 using TextWidth = std::function<int(const QString& text, int pointSize)>;
 
-// Lays the items from `first` on along `Next` into lines no wider than `boxWidth` minus
+// The items of a song's lyric list that are shown. Lyric events normally live in one
+// track; when the list holds items of several, the others are stray events or a second
+// copy, and laid out together they would tie the display to the last track's lines. Only
+// the track with the most items is shown (on a tie the first of them), in tick order.
+std::vector<const songfile::TlyricList*> shownItems(const songfile::TlyricList* first);
+
+// Lays the shown items of the list from `first` into lines no wider than `boxWidth` minus
 // the margin, starting at `pointSize` and shrinking the font while a single item does
 // not fit.
 LyricLayout layoutLyrics(const songfile::TlyricList* first, const LyricDecoder& decoder,
@@ -63,8 +69,8 @@ struct LyricPosition {
 };
 
 // The line and syllable that `tick` has reached, starting from `current`: the last line
-// whose first syllable is due and, on it, the last syllable due. Lyrics of several
-// tracks are not sorted, so every line is looked at.
+// whose first syllable is due and, on it, the last syllable due. Every line is looked at,
+// so a line that starts earlier than the one before it is still found.
 LyricPosition positionForTick(const std::vector<LaidOutLine>& lines, std::int32_t tick,
                               LyricPosition current);
 

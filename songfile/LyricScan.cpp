@@ -71,8 +71,9 @@ public:
     LyricListBuilder(const LyricListBuilder&) = delete;
     LyricListBuilder& operator=(const LyricListBuilder&) = delete;
 
-    void append(std::int32_t tick, std::string text) {
+    void append(std::size_t track, std::int32_t tick, std::string text) {
         auto* item = new TlyricList;
+        item->Track = static_cast<int>(track);
         item->StartTick = tick;
         item->EndTick = tick;
         item->Text = std::move(text);
@@ -129,13 +130,13 @@ void takeKarText(TrackContext& track, std::int32_t tick, std::string_view text) 
     std::string syllable;
     for (const char byte : text) {
         if (byte == '/' || byte == '\\') {
-            track.lyrics.append(tick, "/");
+            track.lyrics.append(track.index, tick, "/");
         } else {
             accumulate(syllable, byte);
         }
     }
     if (syllable.find('@') == std::string::npos) {
-        track.lyrics.append(tick, std::move(syllable));
+        track.lyrics.append(track.index, tick, std::move(syllable));
     }
     track.lastKarTick = tick;
 }
@@ -148,7 +149,7 @@ void takeMidLyric(TrackContext& track, std::int32_t tick, std::string_view text)
     for (const char byte : text) {
         accumulate(syllable, byte);
     }
-    track.lyrics.append(tick, std::move(syllable));
+    track.lyrics.append(track.index, tick, std::move(syllable));
 }
 
 void takeInformation(TrackContext& track, std::uint8_t type, std::string_view text) {

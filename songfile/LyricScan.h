@@ -18,6 +18,7 @@ struct TlyricList {
     std::string Text;            // raw bytes; "/" is a line break, may be empty
     TlyricList* Prev = nullptr;
     TlyricList* Next = nullptr;
+    int Track = 0;               // split-file track the item came from
 };
 
 // Per-track information of the loaded song, one per split-file track.

@@ -507,6 +507,14 @@ SplitResult SplitMidiFile(const std::string& sourcePath, const std::string& targ
     return result;
 }
 
+std::string sourceReadError(const std::string& sourcePath) {
+    try {
+        return SourceFile(sourcePath).isOpen() ? std::string() : kReadingFrom + sourcePath;
+    } catch (...) {
+        return {};  // no room for the text: let the split itself report the file
+    }
+}
+
 std::string lastSplitError() {
     try {
         return state().LastSplitError;

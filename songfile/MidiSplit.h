@@ -21,6 +21,10 @@ struct SplitResult {
 // module-wide. Never throws.
 SplitResult SplitMidiFile(const std::string& sourcePath, const std::string& targetPath);
 
+// The text SplitMidiFile gives for a source it cannot open for reading (missing, not
+// readable, a folder or a device); empty when it can. Any thread.
+std::string sourceReadError(const std::string& sourcePath);
+
 // The text of the most recent failure the reader or writer detected (empty before the
 // first). It survives calls: a failure without a text of its own leaves it unchanged.
 std::string lastSplitError();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "CantivoHarness.h"
@@ -87,6 +88,7 @@ protected:
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
     void TearDown() override {
+        unsetenv("CVK_MESSAGE_LOG");
         m_runtime ? setenv("XDG_RUNTIME_DIR", m_runtime->c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
         CantivoTest::TearDown();
     }
@@ -119,6 +121,44 @@ TEST_F(InstanceTest, SecondStartHandsItsSongToTheRunningProgram) {
     EXPECT_EQ(Program({program}).exitCode(), 0);
     EXPECT_TRUE(first.running());
     EXPECT_EQ(fileBytes(ini()), settings);
+}
+
+// The "Message Box" lines of a box log the program wrote (CVK_MESSAGE_LOG).
+std::vector<std::string> loadFailures(const std::string& log) {
+    std::vector<std::string> lines;
+    std::istringstream in(fileText(log));
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Message Box\t", 0) == 0) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// Guards against a second start with a file nobody can read exiting quietly as if the
+// running window had opened it, or reporting it differently from a first start.
+TEST_F(InstanceTest, SecondStartReportsAnUnreadableFileAsTheFirstDoes) {
+    const std::string program =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path() / "cvk";
+    ASSERT_TRUE(std::filesystem::exists(program)) << "the program is not built beside the tests";
+    const std::string log = path("boxes.log");
+    setenv("CVK_MESSAGE_LOG", log.c_str(), 1);
+    const std::string missing = path("missing.kar");
+    Program first({program, missing});
+    ASSERT_TRUE(waitFor([&] { return !first.running() || !loadFailures(log).empty(); }));
+    ASSERT_TRUE(first.running());
+    const std::vector<std::string> firstStart = loadFailures(log);
+    ASSERT_EQ(firstStart.size(), 1u);
+
+    EXPECT_EQ(Program({program, missing}).exitCode(), 1);
+    EXPECT_EQ(loadFailures(log), std::vector<std::string>(2, firstStart[0]));
+    ::mkdir(path("folder.kar").c_str(), 0700);
+    EXPECT_EQ(Program({program, path("folder.kar")}).exitCode(), 1);
+    EXPECT_EQ(loadFailures(log).back(), "Message Box\tError Reading from " + path("folder.kar"));
+
+    EXPECT_TRUE(first.running());
+    // Nothing was loaded, so the recent-file list was never written.
+    EXPECT_EQ(stringSetting("Most Recently Used Files", "mru0"), "<missing>");
 }
 
 // Guards against hand-overs not reaching the window, or a missing file's loading anything.

@@ -64,13 +64,13 @@ TEST_F(SettingsTest, RecentFilesAreNewestFirstUniqueAndFive) {
     EXPECT_EQ(recentSettings(),
               (std::vector<std::string>{songs[3], songs[5], songs[4], songs[2], songs[1]}));
 
-    // Names that differ only in letter case are one entry, kept as last spelled.
+    // Names that differ only in letter case are two files, and two entries.
     const std::string upper = song("CASE.MID", noteSong(2));
     const std::string lower = song("case.mid", noteSong(2));
     openSong(upper);
     openSong(lower);
     EXPECT_EQ(recentSettings(),
-              (std::vector<std::string>{lower, songs[3], songs[5], songs[4], songs[2]}));
+              (std::vector<std::string>{lower, upper, songs[3], songs[5], songs[4]}));
 }
 
 // Guards against an empty entry hiding the entries after it, or showing as an empty item.

@@ -288,11 +288,11 @@ TEST_F(SongTest, SaveAsGivesTheNameTheChosenFilterExtension) {
     open();
     openSong(songFile("song.mid", noteSong(4)));
     saveAs(path("songs/copy.mid"), 1);
-    const std::string saved = path("songs/copy.KAR");
+    const std::string saved = path("songs/copy.kar");
     EXPECT_TRUE(fs::exists(saved));
     EXPECT_FALSE(fs::exists(path("songs/copy.mid")));
     EXPECT_EQ(window().SongFileName, saved);
-    EXPECT_EQ(window().windowTitle().toStdString(), "Cantivo Karaoke - copy.KAR");
+    EXPECT_EQ(window().windowTitle().toStdString(), "Cantivo Karaoke - copy.kar");
     EXPECT_EQ(dialogs.saveRequests.at(0).filterIndex, 0);
 }
 
@@ -301,8 +301,8 @@ TEST_F(SongTest, SaveAsOntoAnExistingFileAsksAndLeavesOnlyTheNewSong) {
     open();
     openSong(songFile("song.kar", noteSong(4)));
     saveAs(path("songs/fresh.kar"), 1);
-    const ByteVector fresh = fileBytes(path("songs/fresh.KAR"));
-    const std::string longer = songFile("long.KAR", noteSong(200));
+    const ByteVector fresh = fileBytes(path("songs/fresh.kar"));
+    const std::string longer = songFile("long.kar", noteSong(200));
     ASSERT_GT(fileBytes(longer).size(), fresh.size());
     ASSERT_EQ(::chmod(longer.c_str(), 0640), 0);
     boxes.answerNext(MessageAnswer::No);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "DisplayText.h"
+#include "HostDialogs.h"
 #include "LyricFontCodes.h"
 #include "RecentFiles.h"
 #include "VolumeTable.h"
@@ -27,21 +28,67 @@ TEST(DisplayTextTest, SettingsShowAsThePanelPrintsThem) {
     }
 }
 
-// Guards against the recent-file list reordering, doubling or overflowing wrongly.
+// Guards against the recent-file list reordering, doubling or overflowing wrongly, and
+// against two files whose names differ only in letter case counting as one.
 TEST(RecentFilesTest, PushKeepsNewestFirstUniqueAndFive) {
-    RecentList list{"/x/a.mid", "/x/b.kar", "", "", ""};
-    pushRecentFile(list, "");
-    EXPECT_EQ(list, (RecentList{"/x/a.mid", "/x/b.kar", "", "", ""}));
-    pushRecentFile(list, "/x/B.KAR");
-    EXPECT_EQ(list, (RecentList{"/x/B.KAR", "/x/a.mid", "", "", ""}));
-    pushRecentFile(list, "/x/A.MID");
-    EXPECT_EQ(list, (RecentList{"/x/A.MID", "/x/B.KAR", "", "", ""}));
-    list = {"1", "2", "3", "4", "5"};
-    pushRecentFile(list, "6");
-    EXPECT_EQ(list, (RecentList{"6", "1", "2", "3", "4"}));
-    pushRecentFile(list, "3");
-    EXPECT_EQ(list, (RecentList{"3", "6", "1", "2", "4"}));
-    EXPECT_EQ(recentPath(recentCaption(2, "/songs/my.kar")), "/songs/my.kar");
+    struct Case {
+        RecentList before;
+        const char* pushed;
+        RecentList after;
+    };
+    const Case cases[] = {
+        {{"/x/a.mid", "/x/b.kar", "", "", ""}, "", {"/x/a.mid", "/x/b.kar", "", "", ""}},
+        {{"/x/a.mid", "/x/b.kar", "", "", ""}, "/x/b.kar", {"/x/b.kar", "/x/a.mid", "", "", ""}},
+        {{"/x/a.mid", "/x/b.kar", "", "", ""}, "/x/B.kar", {"/x/B.kar", "/x/a.mid", "/x/b.kar", "", ""}},
+        {{"/x/song.mid", "", "", "", ""}, "/x/song.MID", {"/x/song.MID", "/x/song.mid", "", "", ""}},
+        {{"1", "2", "3", "4", "5"}, "6", {"6", "1", "2", "3", "4"}},
+        {{"6", "1", "2", "3", "4"}, "3", {"3", "6", "1", "2", "4"}},
+    };
+    for (const Case& c : cases) {
+        RecentList list = c.before;
+        pushRecentFile(list, c.pushed);
+        EXPECT_EQ(list, c.after) << c.pushed;
+    }
+}
+
+// Guards against an "&" in a recent path becoming a shortcut mark in the File menu (the
+// character vanishes and the next one is underlined), or not surviving the way back.
+TEST(RecentFilesTest, CaptionShowsAmpersandsAndGivesThePathBack) {
+    struct Case {
+        int index;
+        const char* path;
+        const char* caption;
+    };
+    const Case cases[] = {
+        {2, "/songs/my.kar", "&3 /songs/my.kar"},
+        {0, "/songs/Rock & Roll.kar", "&1 /songs/Rock && Roll.kar"},
+        {4, "/a&&b/&x.mid", "&5 /a&&&&b/&&x.mid"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(recentCaption(c.index, c.path), c.caption);
+        EXPECT_EQ(recentPath(c.caption), c.path);
+    }
+}
+
+// Guards against Save As changing the letter case of a typed extension (on a file system
+// that tells cases apart that is another file, which then escapes the overwrite question),
+// or keeping an extension of the other type.
+TEST(SaveAsNameTest, TypedExtensionOfTheFilterStaysAsTyped) {
+    struct Case {
+        const char* typed;
+        int filterIndex;  // 0 MIDI, 1 karaoke
+        const char* saved;
+    };
+    const Case cases[] = {
+        {"/s/song.mid", 0, "/s/song.mid"}, {"/s/song.MID", 0, "/s/song.MID"},
+        {"/s/song.Kar", 1, "/s/song.Kar"}, {"/s/song", 0, "/s/song.mid"},
+        {"/s/song", 1, "/s/song.kar"},     {"/s/song.mid", 1, "/s/song.kar"},
+        {"/s/song.KAR", 0, "/s/song.mid"}, {"/s/v1.2/song.txt", 0, "/s/v1.2/song.mid"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(songFileName(c.typed, c.filterIndex).toStdString(), c.saved)
+            << c.typed << " with filter " << c.filterIndex;
+    }
 }
 
 // Guards against style codes that do not survive a save and a load, or a wrong code table.

@@ -4,6 +4,8 @@
 
 #include "LyricLayout.h"
 #include "LyricList.h"
+#include "SmfBuilder.h"
+#include "TempDir.h"
 
 using namespace lyrics;
 
@@ -168,7 +170,7 @@ TEST(LyricPosition, LastReachedLineAndSyllableWin) {
     EXPECT_EQ(positionForTick(layout.lines, 299, {0, -1}), (LyricPosition{0, 1}));
     EXPECT_EQ(positionForTick(layout.lines, 450, {0, 1}), (LyricPosition{1, 1}));
 
-    // Two tracks' lyrics: the second track's line starts earlier but comes later.
+    // Items out of tick order are laid out in tick order.
     const LyricList unsorted{{500, "x."}, {100, "y."}};
     const LyricLayout twoTracks = layOut(unsorted, 1000);
     EXPECT_EQ(positionForTick(twoTracks.lines, 600, {0, -1}), (LyricPosition{1, 0}));
@@ -184,4 +186,87 @@ TEST(LyricPosition, SyllableRangeRunsToTheNextOrTheEnd) {
     EXPECT_EQ(syllableRange(line, 0, length), (std::pair{0, 4}));
     EXPECT_EQ(syllableRange(line, 1, length), (std::pair{4, 7}));
     EXPECT_EQ(syllableRange(line, 2, length), (std::pair{7, 7}));
+}
+
+namespace {
+
+using testing_support::Track;
+
+struct Sung {
+    std::int32_t tick;
+    std::string text;
+};
+
+// A melody track with a lyric event on each note, as songs carry their words.
+Track sungTrack(int channel, const std::vector<Sung>& words) {
+    Track track;
+    track.program(0, channel, 0);
+    std::int32_t at = 0;
+    for (const Sung& word : words) {
+        track.meta(static_cast<std::uint32_t>(word.tick - at), 5, word.text)
+            .noteOn(0, channel, 60, 100)
+            .noteOff(40, channel, 60);
+        at = word.tick + 40;
+    }
+    return track.end(480);
+}
+
+Track accompaniment(int channel) {
+    return Track().program(0, channel, 33).noteOn(480, channel, 40, 90).noteOff(1920, channel, 40).end();
+}
+
+const std::vector<Sung> kWords{{480, "Twin"},  {720, "kle, "},  {960, "lit"}, {1200, "tle "},
+                               {1440, "star."}, {1920, "How "}, {2160, "I "}, {2400, "won"},
+                               {2640, "der"}};
+// Six stray lyric events of a backing track, a second into the song.
+const std::vector<Sung> kStray{{2176, "y "}, {2272, "y "}, {2368, "y "},
+                               {2464, "y "}, {2560, "y "}, {2656, "y "}};
+const QStringList kWordLines{"Twinkle, ", "little star.", "How I wonder"};
+
+struct TrackLayoutCase {
+    const char* name;
+    std::vector<Track> tracks;  // after the conductor track
+    QStringList lines;
+    QString lineAt2500;
+};
+
+}  // namespace
+
+// Guards against lyric events of several tracks being laid out together: stray events of
+// a backing track then hold the last line from their first tick to the end of the song.
+TEST(LyricLayoutTracks, OnlyTheTrackWithMostItemsIsShown) {
+    const std::vector<TrackLayoutCase> cases{
+        {"one track", {sungTrack(0, kWords), accompaniment(1)}, kWordLines, "How I wonder"},
+        {"stray few after", {sungTrack(0, kWords), sungTrack(1, kStray)}, kWordLines, "How I wonder"},
+        {"stray few before", {sungTrack(1, kStray), sungTrack(0, kWords)}, kWordLines, "How I wonder"},
+        {"tie goes to the first",
+         {sungTrack(0, {{960, "One "}, {1200, "two "}, {1440, "three"}}),
+          sungTrack(1, {{240, "Un "}, {480, "deux "}, {720, "trois"}})},
+         {"One two three"},
+         "One two three"},
+        {"words only in a later track",
+         {accompaniment(1), accompaniment(2), sungTrack(0, kWords)},
+         kWordLines,
+         "How I wonder"},
+    };
+    for (const TrackLayoutCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Track> tracks{Track().meta(0, 3, "Song").tempo(0, 500000).end()};
+        tracks.insert(tracks.end(), c.tracks.begin(), c.tracks.end());
+        const testing_support::TempDir folder;
+        const std::string path = folder.write("song.mid", testing_support::smf(1, 480, tracks));
+        int tempo = 0;
+        std::optional<std::uint64_t> offset;
+        songfile::TlyricList* list = songfile::ExtractLyrics(path, ".MID", tempo, offset);
+        ASSERT_NE(list, nullptr);
+
+        const LyricDecoder decoder(list, 0, false);
+        const LyricLayout layout = layoutLyrics(list, decoder, 10, 1000, fixedWidth);
+        songfile::FreeLyricList(list);
+        EXPECT_EQ(texts(layout).join('|').toStdString(), c.lines.join('|').toStdString());
+        const LyricPosition at = positionForTick(layout.lines, 2500, {0, -1});
+        ASSERT_LT(static_cast<std::size_t>(at.line), layout.lines.size());
+        EXPECT_EQ(layout.lines[static_cast<std::size_t>(at.line)].text.toStdString(),
+                  c.lineAt2500.toStdString());
+    }
 }

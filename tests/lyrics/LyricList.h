@@ -17,7 +17,7 @@ public:
     explicit LyricList(const Items& items) {
         songfile::TlyricList* last = nullptr;
         for (const auto& [tick, text] : items) {
-            auto* item = new songfile::TlyricList{tick, tick, text, last, nullptr};
+            auto* item = new songfile::TlyricList{tick, tick, text, last, nullptr, 0};
             if (last != nullptr) {
                 last->Next = item;
                 last->EndTick = tick;

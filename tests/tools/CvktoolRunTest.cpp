@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "SmfBuilder.h"
 #include "SmfReader.h"
 #include "ToolTestSupport.h"
 
@@ -286,4 +287,33 @@ TEST(CvktoolRun, LyricsFollowTheSongLineByLine) {
                                       folder.file("x.csv"), "--lyrics"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "One two,\nThree four.\nFive six\nended\n");
+}
+
+// Guards against the terminal showing a backing track's stray lyric events instead of the
+// song's words from the moment the strays begin.
+TEST(CvktoolRun, LyricsComeFromTheTrackWithMostOfThem) {
+    REQUIRE_SEQUENCER();
+    TempFolder folder;
+    using testing_support::Track;
+    // Division 96 at 600 bpm: a quarter every 100 ms, half a second of words.
+    const auto lyric = [](Track& track, std::uint32_t delta, const std::string& text, int channel) {
+        track.meta(delta, 5, text).noteOn(0, channel, 60, 100).noteOff(8, channel, 60);
+    };
+    Track words;
+    lyric(words, 96, "One ", 0);
+    lyric(words, 40, "two,", 0);
+    lyric(words, 40, "Three ", 0);
+    lyric(words, 40, "four.", 0);
+    words.end(48);
+    Track strays;
+    lyric(strays, 120, "y ", 1);
+    lyric(strays, 2, "y ", 1);
+    lyric(strays, 2, "y ", 1);
+    strays.end();
+    const auto song = testing_support::smf(1, 96, {Track().tempo(0, 100000).end(), words, strays});
+    writeText(folder.file("words.mid"), std::string(song.begin(), song.end()));
+    const RunResult run = runProgram({CVKTOOL_PATH, "play", folder.file("words.mid"), "--capture",
+                                      folder.file("x.csv"), "--lyrics"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "One two,\nThree four.\nended\n");
 }
