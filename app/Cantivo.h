@@ -273,7 +273,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    // Esc while full screen, and the client area's size while full screen or maximized.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMenus();
@@ -287,6 +288,8 @@ private:
     void SystemMaximized();
     void SystemRestored();
     void applyLyricLayout(int left, int top, int width, int height);
+    // Full screen: the lyric panel to the client area's present size.
+    void fitFullScreenLayout();
     void setMenusVisible(bool visible);
 
     // Settings access: a refused write shows "Unable to write to <path>".
