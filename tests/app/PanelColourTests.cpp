@@ -79,8 +79,8 @@ TEST_F(PanelColourTest, EnabledSpinArrowsStandOutAndDisabledOnesRecede) {
         ASSERT_TRUE(spin->isEnabled());
         for (QAbstractButton* arrow : {spin->upButton(), spin->downButton()}) {
             const double enabled = lookOf(arrow).ratio();
-            EXPECT_GE(enabled, 4.5) << "arrow " << i;
-            EXPECT_LT(disabled[static_cast<std::size_t>(i)], enabled / 2) << "arrow " << i;
+            EXPECT_GE(enabled, 4.5) << "spin " << i;
+            EXPECT_LT(disabled[static_cast<std::size_t>(i)], enabled / 2) << "spin " << i;
         }
         ++i;
     }

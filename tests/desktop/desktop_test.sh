@@ -133,6 +133,21 @@ pixel() {
         "%[fx:int(255*p{$1,$2}.r+0.5)],%[fx:int(255*p{$1,$2}.g+0.5)],%[fx:int(255*p{$1,$2}.b+0.5)]" \
         info:
 }
+# The pixel at X Y once it reads EXPECTED, or what it still reads after 5 s: the window
+# may repaint a little after the window manager has resized it.
+settled_pixel() {
+    local value tries=0
+    while true; do
+        screenshot
+        value="$(pixel "$1" "$2")"
+        if [[ "${value}" == "$3" ]] || ((tries >= 20)); then
+            break
+        fi
+        tries=$((tries + 1))
+        sleep 0.25
+    done
+    echo "${value}"
+}
 
 # The main window, shown with its song loaded.
 main_window=""
@@ -178,13 +193,19 @@ hint_case() {
         return
     fi
     tip="$(windows_of_type TOOLTIP | head -n 1)"
-    sleep 0.3
     read -r tx ty tw th <<<"$(geometry "${tip}")"
-    screenshot
-    convert "${tmp}/shot.png" -crop "${tw}x${th}+${tx}+${ty}" +repage "${tmp}/tip.png"
-    local face darkest
-    face="$(convert "${tmp}/tip.png" -alpha off -fill black +opaque "${kHintColour}" \
-        -fill white -opaque "${kHintColour}" -format '%[fx:mean > 0.6]' info:)"
+    local face darkest tries=0
+    while true; do
+        screenshot
+        convert "${tmp}/shot.png" -crop "${tw}x${th}+${tx}+${ty}" +repage "${tmp}/tip.png"
+        face="$(convert "${tmp}/tip.png" -alpha off -fill black +opaque "${kHintColour}" \
+            -fill white -opaque "${kHintColour}" -format '%[fx:mean > 0.6]' info:)"
+        if [[ "${face}" == 1 ]] || ((tries >= 20)); then
+            break
+        fi
+        tries=$((tries + 1))
+        sleep 0.25
+    done
     darkest="$(convert "${tmp}/tip.png" -colorspace Gray -format '%[fx:minima < 0.25]' info:)"
     check "hint of ${name}: face of the hint colour" "${face}" 1
     check "hint of ${name}: dark text" "${darkest}" 1
@@ -217,11 +238,9 @@ full_screen_case() {
     wait_until has_geometry "${main_window}" "0 0 ${kScreenWidth} ${kScreenHeight}"
     check "${name}: covers the screen, no title bar" "$(geometry "${main_window}")" \
         "0 0 ${kScreenWidth} ${kScreenHeight}"
-    sleep 0.3
-    screenshot
-    keep_shot full
     check "${name}: lyrics fill the screen to its bottom" \
-        "$(pixel 8 $((kScreenHeight - 14)))" "${kLyricColour}"
+        "$(settled_pixel 8 $((kScreenHeight - 14)) "${kLyricColour}")" "${kLyricColour}"
+    keep_shot full
     xdotool mousemove 1 "$((kScreenHeight - 1))"
     xdotool key "${leave}"
     if ! wait_until not_in_state "${main_window}" _NET_WM_STATE_FULLSCREEN; then
@@ -255,24 +274,20 @@ xdotool windowactivate --sync "${main_window}" >/dev/null 2>&1
 toggle_maximized
 if wait_until in_state "${main_window}" _NET_WM_STATE_MAXIMIZED_VERT; then
     ok "title bar maximizes"
-    sleep 0.5
     read -r mx my _ mh <<<"$(geometry "${main_window}")"
-    screenshot
     # Just below the lyric bar: the menu bar, if shown, would push the black bar down here.
-    check "maximized: lyrics from the top, menus hidden" "$(pixel "$((mx + 100))" "$((my + 30))")" \
-        "${kLyricColour}"
-    check "maximized: lyrics down to the bottom" "$(pixel "$((mx + 8))" "$((my + mh - 14))")" \
-        "${kLyricColour}"
+    check "maximized: lyrics from the top, menus hidden" \
+        "$(settled_pixel "$((mx + 100))" "$((my + 30))" "${kLyricColour}")" "${kLyricColour}"
+    check "maximized: lyrics down to the bottom" \
+        "$(settled_pixel "$((mx + 8))" "$((my + mh - 14))" "${kLyricColour}")" "${kLyricColour}"
     toggle_maximized
     if wait_until not_in_state "${main_window}" _NET_WM_STATE_MAXIMIZED_VERT; then
         ok "title bar restores"
         wait_until has_geometry "${main_window}" "${normal}"
         check "restored: same place and size" "$(geometry "${main_window}")" "${normal}"
-        sleep 0.3
-        screenshot
         # shellcheck disable=SC2046
-        check "restored: the left panel is back" "$(pixel $(at 5 $((kClientHeight - 2))))" \
-            "${kPanelColour}"
+        check "restored: the left panel is back" \
+            "$(settled_pixel $(at 5 $((kClientHeight - 2))) "${kPanelColour}")" "${kPanelColour}"
     else
         not_ok "title bar restores" "$(net_state "${main_window}")"
     fi
@@ -298,6 +313,10 @@ window_titled() {
 if wait_until window_titled Help >/dev/null; then
     help="$(window_titled Help)"
     check "help window title" "$(title "${help}" _NET_WM_NAME)" "Cantivo Karaoke Help"
+    xdotool windowactivate --sync "${help}" >/dev/null 2>&1
+    read -r hx hy hw _ <<<"$(geometry "${help}")"
+    # The find box at the right end of the help window's bar.
+    hint_case "Find (help window)" "$((hx + hw - 60))" "$((hy + 18))"
     xdotool windowactivate --sync "${help}" key Escape >/dev/null 2>&1
 else
     not_ok "help window title" "F1 showed no help window"
