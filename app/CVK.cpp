@@ -58,8 +58,9 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    // No display name: the toolkit would append it to every window's title, and ours are
+    // exactly what each window sets.
     QApplication::setApplicationName("Cantivo Karaoke");
-    QApplication::setApplicationDisplayName("Cantivo Karaoke");
     QApplication::setDesktopFileName("cantivo");
     platform::setMessageBoxHandler(messageBoxes());
 

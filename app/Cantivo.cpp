@@ -13,6 +13,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QToolTip>
+#include <QWindow>
 #include <QWindowStateChangeEvent>
 
 #include <sys/stat.h>
@@ -76,11 +77,13 @@ TCantivo::TCantivo(CantivoOptions options, QWidget* parent)
     if (!m_options.dialogs.chooseColor) m_options.dialogs.chooseColor = standard.chooseColor;
 
     setObjectName("TCantivo");
-    // The window has no maximize box; full screen is the lyric bar's business.
-    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     setWindowIcon(QIcon(controls::picture("AppIcon")));
     Client = new QWidget(this);
-    Client->setFixedSize(kClientWidth, kClientHeight);
+    // The components sit where the design puts them in this area. It may grow, though:
+    // window managers maximize or make full screen only a window that can change its size,
+    // and the maximize box brings the full-screen lyric layout (see changeEvent).
+    Client->setMinimumSize(kClientWidth, kClientHeight);
+    Client->installEventFilter(this);
     setCentralWidget(Client);
     CVKTimer = new QTimer(this);
     CVKTimer->setInterval(50);
@@ -315,13 +318,23 @@ void TCantivo::changeEvent(QEvent* event) {
     }
 }
 
-void TCantivo::keyPressEvent(QKeyEvent* event) {
-    // Full screen hides the menus; Esc is the way out people try first.
-    if (event->key() == Qt::Key_Escape && FullScreen) {
-        SmallButtonClick();
-        return;
+bool TCantivo::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Client && event->type() == QEvent::Resize) {
+        fitFullScreenLayout();
+    } else if (FullScreen && event->type() == QEvent::KeyPress &&
+               static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        // Installed on the application while full screen: the key is caught on its way to
+        // the window system's window or to whichever widget has the focus, and only for
+        // this window (a dialog in front keeps its own Esc).
+        const auto* widget = watched->isWidgetType() ? static_cast<QWidget*>(watched) : nullptr;
+        const bool ours =
+            watched == windowHandle() || (widget != nullptr && widget->window() == this);
+        if (ours) {
+            SmallButtonClick();
+            return true;
+        }
     }
-    QMainWindow::keyPressEvent(event);
+    return QMainWindow::eventFilter(watched, event);
 }
 
 bool TCantivo::writeSetting(const std::string& section, const std::string& key,

@@ -279,7 +279,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    // Esc while full screen, and the client area's size while full screen or maximized.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // A song file dropped on the window opens as File > Open would open it.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -298,6 +299,8 @@ private:
     void SystemMaximized();
     void SystemRestored();
     void applyLyricLayout(int left, int top, int width, int height);
+    // Full screen: the lyric panel to the client area's present size.
+    void fitFullScreenLayout();
     void setMenusVisible(bool visible);
 
     // Settings access: a refused write shows "Unable to write to <path>".

@@ -32,11 +32,23 @@ namespace cvkapp {
 namespace {
 
 const QColor kDisplayText(255, 159, 0);
-const char* kPanelStyle = "background-color: #2e2f33;";
+const QColor kPanelColor(0x2e, 0x2f, 0x33);
+const QColor kCaptionText(0xd8, 0xd8, 0xdc);
+
+// Colours go through palettes, never style sheets: a sheet on a panel reaches every widget
+// below it, its hints included, and outranks the palettes the displays set.
+void paintPanel(QWidget* panel) {
+    panel->setAutoFillBackground(true);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, kPanelColor);
+    panel->setPalette(palette);
+}
 
 QLabel* caption(QWidget* parent, const QString& text, int x, int y) {
     auto* label = new QLabel(text, parent);
-    label->setStyleSheet("color: #d8d8dc; background: transparent;");
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, kCaptionText);
+    label->setPalette(palette);
     QFont font = label->font();
     font.setBold(true);
     label->setFont(font);
@@ -147,10 +159,12 @@ void TCantivo::buildMenus() {
 }
 
 void TCantivo::buildLeftPanel() {
+    // Past the panels, where a maximized or full-screen window is larger than its layout.
+    paintPanel(Client);
     LeftPanel = new QWidget(Client);
     LeftPanel->setObjectName("LeftPanel");
     LeftPanel->setGeometry(0, 0, 222, kClientHeight);
-    LeftPanel->setStyleSheet(kPanelStyle);
+    paintPanel(LeftPanel);
 
     caption(LeftPanel, "Tempo", 16, 17);
     TempoDisplay = display(LeftPanel, 96, 12, 90);
@@ -212,7 +226,7 @@ void TCantivo::buildRightPanel() {
     RightPanel = new QWidget(Client);
     RightPanel->setObjectName("RightPanel");
     RightPanel->setGeometry(222, 0, kClientWidth - 222, kClientHeight);
-    RightPanel->setStyleSheet(kPanelStyle);
+    paintPanel(RightPanel);
 
     Panel5 = new TRecessedPanel(RightPanel);
     Panel5->setObjectName("Panel5");

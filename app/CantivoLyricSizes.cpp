@@ -23,6 +23,12 @@ QRect screenGeometry(const QWidget* window) {
     return screen != nullptr ? screen->geometry() : QRect(0, 0, 1024, 768);
 }
 
+// The lyric panel of the full-screen layout: the whole area but a small margin right and
+// below.
+QRect fullScreenLyricBounds(QSize area) {
+    return QRect(0, 0, area.width() - 5, area.height() - 10);
+}
+
 }  // namespace
 
 void TCantivo::PlaceSizeButtons() {
@@ -38,6 +44,16 @@ void TCantivo::applyLyricLayout(int left, int top, int width, int height) {
     PlaceSizeButtons();
 }
 
+void TCantivo::fitFullScreenLayout() {
+    // The window system sizes a full-screen or maximized window when it gets round to it;
+    // the panel follows the client area it was given.
+    const QRect bounds = fullScreenLyricBounds(Client->size());
+    if (FullScreen && LyricPanel->geometry() != bounds) {
+        applyLyricLayout(bounds.left(), bounds.top(), bounds.width(), bounds.height());
+        RelayoutLyrics();
+    }
+}
+
 void TCantivo::setMenusVisible(bool visible) {
     for (QMenu* menu : {File1, Lyrics1, Help1, Internet1}) {
         const bool hasItems = menu != Internet1 || !Internet1->actions().isEmpty();
@@ -47,13 +63,23 @@ void TCantivo::setMenusVisible(bool visible) {
 }
 
 void TCantivo::leaveFullScreen() {
-    Client->setFixedSize(kClientWidth, kClientHeight);
-    adjustSize();
-    move(SavedBounds.topLeft());
+    // Esc is the window's again only while it is full screen.
+    qApp->removeEventFilter(this);
     setMenusVisible(true);
     TempoDisplay->show();
     FullScreen = false;
     LargeButton->SetEnabled(true);
+    if (MaximizedBySystem) {
+        // A size button ends the maximized state as well; the restore this brings about
+        // must not lay the panel out over the button's layout.
+        MaximizedBySystem = false;
+        setWindowState(windowState() & ~Qt::WindowMaximized);
+    } else {
+        // The window manager puts the window back where it was; the saved bounds make
+        // sure of it (they are the client area's, not the frame's).
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
+        setGeometry(SavedBounds);
+    }
 }
 
 void TCantivo::RelayoutLyrics() {
@@ -102,23 +128,22 @@ void TCantivo::LargeButtonClick() {
     if (!LargeButton->Enabled()) {
         return;
     }
-    const bool wasVisible = isVisible();
-    hide();
+    // The window system's own full-screen state rather than a window the size of the
+    // screen: no title bar, nothing of it off the screen, and the window is not unmapped
+    // and mapped again, which could lose its place and the keyboard focus.
     Panel5->hide();
     SavedBounds = geometry();
     setMenusVisible(false);
     FullScreen = true;
-    const QRect screen = screenGeometry(this);
-    Client->setFixedSize(screen.width(), screen.height());
-    adjustSize();
-    move(screen.topLeft());
-    applyLyricLayout(0, 0, screen.width() - 5, screen.height() - 10);
+    setWindowState((windowState() & ~Qt::WindowMaximized) | Qt::WindowFullScreen);
+    const QRect bounds = fullScreenLyricBounds(screenGeometry(this).size());
+    applyLyricLayout(bounds.left(), bounds.top(), bounds.width(), bounds.height());
     LargeButton->SetEnabled(false);
     SmallButton->SetEnabled(true);
     MediumButton->SetEnabled(true);
-    if (wasVisible) {
-        show();
-    }
+    // With the menus hidden, Esc is the way out people try first; it is caught before any
+    // widget of the window can take it.
+    qApp->installEventFilter(this);
     RelayoutLyrics();
 }
 
@@ -129,13 +154,15 @@ void TCantivo::SystemMaximized() {
     Panel5->hide();
     setMenusVisible(false);
     FullScreen = true;
-    const QRect screen = screenGeometry(this);
-    applyLyricLayout(0, 0, screen.width() - 5, screen.height() - 10);
-    Client->setFixedSize(screen.width(), screen.height());
+    // The window manager has sized the window (or is about to): the panel fills what it
+    // gave, title bar and desktop panels left out.
+    const QRect bounds = fullScreenLyricBounds(Client->size());
+    applyLyricLayout(bounds.left(), bounds.top(), bounds.width(), bounds.height());
     LyricPanel->show();
     LargeButton->SetEnabled(false);
     MediumButton->SetEnabled(true);
     SmallButton->SetEnabled(true);
+    qApp->installEventFilter(this);
     RelayoutLyrics();
     MaximizedBySystem = true;
 }

@@ -2,11 +2,25 @@
 
 // Two small arrow buttons stacked, up over down, beside a numeric display.
 
+#include <QAbstractButton>
 #include <QWidget>
 
-class QToolButton;
-
 namespace cvkapp {
+
+// One arrow of the pair. It draws itself rather than through the widget style, so the
+// dark panel it sits on cannot wash its arrow out or make a disabled one look brighter.
+class TSpinArrow : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    TSpinArrow(Qt::ArrowType direction, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Qt::ArrowType m_direction;
+};
 
 class TSpinButton : public QWidget {
     Q_OBJECT
@@ -14,8 +28,8 @@ class TSpinButton : public QWidget {
 public:
     explicit TSpinButton(QWidget* parent = nullptr);
 
-    QToolButton* upButton() const { return m_up; }
-    QToolButton* downButton() const { return m_down; }
+    QAbstractButton* upButton() const { return m_up; }
+    QAbstractButton* downButton() const { return m_down; }
 
 signals:
     void UpClick();
@@ -25,8 +39,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QToolButton* m_up;
-    QToolButton* m_down;
+    TSpinArrow* m_up;
+    TSpinArrow* m_down;
 };
 
 }  // namespace cvkapp

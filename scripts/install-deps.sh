@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb desktop-file-utils shared-mime-info
+  openbox xdotool x11-utils imagemagick
 )
 
 missing=()

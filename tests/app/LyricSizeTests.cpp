@@ -81,19 +81,23 @@ INSTANTIATE_TEST_SUITE_P(
 // Guards against full screen losing the window's place, even when asked for twice.
 TEST_F(LyricSizeTest, LeavingFullScreenRestoresThePlaceAndTheMenus) {
     open();
+    window().show();
     window().move(40, 30);
     window().LargeButtonClick();
+    QApplication::processEvents();
     ASSERT_EQ(window().pos(), screen().topLeft());
     window().LargeButtonClick();
     window().SmallButtonClick();
+    QApplication::processEvents();
     EXPECT_EQ(window().pos(), QPoint(40, 30));
     EXPECT_FALSE(window().FullScreen);
     EXPECT_TRUE(menusShown());
     EXPECT_EQ(window().LyricPanel->geometry(), QRect(230, 8, 433, 97));
 }
 
-// Guards against a full screen that only the hidden menus' shortcuts can leave.
-TEST_F(LyricSizeTest, EscapeLeavesFullScreenOnly) {
+// Guards against Esc changing the normal layout, or not leaving full screen when it reaches
+// the window. Whether it reaches the window under a window manager is the desktop test's.
+TEST_F(LyricSizeTest, EscapeSentToTheWindowLeavesFullScreenOnly) {
     open();
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(&window(), &escape);
@@ -102,6 +106,36 @@ TEST_F(LyricSizeTest, EscapeLeavesFullScreenOnly) {
     QApplication::sendEvent(&window(), &escape);
     EXPECT_FALSE(window().FullScreen);
     EXPECT_TRUE(menusShown());
+    EXPECT_EQ(window().LyricPanel->geometry(), QRect(230, 8, 433, 97));
+}
+
+// Guards against the maximize box leaving the lyric layout half changed, and against a
+// size button that leaves the window maximized or is undone by the restore it causes.
+TEST_F(LyricSizeTest, MaximizeBoxBringsTheFullLayoutUntilRestoredOrLeft) {
+    open();
+    window().show();
+    window().MediumButtonClick();
+    window().setWindowState(Qt::WindowMaximized);
+    QApplication::processEvents();
+    EXPECT_TRUE(window().FullScreen);
+    EXPECT_FALSE(menusShown());
+    EXPECT_EQ(window().LyricPanel->geometry(),
+              QRect(0, 0, window().Client->width() - 5, window().Client->height() - 10));
+    window().setWindowState(Qt::WindowNoState);
+    QApplication::processEvents();
+    EXPECT_FALSE(window().FullScreen);
+    EXPECT_TRUE(menusShown());
+    EXPECT_FALSE(window().MediumButton->Enabled()) << "the layout before maximizing is back";
+    EXPECT_EQ(window().LyricPanel->geometry(), QRect(230, 8, 433, window().NormalLyricHeight));
+
+    window().SmallButtonClick();
+    window().setWindowState(Qt::WindowMaximized);
+    QApplication::processEvents();
+    window().SmallButtonClick();
+    QApplication::processEvents();
+    EXPECT_FALSE(window().isMaximized());
+    EXPECT_FALSE(window().FullScreen);
+    EXPECT_FALSE(window().Panel5->isHidden());
     EXPECT_EQ(window().LyricPanel->geometry(), QRect(230, 8, 433, 97));
 }
 
