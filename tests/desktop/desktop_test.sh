@@ -295,6 +295,28 @@ else
     not_ok "title bar maximizes" "$(net_state "${main_window}")"
 fi
 
+# ---- Space plays, pauses and resumes (the song sounds into the capture device)
+
+note_ons() { awk -F, '$2 >= 144 && $2 <= 159 && $4 > 0' "${CVK_MIDI_CAPTURE}" 2>/dev/null | wc -l; }
+more_notes_than() { (($(note_ons) > $1)); }
+xdotool windowactivate --sync "${main_window}" >/dev/null 2>&1
+before="$(note_ons)"
+xdotool key space
+if wait_until more_notes_than "${before}"; then
+    ok "Space plays"
+    xdotool key space
+    sleep 0.3
+    paused="$(note_ons)"
+    sleep 1.5
+    check "Space pauses" "$(note_ons)" "${paused}"
+    xdotool key space
+    if wait_until more_notes_than "${paused}"; then ok "Space resumes"; else
+        not_ok "Space resumes" "no note after the third Space"
+    fi
+else
+    not_ok "Space plays" "no note after Space"
+fi
+
 # ---- the titles of the other windows
 
 xdotool windowactivate --sync "${main_window}" >/dev/null 2>&1
