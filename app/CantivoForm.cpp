@@ -279,10 +279,12 @@ void TCantivo::buildTrackTemplates() {
         " border: 1px solid; border-color: #ffffff #404040 #404040 #ffffff; }"
         "QPushButton:pressed { border-color: #404040 #ffffff #ffffff #404040; }");
 
-    // Under the sixteen strips, as wide as they are.
-    TrackView = new QScrollBar(Qt::Horizontal, RightPanel);
+    // Under the sixteen strips, as wide as they are. It sits on the client rather than the
+    // right panel so that it is drawn as the desktop draws scroll bars, not in the panel's
+    // colours.
+    TrackView = new QScrollBar(Qt::Horizontal, Client);
     TrackView->setObjectName("TrackView");
-    TrackView->setGeometry(Panel5->x() + Bevel1->x(), Panel5->y() + Panel5->height() + 2,
+    TrackView->setGeometry(RightPanel->x() + Panel5->x() + Bevel1->x(), Panel5->y() + Panel5->height() + 2,
                            kStripCount * kStripStep, kTrackViewHeight - 2);
 }
 

@@ -3,9 +3,10 @@
 //
 //   window_bench start [runs]     time from starting cvk with a song to its window shown
 //   window_bench cpu [seconds]    CPU of the window idle with a song loaded, then playing it
-//   window_bench meters [seconds] [runs]
+//   window_bench meters [seconds] [runs] [capture]
 //                                 CPU of the window playing a 16-track song whose tracks all
-//                                 sound all the time, so every meter of the mixer moves
+//                                 sound all the time, so every meter of the mixer moves; with
+//                                 "capture" into the capture device, not the synthesizer
 //   window_bench lyrics [notes]   when a syllable turns red against when its note is heard
 //   window_bench transport [runs] Play pressed to first sound, Stop pressed to silence
 //   window_bench shot FILE [s]    a picture of the window after playing the bundled song s seconds
@@ -129,10 +130,10 @@ struct WindowUnderTest {
     std::string config = privateFolder("config");
     std::unique_ptr<cvkapp::TCantivo> window;
 
-    explicit WindowUnderTest(const std::string& songPath) {
+    explicit WindowUnderTest(const std::string& songPath, const std::string& settings = {}) {
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
         fs::create_directories(config + "/cantivo");
-        std::ofstream(config + "/cantivo/CANTIVO.INI") << "[Configuration]\nRunConfigWizard=0\n";
+        std::ofstream(config + "/cantivo/CANTIVO.INI") << "[Configuration]\nRunConfigWizard=0\n" << settings;
         cvkapp::CantivoOptions options;
         options.commandLineFile = QString::fromStdString(songPath);
         window = std::make_unique<cvkapp::TCantivo>(options);
@@ -178,24 +179,29 @@ int cpuBench(int seconds) {
     return 0;
 }
 
-// ---- meters: sixteen tracks on sixteen channels, each striking a short note every
-// eighth at 120 bpm, a different phase per track, for two minutes.
+// ---- meters: sixteen tracks on sixteen channels, each striking a chord of one to three
+// notes every eighth at 120 bpm, a different phase per track, for two minutes: about as
+// much activity as the meters lose in between, so they rise and fall all the time.
 std::vector<std::uint8_t> sixteenTrackSong() {
     using testing_support::Track;
     constexpr std::uint32_t kDivision = 96;
     constexpr std::uint32_t kEighth = kDivision / 2;
     constexpr int kNotes = 480;  // 2 minutes of eighths
     std::vector<Track> tracks;
-    tracks.push_back(Track().tempo(0, 500'000).end());
     for (int t = 0; t < 16; ++t) {
         Track track;
+        // The tempo rides in the first track, so that the sixteen tracks fill the sixteen strips.
+        if (t == 0) track.tempo(0, 500'000);
         const int channel = t;
         if (channel != 9) track.program(0, channel, (t * 8) % 128);
         const int key = channel == 9 ? 42 : 48 + t;
         const std::uint32_t lead = static_cast<std::uint32_t>(t) * 3;
         for (int n = 0; n < kNotes; ++n) {
-            track.noteOn(n == 0 ? lead : kEighth - 12, channel, key, 70 + (n + t) % 40);
-            track.noteOff(12, channel, key);
+            const int chord = 1 + (n + t) % 3;
+            for (int k = 0; k < chord; ++k) {
+                track.noteOn(k == 0 ? (n == 0 ? lead : kEighth - 12) : 0, channel, key + 4 * k, 70 + (n + t) % 40);
+            }
+            for (int k = 0; k < chord; ++k) track.noteOff(k == 0 ? 12 : 0, channel, key + 4 * k);
         }
         tracks.push_back(track.end());
     }
@@ -211,8 +217,15 @@ int litTrackLeds(cvkapp::TCantivo& window) {
     return lit;
 }
 
-int metersBench(int seconds, int runs) {
+// With `capture` the song goes to the capture device instead of the built-in
+// synthesizer: what is left is the window's own cost, without the synthesizer's noise.
+int metersBench(int seconds, int runs, bool capture) {
     const std::string folder = privateFolder("song");
+    std::string settings;
+    if (capture) {
+        setenv("CVK_MIDI_CAPTURE", (folder + "/capture.csv").c_str(), 1);
+        settings = "[Selected midi device]\nDevice name=Capture\n";
+    }
     const std::string songPath = folder + "/sixteen.mid";
     const auto bytes = sixteenTrackSong();
     std::ofstream(songPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -220,7 +233,7 @@ int metersBench(int seconds, int runs) {
     std::vector<double> loads;
     int result = 0;
     for (int run = 0; run < runs && result == 0; ++run) {
-        WindowUnderTest test(songPath);
+        WindowUnderTest test(songPath, settings);
         if (!test.window->SongLoaded || test.window->MidiInitFailed) {
             std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded,
                          test.window->MidiInitFailed);
@@ -514,7 +527,8 @@ int main(int argc, char** argv) {
         return cpuBench(count > 0 ? count : 20);
     }
     if (mode == "meters") {
-        return metersBench(count > 0 ? count : 20, argc > 3 ? std::max(1, std::atoi(argv[3])) : 5);
+        return metersBench(count > 0 ? count : 20, argc > 3 ? std::max(1, std::atoi(argv[3])) : 5,
+                           argc > 4 && std::strcmp(argv[4], "capture") == 0);
     }
     if (mode == "shot" && argc > 2) {
         return shot(argv[2], argc > 3 ? std::atoi(argv[3]) : 8);
@@ -525,7 +539,7 @@ int main(int argc, char** argv) {
     if (mode == "transport") {
         return transportBench(count > 0 ? count : 5);
     }
-    std::fprintf(stderr, "usage: window_bench start [runs] | cpu [seconds] | meters [seconds] [runs] | lyrics [notes] | "
+    std::fprintf(stderr, "usage: window_bench start [runs] | cpu [seconds] | meters [seconds] [runs] [capture] | lyrics [notes] | "
                          "transport [runs] | shot FILE [seconds]\n");
     return 2;
 }

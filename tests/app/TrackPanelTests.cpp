@@ -14,6 +14,7 @@
 #include "AboutIns.h"
 #include "Aboutinf.h"
 #include "CantivoHarness.h"
+#include "Trecesed.h"
 #include "Ledbuton.h"
 #include "LyricScan.h"
 #include "Ownbuton.h"
@@ -185,6 +186,15 @@ TEST_F(TrackPanelTest, ScrollingKeepsEveryTracksState) {
     EXPECT_EQ(strip(1).InstrumentButton->toolTip(), "Rhodes Piano and Others");
     EXPECT_EQ(strip(1).NumberButton->toolTip(), "  Lead");
     EXPECT_EQ(strip(0).NumberButton->toolTip(), "No Track Name Availiable");
+}
+
+// Guards against the scroll bar staying over the lyrics when a lyric layout hides the mixer.
+TEST_F(TrackPanelTest, ScrollBarGoesWithTheMixer) {
+    load();
+    window().MediumButtonClick();
+    EXPECT_TRUE(window().Panel5->isHidden() && window().TrackView->isHidden());
+    window().SmallButtonClick();
+    EXPECT_FALSE(window().Panel5->isHidden() || window().TrackView->isHidden());
 }
 
 // Guards against the song's mute being lost or doubled when the strips scroll or a solo
