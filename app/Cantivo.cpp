@@ -23,6 +23,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "AboutIns.h"
+#include "Aboutinf.h"
 #include "LyricFontCodes.h"
 #include "LyricScan.h"
 #include "Lyricbox.h"
@@ -185,11 +187,17 @@ void TCantivo::FormCreate() {
     MasterVolume = 100;
     ShowVolume();
 
-    // The track panel's tables start neutral: no volume change, the song's own programs.
-    TrackMix.fill({});
+    // The track panel: its strips, and its tables neutral (no volume change, the song's
+    // own programs). The dialogs of the strips live as long as the window.
     FirstVisibleTrack = 0;
-    VolumeTable.fill(0);
-    InstrumentOverride.fill(255);
+    BuildTrackStrips();
+    AboutBox = new TAboutBox(this);
+    AboutBox->SetChangeInstrument([this](std::int32_t track, std::int32_t channel, std::int32_t program) {
+        if (Sequencer.CallChangeInstrumentDLL != nullptr) {
+            Sequencer.CallChangeInstrumentDLL(track, channel, program);
+        }
+    });
+    AboutTrack = new TAboutTrack(this);
 
     Recording = false;
     RecordingFile.clear();

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "AudioUnit.h"
 #include "HostDialogs.h"
 #include "RecentFiles.h"
 #include "SequencerTable.h"
@@ -25,18 +26,24 @@ class QLabel;
 class QMenu;
 class QMimeData;
 class QPushButton;
+class QScrollBar;
 class QSocketNotifier;
 class QTimer;
+class TAboutBox;
+class TAboutTrack;
 class TBarBox;
+class TBevel;
 class TFileStatusBox;
 class TLedButton;
 class TMonitorButton;
+class TOwnButton;
 class TRecBmpButton;
 class TRecSlider;
 class TRecessedPanel;
 class TSimpleBmpButton;
 class TTimeBox;
 class TVLEDRow;
+class TVSlider;
 
 namespace lyrics {
 class TLyricBox;
@@ -51,6 +58,17 @@ class SingleInstance;
 namespace cvkapp {
 
 class TSpinButton;
+
+// One of the sixteen strips of the track panel; every control's "Tag" is the strip's index.
+struct TrackStrip {
+    TBevel* StripBevel = nullptr;
+    TLedButton* MuteLed = nullptr;
+    TLedButton* SoloLed = nullptr;
+    TOwnButton* InstrumentButton = nullptr;
+    TVLEDRow* ActivityMeter = nullptr;
+    TVSlider* VolumeSlider = nullptr;
+    QPushButton* NumberButton = nullptr;
+};
 
 struct CantivoOptions {
     // A song or performance named on the command line, opened at the first showing.
@@ -67,7 +85,9 @@ class TCantivo : public QMainWindow {
 public:
     static constexpr const char* kTitle = "Cantivo Karaoke";
     static constexpr int kClientWidth = 666;
-    static constexpr int kClientHeight = 390;
+    // The mixer panel ends 4 pixels above 390; its scroll bar runs under it.
+    static constexpr int kTrackViewHeight = 16;
+    static constexpr int kClientHeight = 390 + kTrackViewHeight;
     // Recording needs the wave library, which the program does not have yet; until it
     // does, the record button stays in its "not available" state wherever a song would
     // enable it, rather than offering a click that does nothing.
@@ -116,9 +136,22 @@ public:
     void ShowKey();
     void ShowVolume();
 
-    // ---- track panel call sites (CantivoTracks.cpp)
+    // ---- track panel (CantivoTracks.cpp)
+    static constexpr int kStripCount = 16;
+    static constexpr int kStripStep = 22;  // the width of a strip's frame
+    void BuildTrackStrips();
+    void ShowTrackStrips();
+    void UpdateTrackHints();
+    void TrackViewChange();
+    void TrackMuteChange(TLedButton* sender);
+    void TrackSoloChange(TLedButton* sender);
+    void TrackVolumeChange(TVSlider* sender);
     void SendVolumeTable();
     void UpdateTrackLevels();
+    void TrackInstrumentClick(TOwnButton* sender);
+    void TrackNumberClick(QPushButton* sender);
+    void BitBtn1Click();
+    void BitBtn2Click();
     void ResetSongState();
 
     // ---- recording call sites (CantivoRecording.cpp)
@@ -192,6 +225,8 @@ public:
 
     TrackMixTable TrackMix{};
     int FirstVisibleTrack = 0;
+    std::array<bool, kStripCount> RowHidden{};
+    std::array<TrackStrip, kStripCount> TrackStrips{};
     VelocityTable VolumeTable{};
     std::array<std::int16_t, kTrackCount> InstrumentOverride{};
     bool MidiMuted = false;
@@ -252,6 +287,19 @@ public:
     TLedButton* WaveOutMuteButton = nullptr;
     TRecSlider* WaveOutSlider = nullptr;
     TVLEDRow* RecLedLevel = nullptr;
+    // The design-time strip the sixteen are copied from, hidden once they are built.
+    TBevel* Bevel1 = nullptr;
+    TLedButton* MuteTrack01 = nullptr;
+    TLedButton* SoloTrack01 = nullptr;
+    TOwnButton* InfoTrack01 = nullptr;
+    TVLEDRow* volLEDTrack01 = nullptr;
+    TVSlider* volTrack01 = nullptr;
+    QPushButton* MasterTrack01 = nullptr;
+    QScrollBar* TrackView = nullptr;
+    TAboutBox* AboutBox = nullptr;
+    TAboutTrack* AboutTrack = nullptr;
+    // The wave library's calls; empty until it is part of the program.
+    AudioUnit Audio;
 
     QMenu* File1 = nullptr;
     QMenu* Lyrics1 = nullptr;
@@ -290,6 +338,7 @@ private:
     void buildLeftPanel();
     void buildRightPanel();
     void buildLyricPanel();
+    void buildTrackTemplates();
     void connectHandlers();
     // Drops and the Space key.
     void setUpDesktopHabits();
@@ -338,6 +387,10 @@ private:
     void deleteFileAndForget(std::string& path);
     std::string fileNameOnly(const std::string& path) const;
 
+    // The track on strip `strip` (its "Tag"); -1 for a strip whose row is hidden.
+    int stripTrack(int strip) const;
+    void playSilenceWave(int flag);
+
     CantivoOptions m_options;
     std::unique_ptr<platform::MessageQueue> m_queue;
     QSocketNotifier* m_queueNotifier = nullptr;
@@ -351,6 +404,8 @@ private:
     bool m_saveFresh = false;
     // The lyric font's family as the settings file names it; what is drawn may differ.
     std::string m_lyricFontName = "Times New Roman";
+    // The activity meters are driven once the strips exist.
+    bool m_stripsBuilt = false;
     // A refused write of the wizard key is reported once, not on every tick.
     bool m_wizardWriteReported = false;
 };

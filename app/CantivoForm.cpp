@@ -7,17 +7,21 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "BarBox.h"
+#include "Bevel.h"
 #include "Cantivo.h"
+#include "FontMatch.h"
 #include "Filestat.h"
 #include "HelpWindow.h"
 #include "Ledbuton.h"
 #include "Lyricbox.h"
 #include "MonitorBtn.h"
+#include "Ownbuton.h"
 #include "Pictures.h"
 #include "Recbtn.h"
 #include "Recslidr.h"
@@ -26,6 +30,7 @@
 #include "Timebox.h"
 #include "Trecesed.h"
 #include "Vledrow.h"
+#include "Vslider.h"
 
 namespace cvkapp {
 
@@ -256,6 +261,45 @@ void TCantivo::buildRightPanel() {
     BitBtn2->setIcon(QIcon(controls::picture("notes")));
     BitBtn1->setEnabled(false);
     BitBtn2->setEnabled(false);
+
+    buildTrackTemplates();
+}
+
+void TCantivo::buildTrackTemplates() {
+    Bevel1 = new TBevel(Panel5);
+    Bevel1->setGeometry(28, 2, 22, 272);
+    MuteTrack01 = new TLedButton(Panel5);
+    MuteTrack01->SetLedType(TLedButton::blueLedButton);
+    MuteTrack01->setGeometry(29, 3, 20, 20);
+    SoloTrack01 = new TLedButton(Panel5);
+    SoloTrack01->SetLedType(TLedButton::yellowLedButton);
+    SoloTrack01->setGeometry(29, 23, 20, 20);
+    InfoTrack01 = new TOwnButton(Panel5);
+    InfoTrack01->SetOwnType(TOwnButton::notesButton);
+    InfoTrack01->setGeometry(29, 43, 20, 20);
+    volLEDTrack01 = new TVLEDRow(Panel5);
+    volLEDTrack01->setGeometry(29, 64, 20, 86);
+    volTrack01 = new TVSlider(Panel5);
+    volTrack01->setGeometry(29, 152, 20, 100);
+    MasterTrack01 = new QPushButton(" 1", Panel5);
+    MasterTrack01->setGeometry(29, 253, 20, 20);
+    QFont number(installedFontFamily("MS Sans Serif"));
+    number.setBold(true);
+    number.setPixelSize(10);
+    MasterTrack01->setFont(number);
+    // A plain raised face with nothing around the two digits.
+    MasterTrack01->setStyleSheet(
+        "QPushButton { color: black; background-color: #c0c0c0; padding: 0px;"
+        " border: 1px solid; border-color: #ffffff #404040 #404040 #ffffff; }"
+        "QPushButton:pressed { border-color: #404040 #ffffff #ffffff #404040; }");
+
+    // Under the sixteen strips, as wide as they are. It sits on the client rather than the
+    // right panel so that it is drawn as the desktop draws scroll bars, not in the panel's
+    // colours.
+    TrackView = new QScrollBar(Qt::Horizontal, Client);
+    TrackView->setObjectName("TrackView");
+    TrackView->setGeometry(RightPanel->x() + Panel5->x() + Bevel1->x(), Panel5->y() + Panel5->height() + 2,
+                           kStripCount * kStripStep, kTrackViewHeight - 2);
 }
 
 void TCantivo::buildLyricPanel() {
@@ -335,6 +379,10 @@ void TCantivo::connectHandlers() {
     connect(SmallButton, &TSimpleBmpButton::OnClick, this, &TCantivo::SmallButtonClick);
     connect(MediumButton, &TSimpleBmpButton::OnClick, this, &TCantivo::MediumButtonClick);
     connect(LargeButton, &TSimpleBmpButton::OnClick, this, &TCantivo::LargeButtonClick);
+
+    connect(TrackView, &QScrollBar::valueChanged, this, &TCantivo::TrackViewChange);
+    connect(BitBtn1, &QPushButton::clicked, this, &TCantivo::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TCantivo::BitBtn2Click);
 
     connect(CVKTimer, &QTimer::timeout, this, &TCantivo::CVKTimerTimer);
 }

@@ -233,6 +233,10 @@ bool TCantivo::CloseSong() {
     ResetSongState();
     TempoSetting = 120;
     ShowTempo();
+    // The strips go back to the scroll bar's place with every track neutral.
+    TrackViewChange();
+    ShowTrackStrips();
+    VolumeTable.fill(0);
 
     LyricBox1->SetLyrics(nullptr, true);
     FileStatusDisplay->SetFileLoaded(TFileStatusBox::none);
@@ -362,6 +366,11 @@ void TCantivo::LoadSongFile(const std::string& path) {
 
     UpdateRecentFiles(QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString(),
                       true);
+
+    // The song's tracks in the strips, at the scroll bar's place.
+    TrackViewChange();
+    ShowTrackStrips();
+    UpdateTrackHints();
 }
 
 bool TCantivo::SaveSong() {

@@ -36,4 +36,9 @@ VelocityTable savedVelocities(int masterVolume, const TrackMixTable& mix) {
     return table;
 }
 
+int activityLevel(std::uint16_t count) {
+    const int v = static_cast<std::int16_t>(count) >> 3;
+    return v <= 0 ? 0 : 2 * ((v + 1) / 2);
+}
+
 }  // namespace cvkapp

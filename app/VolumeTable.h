@@ -31,4 +31,9 @@ VelocityTable buildVolumeTable(int masterVolume, const TrackMixTable& mix);
 // the mute and solo buttons say.
 VelocityTable savedVelocities(int masterVolume, const TrackMixTable& mix);
 
+// The lit LEDs of a track's activity meter for the sequencer's activity count: an eighth
+// of the count, rounded up to an even number, so LEDs light in pairs. The count is read as
+// signed; a negative one lights nothing. The meter itself stops at 19.
+int activityLevel(std::uint16_t count);
+
 }  // namespace cvkapp

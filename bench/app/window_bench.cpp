@@ -3,6 +3,10 @@
 //
 //   window_bench start [runs]     time from starting cvk with a song to its window shown
 //   window_bench cpu [seconds]    CPU of the window idle with a song loaded, then playing it
+//   window_bench meters [seconds] [runs] [capture]
+//                                 CPU of the window playing a 16-track song whose tracks all
+//                                 sound all the time, so every meter of the mixer moves; with
+//                                 "capture" into the capture device, not the synthesizer
 //   window_bench lyrics [notes]   when a syllable turns red against when its note is heard
 //   window_bench transport [runs] Play pressed to first sound, Stop pressed to silence
 //   window_bench shot FILE [s]    a picture of the window after playing the bundled song s seconds
@@ -32,6 +36,7 @@
 #include "Lyricbox.h"
 #include "SmBmpBtn.h"
 #include "SmfBuilder.h"
+#include "Vledrow.h"
 #include "platform/mm_timer.h"
 #include "platform/system.h"
 #include "pulse_support.h"
@@ -125,10 +130,10 @@ struct WindowUnderTest {
     std::string config = privateFolder("config");
     std::unique_ptr<cvkapp::TCantivo> window;
 
-    explicit WindowUnderTest(const std::string& songPath) {
+    explicit WindowUnderTest(const std::string& songPath, const std::string& settings = {}) {
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
         fs::create_directories(config + "/cantivo");
-        std::ofstream(config + "/cantivo/CANTIVO.INI") << "[Configuration]\nRunConfigWizard=0\n";
+        std::ofstream(config + "/cantivo/CANTIVO.INI") << "[Configuration]\nRunConfigWizard=0\n" << settings;
         cvkapp::CantivoOptions options;
         options.commandLineFile = QString::fromStdString(songPath);
         window = std::make_unique<cvkapp::TCantivo>(options);
@@ -172,6 +177,105 @@ int cpuBench(int seconds) {
                 100.0 * (cpuSeconds() - before) / wall, wall);
     test.window->StopButtonClick();
     return 0;
+}
+
+// ---- meters: sixteen tracks on sixteen channels, each striking a chord of one to three
+// notes every eighth at 120 bpm, a different phase per track, for two minutes: about as
+// much activity as the meters lose in between, so they rise and fall all the time.
+std::vector<std::uint8_t> sixteenTrackSong() {
+    using testing_support::Track;
+    constexpr std::uint32_t kDivision = 96;
+    constexpr std::uint32_t kEighth = kDivision / 2;
+    constexpr int kNotes = 480;  // 2 minutes of eighths
+    std::vector<Track> tracks;
+    for (int t = 0; t < 16; ++t) {
+        Track track;
+        // The tempo rides in the first track, so that the sixteen tracks fill the sixteen strips.
+        if (t == 0) track.tempo(0, 500'000);
+        const int channel = t;
+        if (channel != 9) track.program(0, channel, (t * 8) % 128);
+        const int key = channel == 9 ? 42 : 48 + t;
+        const std::uint32_t lead = static_cast<std::uint32_t>(t) * 3;
+        for (int n = 0; n < kNotes; ++n) {
+            const int chord = 1 + (n + t) % 3;
+            for (int k = 0; k < chord; ++k) {
+                track.noteOn(k == 0 ? (n == 0 ? lead : kEighth - 12) : 0, channel, key + 4 * k, 70 + (n + t) % 40);
+            }
+            for (int k = 0; k < chord; ++k) track.noteOff(k == 0 ? 12 : 0, channel, key + 4 * k);
+        }
+        tracks.push_back(track.end());
+    }
+    return testing_support::smf(1, kDivision, tracks);
+}
+
+// Lit LEDs over every track meter of the window: the voice level meter is not one.
+int litTrackLeds(cvkapp::TCantivo& window) {
+    int lit = 0;
+    for (const TVLEDRow* meter : window.findChildren<TVLEDRow*>()) {
+        if (meter != window.RecLedLevel && meter->isVisible()) lit += meter->Level();
+    }
+    return lit;
+}
+
+// With `capture` the song goes to the capture device instead of the built-in
+// synthesizer: what is left is the window's own cost, without the synthesizer's noise.
+int metersBench(int seconds, int runs, bool capture) {
+    const std::string folder = privateFolder("song");
+    std::string settings;
+    if (capture) {
+        setenv("CVK_MIDI_CAPTURE", (folder + "/capture.csv").c_str(), 1);
+        settings = "[Selected midi device]\nDevice name=Capture\n";
+    }
+    const std::string songPath = folder + "/sixteen.mid";
+    const auto bytes = sixteenTrackSong();
+    std::ofstream(songPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+    std::vector<double> loads;
+    int result = 0;
+    for (int run = 0; run < runs && result == 0; ++run) {
+        WindowUnderTest test(songPath, settings);
+        if (!test.window->SongLoaded || test.window->MidiInitFailed) {
+            std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded,
+                         test.window->MidiInitFailed);
+            result = 1;
+            break;
+        }
+        test.window->PlayButtonClick();
+        runFor(1000);  // past the first notes and the synthesizer's start
+        // Every 50 ms tick: how many meters show something, to tell that they really move.
+        long samples = 0, litSum = 0, changes = 0;
+        int lastLit = -1;
+        QTimer sampler;
+        sampler.setInterval(50);
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            const int lit = litTrackLeds(*test.window);
+            ++samples;
+            litSum += lit;
+            changes += lit != lastLit ? 1 : 0;
+            lastLit = lit;
+        });
+        sampler.start();
+        const double before = cpuSeconds();
+        const auto wallStart = std::chrono::steady_clock::now();
+        runFor(seconds * 1000);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+        const double load = 100.0 * (cpuSeconds() - before) / wall;
+        sampler.stop();
+        const bool playing = test.window->SongPlaying;
+        test.window->StopButtonClick();
+        loads.push_back(load);
+        std::printf("run %d: %.2f %% of one core over %.1f s; lit track LEDs %.1f on average, changed on %ld of %ld "
+                    "ticks%s\n",
+                    run + 1, load, wall, samples > 0 ? static_cast<double>(litSum) / static_cast<double>(samples) : 0.0,
+                    changes, samples, playing ? "" : " (the song ended early)");
+    }
+    fs::remove_all(folder);
+    if (!loads.empty()) {
+        std::printf("window playing 16 tracks: median %.2f %% of one core of %zu runs (min %.2f, max %.2f)\n",
+                    median(loads), loads.size(), *std::min_element(loads.begin(), loads.end()),
+                    *std::max_element(loads.begin(), loads.end()));
+    }
+    return result;
 }
 
 // ---- lyrics: one syllable on each claves note, a note every 610 ms. Not a multiple of the
@@ -422,6 +526,10 @@ int main(int argc, char** argv) {
     if (mode == "cpu") {
         return cpuBench(count > 0 ? count : 20);
     }
+    if (mode == "meters") {
+        return metersBench(count > 0 ? count : 20, argc > 3 ? std::max(1, std::atoi(argv[3])) : 5,
+                           argc > 4 && std::strcmp(argv[4], "capture") == 0);
+    }
     if (mode == "shot" && argc > 2) {
         return shot(argv[2], argc > 3 ? std::atoi(argv[3]) : 8);
     }
@@ -431,7 +539,7 @@ int main(int argc, char** argv) {
     if (mode == "transport") {
         return transportBench(count > 0 ? count : 5);
     }
-    std::fprintf(stderr, "usage: window_bench start [runs] | cpu [seconds] | lyrics [notes] | transport [runs] | "
-                         "shot FILE [seconds]\n");
+    std::fprintf(stderr, "usage: window_bench start [runs] | cpu [seconds] | meters [seconds] [runs] [capture] | lyrics [notes] | "
+                         "transport [runs] | shot FILE [seconds]\n");
     return 2;
 }

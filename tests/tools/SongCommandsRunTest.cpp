@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "SmfBuilder.h"
 #include "ToolTestSupport.h"
 
 using namespace tooltest;
@@ -50,6 +51,25 @@ TEST(SongCommandsRun, WriteExitCodes) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_FALSE(std::filesystem::exists(folder.file("new.mid")));
     EXPECT_EQ(runProgram({CVKTOOL_PATH, "write", EXAMPLE_SONG}).exitCode, 2);
+}
+
+// Guards against the instrument name being off by one from its program number.
+TEST(SongCommandsRun, TracksNameTheInstruments) {
+    TempFolder folder;
+    using testing_support::Track;
+    const auto bytes = testing_support::smf(
+        1, 96, {Track().tempo(0, 500000).end(), Track().program(0, 0, 4).noteOn(0, 0, 60, 100).noteOff(96, 0, 60).end(),
+                Track().program(0, 1, 127).end()});
+    const std::string song = folder.file("song.mid");
+    writeText(song, std::string(bytes.begin(), bytes.end()));
+    const RunResult run = runProgram({CVKTOOL_PATH, "tracks", song});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("0\tprogram 255\tfile program 255\t"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("1\tprogram 4 Rhodes Piano\tfile program 4 Rhodes Piano\t"), std::string::npos);
+    EXPECT_NE(run.out.find("2\tprogram 127 Gunshot\t"), std::string::npos);
+    const RunResult json = runProgram({CVKTOOL_PATH, "tracks", song, "--json"});
+    EXPECT_NE(json.out.find("\"program\": 4, \"instrument\": \"Rhodes Piano\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"program\": 255, \"instrument\": null"), std::string::npos);
 }
 
 }  // namespace

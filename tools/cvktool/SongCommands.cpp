@@ -7,6 +7,7 @@
 #include <limits>
 #include <utility>
 
+#include "InstrumentNames.h"
 #include "LyricScan.h"
 #include "MidiSplit.h"
 #include "SongWriter.h"
@@ -23,7 +24,8 @@ const char* const kLyricsUsage =
 const char* const kTracksUsage =
     "usage: cvktool tracks FILE [--json]\n"
     "  Splits FILE as the player does and prints the information of its 64 tracks:\n"
-    "  name, copyright, text, first program, channel, and whether more programs follow.\n";
+    "  name, copyright, text, first program with its instrument's name, channel, and\n"
+    "  whether more programs follow.\n";
 
 const char* const kWriteUsage =
     "usage: cvktool write SRC DST [--tempo BPM] [--key SEMITONES]\n"
@@ -213,6 +215,18 @@ void appendHex(std::string& out, unsigned char byte) {
 
 std::string byteField(std::uint8_t value) { return std::to_string(value); }
 
+// A program number with its instrument's name behind it: "4 Rhodes Piano"; 255 (no
+// program) stays a bare number.
+std::string programField(std::uint8_t program) {
+    const std::string_view name = resources::instrumentName(program);
+    return byteField(program) + (name.empty() ? std::string() : " " + std::string(name));
+}
+
+std::string jsonName(std::uint8_t program) {
+    const std::string_view name = resources::instrumentName(program);
+    return name.empty() ? std::string("null") : jsonBytes(name);
+}
+
 void printLyrics(const songfile::TlyricList* first, int tempo, const std::optional<std::uint64_t>& offset,
                  bool json) {
     std::string out;
@@ -268,11 +282,12 @@ void printTracks(bool json) {
             out += "{\"track\": " + std::to_string(index) + ", \"name\": " + jsonBytes(info.TrackName) +
                    ", \"copyright\": " + jsonBytes(info.Copyright) + ", \"info\": " + jsonBytes(info.Info) +
                    ", \"fileProgram\": " + byteField(info.FileProgram) + ", \"program\": " + byteField(info.Program) +
+                   ", \"instrument\": " + jsonName(info.Program) +
                    ", \"channel\": " + byteField(info.Channel) +
                    ", \"morePrograms\": " + (info.MorePrograms ? "true" : "false") + "}";
         } else {
-            out += std::to_string(index) + "\tprogram " + byteField(info.Program) + "\tfile program " +
-                   byteField(info.FileProgram) + "\tchannel " + byteField(info.Channel) +
+            out += std::to_string(index) + "\tprogram " + programField(info.Program) + "\tfile program " +
+                   programField(info.FileProgram) + "\tchannel " + byteField(info.Channel) +
                    (info.MorePrograms ? "\tand others" : "") + "\tname \"" + printableBytes(info.TrackName) +
                    "\"\tcopyright \"" + printableBytes(info.Copyright) + "\"\tinfo \"" +
                    printableBytes(info.Info) + "\"\n";
