@@ -16,7 +16,8 @@ song_source="${2:?song}"
 
 readonly kScreenWidth=1024
 readonly kScreenHeight=768
-readonly kClientHeight=390  # the window's design height, below the menu bar
+# The window's design height below the menu bar: 390, and the track scroll bar under it.
+readonly kClientHeight=406
 readonly kLyricColour="218,176,152"
 readonly kPanelColour="46,47,51"
 readonly kHintColour="#FFFFDF"
