@@ -207,3 +207,29 @@ TEST_F(MixerOnServer, DISABLED_HoldsThePassThroughOn) {
 }
 
 }  // namespace
+
+namespace {
+
+// Guards cvktool's view of the mixer: every device and source listed, and a control set
+// by the name the list shows is what the server then has.
+TEST(CvktoolMixer, ListsAndSetsByName) {
+    if (std::getenv("PULSE_SERVER") == nullptr) {
+        GTEST_SKIP() << "PULSE_SERVER is not set: run under scripts/pulse-server.sh";
+    }
+    const std::string tool = CVKTOOL_PATH;
+    const std::string listed = run(tool + " mixer list");
+    for (const char* expected : {"output 0: Speakers", "input 0: Microphone", "0 * Microphone (Microphone)",
+                                 "Stereo Mix (Monitor of Speakers)", "Microphone/Switch = 1"}) {
+        EXPECT_NE(listed.find(expected), std::string::npos) << expected << " in\n" << listed;
+    }
+    EXPECT_EQ(run(tool + " mixer set Speakers/Volume 32767,16384"), "Speakers/Volume = 32767,16384\n");
+    const std::string shown = run("pactl get-sink-volume speakers");
+    EXPECT_NE(shown.find("50%"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("25%"), std::string::npos) << shown;
+    EXPECT_EQ(run(tool + " mixer get Speakers/Volume"), "Speakers/Volume = 32767,16384\n");
+    EXPECT_EQ(std::system((tool + " mixer set Speakers/Volume loud 2>/dev/null").c_str()) >> 8, 2);
+    EXPECT_EQ(std::system((tool + " mixer get Speakers/Loudness 2>/dev/null").c_str()) >> 8, 1);
+    run("pactl set-sink-volume speakers 100%");
+}
+
+}  // namespace
