@@ -177,6 +177,7 @@ void TCantivo::FormCreate() {
             MidiInitFailed = true;
         }
     }
+    SelectAudioDevices();
 
     TempoSetting = 120;
     ShowTempo();
@@ -258,6 +259,7 @@ void TCantivo::FormShow() {
 }
 
 void TCantivo::FormDestroy() {
+    DeselectAudioDevices();
     if (SequencerLibrary != nullptr) {
         platform::freeLibrary(SequencerLibrary);
         SequencerLibrary = nullptr;
