@@ -15,14 +15,15 @@ struct OpenMixer {
 };
 
 struct State {
+    // The open handles: taken by the server's thread to post notifications. Declared
+    // first, so that they outlive a backend whose thread still posts while it ends.
+    std::mutex handlesMutex;
+    std::vector<OpenMixer> open;
+    MixerHandle nextHandle = 1;
     // Calls into the backend, one at a time; the sound server's answers are waited for
     // with this held, so the server's thread never takes it.
     std::mutex backendMutex;
     std::unique_ptr<detail::MixerBackend> backend;
-    // The open handles: taken by the server's thread to post notifications.
-    std::mutex handlesMutex;
-    std::vector<OpenMixer> open;
-    MixerHandle nextHandle = 1;
 };
 
 State& state() {
@@ -191,7 +192,6 @@ MixerError mixerClose(MixerHandle handle) {
     return withBackend([&](detail::MixerBackend& b) {
         MixerId mixer = 0;
         bool found = false;
-        bool last = true;
         {
             std::lock_guard lock(s.handlesMutex);
             for (auto it = s.open.begin(); it != s.open.end(); ++it) {
@@ -202,16 +202,11 @@ MixerError mixerClose(MixerHandle handle) {
                     break;
                 }
             }
-            for (const OpenMixer& open : s.open) {
-                last = last && open.mixer != mixer;
-            }
         }
         if (!found) {
             return MixerError::InvalidHandle;
         }
-        if (last) {
-            b.closed(mixer);
-        }
+        b.closed(mixer);
         return MixerError::Ok;
     });
 }

@@ -40,7 +40,7 @@ public:
     // Channels of the line a control belongs to (0 when there is no such control).
     virtual std::uint32_t controlChannels(MixerId mixer, std::uint32_t controlId) = 0;
 
-    // The first handle of a mixer opens, the last one closes.
+    // The first handle of a mixer opens; any handle of it closes.
     virtual MixerError opened(MixerId) { return MixerError::Ok; }
     virtual void closed(MixerId) {}
 };

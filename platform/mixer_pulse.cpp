@@ -336,8 +336,16 @@ public:
                 notifyAll(controlId);
                 return MixerError::Ok;
             case kMic: {
-                (kind == kVolume ? m_micVolume : kind == kMute ? m_micMute : m_micOn) = value;
+                std::uint32_t& setting = kind == kVolume ? m_micVolume : kind == kMute ? m_micMute : m_micOn;
+                const std::uint32_t before = setting;
+                setting = value;
                 const MixerError result = updatePassThrough(*sink);
+                if (result != MixerError::Ok) {
+                    // A path that could not be made is not reported as made.
+                    setting = before;
+                    unloadPassThrough();
+                    m_micMute = 1;
+                }
                 notifyAll(controlId);
                 return result;
             }
@@ -397,8 +405,9 @@ public:
 
     void closed(MixerId mixer) override {
         Locked locked(*this);
-        if (locked.ok && m_passThroughMixer == mixer) {
+        if (locked.ok && m_passThroughMixer == mixer && m_passThroughModule != PA_INVALID_INDEX) {
             unloadPassThrough();
+            m_micMute = 1;  // what the line reads is what the speakers get
         }
     }
 

@@ -166,6 +166,33 @@ TEST_F(MixerOnServer, PassThroughCarriesTheMicrophoneToTheSpeakers) {
     }
 }
 
+// Guards the pass-through outliving the mixer that made it: letting go unloads it.
+TEST_F(MixerOnServer, DeselectingUnloadsThePassThrough) {
+    ASSERT_EQ(SetMicOutMuteSetting(0), 0);
+    ASSERT_EQ(loopbacks(), 1);
+    DeSelectInputDevice();
+    DeSelectOutputDevice();
+    EXPECT_EQ(loopbacks(), 0);
+    EXPECT_EQ(GetMicOutMuteSetting(), 1);
+}
+
+// Guards against feedback: the speakers' own monitor is never passed to the speakers,
+// and the line does not claim a path that was refused.
+TEST_F(MixerOnServer, PassThroughRefusesTheSpeakersOwnMonitor) {
+    char name[64];
+    int32_t monitor = -1;
+    for (int32_t k = 0; k < GetNumberOfInputSources(); ++k) {
+        if (GetInputSourceDescription(k, name) == 0 && std::string(name) == "Stereo Mix (Monitor of Speakers)") {
+            monitor = k;
+        }
+    }
+    ASSERT_GE(monitor, 0);
+    ASSERT_EQ(SelectInputSource(monitor), 0);
+    EXPECT_EQ(SetMicOutMuteSetting(0), -1);
+    EXPECT_EQ(GetMicOutMuteSetting(), 1);
+    EXPECT_EQ(loopbacks(), 0);
+}
+
 // Guards a pass-through left behind by a crash: the next selection unloads it.
 TEST_F(MixerOnServer, CrashedRunsPassThroughIsUnloadedAtTheNextSelect) {
     DeSelectOutputDevice();

@@ -112,8 +112,8 @@ CVK_PLATFORM_API MixerError mixerSetValues(MixerId mixer, std::uint32_t controlI
 CVK_PLATFORM_API MixerError mixerItemTexts(MixerId mixer, std::uint32_t controlId,
                                            std::vector<std::string>& texts);
 
-// Opens a mixer for notifications to `window` (0: none). Closing the last handle of a
-// mixer also switches its microphone pass-through off.
+// Opens a mixer for notifications to `window` (0: none). Closing a handle of a mixer
+// also switches its microphone pass-through off.
 CVK_PLATFORM_API MixerError mixerOpen(MixerHandle& handle, MixerId mixer, WindowHandle window);
 CVK_PLATFORM_API MixerError mixerClose(MixerHandle handle);
 
