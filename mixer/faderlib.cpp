@@ -94,7 +94,8 @@ std::int64_t controlOn(platform::MixerId mixer, std::uint32_t lineId, ControlTyp
 }
 
 // The control of a type on a destination line; kNone on any failure.
-std::int64_t destinationControl(platform::MixerId mixer, ComponentType destination, ControlType type) {
+std::int64_t destinationControl(platform::MixerId mixer, ComponentType destination,
+                                ControlType type) {
     MixerLineInfo line;
     if (platform::mixerDestination(mixer, destination, line) != MixerError::Ok) {
         return kNone;
@@ -127,10 +128,11 @@ std::int64_t sourceControl(platform::MixerId mixer, ComponentType destination, C
 }
 
 bool readRange(platform::MixerId mixer, std::uint32_t& minimum, std::uint32_t& maximum) {
-    const std::int64_t volume = destinationControl(mixer, ComponentType::DstSpeakers, ControlType::Volume);
+    const std::int64_t volume =
+        destinationControl(mixer, ComponentType::DstSpeakers, ControlType::Volume);
     MixerControlInfo control;
-    if (volume == kNone ||
-        platform::mixerControlById(mixer, static_cast<std::uint32_t>(volume), control) != MixerError::Ok) {
+    if (volume == kNone || platform::mixerControlById(mixer, static_cast<std::uint32_t>(volume),
+                                                      control) != MixerError::Ok) {
         return false;
     }
     minimum = control.minimum;
@@ -143,7 +145,8 @@ bool readOne(platform::MixerId mixer, std::int64_t control, std::uint32_t& value
         return false;
     }
     std::array<std::uint32_t, 1> values{};
-    if (platform::mixerGetValues(mixer, static_cast<std::uint32_t>(control), 1, values) != MixerError::Ok) {
+    if (platform::mixerGetValues(mixer, static_cast<std::uint32_t>(control), 1, values) !=
+        MixerError::Ok) {
         return false;
     }
     value = values[0];
@@ -152,8 +155,8 @@ bool readOne(platform::MixerId mixer, std::int64_t control, std::uint32_t& value
 
 bool writeOne(platform::MixerId mixer, std::int64_t control, std::uint32_t value) {
     const std::array<std::uint32_t, 1> values{value};
-    return control != kNone &&
-           platform::mixerSetValues(mixer, static_cast<std::uint32_t>(control), 1, values) == MixerError::Ok;
+    return control != kNone && platform::mixerSetValues(mixer, static_cast<std::uint32_t>(control),
+                                                        1, values) == MixerError::Ok;
 }
 
 void closeHandle(platform::MixerHandle& handle) {
@@ -169,8 +172,8 @@ bool hasMux() {
     State& s = state();
     MixerControlInfo control;
     return s.selector != kNone &&
-           platform::mixerControlById(s.inputMixer, static_cast<std::uint32_t>(s.selector), control) ==
-               MixerError::Ok &&
+           platform::mixerControlById(s.inputMixer, static_cast<std::uint32_t>(s.selector),
+                                      control) == MixerError::Ok &&
            control.type == ControlType::Mux;
 }
 
@@ -186,7 +189,8 @@ std::int32_t countSources() {
         return static_cast<std::int32_t>(control.items);
     }
     MixerLineInfo dest;
-    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) != MixerError::Ok) {
+    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
+        MixerError::Ok) {
         return -2;
     }
     return static_cast<std::int32_t>(dest.connections);
@@ -198,7 +202,8 @@ std::int32_t describeSource(std::int32_t source, std::string& name) {
         return -1;
     }
     MixerLineInfo dest;
-    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) != MixerError::Ok ||
+    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
+            MixerError::Ok ||
         source < 0 || static_cast<std::uint32_t>(source) >= dest.connections) {
         return -2;
     }
@@ -213,8 +218,8 @@ std::int32_t describeSource(std::int32_t source, std::string& name) {
         return 0;
     }
     MixerLineInfo line;
-    if (platform::mixerSourceLine(s.inputMixer, dest.destination, static_cast<std::uint32_t>(source), line) !=
-        MixerError::Ok) {
+    if (platform::mixerSourceLine(s.inputMixer, dest.destination,
+                                  static_cast<std::uint32_t>(source), line) != MixerError::Ok) {
         return -2;
     }
     name = line.name;
@@ -244,14 +249,14 @@ bool selectorValues(std::vector<std::uint32_t>& values) {
         return false;
     }
     values.assign(control.items, 0);
-    return platform::mixerGetValues(s.inputMixer, static_cast<std::uint32_t>(s.selector), 1, values) ==
-           MixerError::Ok;
+    return platform::mixerGetValues(s.inputMixer, static_cast<std::uint32_t>(s.selector), 1,
+                                    values) == MixerError::Ok;
 }
 
 bool writeSelector(const std::vector<std::uint32_t>& values) {
     State& s = state();
-    return platform::mixerSetValues(s.inputMixer, static_cast<std::uint32_t>(s.selector), 1, values) ==
-           MixerError::Ok;
+    return platform::mixerSetValues(s.inputMixer, static_cast<std::uint32_t>(s.selector), 1,
+                                    values) == MixerError::Ok;
 }
 
 bool selectSource(std::int32_t source, std::int32_t count) {
@@ -285,7 +290,8 @@ bool selectSource(std::int32_t source, std::int32_t count) {
     }
     // No selector: the chosen line is the one left unmuted.
     MixerLineInfo dest;
-    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) != MixerError::Ok) {
+    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
+        MixerError::Ok) {
         return false;
     }
     for (std::uint32_t i = 0; i < dest.connections; ++i) {
@@ -294,7 +300,8 @@ bool selectSource(std::int32_t source, std::int32_t count) {
             return false;
         }
         const std::int64_t mute = controlOn(s.inputMixer, line.lineId, ControlType::Mute);
-        if (mute != kNone && !writeOne(s.inputMixer, mute, static_cast<std::int32_t>(i) == source ? 0 : 1)) {
+        if (mute != kNone &&
+            !writeOne(s.inputMixer, mute, static_cast<std::int32_t>(i) == source ? 0 : 1)) {
             return false;
         }
     }
@@ -307,13 +314,14 @@ bool sourceLineOf(std::int32_t source, MixerLineInfo& found) {
     std::string name;
     MixerLineInfo dest;
     if (describeSource(source, name) != 0 ||
-        platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) != MixerError::Ok) {
+        platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
+            MixerError::Ok) {
         return false;
     }
     MixerLineInfo line;
     const auto lineAt = [&](std::uint32_t index) {
-        return index < dest.connections &&
-               platform::mixerSourceLine(s.inputMixer, dest.destination, index, line) == MixerError::Ok;
+        return index < dest.connections && platform::mixerSourceLine(s.inputMixer, dest.destination,
+                                                                     index, line) == MixerError::Ok;
     };
     if (lineAt(static_cast<std::uint32_t>(source)) && line.name == name) {
         found = line;
@@ -336,7 +344,8 @@ bool sourceLineOf(std::int32_t source, MixerLineInfo& found) {
 
 enum class Side { Output, Input };
 
-std::int32_t getVolume(Side side, std::int64_t control, std::int32_t channels, std::uint32_t* values) {
+std::int32_t getVolume(Side side, std::int64_t control, std::int32_t channels,
+                       std::uint32_t* values) {
     const State& s = state();
     if ((side == Side::Output ? s.outputIndex : s.inputIndex) < 0 || values == nullptr) {
         return -1;
@@ -347,7 +356,8 @@ std::int32_t getVolume(Side side, std::int64_t control, std::int32_t channels, s
     std::array<std::uint32_t, 2> read{};
     const std::uint32_t count = channels > 1 ? 2 : 1;
     if (platform::mixerGetValues(side == Side::Output ? s.outputMixer : s.inputMixer,
-                                 static_cast<std::uint32_t>(control), count, read) != MixerError::Ok) {
+                                 static_cast<std::uint32_t>(control), count,
+                                 read) != MixerError::Ok) {
         return -1;
     }
     values[0] = read[0];
@@ -355,7 +365,8 @@ std::int32_t getVolume(Side side, std::int64_t control, std::int32_t channels, s
     return 0;
 }
 
-std::int32_t setVolume(Side side, std::int64_t control, std::int32_t channels, const std::uint32_t* values) {
+std::int32_t setVolume(Side side, std::int64_t control, std::int32_t channels,
+                       const std::uint32_t* values) {
     const State& s = state();
     if ((side == Side::Output ? s.outputIndex : s.inputIndex) < 0 || values == nullptr) {
         return -1;
@@ -366,7 +377,8 @@ std::int32_t setVolume(Side side, std::int64_t control, std::int32_t channels, c
     const std::uint32_t count = channels > 1 ? 2 : 1;
     const std::array<std::uint32_t, 2> written{values[0], count > 1 ? values[1] : 0};
     return platform::mixerSetValues(side == Side::Output ? s.outputMixer : s.inputMixer,
-                                    static_cast<std::uint32_t>(control), count, written) == MixerError::Ok
+                                    static_cast<std::uint32_t>(control), count,
+                                    written) == MixerError::Ok
                ? 0
                : -1;
 }
@@ -444,7 +456,8 @@ std::int32_t unmuteOutput() {
     if (!raiseToTenth(s.outputMixer, s.waveVolume, s.outputMaximum)) {
         return -3;
     }
-    s.masterVolume = destinationControl(s.outputMixer, ComponentType::DstSpeakers, ControlType::Volume);
+    s.masterVolume =
+        destinationControl(s.outputMixer, ComponentType::DstSpeakers, ControlType::Volume);
     if (!raiseToTenth(s.outputMixer, s.masterVolume, s.outputMaximum)) {
         return -3;
     }
@@ -470,8 +483,8 @@ void findMidiControls(platform::MixerId mixer, const std::string& deviceName) {
         }
     }
     if (s.midiVolume == kNone) {
-        s.midiVolume = sourceControl(mixer, ComponentType::DstSpeakers, ComponentType::SrcSynthesizer,
-                                     ControlType::Volume);
+        s.midiVolume = sourceControl(mixer, ComponentType::DstSpeakers,
+                                     ComponentType::SrcSynthesizer, ControlType::Volume);
     }
     if (s.midiMute == kNone) {
         s.midiMute = sourceControl(mixer, ComponentType::DstSpeakers, ComponentType::SrcSynthesizer,
@@ -495,13 +508,16 @@ std::int32_t selectOutputDevice(std::int32_t device) {
     s.outputMixer = mixer;
     s.masterMute = destinationControl(mixer, ComponentType::DstSpeakers, ControlType::Mute);
     s.masterVolume = destinationControl(mixer, ComponentType::DstSpeakers, ControlType::Volume);
-    s.waveVolume = sourceControl(mixer, ComponentType::DstSpeakers, ComponentType::SrcWaveOut, ControlType::Volume);
-    s.waveMute = sourceControl(mixer, ComponentType::DstSpeakers, ComponentType::SrcWaveOut, ControlType::Mute);
+    s.waveVolume = sourceControl(mixer, ComponentType::DstSpeakers, ComponentType::SrcWaveOut,
+                                 ControlType::Volume);
+    s.waveMute = sourceControl(mixer, ComponentType::DstSpeakers, ComponentType::SrcWaveOut,
+                               ControlType::Mute);
     findMidiControls(mixer, platform::profileGetString("Selected midi device", "Device name", " ",
                                                        settingsPath()));
     s.micVolume = sourceControl(mixer, ComponentType::DstSpeakers, ComponentType::SrcMicrophone,
                                 ControlType::Volume);
-    s.micMute = sourceControl(mixer, ComponentType::DstSpeakers, ComponentType::SrcMicrophone, ControlType::Mute);
+    s.micMute = sourceControl(mixer, ComponentType::DstSpeakers, ComponentType::SrcMicrophone,
+                              ControlType::Mute);
     s.micSelect = sourceControl(mixer, ComponentType::DstSpeakers, ComponentType::SrcMicrophone,
                                 ControlType::OnOff);
     if (!readRange(mixer, s.outputMinimum, s.outputMaximum)) {
@@ -586,9 +602,10 @@ std::int32_t isSourceSelected(std::int32_t source) {
     MixerLineInfo dest;
     MixerLineInfo line;
     std::uint32_t muted = 1;
-    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) != MixerError::Ok ||
-        platform::mixerSourceLine(s.inputMixer, dest.destination, static_cast<std::uint32_t>(source), line) !=
+    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
             MixerError::Ok ||
+        platform::mixerSourceLine(s.inputMixer, dest.destination,
+                                  static_cast<std::uint32_t>(source), line) != MixerError::Ok ||
         !readOne(s.inputMixer, controlOn(s.inputMixer, line.lineId, ControlType::Mute), muted)) {
         return 0;
     }
@@ -598,8 +615,8 @@ std::int32_t isSourceSelected(std::int32_t source) {
 std::int32_t micOnMixerDestination() {
     State& s = state();
     MixerLineInfo dest;
-    if (s.outputIndex < 0 ||
-        platform::mixerDestination(s.outputMixer, ComponentType::DstSpeakers, dest) != MixerError::Ok) {
+    if (s.outputIndex < 0 || platform::mixerDestination(s.outputMixer, ComponentType::DstSpeakers,
+                                                        dest) != MixerError::Ok) {
         return 0;
     }
     for (std::uint32_t i = 0; i < dest.connections; ++i) {
@@ -627,8 +644,8 @@ std::int32_t mixMuxSetting(std::uint32_t mixer, std::uint32_t controlId, std::in
     try {
         values.assign(control.items, 0);
     } catch (const std::bad_alloc&) {
-        platform::showMessageBox("Cannot Allocate Memory for Mixer", "", platform::MessageButtons::Ok,
-                                 platform::MessageIcon::None);
+        platform::showMessageBox("Cannot Allocate Memory for Mixer", "",
+                                 platform::MessageButtons::Ok, platform::MessageIcon::None);
         return -1;
     }
     if (platform::mixerGetValues(mixer, controlId, 1, values) != MixerError::Ok) {
@@ -691,7 +708,8 @@ std::uint32_t levelToValue(std::int32_t level, std::uint32_t minimum, std::uint3
     if (level > 98) {
         return maximum;
     }
-    return static_cast<std::uint32_t>(std::uint64_t{static_cast<std::uint32_t>(level)} * maximum / 100);
+    return static_cast<std::uint32_t>(std::uint64_t{static_cast<std::uint32_t>(level)} * maximum /
+                                      100);
 }
 
 }  // namespace faderlib
@@ -719,12 +737,14 @@ int32_t GetOutputDeviceDescription(int32_t device, char* description) {
     description[0] = '\0';
     return guarded(-1, [&] {
         std::string name;
-        if (device < 0 || platform::mixerOutputDeviceName(static_cast<uint32_t>(device), name) != MixerError::Ok) {
+        if (device < 0 || platform::mixerOutputDeviceName(static_cast<uint32_t>(device), name) !=
+                              MixerError::Ok) {
             return -1;
         }
         const std::size_t first = name.find_first_not_of(" \t\r\n");
-        name = first == std::string::npos ? std::string("Unknown Device")
-                                          : name.substr(first, name.find_last_not_of(" \t\r\n") - first + 1);
+        name = first == std::string::npos
+                   ? std::string("Unknown Device")
+                   : name.substr(first, name.find_last_not_of(" \t\r\n") - first + 1);
         faderlib::copyOut(name, description, faderlib::kDeviceNameMax);
         return 0;
     });
@@ -757,7 +777,8 @@ int32_t GetInputDeviceDescription(int32_t device, char* description) {
     description[0] = '\0';
     return guarded(-1, [&] {
         std::string name;
-        if (device < 0 || platform::mixerInputDeviceName(static_cast<uint32_t>(device), name) != MixerError::Ok) {
+        if (device < 0 ||
+            platform::mixerInputDeviceName(static_cast<uint32_t>(device), name) != MixerError::Ok) {
             return -1;
         }
         faderlib::copyOut(name, description, faderlib::kDeviceNameMax);
@@ -807,8 +828,9 @@ int32_t GetMicrophoneSourceIndex() {
 // The first source that records what the speakers play; -2 none, -1/-2 as the count.
 int32_t GetOutputMixSourceIndex() {
     return guarded(-2, [] {
-        return faderlib::findSource({"output mix", "mixer", "mixed output", "stereo mix", "stereo mixer",
-                                     "waveout mix", "mix-record", "all", "what u here", "stereo out"});
+        return faderlib::findSource({"output mix", "mixer", "mixed output", "stereo mix",
+                                     "stereo mixer", "waveout mix", "mix-record", "all",
+                                     "what u here", "stereo out"});
     });
 }
 
@@ -833,7 +855,8 @@ int32_t GetMixMuxSetting(uint32_t mixer, uint32_t control, int32_t item) {
 }
 
 // The identifiers change notifications carry: wave volume, record volume, selector, source volume.
-void GetVolumeIDs(int32_t* waveVolume, int32_t* recordVolume, int32_t* selector, int32_t* sourceVolume) {
+void GetVolumeIDs(int32_t* waveVolume, int32_t* recordVolume, int32_t* selector,
+                  int32_t* sourceVolume) {
     const faderlib::State& s = faderlib::state();
     const auto put = [](int32_t* out, std::int64_t id) {
         if (out != nullptr) {
@@ -848,22 +871,26 @@ void GetVolumeIDs(int32_t* waveVolume, int32_t* recordVolume, int32_t* selector,
 
 // Raw volumes of (channels, values[2]): 0; -1 no device on that side or the mixer failed;
 // -2 no such control. A getter writes both entries (the second 0 for one channel).
-#define FADERLIB_VOLUME_PAIR(getter, setter, side, field)                                          \
-    int32_t getter(int32_t channels, uint32_t* values) {                                           \
-        return guarded(-1, [&] {                                                                   \
-            return faderlib::getVolume(faderlib::Side::side, faderlib::state().field, channels, values); \
-        });                                                                                        \
-    }                                                                                              \
-    int32_t setter(int32_t channels, const uint32_t* values) {                                     \
-        return guarded(-1, [&] {                                                                   \
-            return faderlib::setVolume(faderlib::Side::side, faderlib::state().field, channels, values); \
-        });                                                                                        \
+#define FADERLIB_VOLUME_PAIR(getter, setter, side, field)                                       \
+    int32_t getter(int32_t channels, uint32_t* values) {                                        \
+        return guarded(-1, [&] {                                                                \
+            return faderlib::getVolume(faderlib::Side::side, faderlib::state().field, channels, \
+                                       values);                                                 \
+        });                                                                                     \
+    }                                                                                           \
+    int32_t setter(int32_t channels, const uint32_t* values) {                                  \
+        return guarded(-1, [&] {                                                                \
+            return faderlib::setVolume(faderlib::Side::side, faderlib::state().field, channels, \
+                                       values);                                                 \
+        });                                                                                     \
     }
 
 FADERLIB_VOLUME_PAIR(GetCurrentOutputVolSetting, SetCurrentOutputVolSetting, Output, waveVolume)
-FADERLIB_VOLUME_PAIR(GetCurrentMidiOutputVolSetting, SetCurrentMidiOutputVolSetting, Output, midiVolume)
+FADERLIB_VOLUME_PAIR(GetCurrentMidiOutputVolSetting, SetCurrentMidiOutputVolSetting, Output,
+                     midiVolume)
 FADERLIB_VOLUME_PAIR(GetMicOutputVolSetting, SetMicOutputVolSetting, Output, micVolume)
-FADERLIB_VOLUME_PAIR(GetCurrentMasterOutputVolSetting, SetCurrentMasterOutputVolSetting, Output, masterVolume)
+FADERLIB_VOLUME_PAIR(GetCurrentMasterOutputVolSetting, SetCurrentMasterOutputVolSetting, Output,
+                     masterVolume)
 FADERLIB_VOLUME_PAIR(GetCurrentInputVolSetting, SetCurrentInputVolSetting, Input, sourceVolume)
 
 // The voice's volume as a level 0..99; -1 no output device, -2 no wave volume, -3 unreadable.
@@ -887,12 +914,12 @@ int32_t SetCurrentInputLevel(int32_t level) {
 }
 
 // Switches of the output mixer: getters 1 on, 0 off, -1 missing or unreadable; setters 0 or -1.
-#define FADERLIB_SWITCH_PAIR(getter, setter, field)                                                \
-    int32_t getter() {                                                                             \
-        return guarded(-1, [] { return faderlib::getSwitch(faderlib::state().field); });           \
-    }                                                                                              \
-    int32_t setter(int32_t on) {                                                                   \
-        return guarded(-1, [&] { return faderlib::setSwitch(faderlib::state().field, on); });      \
+#define FADERLIB_SWITCH_PAIR(getter, setter, field)                                           \
+    int32_t getter() {                                                                        \
+        return guarded(-1, [] { return faderlib::getSwitch(faderlib::state().field); });      \
+    }                                                                                         \
+    int32_t setter(int32_t on) {                                                              \
+        return guarded(-1, [&] { return faderlib::setSwitch(faderlib::state().field, on); }); \
     }
 
 FADERLIB_SWITCH_PAIR(GetWaveOutMuteSetting, SetWaveOutMuteSetting, waveMute)

@@ -64,10 +64,12 @@ void replaceBackend(std::unique_ptr<detail::MixerBackend> backend) {
 MixerError checkChannels(detail::MixerBackend& backend, MixerId mixer, std::uint32_t controlId,
                          std::uint32_t channels, std::size_t available) {
     MixerControlInfo control;
-    if (const MixerError error = backend.controlById(mixer, controlId, control); error != MixerError::Ok) {
+    if (const MixerError error = backend.controlById(mixer, controlId, control);
+        error != MixerError::Ok) {
         return error;
     }
-    const std::uint32_t most = isMultipleItem(control.type) ? 1 : backend.controlChannels(mixer, controlId);
+    const std::uint32_t most =
+        isMultipleItem(control.type) ? 1 : backend.controlChannels(mixer, controlId);
     const std::size_t needed = isMultipleItem(control.type) ? control.items : channels;
     if (channels == 0 || channels > most || available < needed) {
         return MixerError::InvalidValue;
@@ -134,7 +136,8 @@ MixerError mixerLineControl(MixerId mixer, std::uint32_t lineId, ControlType typ
 }
 
 MixerError mixerControlById(MixerId mixer, std::uint32_t controlId, MixerControlInfo& control) {
-    return withBackend([&](detail::MixerBackend& b) { return b.controlById(mixer, controlId, control); });
+    return withBackend(
+        [&](detail::MixerBackend& b) { return b.controlById(mixer, controlId, control); });
 }
 
 MixerError mixerGetValues(MixerId mixer, std::uint32_t controlId, std::uint32_t channels,
@@ -161,7 +164,8 @@ MixerError mixerSetValues(MixerId mixer, std::uint32_t controlId, std::uint32_t 
 
 MixerError mixerItemTexts(MixerId mixer, std::uint32_t controlId, std::vector<std::string>& texts) {
     texts.clear();
-    return withBackend([&](detail::MixerBackend& b) { return b.itemTexts(mixer, controlId, texts); });
+    return withBackend(
+        [&](detail::MixerBackend& b) { return b.itemTexts(mixer, controlId, texts); });
 }
 
 MixerError mixerOpen(MixerHandle& handle, MixerId mixer, WindowHandle window) {

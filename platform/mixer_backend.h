@@ -54,6 +54,7 @@ std::unique_ptr<MixerBackend> makeServerMixer();
 // The tagged controls of a virtual mixer; nothing for another backend.
 std::uint32_t virtualControlId(MixerBackend& backend, const std::string& tag);
 std::vector<std::uint32_t> virtualValues(MixerBackend& backend, const std::string& tag);
-void setVirtualValues(MixerBackend& backend, const std::string& tag, std::vector<std::uint32_t> values);
+void setVirtualValues(MixerBackend& backend, const std::string& tag,
+                      std::vector<std::uint32_t> values);
 
 }  // namespace platform::detail

@@ -55,7 +55,14 @@ constexpr const char* kPassThroughProperty = "cantivo.pass_through_pid";
 enum Kind : std::uint32_t { kVolume = 1, kMute = 2, kOnOff = 3, kSelector = 4 };
 // Lines of a mixer; the recording destination's source lines follow from kFirstSource on,
 // one per source name ever seen, so a control's identifier outlives a source's position.
-enum LineKey : std::uint32_t { kSpeakers = 0, kWave = 1, kSynth = 2, kMic = 3, kRecording = 4, kFirstSource = 16 };
+enum LineKey : std::uint32_t {
+    kSpeakers = 0,
+    kWave = 1,
+    kSynth = 2,
+    kMic = 3,
+    kRecording = 4,
+    kFirstSource = 16
+};
 
 std::uint32_t controlIdOf(MixerId mixer, std::uint32_t key, Kind kind) {
     return ((mixer + 1) << 20) | (key << 4) | kind;
@@ -166,12 +173,14 @@ public:
             return error;
         }
         if (type == ComponentType::DstSpeakers) {
-            describeLine(line, kSpeakers, 0, 0, type, channelsOf(sink->volume), 3, "Speakers", sink->description);
+            describeLine(line, kSpeakers, 0, 0, type, channelsOf(sink->volume), 3, "Speakers",
+                         sink->description);
             return MixerError::Ok;
         }
         if (type == ComponentType::DstWaveIn) {
             const Device* source = recordingSource();
-            describeLine(line, kRecording, 1, 0, type, source != nullptr ? channelsOf(source->volume) : 1,
+            describeLine(line, kRecording, 1, 0, type,
+                         source != nullptr ? channelsOf(source->volume) : 1,
                          static_cast<std::uint32_t>(m_sources.size()), "Recording", "Recording");
             return MixerError::Ok;
         }
@@ -188,11 +197,12 @@ public:
         if (destination == 0) {
             switch (source) {
                 case 0:
-                    describeLine(line, kWave, 0, 0, ComponentType::SrcWaveOut, 1, 0, "Wave", "Wave");
+                    describeLine(line, kWave, 0, 0, ComponentType::SrcWaveOut, 1, 0, "Wave",
+                                 "Wave");
                     return MixerError::Ok;
                 case 1:
-                    describeLine(line, kSynth, 0, 1, ComponentType::SrcSynthesizer, 1, 0, "Synthesizer",
-                                 detail::kSynthesizerName);
+                    describeLine(line, kSynth, 0, 1, ComponentType::SrcSynthesizer, 1, 0,
+                                 "Synthesizer", detail::kSynthesizerName);
                     return MixerError::Ok;
                 case 2:
                     describeLine(line, kMic, 0, 2, ComponentType::SrcMicrophone, 1, 0, "Microphone",
@@ -208,7 +218,8 @@ public:
         const Device& device = m_sources[source];
         describeLine(line, sourceKey(device.name), 1, source,
                      device.monitor ? ComponentType::SrcAnalog : ComponentType::SrcMicrophone,
-                     channelsOf(device.volume), 0, device.monitor ? "Stereo Mix" : "Microphone", itemText(device));
+                     channelsOf(device.volume), 0, device.monitor ? "Stereo Mix" : "Microphone",
+                     itemText(device));
         return MixerError::Ok;
     }
 
@@ -222,14 +233,16 @@ public:
         const std::uint32_t key = lineId >> 8;
         const Kind kind = kindOf(type);
         if (!hasControl(key, kind)) {
-            return key <= kRecording || key - kFirstSource < m_sourceNames.size() ? MixerError::InvalidControl
-                                                                                 : MixerError::InvalidLine;
+            return key <= kRecording || key - kFirstSource < m_sourceNames.size()
+                       ? MixerError::InvalidControl
+                       : MixerError::InvalidLine;
         }
         describeControl(control, mixer, key, kind);
         return MixerError::Ok;
     }
 
-    MixerError controlById(MixerId mixer, std::uint32_t controlId, MixerControlInfo& control) override {
+    MixerError controlById(MixerId mixer, std::uint32_t controlId,
+                           MixerControlInfo& control) override {
         Locked locked(*this);
         const Device* sink = nullptr;
         if (const MixerError error = sinkOf(locked, mixer, sink); error != MixerError::Ok) {
@@ -294,7 +307,9 @@ public:
             default:
                 break;
         }
-        const Device* device = key == kSpeakers ? sink : key == kRecording ? recordingSource() : sourceByKey(key);
+        const Device* device = key == kSpeakers    ? sink
+                               : key == kRecording ? recordingSource()
+                                                   : sourceByKey(key);
         if (device == nullptr) {
             return MixerError::Error;
         }
@@ -302,7 +317,8 @@ public:
             values[0] = device->mute ? 1 : 0;
         } else {
             for (std::uint32_t c = 0; c < channels; ++c) {
-                values[c] = fromServer(device->volume.values[std::min<std::uint32_t>(c, device->volume.channels - 1)]);
+                values[c] = fromServer(
+                    device->volume.values[std::min<std::uint32_t>(c, device->volume.channels - 1)]);
             }
         }
         return MixerError::Ok;
@@ -336,7 +352,9 @@ public:
                 notifyAll(controlId);
                 return MixerError::Ok;
             case kMic: {
-                std::uint32_t& setting = kind == kVolume ? m_micVolume : kind == kMute ? m_micMute : m_micOn;
+                std::uint32_t& setting = kind == kVolume ? m_micVolume
+                                         : kind == kMute ? m_micMute
+                                                         : m_micOn;
                 const std::uint32_t before = setting;
                 setting = value;
                 const MixerError result = updatePassThrough(*sink);
@@ -352,30 +370,36 @@ public:
             default:
                 break;
         }
-        const Device* device = key == kSpeakers ? sink : key == kRecording ? recordingSource() : sourceByKey(key);
+        const Device* device = key == kSpeakers    ? sink
+                               : key == kRecording ? recordingSource()
+                                                   : sourceByKey(key);
         if (device == nullptr) {
             return MixerError::Error;
         }
         const bool isSink = key == kSpeakers;
         pa_operation* operation = nullptr;
         if (kind == kMute) {
-            operation = isSink ? pa_context_set_sink_mute_by_index(m_context, device->index, value != 0, onSuccess, this)
-                               : pa_context_set_source_mute_by_index(m_context, device->index, value != 0,
-                                                                     onSuccess, this);
+            operation = isSink ? pa_context_set_sink_mute_by_index(m_context, device->index,
+                                                                   value != 0, onSuccess, this)
+                               : pa_context_set_source_mute_by_index(m_context, device->index,
+                                                                     value != 0, onSuccess, this);
         } else {
             pa_cvolume volume = device->volume;
             for (std::uint8_t c = 0; c < volume.channels; ++c) {
                 // One value sets every channel alike; two go left and right by turns.
-                volume.values[c] = toServer(std::min(channels > 1 ? values[c % 2] : values[0], kFull));
+                volume.values[c] =
+                    toServer(std::min(channels > 1 ? values[c % 2] : values[0], kFull));
             }
-            operation = isSink ? pa_context_set_sink_volume_by_index(m_context, device->index, &volume, onSuccess, this)
-                               : pa_context_set_source_volume_by_index(m_context, device->index, &volume,
-                                                                       onSuccess, this);
+            operation = isSink ? pa_context_set_sink_volume_by_index(m_context, device->index,
+                                                                     &volume, onSuccess, this)
+                               : pa_context_set_source_volume_by_index(m_context, device->index,
+                                                                       &volume, onSuccess, this);
         }
         return complete(operation) && m_success ? MixerError::Ok : MixerError::Error;
     }
 
-    MixerError itemTexts(MixerId mixer, std::uint32_t controlId, std::vector<std::string>& texts) override {
+    MixerError itemTexts(MixerId mixer, std::uint32_t controlId,
+                         std::vector<std::string>& texts) override {
         Locked locked(*this);
         const Device* sink = nullptr;
         std::uint32_t key = 0;
@@ -440,7 +464,8 @@ private:
     bool connect() {
         if (m_mainloop != nullptr) {
             pa_threaded_mainloop_lock(m_mainloop);
-            const bool good = m_context != nullptr && PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context));
+            const bool good =
+                m_context != nullptr && PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context));
             pa_threaded_mainloop_unlock(m_mainloop);
             if (good) {
                 return true;
@@ -464,7 +489,8 @@ private:
         }
         pa_threaded_mainloop_lock(m_mainloop);
         const pa_usec_t giveUp = pa_rtclock_now() + kAnswerMicros;
-        while (PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) && !ready() && pa_rtclock_now() < giveUp) {
+        while (PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) && !ready() &&
+               pa_rtclock_now() < giveUp) {
             waitBriefly();
         }
         bool good = ready();
@@ -495,7 +521,8 @@ private:
 
     // Waits for the mainloop's signal, or a little while: with the lock held.
     void waitBriefly() {
-        pa_time_event* tick = pa_context_rttime_new(m_context, pa_rtclock_now() + 20'000, onTick, this);
+        pa_time_event* tick =
+            pa_context_rttime_new(m_context, pa_rtclock_now() + 20'000, onTick, this);
         pa_threaded_mainloop_wait(m_mainloop);
         if (tick != nullptr) {
             pa_threaded_mainloop_get_api(m_mainloop)->time_free(tick);
@@ -532,7 +559,8 @@ private:
             return false;
         }
         const auto defaultFirst = [](std::vector<Device>& devices, const std::string& name) {
-            std::stable_partition(devices.begin(), devices.end(), [&](const Device& d) { return d.name == name; });
+            std::stable_partition(devices.begin(), devices.end(),
+                                  [&](const Device& d) { return d.name == name; });
         };
         defaultFirst(m_readSinks, m_defaultSink);
         defaultFirst(m_readSources, m_defaultSource);
@@ -603,11 +631,14 @@ private:
     }
 
     static std::string itemText(const Device& source) {
-        const std::string text = (source.monitor ? "Stereo Mix (" : "Microphone (") + source.description + ")";
+        const std::string text =
+            (source.monitor ? "Stereo Mix (" : "Microphone (") + source.description + ")";
         return text.size() <= kLineNameMax ? text : text.substr(0, kLineNameMax - 1) + ")";
     }
 
-    static std::uint32_t channelsOf(const pa_cvolume& volume) { return volume.channels >= 2 ? 2 : 1; }
+    static std::uint32_t channelsOf(const pa_cvolume& volume) {
+        return volume.channels >= 2 ? 2 : 1;
+    }
 
     static Kind kindOf(ControlType type) {
         switch (type) {
@@ -647,12 +678,14 @@ private:
         key = (controlId >> 4) & 0xFFFF;
         kind = static_cast<Kind>(controlId & 0xF);
         return kind >= kVolume && kind <= kSelector && hasControl(key, kind) &&
-               (key < kFirstSource || sourceByKey(key) != nullptr) && (kind != kSelector || key == kRecording);
+               (key < kFirstSource || sourceByKey(key) != nullptr) &&
+               (kind != kSelector || key == kRecording);
     }
 
-    void describeLine(MixerLineInfo& line, std::uint32_t key, std::uint32_t destination, std::uint32_t source,
-                      ComponentType type, std::uint32_t channels, std::uint32_t connections,
-                      const std::string& shortName, const std::string& name) const {
+    void describeLine(MixerLineInfo& line, std::uint32_t key, std::uint32_t destination,
+                      std::uint32_t source, ComponentType type, std::uint32_t channels,
+                      std::uint32_t connections, const std::string& shortName,
+                      const std::string& name) const {
         line.lineId = key << 8;
         line.destination = destination;
         line.source = source;
@@ -663,9 +696,11 @@ private:
         line.name = name.substr(0, kLineNameMax);
     }
 
-    void describeControl(MixerControlInfo& control, MixerId mixer, std::uint32_t key, Kind kind) const {
-        static constexpr ControlType kTypes[] = {ControlType::Volume, ControlType::Volume, ControlType::Mute,
-                                                 ControlType::OnOff, ControlType::Mux};
+    void describeControl(MixerControlInfo& control, MixerId mixer, std::uint32_t key,
+                         Kind kind) const {
+        static constexpr ControlType kTypes[] = {ControlType::Volume, ControlType::Volume,
+                                                 ControlType::Mute, ControlType::OnOff,
+                                                 ControlType::Mux};
         static constexpr const char* kNames[] = {"", "Volume", "Mute", "Switch", "Select"};
         control.controlId = controlIdOf(mixer, key, kind);
         control.type = kTypes[kind];
@@ -687,7 +722,8 @@ private:
 
     MixerError selectSource(std::span<const std::uint32_t> values) {
         const auto chosen = std::find(values.begin(), values.end(), 1u);
-        if (chosen == values.end() || static_cast<std::size_t>(chosen - values.begin()) >= m_sources.size()) {
+        if (chosen == values.end() ||
+            static_cast<std::size_t>(chosen - values.begin()) >= m_sources.size()) {
             return MixerError::InvalidValue;
         }
         {
@@ -722,12 +758,14 @@ private:
             return MixerError::Error;  // a sink fed its own monitor would howl
         }
         if (m_passThroughModule == PA_INVALID_INDEX) {
-            const std::string arguments = "source=" + source->name + " sink=" + sink.name +
-                                          " latency_msec=20 source_dont_move=true sink_dont_move=true"
-                                          " sink_input_properties=" + kPassThroughProperty + "=" +
-                                          std::to_string(::getpid());
+            const std::string arguments =
+                "source=" + source->name + " sink=" + sink.name +
+                " latency_msec=20 source_dont_move=true sink_dont_move=true"
+                " sink_input_properties=" +
+                kPassThroughProperty + "=" + std::to_string(::getpid());
             m_loaded = PA_INVALID_INDEX;
-            if (!complete(pa_context_load_module(m_context, "module-loopback", arguments.c_str(), onLoaded, this)) ||
+            if (!complete(pa_context_load_module(m_context, "module-loopback", arguments.c_str(),
+                                                 onLoaded, this)) ||
                 m_loaded == PA_INVALID_INDEX) {
                 return MixerError::Error;
             }
@@ -743,7 +781,8 @@ private:
         }
         pa_cvolume volume;
         pa_cvolume_set(&volume, m_loopbackChannels, toServer(m_micVolume));
-        return complete(pa_context_set_sink_input_volume(m_context, m_loopbackInput, &volume, onSuccess, this)) &&
+        return complete(pa_context_set_sink_input_volume(m_context, m_loopbackInput, &volume,
+                                                         onSuccess, this)) &&
                        m_success
                    ? MixerError::Ok
                    : MixerError::Error;
@@ -801,7 +840,8 @@ private:
         auto* self = static_cast<ServerMixer*>(user);
         if (info != nullptr) {
             self->m_defaultSink = info->default_sink_name != nullptr ? info->default_sink_name : "";
-            self->m_defaultSource = info->default_source_name != nullptr ? info->default_source_name : "";
+            self->m_defaultSource =
+                info->default_source_name != nullptr ? info->default_source_name : "";
         }
         pa_threaded_mainloop_signal(self->m_mainloop, 0);
     }
@@ -815,7 +855,8 @@ private:
             device.description = info->description != nullptr ? info->description : info->name;
             device.volume = info->volume;
             device.mute = info->mute != 0;
-            device.monitorSource = info->monitor_source_name != nullptr ? info->monitor_source_name : "";
+            device.monitorSource =
+                info->monitor_source_name != nullptr ? info->monitor_source_name : "";
             self->m_readSinks.push_back(std::move(device));
         }
         pa_threaded_mainloop_signal(self->m_mainloop, 0);
@@ -856,7 +897,8 @@ private:
 
     // Another program changed a sink or source: every window with a mixer open hears of it.
     // The identifiers come from what the last listing knew; the next read asks the server.
-    static void onEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t index, void* user) {
+    static void onEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t index,
+                        void* user) {
         auto* self = static_cast<ServerMixer*>(user);
         const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
         const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
@@ -869,16 +911,20 @@ private:
             if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
                 for (const Device& sink : self->m_sinks) {
                     if (sink.index == index && sink.name == self->m_sinkNames[mixer]) {
-                        detail::notifyMixerChange(mixer, kMixerControlChangeMessage, controlIdOf(mixer, kSpeakers, kVolume));
-                        detail::notifyMixerChange(mixer, kMixerControlChangeMessage, controlIdOf(mixer, kSpeakers, kMute));
+                        detail::notifyMixerChange(mixer, kMixerControlChangeMessage,
+                                                  controlIdOf(mixer, kSpeakers, kVolume));
+                        detail::notifyMixerChange(mixer, kMixerControlChangeMessage,
+                                                  controlIdOf(mixer, kSpeakers, kMute));
                     }
                 }
             } else if (facility == PA_SUBSCRIPTION_EVENT_SOURCE) {
                 for (const Device& source : self->m_sources) {
                     if (source.index == index) {
                         const std::uint32_t key = self->sourceKey(source.name);
-                        detail::notifyMixerChange(mixer, kMixerControlChangeMessage, controlIdOf(mixer, key, kVolume));
-                        detail::notifyMixerChange(mixer, kMixerControlChangeMessage, controlIdOf(mixer, key, kMute));
+                        detail::notifyMixerChange(mixer, kMixerControlChangeMessage,
+                                                  controlIdOf(mixer, key, kVolume));
+                        detail::notifyMixerChange(mixer, kMixerControlChangeMessage,
+                                                  controlIdOf(mixer, key, kMute));
                     }
                 }
             }
@@ -917,8 +963,12 @@ private:
 
 }  // namespace
 
-float waveOutputGain() noexcept { return g_waveGain.load(std::memory_order_relaxed); }
-float synthesizerGain() noexcept { return g_synthGain.load(std::memory_order_relaxed); }
+float waveOutputGain() noexcept {
+    return g_waveGain.load(std::memory_order_relaxed);
+}
+float synthesizerGain() noexcept {
+    return g_synthGain.load(std::memory_order_relaxed);
+}
 
 std::string mixerRecordingSource() {
     std::lock_guard lock(g_recordingMutex);
@@ -926,7 +976,9 @@ std::string mixerRecordingSource() {
 }
 
 namespace detail {
-std::unique_ptr<MixerBackend> makeServerMixer() { return std::make_unique<ServerMixer>(); }
+std::unique_ptr<MixerBackend> makeServerMixer() {
+    return std::make_unique<ServerMixer>();
+}
 }  // namespace detail
 
 }  // namespace platform

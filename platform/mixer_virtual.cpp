@@ -34,8 +34,12 @@ public:
         }
     }
 
-    std::uint32_t outputCount() override { return static_cast<std::uint32_t>(m_setup.outputs.size()); }
-    std::uint32_t inputCount() override { return static_cast<std::uint32_t>(m_setup.inputs.size()); }
+    std::uint32_t outputCount() override {
+        return static_cast<std::uint32_t>(m_setup.outputs.size());
+    }
+    std::uint32_t inputCount() override {
+        return static_cast<std::uint32_t>(m_setup.inputs.size());
+    }
     MixerError outputName(std::uint32_t device, std::string& name) override {
         return deviceName(m_setup.outputs, device, name);
     }
@@ -67,7 +71,8 @@ public:
                           MixerLineInfo& line) override {
         const VirtualMixerLine* found = lineAt(mixer, destination, static_cast<int>(source));
         if (found == nullptr) {
-            return mixer >= m_setup.cards.size() ? MixerError::BadDeviceId : MixerError::InvalidLine;
+            return mixer >= m_setup.cards.size() ? MixerError::BadDeviceId
+                                                 : MixerError::InvalidLine;
         }
         describe(*found, destination, static_cast<int>(source), line);
         return MixerError::Ok;
@@ -91,10 +96,12 @@ public:
                    : MixerError::InvalidLine;
     }
 
-    MixerError controlById(MixerId mixer, std::uint32_t controlId, MixerControlInfo& control) override {
+    MixerError controlById(MixerId mixer, std::uint32_t controlId,
+                           MixerControlInfo& control) override {
         const VirtualMixerControl* found = controlOf(mixer, controlId);
         if (found == nullptr) {
-            return mixer >= m_setup.cards.size() ? MixerError::BadDeviceId : MixerError::InvalidControl;
+            return mixer >= m_setup.cards.size() ? MixerError::BadDeviceId
+                                                 : MixerError::InvalidControl;
         }
         describe(*found, controlId, control);
         return MixerError::Ok;
@@ -124,19 +131,21 @@ public:
     MixerError setValues(MixerId mixer, std::uint32_t controlId, std::uint32_t channels,
                          std::span<const std::uint32_t> values) override {
         VirtualMixerControl* control = controlOf(mixer, controlId);
-        const std::size_t count =
-            isMultipleItem(control->type) ? control->items.size() : controlChannels(mixer, controlId);
+        const std::size_t count = isMultipleItem(control->type) ? control->items.size()
+                                                                : controlChannels(mixer, controlId);
         control->values.resize(count, 0);
         for (std::size_t i = 0; i < count; ++i) {
             // One channel sets every channel alike.
-            const std::uint32_t value = values[isMultipleItem(control->type) || channels > 1 ? i : 0];
+            const std::uint32_t value =
+                values[isMultipleItem(control->type) || channels > 1 ? i : 0];
             control->values[i] = std::clamp(value, control->minimum, control->maximum);
         }
         notifyMixerChange(mixer, kMixerControlChangeMessage, controlId);
         return MixerError::Ok;
     }
 
-    MixerError itemTexts(MixerId mixer, std::uint32_t controlId, std::vector<std::string>& texts) override {
+    MixerError itemTexts(MixerId mixer, std::uint32_t controlId,
+                         std::vector<std::string>& texts) override {
         const VirtualMixerControl* control = controlOf(mixer, controlId);
         if (control == nullptr) {
             return MixerError::InvalidControl;
@@ -168,14 +177,15 @@ public:
     }
 
 private:
-    void index(std::uint32_t card, std::uint32_t destination, int source, const VirtualMixerLine& line) {
+    void index(std::uint32_t card, std::uint32_t destination, int source,
+               const VirtualMixerLine& line) {
         for (std::uint32_t i = 0; i < line.controls.size(); ++i) {
             m_controls.push_back({card, destination, source, i});
         }
     }
 
-    static MixerError deviceName(const std::vector<VirtualWaveDevice>& devices, std::uint32_t device,
-                                 std::string& name) {
+    static MixerError deviceName(const std::vector<VirtualWaveDevice>& devices,
+                                 std::uint32_t device, std::string& name) {
         if (device >= devices.size() || devices[device].queryFails) {
             return MixerError::BadDeviceId;
         }
@@ -183,7 +193,8 @@ private:
         return MixerError::Ok;
     }
 
-    MixerError mixerOf(const std::vector<VirtualWaveDevice>& devices, std::uint32_t device, MixerId& id) {
+    MixerError mixerOf(const std::vector<VirtualWaveDevice>& devices, std::uint32_t device,
+                       MixerId& id) {
         if (device >= devices.size() || devices[device].card < 0 ||
             static_cast<std::size_t>(devices[device].card) >= m_setup.cards.size()) {
             return MixerError::BadDeviceId;
@@ -193,14 +204,16 @@ private:
     }
 
     VirtualMixerLine* lineAt(MixerId mixer, std::uint32_t destination, int source) {
-        if (mixer >= m_setup.cards.size() || destination >= m_setup.cards[mixer].destinations.size()) {
+        if (mixer >= m_setup.cards.size() ||
+            destination >= m_setup.cards[mixer].destinations.size()) {
             return nullptr;
         }
         VirtualMixerLine& line = m_setup.cards[mixer].destinations[destination];
         if (source < 0) {
             return &line;
         }
-        return static_cast<std::size_t>(source) < line.sources.size() ? &line.sources[source] : nullptr;
+        return static_cast<std::size_t>(source) < line.sources.size() ? &line.sources[source]
+                                                                      : nullptr;
     }
 
     VirtualMixerControl& controlAt(const ControlRef& ref) {
@@ -208,7 +221,8 @@ private:
     }
 
     VirtualMixerControl* controlOf(MixerId mixer, std::uint32_t controlId) {
-        if (controlId == 0 || controlId > m_controls.size() || m_controls[controlId - 1].card != mixer) {
+        if (controlId == 0 || controlId > m_controls.size() ||
+            m_controls[controlId - 1].card != mixer) {
             return nullptr;
         }
         return &controlAt(m_controls[controlId - 1]);
@@ -226,10 +240,12 @@ private:
         line.name = from.name;
     }
 
-    static void describe(const VirtualMixerControl& from, std::uint32_t id, MixerControlInfo& control) {
+    static void describe(const VirtualMixerControl& from, std::uint32_t id,
+                         MixerControlInfo& control) {
         control.controlId = id;
         control.type = from.type;
-        control.items = isMultipleItem(from.type) ? static_cast<std::uint32_t>(from.items.size()) : 0;
+        control.items =
+            isMultipleItem(from.type) ? static_cast<std::uint32_t>(from.items.size()) : 0;
         control.minimum = from.minimum;
         control.maximum = from.maximum;
         control.shortName = from.name.substr(0, 15);
@@ -260,7 +276,8 @@ std::vector<std::uint32_t> virtualValues(MixerBackend& backend, const std::strin
     return control != nullptr ? control->values : std::vector<std::uint32_t>{};
 }
 
-void setVirtualValues(MixerBackend& backend, const std::string& tag, std::vector<std::uint32_t> values) {
+void setVirtualValues(MixerBackend& backend, const std::string& tag,
+                      std::vector<std::uint32_t> values) {
     auto* mixer = dynamic_cast<VirtualMixer*>(&backend);
     if (VirtualMixerControl* control = mixer != nullptr ? mixer->tagged(tag) : nullptr) {
         control->values = std::move(values);

@@ -48,11 +48,13 @@ void playIntoMicrophone(double seconds) {
     const int fd = ::mkstemp(path);
     std::vector<float> tone(static_cast<std::size_t>(seconds * 44100));
     for (std::size_t i = 0; i < tone.size(); ++i) {
-        tone[i] = 0.5f * static_cast<float>(std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / 44100));
+        tone[i] =
+            0.5f * static_cast<float>(std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / 44100));
     }
     [[maybe_unused]] const ssize_t written = ::write(fd, tone.data(), tone.size() * sizeof(float));
     ::close(fd);
-    run(std::string("pacat --playback --device=microphone --format=float32le --rate=44100 --channels=1 ") +
+    run(std::string(
+            "pacat --playback --device=microphone --format=float32le --rate=44100 --channels=1 ") +
         path);
     ::unlink(path);
 }
@@ -182,7 +184,8 @@ TEST_F(MixerOnServer, PassThroughRefusesTheSpeakersOwnMonitor) {
     char name[64];
     int32_t monitor = -1;
     for (int32_t k = 0; k < GetNumberOfInputSources(); ++k) {
-        if (GetInputSourceDescription(k, name) == 0 && std::string(name) == "Stereo Mix (Monitor of Speakers)") {
+        if (GetInputSourceDescription(k, name) == 0 &&
+            std::string(name) == "Stereo Mix (Monitor of Speakers)") {
             monitor = k;
         }
     }
@@ -245,11 +248,13 @@ TEST(CvktoolMixer, ListsAndSetsByName) {
     }
     const std::string tool = CVKTOOL_PATH;
     const std::string listed = run(tool + " mixer list");
-    for (const char* expected : {"output 0: Speakers", "input 0: Microphone", "0 * Microphone (Microphone)",
-                                 "Stereo Mix (Monitor of Speakers)", "Microphone/Switch = 1"}) {
+    for (const char* expected :
+         {"output 0: Speakers", "input 0: Microphone", "0 * Microphone (Microphone)",
+          "Stereo Mix (Monitor of Speakers)", "Microphone/Switch = 1"}) {
         EXPECT_NE(listed.find(expected), std::string::npos) << expected << " in\n" << listed;
     }
-    EXPECT_EQ(run(tool + " mixer set Speakers/Volume 32767,16384"), "Speakers/Volume = 32767,16384\n");
+    EXPECT_EQ(run(tool + " mixer set Speakers/Volume 32767,16384"),
+              "Speakers/Volume = 32767,16384\n");
     const std::string shown = run("pactl get-sink-volume speakers");
     EXPECT_NE(shown.find("50%"), std::string::npos) << shown;
     EXPECT_NE(shown.find("25%"), std::string::npos) << shown;

@@ -34,27 +34,64 @@ enum class Selector { Mux, Mixer, None };
 // A card: speakers (master, wave, synthesizers, microphone) and a recording destination
 // whose sources are "Line In", "Mic" and "Stereo Mix", picked by the given selector.
 VirtualMixerSetup card(Selector selector) {
-    VirtualMixerLine speakers{ComponentType::DstSpeakers, "Speakers", "Speakers", 2,
-                              {volume("master"), control(ControlType::Mute, "master mute")}, {}};
+    VirtualMixerLine speakers{ComponentType::DstSpeakers,
+                              "Speakers",
+                              "Speakers",
+                              2,
+                              {volume("master"), control(ControlType::Mute, "master mute")},
+                              {}};
     speakers.sources = {
-        {ComponentType::SrcWaveOut, "Wave", "Wave", 2, {volume("wave"), control(ControlType::Mute, "wave mute")}, {}},
-        {ComponentType::SrcSynthesizer, "Synth", "Synth A", 2,
-         {volume("synth a"), control(ControlType::Mute, "synth a mute")}, {}},
-        {ComponentType::SrcSynthesizer, "Synth", "Synth B", 2,
-         {volume("synth b"), control(ControlType::Mute, "synth b mute")}, {}},
-        {ComponentType::SrcMicrophone, "Mic", "Microphone", 1,
-         {volume("mic"), control(ControlType::Mute, "mic mute", 1), control(ControlType::OnOff, "mic select")}, {}},
+        {ComponentType::SrcWaveOut,
+         "Wave",
+         "Wave",
+         2,
+         {volume("wave"), control(ControlType::Mute, "wave mute")},
+         {}},
+        {ComponentType::SrcSynthesizer,
+         "Synth",
+         "Synth A",
+         2,
+         {volume("synth a"), control(ControlType::Mute, "synth a mute")},
+         {}},
+        {ComponentType::SrcSynthesizer,
+         "Synth",
+         "Synth B",
+         2,
+         {volume("synth b"), control(ControlType::Mute, "synth b mute")},
+         {}},
+        {ComponentType::SrcMicrophone,
+         "Mic",
+         "Microphone",
+         1,
+         {volume("mic"), control(ControlType::Mute, "mic mute", 1),
+          control(ControlType::OnOff, "mic select")},
+         {}},
     };
-    VirtualMixerLine recording{ComponentType::DstWaveIn, "Recording", "Recording", 2,
-                               {volume("record"), control(ControlType::Mute, "record mute", 1)}, {}};
+    VirtualMixerLine recording{ComponentType::DstWaveIn,
+                               "Recording",
+                               "Recording",
+                               2,
+                               {volume("record"), control(ControlType::Mute, "record mute", 1)},
+                               {}};
     const std::vector<std::string> names = {"Line In", "Mic", "Stereo Mix"};
     for (const std::string& name : names) {
-        recording.sources.push_back({ComponentType::SrcLine, name, name, 2,
-                                     {volume(name + " volume", 0), control(ControlType::Mute, name + " mute", 1)}, {}});
+        recording.sources.push_back(
+            {ComponentType::SrcLine,
+             name,
+             name,
+             2,
+             {volume(name + " volume", 0), control(ControlType::Mute, name + " mute", 1)},
+             {}});
     }
     if (selector != Selector::None) {
-        VirtualMixerControl select{selector == Selector::Mux ? ControlType::Mux : ControlType::Mixer,
-                                   "Select", "selector", 0, 1, names, {1, 0, 0}};
+        VirtualMixerControl select{
+            selector == Selector::Mux ? ControlType::Mux : ControlType::Mixer,
+            "Select",
+            "selector",
+            0,
+            1,
+            names,
+            {1, 0, 0}};
         recording.controls.push_back(select);
     }
     VirtualMixerSetup setup;
@@ -164,9 +201,11 @@ TEST_F(FaderlibTest, SelectingASourceForEachSelectorKind) {
         EXPECT_EQ(GetCurrentInputLevel(), 9);
         int32_t wave = 0, record = 0, selector = 0, source = 0;
         GetVolumeIDs(&wave, &record, &selector, &source);
-        EXPECT_EQ(static_cast<std::uint32_t>(source), platform::virtualMixerControlId("Mic volume"));
-        EXPECT_EQ(static_cast<std::uint32_t>(selector),
-                  kind == Selector::None ? 0xFFFFFFFFu : platform::virtualMixerControlId("selector"));
+        EXPECT_EQ(static_cast<std::uint32_t>(source),
+                  platform::virtualMixerControlId("Mic volume"));
+        EXPECT_EQ(
+            static_cast<std::uint32_t>(selector),
+            kind == Selector::None ? 0xFFFFFFFFu : platform::virtualMixerControlId("selector"));
     }
 }
 

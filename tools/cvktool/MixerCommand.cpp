@@ -89,9 +89,11 @@ std::string valueText(MixerId mixer, const Control& control) {
         }
         return text;
     }
-    const std::uint32_t channels = control.info.type == ControlType::Volume ? control.line.channels : 1;
+    const std::uint32_t channels =
+        control.info.type == ControlType::Volume ? control.line.channels : 1;
     std::vector<std::uint32_t> values(channels, 0);
-    if (platform::mixerGetValues(mixer, control.info.controlId, channels, values) != MixerError::Ok) {
+    if (platform::mixerGetValues(mixer, control.info.controlId, channels, values) !=
+        MixerError::Ok) {
         return "(unreadable)";
     }
     std::string text;
@@ -103,7 +105,8 @@ std::string valueText(MixerId mixer, const Control& control) {
 
 bool firstMixer(MixerId& mixer) {
     if (platform::mixerIdOfOutput(0, mixer) != MixerError::Ok) {
-        std::fputs("cvktool: no output device with a mixer (is the sound server running?)\n", stderr);
+        std::fputs("cvktool: no output device with a mixer (is the sound server running?)\n",
+                   stderr);
         return false;
     }
     return true;
@@ -133,7 +136,8 @@ int list() {
         std::printf("%s%s\n", destination ? "" : "  ", line.name.c_str());
         for (const Control& control : controls) {
             if (control.line.lineId == line.lineId) {
-                std::printf("%s  %s = %s\n", destination ? "" : "  ", control.name.c_str(), valueText(mixer, control).c_str());
+                std::printf("%s  %s = %s\n", destination ? "" : "  ", control.name.c_str(),
+                            valueText(mixer, control).c_str());
             }
         }
     }
@@ -172,7 +176,8 @@ std::optional<std::vector<std::uint32_t>> parseValues(std::string_view text) {
     std::size_t start = 0;
     while (start <= rest.size()) {
         const std::size_t comma = rest.find(',', start);
-        const std::string part = rest.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string part =
+            rest.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         char* end = nullptr;
         const unsigned long value = std::strtoul(part.c_str(), &end, 10);
         if (part.empty() || *end != '\0' || value > 0xFFFFFFFFul) {
@@ -207,13 +212,15 @@ int set(std::string_view name, std::string_view text) {
         const std::uint32_t item = (*values)[0];
         values->assign(control->info.items, 0);
         if (item >= values->size()) {
-            std::fprintf(stderr, "cvktool: %s has items 0..%u\n", control->name.c_str(), control->info.items - 1);
+            std::fprintf(stderr, "cvktool: %s has items 0..%u\n", control->name.c_str(),
+                         control->info.items - 1);
             return 1;
         }
         (*values)[item] = 1;
         channels = 1;
     }
-    if (platform::mixerSetValues(mixer, control->info.controlId, channels, *values) != MixerError::Ok) {
+    if (platform::mixerSetValues(mixer, control->info.controlId, channels, *values) !=
+        MixerError::Ok) {
         std::fprintf(stderr, "cvktool: the mixer refused %s\n", control->name.c_str());
         return 1;
     }
@@ -243,7 +250,8 @@ int selectSource(std::string_view text) {
     if (result != 0) {
         std::fprintf(stderr, "cvktool: cannot select source %d (%d)\n", source, result);
     } else {
-        std::printf("recording source %d: %s, input level %d\n", source, name, GetCurrentInputLevel());
+        std::printf("recording source %d: %s, input level %d\n", source, name,
+                    GetCurrentInputLevel());
     }
     DeSelectInputDevice();
     DeSelectOutputDevice();

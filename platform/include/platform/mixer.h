@@ -92,7 +92,8 @@ CVK_PLATFORM_API MixerError mixerInputDeviceName(std::uint32_t device, std::stri
 CVK_PLATFORM_API MixerError mixerIdOfOutput(std::uint32_t device, MixerId& id);
 CVK_PLATFORM_API MixerError mixerIdOfInput(std::uint32_t device, MixerId& id);
 
-CVK_PLATFORM_API MixerError mixerDestination(MixerId mixer, ComponentType type, MixerLineInfo& line);
+CVK_PLATFORM_API MixerError mixerDestination(MixerId mixer, ComponentType type,
+                                             MixerLineInfo& line);
 CVK_PLATFORM_API MixerError mixerSourceLine(MixerId mixer, std::uint32_t destination,
                                             std::uint32_t source, MixerLineInfo& line);
 CVK_PLATFORM_API MixerError mixerLineControl(MixerId mixer, std::uint32_t lineId, ControlType type,
@@ -132,7 +133,7 @@ struct VirtualMixerControl {
     std::string tag;
     std::uint32_t minimum = 0;
     std::uint32_t maximum = 65535;
-    std::vector<std::string> items;    // a selector's item texts
+    std::vector<std::string> items;     // a selector's item texts
     std::vector<std::uint32_t> values;  // per channel, or per item; zeros when empty
     bool readFails = false;
 };
@@ -169,6 +170,7 @@ CVK_PLATFORM_API void useRealMixer();
 // A tagged control of the virtual mixer: its identifier (0 when there is none), its values.
 CVK_PLATFORM_API std::uint32_t virtualMixerControlId(const std::string& tag);
 CVK_PLATFORM_API std::vector<std::uint32_t> virtualMixerValues(const std::string& tag);
-CVK_PLATFORM_API void setVirtualMixerValues(const std::string& tag, std::vector<std::uint32_t> values);
+CVK_PLATFORM_API void setVirtualMixerValues(const std::string& tag,
+                                            std::vector<std::uint32_t> values);
 
 }  // namespace platform
