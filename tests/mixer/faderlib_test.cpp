@@ -277,6 +277,39 @@ TEST_F(FaderlibTest, NothingSelectedIsMinusOne) {
     EXPECT_EQ(SelectInputDevice(1), -1);
 }
 
+// Guards selection on cards it cannot use: refused, not half-selected as a success.
+TEST_F(FaderlibTest, UnusableCardsAreRefused) {
+    struct Case {
+        const char* name;
+        void (*spoil)(VirtualMixerSetup&);
+        int32_t output;
+        int32_t input;
+    };
+    const Case cases[] = {
+        {"no speakers volume",
+         [](VirtualMixerSetup& s) {
+             s.cards[0].destinations[0].controls.erase(s.cards[0].destinations[0].controls.begin());
+         },
+         -1, -1},
+        {"does not open", [](VirtualMixerSetup& s) { s.cards[0].opens = false; }, -1, -1},
+        {"no mixer", [](VirtualMixerSetup& s) { s.outputs[0].card = s.inputs[0].card = -1; }, -1,
+         -1},
+        {"no recording volume",
+         [](VirtualMixerSetup& s) {
+             s.cards[0].destinations[1].controls.erase(s.cards[0].destinations[1].controls.begin());
+         },
+         0, 0},
+    };
+    for (const Case& c : cases) {
+        faderlib::resetForTest();
+        VirtualMixerSetup setup = card(Selector::Mux);
+        c.spoil(setup);
+        platform::useVirtualMixer(setup);
+        EXPECT_EQ(SelectOutputDevice(0), c.output) << c.name;
+        EXPECT_EQ(SelectInputDevice(0), c.input) << c.name;
+    }
+}
+
 // Guards the settings file: the MIDI device named in the user's settings picks its own
 // line, whatever the current folder holds.
 TEST_F(FaderlibTest, MidiDeviceNameComesFromTheUsersSettings) {

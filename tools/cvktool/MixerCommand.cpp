@@ -81,7 +81,7 @@ std::string valueText(MixerId mixer, const Control& control) {
         std::vector<std::uint32_t> values(control.info.items, 0);
         if (platform::mixerItemTexts(mixer, control.info.controlId, texts) != MixerError::Ok ||
             platform::mixerGetValues(mixer, control.info.controlId, 1, values) != MixerError::Ok) {
-            return "(unreadable)";
+            return " (unreadable)";
         }
         std::string text;
         for (std::size_t i = 0; i < texts.size() && i < values.size(); ++i) {
@@ -94,11 +94,11 @@ std::string valueText(MixerId mixer, const Control& control) {
     std::vector<std::uint32_t> values(channels, 0);
     if (platform::mixerGetValues(mixer, control.info.controlId, channels, values) !=
         MixerError::Ok) {
-        return "(unreadable)";
+        return " (unreadable)";
     }
     std::string text;
     for (std::uint32_t value : values) {
-        text += (text.empty() ? "" : ",") + std::to_string(value);
+        text += (text.empty() ? " " : ",") + std::to_string(value);
     }
     return text;
 }
@@ -136,7 +136,7 @@ int list() {
         std::printf("%s%s\n", destination ? "" : "  ", line.name.c_str());
         for (const Control& control : controls) {
             if (control.line.lineId == line.lineId) {
-                std::printf("%s  %s = %s\n", destination ? "" : "  ", control.name.c_str(),
+                std::printf("%s  %s =%s\n", destination ? "" : "  ", control.name.c_str(),
                             valueText(mixer, control).c_str());
             }
         }
@@ -165,7 +165,7 @@ int get(std::string_view name) {
     if (!control) {
         return 1;
     }
-    std::printf("%s = %s\n", control->name.c_str(), valueText(mixer, *control).c_str());
+    std::printf("%s =%s\n", control->name.c_str(), valueText(mixer, *control).c_str());
     return 0;
 }
 
@@ -224,7 +224,7 @@ int set(std::string_view name, std::string_view text) {
         std::fprintf(stderr, "cvktool: the mixer refused %s\n", control->name.c_str());
         return 1;
     }
-    std::printf("%s = %s\n", control->name.c_str(), valueText(mixer, *control).c_str());
+    std::printf("%s =%s\n", control->name.c_str(), valueText(mixer, *control).c_str());
     return 0;
 }
 
