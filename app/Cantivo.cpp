@@ -179,6 +179,7 @@ void TCantivo::FormCreate() {
             MidiInitFailed = true;
         }
     }
+    SelectAudioDevices();
 
     TempoSetting = 120;
     ShowTempo();
@@ -266,6 +267,7 @@ void TCantivo::FormShow() {
 }
 
 void TCantivo::FormDestroy() {
+    DeselectAudioDevices();
     if (SequencerLibrary != nullptr) {
         platform::freeLibrary(SequencerLibrary);
         SequencerLibrary = nullptr;

@@ -160,6 +160,11 @@ public:
     bool SavePerformance();
     bool ReadPerformanceWave(const std::string& path);
     void RunConfigWizard();
+    // The mixers: the first output and input devices that can be selected, the microphone
+    // as the recording source; let go when the window closes.
+    void SelectAudioDevices();
+    void DeselectAudioDevices();
+    void SelectMicrophoneSource();
 
     // ---- songs (CantivoSongs.cpp)
     void Open1Click();

@@ -1,12 +1,14 @@
 // The recording workflow's entry points as far as the window has them: the record button,
 // the open-file request a later start sends, the performance file and the audio wizard.
-// Recording and the voice need the wave and mixer libraries, which are not part of the
-// program yet; until then no performance can come into being, so none is waiting here.
+// Recording and the voice need the wave library, which is not part of the program yet;
+// until then no performance can come into being, so none is waiting here. The mixers are
+// selected at start and let go at close.
 
 #include <QApplication>
 
 #include "Cantivo.h"
 #include "Vledrow.h"
+#include "faderlib/faderlib.h"
 #include "platform/atoms.h"
 #include "platform/dialogs.h"
 
@@ -63,6 +65,34 @@ bool TCantivo::ReadPerformanceWave(const std::string&) {
 
 void TCantivo::RunConfigWizard() {
     // The audio wizard comes with the sound-card settings.
+}
+
+void TCantivo::SelectAudioDevices() {
+    SetCallbackWindow(Handle());
+    for (int32_t device = 0; device < GetNumberOfOutputDevices(); ++device) {
+        if (SelectOutputDevice(device) == 0) {
+            break;
+        }
+    }
+    for (int32_t device = 0; device < GetNumberOfInputDevices(); ++device) {
+        if (SelectInputDevice(device) == 0) {
+            break;
+        }
+    }
+    SelectMicrophoneSource();
+}
+
+void TCantivo::DeselectAudioDevices() {
+    DeSelectInputDevice();
+    DeSelectOutputDevice();
+}
+
+void TCantivo::SelectMicrophoneSource() {
+    // Without a source named like a microphone nothing is selected.
+    const int32_t microphone = GetMicrophoneSourceIndex();
+    if (microphone != -1 && microphone != -2) {
+        SelectInputSource(microphone);
+    }
 }
 
 }  // namespace cvkapp

@@ -49,6 +49,7 @@
 
 #include "lockfree_queue.h"
 #include "midi_backend.h"
+#include "platform/mixer.h"
 #include "platform/mm_timer.h"
 #include "platform/soundfont.h"
 #include "synth_engine.h"
@@ -181,6 +182,7 @@ private:
     void anchor(std::uint64_t nowMicros, std::int64_t requestFrames, std::int64_t headroomFrames);
     void followClock(std::uint64_t nowMicros, std::int64_t requestFrames);
     void render(float* out, std::int64_t frames);
+    void applyGain(float* out, std::int64_t frames);
     void applyCommand(std::uint32_t command);
 
     // Loads, on the sender's thread, the instrument a message is about to select, so
@@ -219,6 +221,7 @@ private:
     TimedMessage m_held;
     bool m_prioritySet = false;
     bool m_corkPending = false;  // a session ended: cork once this block is out
+    float m_gain = 1.0f;  // the synthesizer fader's gain at the end of the last block
 
     // Written with the mainloop locked, so that a cork decided by the render thread and an
     // uncork by a new session never cross.
@@ -629,6 +632,7 @@ void SynthService::write(std::size_t bytes) {
         }
         if (m_engine != nullptr) {
             render(static_cast<float*>(data), static_cast<std::int64_t>(chunk / kFrameBytes));
+            applyGain(static_cast<float*>(data), static_cast<std::int64_t>(chunk / kFrameBytes));
         } else {
             // A new stream asks to be filled before the SoundFont is there.
             std::memset(data, 0, chunk);
@@ -704,6 +708,23 @@ void SynthService::applyCommand(std::uint32_t command) {
         m_corkPending = true;
         m_endQueued = false;
     }
+}
+
+// The mixer's synthesizer fader, a gain inside our process: session managers restore
+// per-application stream volumes over whatever we set on the stream. A change glides
+// over one block, so that a fader moved while notes sound does not click.
+void SynthService::applyGain(float* out, std::int64_t frames) {
+    const float target = platform::synthesizerGain();
+    if (target == 1.0f && m_gain == 1.0f) {
+        return;
+    }
+    const float step = (target - m_gain) / static_cast<float>(frames);
+    for (std::int64_t frame = 0; frame < frames; ++frame) {
+        m_gain += step;
+        out[frame * kChannels] *= m_gain;
+        out[frame * kChannels + 1] *= m_gain;
+    }
+    m_gain = target;
 }
 
 // Renders frames [m_writtenFrames, m_writtenFrames + frames), splitting the block at

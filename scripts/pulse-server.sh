@@ -6,8 +6,10 @@
 #   pulse_stop
 #
 # Two null sinks stand in for the hardware: "speakers" (default sink; record its monitor
-# to hear what the program played) and "microphone" (play into it, and its monitor, the
-# default source, is what the program records). Nothing is loaded from the system's
+# to hear what the program played) and "microphone" (play into it, and the default source
+# records it). The default source, "mic" described "Microphone", is the microphone sink's
+# monitor remapped into a source of its own, not a monitor: a microphone the way a desktop
+# has one, to the program's mixer, still fed by the "microphone" sink. Nothing is loaded from the system's
 # configuration, so tests hear exactly our streams and nothing else. Safe under
 # `set -euo pipefail`.
 
@@ -29,9 +31,10 @@ pulse_start() {
     cat >"${dir}/server.pa" <<PA
 load-module module-null-sink sink_name=speakers rate=44100 norewinds=1 sink_properties=device.description=Speakers
 load-module module-null-sink sink_name=microphone rate=44100 norewinds=1 sink_properties=device.description=Microphone
+load-module module-remap-source source_name=mic master=microphone.monitor source_properties=device.description=Microphone
 load-module module-native-protocol-unix socket=${dir}/native auth-anonymous=1
 set-default-sink speakers
-set-default-source microphone.monitor
+set-default-source mic
 PA
 
     export CVK_PULSE_SAVED_XDG="${XDG_RUNTIME_DIR:-}"

@@ -53,7 +53,7 @@ for name in $programs; do
     [ -f "$program/$name" ] && [ -x "$program/$name" ] ||
         fail "$program/$name is not an installed program"
 done
-for file in libpulsant.so libpulsbrdg.so libpuls16.so libcvkplatform.so KAR/twinkle.kar; do
+for file in libpulsant.so libpulsbrdg.so libpuls16.so libcvkplatform.so libfaderlib.so KAR/twinkle.kar; do
     [ -f "$program/$file" ] || fail "$program/$file is missing"
 done
 cmp -s "$program/KAR/twinkle.kar" "$CVK_BUILD_DIR/bin/KAR/twinkle.kar" ||

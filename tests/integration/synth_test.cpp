@@ -8,7 +8,9 @@
 #include <string>
 
 #include "TempDir.h"
+#include "faderlib/faderlib.h"
 #include "platform/midi_out.h"
+#include "platform/mixer.h"
 #include "platform/mm_timer.h"
 #include "platform/soundfont.h"
 #include "pulse_support.h"
@@ -185,6 +187,42 @@ TEST(SynthWithoutServer, OpenFailsWithNoSoundServer) {
         EXPECT_EQ(handle, 0u);
     }
     EXPECT_FALSE(platform::midiOutErrorText(MidiError::NoSoundServer).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Guards the mixer's synthesizer fader: a gain on what the synthesizer renders, so the
+// mute silences a held note and half the volume halves it, whatever the session manager
+// does to the stream's own volume.
+TEST_F(SynthOnServer, MixerFaderScalesTheSynthesizer) {
+    platform::useRealMixer();
+    faderlib::resetForTest();
+    ASSERT_EQ(SelectOutputDevice(0), 0);
+    open();
+    send(shortMessage(0xC0, 19));  // church organ: steady for as long as the key is down
+    send(shortMessage(0x90, 60, 100));
+    const std::uint64_t full = wait(500 * kMs);
+    const float loud = peakBetween(full - 200 * kMs, full);
+    ASSERT_GT(loud, kSoundThreshold);
+
+    const std::uint32_t half[2] = {32767, 32767};
+    ASSERT_EQ(SetCurrentMidiOutputVolSetting(1, half), 0);
+    const std::uint64_t halved = wait(500 * kMs);
+    const float quieter = peakBetween(halved - 200 * kMs, halved);
+    EXPECT_GT(quieter, loud * 0.35f);
+    EXPECT_LT(quieter, loud * 0.65f);
+
+    ASSERT_EQ(SetMidiOutMuteSetting(1), 0);
+    const std::uint64_t muted = wait(500 * kMs);
+    EXPECT_LT(peakBetween(muted - 200 * kMs, muted), kSilence);
+
+    const std::uint32_t whole[2] = {65535, 65535};
+    SetCurrentMidiOutputVolSetting(1, whole);
+    SetMidiOutMuteSetting(0);
+    DeSelectOutputDevice();
+    faderlib::resetForTest();
 }
 
 }  // namespace

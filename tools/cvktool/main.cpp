@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "MixerCommand.h"
 #include "PlayCommand.h"
 #include "SongCommands.h"
 #include "SplitCommand.h"
@@ -25,6 +26,8 @@ constexpr Command kCommands[] = {
     {"tracks", cvktool::runTracks, "tracks FILE [--json]  the song's per-track information"},
     {"write", cvktool::runWrite,
      "write SRC DST [--tempo BPM] [--key N] [--volumes V0,...] [--instruments P0,...]"},
+    {"mixer", cvktool::runMixer,
+     "mixer [list | get NAME | set NAME VALUE | select-source K]   the sound server's mixer"},
 };
 
 void printUsage(std::FILE* out) {

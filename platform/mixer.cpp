@@ -1,0 +1,241 @@
+#include "platform/mixer.h"
+
+#include <mutex>
+#include <new>
+
+#include "mixer_backend.h"
+
+namespace platform {
+namespace {
+
+struct OpenMixer {
+    MixerHandle handle = 0;
+    MixerId mixer = 0;
+    WindowHandle window = 0;
+};
+
+struct State {
+    // The open handles: taken by the server's thread to post notifications. Declared
+    // first, so that they outlive a backend whose thread still posts while it ends.
+    std::mutex handlesMutex;
+    std::vector<OpenMixer> open;
+    MixerHandle nextHandle = 1;
+    // Calls into the backend, one at a time; the sound server's answers are waited for
+    // with this held, so the server's thread never takes it.
+    std::mutex backendMutex;
+    std::unique_ptr<detail::MixerBackend> backend;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+// Runs `call` on the backend in use, the sound server unless a test chose otherwise.
+template <typename Call>
+auto withBackend(Call call) -> decltype(call(std::declval<detail::MixerBackend&>())) {
+    State& s = state();
+    std::lock_guard lock(s.backendMutex);
+    try {
+        if (s.backend == nullptr) {
+            s.backend = detail::makeServerMixer();
+        }
+        return call(*s.backend);
+    } catch (const std::bad_alloc&) {
+        if constexpr (std::is_same_v<decltype(call(*s.backend)), MixerError>) {
+            return MixerError::NoMemory;
+        } else {
+            return {};
+        }
+    }
+}
+
+void replaceBackend(std::unique_ptr<detail::MixerBackend> backend) {
+    State& s = state();
+    {
+        std::lock_guard handles(s.handlesMutex);
+        s.open.clear();
+    }
+    std::lock_guard lock(s.backendMutex);
+    s.backend = std::move(backend);
+}
+
+// A selector takes one channel; any other control as many as its line has.
+MixerError checkChannels(detail::MixerBackend& backend, MixerId mixer, std::uint32_t controlId,
+                         std::uint32_t channels, std::size_t available) {
+    MixerControlInfo control;
+    if (const MixerError error = backend.controlById(mixer, controlId, control);
+        error != MixerError::Ok) {
+        return error;
+    }
+    const std::uint32_t most =
+        isMultipleItem(control.type) ? 1 : backend.controlChannels(mixer, controlId);
+    const std::size_t needed = isMultipleItem(control.type) ? control.items : channels;
+    if (channels == 0 || channels > most || available < needed) {
+        return MixerError::InvalidValue;
+    }
+    return MixerError::Ok;
+}
+
+}  // namespace
+
+namespace detail {
+
+void notifyMixerChange(MixerId mixer, std::uint32_t message, std::uint32_t id) {
+    State& s = state();
+    std::lock_guard lock(s.handlesMutex);
+    for (const OpenMixer& open : s.open) {
+        if (open.mixer == mixer && open.window != 0) {
+            postMessage(open.window, message, open.handle, static_cast<std::intptr_t>(id));
+        }
+    }
+}
+
+}  // namespace detail
+
+std::uint32_t mixerOutputDeviceCount() {
+    return withBackend([](detail::MixerBackend& b) { return b.outputCount(); });
+}
+
+MixerError mixerOutputDeviceName(std::uint32_t device, std::string& name) {
+    name.clear();
+    return withBackend([&](detail::MixerBackend& b) { return b.outputName(device, name); });
+}
+
+std::uint32_t mixerInputDeviceCount() {
+    return withBackend([](detail::MixerBackend& b) { return b.inputCount(); });
+}
+
+MixerError mixerInputDeviceName(std::uint32_t device, std::string& name) {
+    name.clear();
+    return withBackend([&](detail::MixerBackend& b) { return b.inputName(device, name); });
+}
+
+MixerError mixerIdOfOutput(std::uint32_t device, MixerId& id) {
+    return withBackend([&](detail::MixerBackend& b) { return b.outputMixer(device, id); });
+}
+
+MixerError mixerIdOfInput(std::uint32_t device, MixerId& id) {
+    return withBackend([&](detail::MixerBackend& b) { return b.inputMixer(device, id); });
+}
+
+MixerError mixerDestination(MixerId mixer, ComponentType type, MixerLineInfo& line) {
+    return withBackend([&](detail::MixerBackend& b) { return b.destination(mixer, type, line); });
+}
+
+MixerError mixerSourceLine(MixerId mixer, std::uint32_t destination, std::uint32_t source,
+                           MixerLineInfo& line) {
+    return withBackend(
+        [&](detail::MixerBackend& b) { return b.sourceLine(mixer, destination, source, line); });
+}
+
+MixerError mixerLineControl(MixerId mixer, std::uint32_t lineId, ControlType type,
+                            MixerControlInfo& control) {
+    return withBackend(
+        [&](detail::MixerBackend& b) { return b.lineControl(mixer, lineId, type, control); });
+}
+
+MixerError mixerControlById(MixerId mixer, std::uint32_t controlId, MixerControlInfo& control) {
+    return withBackend(
+        [&](detail::MixerBackend& b) { return b.controlById(mixer, controlId, control); });
+}
+
+MixerError mixerGetValues(MixerId mixer, std::uint32_t controlId, std::uint32_t channels,
+                          std::span<std::uint32_t> values) {
+    return withBackend([&](detail::MixerBackend& b) {
+        if (const MixerError error = checkChannels(b, mixer, controlId, channels, values.size());
+            error != MixerError::Ok) {
+            return error;
+        }
+        return b.getValues(mixer, controlId, channels, values);
+    });
+}
+
+MixerError mixerSetValues(MixerId mixer, std::uint32_t controlId, std::uint32_t channels,
+                          std::span<const std::uint32_t> values) {
+    return withBackend([&](detail::MixerBackend& b) {
+        if (const MixerError error = checkChannels(b, mixer, controlId, channels, values.size());
+            error != MixerError::Ok) {
+            return error;
+        }
+        return b.setValues(mixer, controlId, channels, values);
+    });
+}
+
+MixerError mixerItemTexts(MixerId mixer, std::uint32_t controlId, std::vector<std::string>& texts) {
+    texts.clear();
+    return withBackend(
+        [&](detail::MixerBackend& b) { return b.itemTexts(mixer, controlId, texts); });
+}
+
+MixerError mixerOpen(MixerHandle& handle, MixerId mixer, WindowHandle window) {
+    handle = 0;
+    State& s = state();
+    return withBackend([&](detail::MixerBackend& b) {
+        bool first = true;
+        {
+            std::lock_guard lock(s.handlesMutex);
+            for (const OpenMixer& open : s.open) {
+                first = first && open.mixer != mixer;
+            }
+        }
+        if (first) {
+            if (const MixerError error = b.opened(mixer); error != MixerError::Ok) {
+                return error;
+            }
+        }
+        std::lock_guard lock(s.handlesMutex);
+        handle = s.nextHandle++;
+        s.open.push_back({handle, mixer, window});
+        return MixerError::Ok;
+    });
+}
+
+MixerError mixerClose(MixerHandle handle) {
+    State& s = state();
+    return withBackend([&](detail::MixerBackend& b) {
+        MixerId mixer = 0;
+        bool found = false;
+        {
+            std::lock_guard lock(s.handlesMutex);
+            for (auto it = s.open.begin(); it != s.open.end(); ++it) {
+                if (it->handle == handle) {
+                    mixer = it->mixer;
+                    found = true;
+                    s.open.erase(it);
+                    break;
+                }
+            }
+        }
+        if (!found) {
+            return MixerError::InvalidHandle;
+        }
+        b.closed(mixer);
+        return MixerError::Ok;
+    });
+}
+
+void useVirtualMixer(const VirtualMixerSetup& setup) {
+    replaceBackend(detail::makeVirtualMixer(setup));
+}
+
+void useRealMixer() {
+    replaceBackend(nullptr);
+}
+
+std::uint32_t virtualMixerControlId(const std::string& tag) {
+    return withBackend([&](detail::MixerBackend& b) { return detail::virtualControlId(b, tag); });
+}
+
+std::vector<std::uint32_t> virtualMixerValues(const std::string& tag) {
+    return withBackend([&](detail::MixerBackend& b) { return detail::virtualValues(b, tag); });
+}
+
+void setVirtualMixerValues(const std::string& tag, std::vector<std::uint32_t> values) {
+    withBackend([&](detail::MixerBackend& b) {
+        detail::setVirtualValues(b, tag, std::move(values));
+        return 0;
+    });
+}
+
+}  // namespace platform
