@@ -42,9 +42,7 @@ WaveBackend& backendLocked(State& s) {
     if (!s.backend) {
         if (environment("CVK_VIRTUAL_WAVE") == "1") {
             VirtualWaveSetup setup;
-            if (const std::string microphone = environment("CVK_WAVE_MICROPHONE"); !microphone.empty()) {
-                setup.microphone = readWaveData(microphone);
-            }
+            setup.microphoneFile = environment("CVK_WAVE_MICROPHONE");
             setup.speakersFile = environment("CVK_WAVE_SPEAKERS");
             s.backend = makeVirtualWaveBackend(setup);
         } else {

@@ -309,6 +309,9 @@ private:
 std::unique_ptr<WaveBackend> makeVirtualWaveBackend(const VirtualWaveSetup& setup) {
     auto shared = std::make_shared<VirtualShared>();
     shared->setup = setup;
+    if (!setup.microphoneFile.empty()) {
+        shared->setup.microphone = readWaveData(setup.microphoneFile);
+    }
     std::lock_guard lock(g_currentMutex);
     g_current = shared;
     return std::make_unique<VirtualBackend>(shared);

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "TempDir.h"
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
 #include "platform/wave_in.h"
@@ -307,6 +308,40 @@ TEST_F(WaveDevices, FormatQueryRefusesWhatCannotBeStreamed) {
         EXPECT_EQ(platform::waveInQuery(platform::kWaveMapper, c.format) == WaveError::Ok, c.playable);
     }
     EXPECT_EQ(platform::waveOutQuery(1, pcm(22050, 1, 16)), WaveError::BadDeviceId);
+}
+
+// Guards against the speakers' wave file losing or mangling what was played, leaving a
+// previous file half-replaced, or the microphone reading its file's header as audio.
+TEST_F(WaveDevices, SpeakersFileRecordsBackThroughTheMicrophone) {
+    testing_support::TempDir folder;
+    platform::VirtualWaveSetup setup;
+    setup.speakersFile = folder.writeText("take.wav", "an older take");
+    platform::useVirtualWave(setup);
+    const WaveFormat format = pcm(11025, 2, 16);
+    platform::WaveOutHandle out = 0;
+    ASSERT_EQ(platform::waveOutOpen(&out, 0, format, window.handle()), WaveError::Ok);
+    Buffer played(1001 * 4, 5);
+    platform::waveOutPrepareHeader(out, &played.header);
+    platform::waveOutWrite(out, &played.header);
+    platform::advanceManualClock(200);
+    ASSERT_EQ(platform::waveOutClose(out), WaveError::Ok);
+
+    setup = {};
+    setup.microphoneFile = folder.path("take.wav");
+    platform::useVirtualWave(setup);
+    platform::WaveInHandle in = 0;
+    ASSERT_EQ(platform::waveInOpen(&in, 0, format, window.handle()), WaveError::Ok);
+    Buffer recorded(1001 * 4 + 8, 0);
+    platform::waveInPrepareHeader(in, &recorded.header);
+    platform::waveInAddBuffer(in, &recorded.header);
+    platform::waveInStart(in);
+    platform::advanceManualClock(200);
+    ASSERT_EQ(recorded.header.dwBytesRecorded, recorded.data.size());
+    const std::vector<std::uint8_t> voice(recorded.data.begin(), recorded.data.end() - 8);
+    EXPECT_EQ(voice, played.data);
+    EXPECT_EQ(std::vector<std::uint8_t>(recorded.data.end() - 8, recorded.data.end()),
+              std::vector<std::uint8_t>(8, 0));  // then silence
+    EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
 }
 
 // Guards against a device thread that touches a buffer after handing it back, or a

@@ -93,6 +93,7 @@ CVK_PLATFORM_API bool waveFormatPlayable(const WaveFormat& format);
 // to the wave file CVK_WAVE_SPEAKERS names (the last output to close wins).
 struct VirtualWaveSetup {
     std::vector<std::uint8_t> microphone;  // raw PCM in the format the input is opened with
+    std::string microphoneFile;            // or the data of this wave file
     std::string speakersFile;              // empty: outputs are kept in memory only
     bool formatRefused = false;            // every format query and open refuses the format
     bool outputOpenFails = false;
