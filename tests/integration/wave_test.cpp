@@ -178,7 +178,9 @@ protected:
 TEST_F(WaveOnServer, DevicesAreTheServersWithTheDefaultsFirst) {
     EXPECT_EQ(platform::waveOutDeviceName(0), "Speakers");
     EXPECT_GE(deviceIndex(false, "Microphone"), 1);
-    EXPECT_EQ(platform::waveInDeviceName(0), "Monitor of Microphone");
+    // The default source is the microphone sink's monitor, or a source made from it.
+    const std::string source = platform::waveInDeviceName(0);
+    EXPECT_TRUE(source == "Monitor of Microphone" || source == "Microphone") << source;
     EXPECT_EQ(platform::waveOutQuery(static_cast<std::int32_t>(platform::waveOutDeviceCount()), voiceFormat()),
               WaveError::BadDeviceId);
 }
