@@ -7,8 +7,9 @@
 // server, mark buffers done and post notifications: no allocation of ours, no waiting.
 //
 // Output: a buffer is done once the server has taken all its bytes. The stream keeps
-// latencyMs of audio ahead of the speaker and starts as soon as it has any (prebuf 0), so
-// a short last buffer plays too. Input: the server hands over about 10 ms at a time; a
+// latencyMs of audio ahead of the speaker. After running dry it waits until it is filled
+// again rather than playing on into silence: a stream that plays on moves past what it has
+// been given, and the server then throws away the start of what comes late. Input: the server hands over about 10 ms at a time; a
 // buffer is done once full. Audio that finds no buffer queued is lost and counted.
 
 #include <pulse/pulseaudio.h>
@@ -244,7 +245,6 @@ public:
             pa_stream_set_underflow_callback(m_stream, &PulseDevice::onUnderflow, this);
             attr.tlength = static_cast<std::uint32_t>(
                 pa_usec_to_bytes(static_cast<pa_usec_t>(request.latencyMs) * 1000, &spec));
-            attr.prebuf = 0;
             connected = pa_stream_connect_playback(m_stream, target, &attr, flags, nullptr, nullptr);
         }
         if (connected != 0 ||
@@ -313,8 +313,11 @@ private:
         return WaveError::Ok;
     }
 
-    // Output: hands the server up to `bytes` of the queued buffers.
+    // Output: hands the server up to `bytes` of the queued buffers. When that empties the
+    // queue, the server plays what it has without waiting to be filled to its start
+    // level: the last buffer of a take may be shorter than that.
     void feed(std::size_t bytes) {
+        const bool had = !m_queue.empty();
         while (bytes != 0 && !m_queue.empty()) {
             void* data = nullptr;
             std::size_t room = bytes;
@@ -329,6 +332,11 @@ private:
             pa_stream_write(m_stream, data, taken, nullptr, 0, PA_SEEK_RELATIVE);
             m_fed = true;
             bytes -= std::min(bytes, taken);
+        }
+        if (had && m_queue.empty()) {
+            if (pa_operation* triggered = pa_stream_trigger(m_stream, nullptr, nullptr)) {
+                pa_operation_unref(triggered);
+            }
         }
     }
 

@@ -278,3 +278,65 @@ TEST_F(WaveOnServer, RecordsWhatIsPlayedIntoTheMicrophone) {
 }
 
 }  // namespace
+
+namespace {
+
+// Guards against runs dry and lost input going uncounted, or counted once per server
+// request instead of once per stretch (the figures benchmarks report); and against a
+// buffer written after the speakers ran dry losing its start.
+TEST_F(WaveOnServer, UnderrunsAndOverrunsCountEachStretchOnce) {
+    cvktest::PulseRecorder speakers;
+    std::string error;
+    ASSERT_TRUE(speakers.start("speakers.monitor", 4.0, error)) << error;
+    platform::WaveOutHandle out = 0;
+    ASSERT_EQ(platform::waveOutOpen(&out, platform::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
+    Buffer played(1024);  // shorter than the stream's start level
+    const std::vector<std::int16_t> burst = tone(1000, 512.0 / kRate);
+    std::memcpy(played.data.data(), burst.data(), played.data.size());
+    platform::waveOutPrepareHeader(out, &played.header);
+    platform::WaveInHandle in = 0;
+    ASSERT_EQ(platform::waveInOpen(&in, platform::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
+    Buffer recorded(1024);
+    platform::waveInPrepareHeader(in, &recorded.header);
+    platform::waveInStart(in);
+    auto nothing = [](const platform::Message&) { return true; };
+    for (std::uint64_t stretch = 1; stretch <= 2; ++stretch) {
+        ASSERT_EQ(platform::waveOutWrite(out, &played.header), WaveError::Ok);
+        ASSERT_EQ(platform::waveInAddBuffer(in, &recorded.header), WaveError::Ok);
+        pump(nothing, [] { return false; }, 0.4);  // a 23 ms buffer each, then nothing
+        EXPECT_EQ(platform::waveOutUnderruns(out), stretch);
+        EXPECT_EQ(platform::waveInOverruns(in), stretch);
+    }
+    platform::waveOutReset(out);
+    platform::waveInReset(in);
+    EXPECT_EQ(platform::waveOutClose(out), WaveError::Ok);
+    EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
+    speakers.stop();
+
+    // Each burst heard whole: 512 frames at 22050 Hz, about 23 ms.
+    const std::size_t gap = cvktest::PulseRecorder::kRate / 100;
+    std::vector<std::size_t> spans;
+    std::size_t first = 0;
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < speakers.frames(); ++i) {
+        if (std::fabs(speakers.sample(i)) < 0.05f) {
+            continue;
+        }
+        if (spans.empty() && last == 0 && first == 0) {
+            first = i;
+        } else if (i - last > gap) {
+            spans.push_back(last - first);
+            first = i;
+        }
+        last = i;
+    }
+    if (last != 0) {
+        spans.push_back(last - first);
+    }
+    ASSERT_EQ(spans.size(), 2u);
+    for (std::size_t span : spans) {
+        EXPECT_NEAR(static_cast<double>(span) * 1000 / cvktest::PulseRecorder::kRate, 23.2, 2.0);
+    }
+}
+
+}  // namespace
