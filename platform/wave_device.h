@@ -24,10 +24,18 @@ public:
     // Beyond this many queued buffers a write is refused (NoMemory).
     static constexpr std::size_t kCapacity = 64;
 
-    WaveQueue(WindowHandle window, std::uint32_t handle, std::uint32_t doneMessage)
-        : m_window(window), m_handle(handle), m_doneMessage(doneMessage) {}
+    // A deferred output queue keeps each buffer it has taken whole until release() says
+    // the device has played past its end: a device that takes audio ahead of playing it
+    // (a sound server's buffer) must not report a buffer done that is still to be heard.
+    WaveQueue(WindowHandle window, std::uint32_t handle, std::uint32_t doneMessage,
+              bool deferred = false)
+        : m_window(window), m_handle(handle), m_doneMessage(doneMessage), m_deferred(deferred) {}
 
     bool empty() const noexcept { return m_count == 0; }
+    // Output: queued audio not yet taken.
+    bool untaken() const noexcept { return m_taken < m_count; }
+    // Output: bytes taken since the queue was made.
+    std::uint64_t takenBytes() const noexcept { return m_position; }
 
     bool push(WaveHeader* header) noexcept {
         if (m_count == kCapacity) {
@@ -44,21 +52,37 @@ public:
     // finished. Returns the bytes copied.
     std::size_t take(std::uint8_t* out, std::size_t bytes) noexcept {
         std::size_t copied = 0;
-        while (m_count != 0) {
-            WaveHeader* front = m_ring[m_head];
-            const std::size_t left = front->dwBufferLength - m_offset;
+        while (m_taken < m_count) {
+            const std::size_t slot = (m_head + m_taken) % kCapacity;
+            WaveHeader* next = m_ring[slot];
+            const std::size_t left = next->dwBufferLength - m_offset;
             const std::size_t now = std::min(left, bytes - copied);
             if (now != 0) {
-                std::memcpy(out + copied, front->lpData + m_offset, now);
+                std::memcpy(out + copied, next->lpData + m_offset, now);
                 copied += now;
                 m_offset += static_cast<std::uint32_t>(now);
+                m_position += now;
             }
-            if (m_offset < front->dwBufferLength) {
+            if (m_offset < next->dwBufferLength) {
                 break;
             }
-            finishFront();
+            m_offset = 0;
+            if (m_deferred) {
+                m_end[slot] = m_position;
+                ++m_taken;
+            } else {
+                finishFront();
+            }
         }
         return copied;
+    }
+
+    // Deferred output: the device has played `played` bytes of what it took; every
+    // buffer that ends there or before is finished.
+    void release(std::uint64_t played) noexcept {
+        while (m_taken != 0 && m_end[m_head] <= played) {
+            finishFront();
+        }
     }
 
     // Input: stores up to `bytes` of recorded audio (nullptr: silence) in the queued
@@ -99,6 +123,7 @@ public:
         while (m_count != 0) {
             finishFront();
         }
+        m_offset = 0;
     }
 
 private:
@@ -106,7 +131,9 @@ private:
         WaveHeader* front = m_ring[m_head];
         m_head = (m_head + 1) % kCapacity;
         --m_count;
-        m_offset = 0;
+        if (m_taken != 0) {
+            --m_taken;
+        }
         front->dwFlags.store((front->dwFlags.load() & ~kWaveHeaderInQueue) | kWaveHeaderDone,
                              std::memory_order_release);
         postMessage(m_window, m_doneMessage, m_handle, reinterpret_cast<std::intptr_t>(front));
@@ -118,7 +145,11 @@ private:
     std::array<WaveHeader*, kCapacity> m_ring{};
     std::size_t m_head = 0;
     std::size_t m_count = 0;
-    std::uint32_t m_offset = 0;  // output: bytes of the front buffer already taken
+    bool m_deferred;
+    std::array<std::uint64_t, kCapacity> m_end{};  // deferred: takenBytes() after each buffer
+    std::size_t m_taken = 0;     // deferred: buffers at the front taken whole
+    std::uint32_t m_offset = 0;  // output: bytes of the buffer being taken already taken
+    std::uint64_t m_position = 0;
 };
 
 // One open device. Output: submit queues audio, halt pauses, run restarts. Input: submit

@@ -6,7 +6,9 @@
 // it while it runs our callbacks, which only move bytes between the buffer queue and the
 // server, mark buffers done and post notifications: no allocation of ours, no waiting.
 //
-// Output: a buffer is done once the server has taken all its bytes. The stream keeps
+// Output: a buffer is done once the server has played it (as far as its requests for more
+// tell: to within a request), not when it took it: a player that closes at the last
+// done must not cut off the audio still in the server's buffer. The stream keeps
 // latencyMs of audio ahead of the speaker. After running dry it waits until it is filled
 // again rather than playing on into silence: a stream that plays on moves past what it has
 // been given, and the server then throws away the start of what comes late. Input: the server hands over about 10 ms at a time; a
@@ -201,7 +203,8 @@ public:
     PulseDevice(std::shared_ptr<PulseConnection> connection, const WaveOpenRequest& request)
         : m_connection(std::move(connection)),
           m_input(request.input),
-          m_queue(request.window, request.handle, request.input ? kWaveInDataMessage : kWaveOutDoneMessage) {}
+          m_queue(request.window, request.handle,
+                  request.input ? kWaveInDataMessage : kWaveOutDoneMessage, !request.input) {}
 
     ~PulseDevice() override {
         if (m_stream == nullptr) {
@@ -317,8 +320,8 @@ private:
     // queue, the server plays what it has without waiting to be filled to its start
     // level: the last buffer of a take may be shorter than that.
     void feed(std::size_t bytes) {
-        const bool had = !m_queue.empty();
-        while (bytes != 0 && !m_queue.empty()) {
+        const bool had = m_queue.untaken();
+        while (bytes != 0 && m_queue.untaken()) {
             void* data = nullptr;
             std::size_t room = bytes;
             if (pa_stream_begin_write(m_stream, &data, &room) < 0 || data == nullptr || room == 0) {
@@ -333,7 +336,7 @@ private:
             m_fed = true;
             bytes -= std::min(bytes, taken);
         }
-        if (had && m_queue.empty()) {
+        if (had && !m_queue.untaken()) {
             if (pa_operation* triggered = pa_stream_trigger(m_stream, nullptr, nullptr)) {
                 pa_operation_unref(triggered);
             }
@@ -342,12 +345,22 @@ private:
 
     static void onState(pa_stream*, void* user) { static_cast<PulseDevice*>(user)->m_connection->signal(); }
 
-    static void onWrite(pa_stream*, std::size_t bytes, void* user) {
-        static_cast<PulseDevice*>(user)->feed(bytes);
+    // The server asks for what it misses of its target length: what it holds beyond that
+    // is all it has not played yet.
+    static void onWrite(pa_stream* stream, std::size_t bytes, void* user) {
+        auto* self = static_cast<PulseDevice*>(user);
+        if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream)) {
+            const std::uint64_t taken = self->m_queue.takenBytes();
+            const std::uint64_t held = std::min<std::uint64_t>(
+                taken, attr->tlength > bytes ? attr->tlength - bytes : 0);
+            self->m_queue.release(taken - held);
+        }
+        self->feed(bytes);
     }
 
     static void onUnderflow(pa_stream*, void* user) {
         auto* self = static_cast<PulseDevice*>(user);
+        self->m_queue.release(self->m_queue.takenBytes());  // everything has been played
         if (self->m_fed) {
             self->m_fed = false;
             self->m_xruns.fetch_add(1, std::memory_order_relaxed);

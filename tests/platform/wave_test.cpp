@@ -13,6 +13,7 @@
 #include "platform/mm_timer.h"
 #include "platform/wave_in.h"
 #include "platform/wave_out.h"
+#include "wave_device.h"
 
 namespace {
 
@@ -342,6 +343,34 @@ TEST_F(WaveDevices, SpeakersFileRecordsBackThroughTheMicrophone) {
     EXPECT_EQ(std::vector<std::uint8_t>(recorded.data.end() - 8, recorded.data.end()),
               std::vector<std::uint8_t>(8, 0));  // then silence
     EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
+}
+
+// Guards against a sound-server stream reporting buffers done while they are still in
+// the server's buffer (a player closing at the last done would cut them off), or
+// releasing them out of order.
+TEST_F(WaveDevices, DeferredQueueFinishesBuffersOnlyOncePlayed) {
+    platform::detail::WaveQueue queue(window.handle(), 9, platform::kWaveOutDoneMessage, true);
+    Buffer a(100), b(50), c(100);
+    for (Buffer* buffer : {&a, &b, &c}) {
+        buffer->header.dwFlags = platform::kWaveHeaderPrepared;
+        ASSERT_TRUE(queue.push(&buffer->header));
+    }
+    std::vector<std::uint8_t> server(300);
+    EXPECT_EQ(queue.take(server.data(), 120), 120u);
+    EXPECT_EQ(queue.take(server.data() + 120, 180), 130u);
+    EXPECT_FALSE(queue.untaken());
+    EXPECT_TRUE(take(window).empty());
+    queue.release(149);  // a played, b one byte short
+    auto done = take(window);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(headerOf(done[0]), &a.header);
+    EXPECT_EQ(b.header.dwFlags.load(), platform::kWaveHeaderPrepared | platform::kWaveHeaderInQueue);
+    queue.finishAll();
+    done = take(window);
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(headerOf(done[0]), &b.header);
+    EXPECT_EQ(headerOf(done[1]), &c.header);
+    EXPECT_TRUE(queue.empty());
 }
 
 // Guards against a device thread that touches a buffer after handing it back, or a

@@ -9,9 +9,11 @@
 // Wave output devices by index: the sound server's sinks, the default sink first; device
 // kWaveMapper (-1) is the default sink. Each open device is one stream of its own.
 //
-// A buffer is done once the device has taken all of its bytes (the server holds them, or
-// the virtual device has played them); its done notification follows. Buffers are taken
-// in the order they were written. Every call is made from the window's thread.
+// A buffer is done once the device has played all of its bytes (on the sound server: as
+// far as the server's requests for more tell, to within a fraction of the latency); its
+// done notification follows. Buffers play in the order they were written, so a caller
+// that closes at the last done cuts nothing off. Every call is made from the window's
+// thread.
 namespace platform {
 
 // How far ahead of the speaker a stream keeps the server fed: voice playback wants the
