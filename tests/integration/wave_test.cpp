@@ -146,6 +146,7 @@ public:
     }
 
     std::uint64_t underruns() const { return platform::waveOutUnderruns(m_out); }
+    platform::WaveOutHandle handle() const { return m_out; }
 
 private:
     void refill(WaveHeader& header) {
@@ -245,6 +246,28 @@ TEST_F(WaveOnServer, PlaysAToneIntoTheSpeakers) {
     const double level = amplitudeAt(heard, from, to, 1000, rate);
     EXPECT_NEAR(level, 16000.0 / 32768.0, 0.05) << "the tone's level";
     EXPECT_LT(amplitudeAt(heard, from, to, 1100, rate), level / 20) << "not a clean 1 kHz tone";
+}
+
+// Guards against a pause that lets the server play on, or drops what it holds so that the
+// restart skips a piece of the voice.
+TEST_F(WaveOnServer, PauseSilencesAndRestartLosesNothing) {
+    cvktest::PulseRecorder speakers;
+    std::string error;
+    ASSERT_TRUE(speakers.start("speakers.monitor", 4.0, error)) << error;
+    Player player(window, tone(1000, 1.0));
+    ASSERT_TRUE(player.open(platform::kWaveMapper));
+    auto refill = [&](const platform::Message& m) { return player.handle(m); };
+    pump(refill, [] { return false; }, 0.4);
+    ASSERT_EQ(platform::waveOutPause(player.handle()), WaveError::Ok);
+    pump(refill, [] { return false; }, 0.4);
+    ASSERT_EQ(platform::waveOutRestart(player.handle()), WaveError::Ok);
+    ASSERT_TRUE(pump(refill, [&] { return player.finished(); }, 5.0));
+    player.close();
+    cvktest::pauseMicros(300'000);
+    speakers.stop();
+    const std::vector<double> spans = soundSpans(speakers);
+    ASSERT_EQ(spans.size(), 2u);
+    EXPECT_NEAR(spans[0] + spans[1], 1000.0, 6.0) << "sound lost or repeated at the pause";
 }
 
 // Guards against a recording stream that records nothing, the wrong source, or loses or
