@@ -1,0 +1,277 @@
+#include "platform/wave_out.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "wave_device.h"
+
+namespace platform {
+namespace detail {
+namespace {
+
+// One open device of either direction; both share one space of handles, so a handle of
+// one direction is never mistaken for the other's.
+struct Entry {
+    std::unique_ptr<WaveDevice> device;
+    bool input = false;
+    WindowHandle window = 0;
+};
+
+struct State {
+    std::mutex mutex;  // the window's thread; never taken by an audio thread
+    std::unique_ptr<WaveBackend> backend;
+    std::map<std::uint32_t, Entry> open;
+    std::uint32_t nextHandle = 1;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+WaveBackend& backendLocked(State& s) {
+    if (!s.backend) {
+        if (environment("CVK_VIRTUAL_WAVE") == "1") {
+            VirtualWaveSetup setup;
+            setup.microphoneFile = environment("CVK_WAVE_MICROPHONE");
+            setup.speakersFile = environment("CVK_WAVE_SPEAKERS");
+            s.backend = makeVirtualWaveBackend(setup);
+        } else {
+            s.backend = makePulseWaveBackend();
+        }
+    }
+    return *s.backend;
+}
+
+Entry* find(State& s, bool input, std::uint32_t handle) {
+    auto it = s.open.find(handle);
+    return it != s.open.end() && it->second.input == input ? &it->second : nullptr;
+}
+
+template <typename Use>
+WaveError withDevice(bool input, std::uint32_t handle, Use&& use) {
+    try {
+        State& s = state();
+        std::lock_guard lock(s.mutex);
+        Entry* entry = find(s, input, handle);
+        return entry != nullptr ? use(*entry) : WaveError::InvalidHandle;
+    } catch (const std::bad_alloc&) {
+        return WaveError::NoMemory;
+    } catch (...) {
+        return WaveError::Error;
+    }
+}
+
+}  // namespace
+
+WaveBackend& waveBackend() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return backendLocked(s);
+}
+
+WaveError tableOpen(const WaveOpenRequest& request, std::uint32_t* handle) {
+    if (handle == nullptr) {
+        return WaveError::InvalidParameter;
+    }
+    *handle = 0;
+    try {
+        State& s = state();
+        std::lock_guard lock(s.mutex);
+        WaveOpenRequest opening = request;
+        opening.handle = s.nextHandle;
+        std::unique_ptr<WaveDevice> device;
+        if (const WaveError result = backendLocked(s).open(opening, device); result != WaveError::Ok) {
+            return result;
+        }
+        ++s.nextHandle;
+        s.open.emplace(opening.handle, Entry{std::move(device), request.input, request.window});
+        *handle = opening.handle;
+        postMessage(request.window, request.input ? kWaveInOpenMessage : kWaveOutOpenMessage,
+                    opening.handle, 0);
+        return WaveError::Ok;
+    } catch (const std::bad_alloc&) {
+        return WaveError::NoMemory;
+    } catch (...) {
+        return WaveError::Error;
+    }
+}
+
+WaveError tableClose(bool input, std::uint32_t handle) {
+    try {
+        State& s = state();
+        std::unique_ptr<WaveDevice> closing;
+        WindowHandle window = 0;
+        {
+            std::lock_guard lock(s.mutex);
+            Entry* entry = find(s, input, handle);
+            if (entry == nullptr) {
+                return WaveError::InvalidHandle;
+            }
+            if (entry->device->busy()) {
+                return WaveError::StillPlaying;
+            }
+            closing = std::move(entry->device);
+            window = entry->window;
+            s.open.erase(handle);
+        }
+        // The device's own thread is gone once it is destroyed, so the close notification
+        // is the last one the window takes from this device.
+        closing.reset();
+        postMessage(window, input ? kWaveInCloseMessage : kWaveOutCloseMessage, handle, 0);
+        return WaveError::Ok;
+    } catch (...) {
+        return WaveError::Error;
+    }
+}
+
+WaveError tablePrepare(bool input, std::uint32_t handle, WaveHeader* header) {
+    return withDevice(input, handle, [header](Entry&) {
+        if (header == nullptr) {
+            return WaveError::InvalidParameter;
+        }
+        header->dwFlags.fetch_or(kWaveHeaderPrepared);
+        return WaveError::Ok;
+    });
+}
+
+WaveError tableUnprepare(bool input, std::uint32_t handle, WaveHeader* header) {
+    return withDevice(input, handle, [header](Entry&) {
+        if (header == nullptr) {
+            return WaveError::InvalidParameter;
+        }
+        if ((header->dwFlags.load() & kWaveHeaderInQueue) != 0) {
+            return WaveError::StillPlaying;
+        }
+        header->dwFlags.fetch_and(~kWaveHeaderPrepared);
+        return WaveError::Ok;
+    });
+}
+
+WaveError tableSubmit(bool input, std::uint32_t handle, WaveHeader* header) {
+    return withDevice(input, handle, [input, header](Entry& entry) {
+        if (header == nullptr || (header->lpData == nullptr && header->dwBufferLength != 0)) {
+            return WaveError::InvalidParameter;
+        }
+        const std::uint32_t flags = header->dwFlags.load();
+        if ((flags & kWaveHeaderPrepared) == 0) {
+            return WaveError::Unprepared;
+        }
+        if ((flags & kWaveHeaderInQueue) != 0) {
+            return WaveError::StillPlaying;
+        }
+        if (input) {
+            header->dwBytesRecorded = 0;
+        }
+        return entry.device->submit(header);
+    });
+}
+
+WaveError tableRun(bool input, std::uint32_t handle) {
+    return withDevice(input, handle, [](Entry& entry) { return entry.device->run(); });
+}
+
+WaveError tableHalt(bool input, std::uint32_t handle) {
+    return withDevice(input, handle, [](Entry& entry) { return entry.device->halt(); });
+}
+
+WaveError tableReset(bool input, std::uint32_t handle) {
+    return withDevice(input, handle, [](Entry& entry) { return entry.device->reset(); });
+}
+
+std::uint64_t tableXruns(bool input, std::uint32_t handle) {
+    std::uint64_t count = 0;
+    (void)withDevice(input, handle, [&count](Entry& entry) {
+        count = entry.device->xruns();
+        return WaveError::Ok;
+    });
+    return count;
+}
+
+}  // namespace detail
+
+bool waveFormatPlayable(const WaveFormat& format) {
+    const std::uint32_t bytesPerSample = format.bitsPerSample / 8u;
+    return format.formatTag == kWaveFormatPcm &&
+           (format.bitsPerSample == 8 || format.bitsPerSample == 16) &&
+           (format.channels == 1 || format.channels == 2) && format.samplesPerSec >= 1 &&
+           format.samplesPerSec <= 192000 &&
+           format.blockAlign == format.channels * bytesPerSample &&
+           format.avgBytesPerSec == format.samplesPerSec * format.blockAlign;
+}
+
+void useVirtualWave(const VirtualWaveSetup& setup) {
+    auto backend = detail::makeVirtualWaveBackend(setup);
+    detail::State& s = detail::state();
+    std::lock_guard lock(s.mutex);
+    s.backend = std::move(backend);
+}
+
+void useRealWave() {
+    auto backend = detail::makePulseWaveBackend();
+    detail::State& s = detail::state();
+    std::lock_guard lock(s.mutex);
+    s.backend = std::move(backend);
+}
+
+std::uint32_t waveOutDeviceCount() {
+    try {
+        return static_cast<std::uint32_t>(detail::waveBackend().deviceNames(false).size());
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::string waveOutDeviceName(std::uint32_t deviceId) {
+    try {
+        const auto names = detail::waveBackend().deviceNames(false);
+        return deviceId < names.size() ? names[deviceId] : std::string();
+    } catch (...) {
+        return {};
+    }
+}
+
+WaveError waveOutQuery(std::int32_t deviceId, const WaveFormat& format) {
+    try {
+        return detail::waveBackend().query(false, deviceId, format);
+    } catch (...) {
+        return WaveError::Error;
+    }
+}
+
+WaveError waveOutOpen(WaveOutHandle* handle, std::int32_t deviceId, const WaveFormat& format,
+                      WindowHandle window, std::uint32_t latencyMs) {
+    detail::WaveOpenRequest request;
+    request.input = false;
+    request.deviceId = deviceId;
+    request.format = format;
+    request.window = window;
+    request.latencyMs = std::clamp<std::uint32_t>(latencyMs, kWaveOutMonitorLatencyMs, kWaveOutLatencyMs);
+    return detail::tableOpen(request, handle);
+}
+
+WaveError waveOutPrepareHeader(WaveOutHandle handle, WaveHeader* header) {
+    return detail::tablePrepare(false, handle, header);
+}
+WaveError waveOutUnprepareHeader(WaveOutHandle handle, WaveHeader* header) {
+    return detail::tableUnprepare(false, handle, header);
+}
+WaveError waveOutWrite(WaveOutHandle handle, WaveHeader* header) {
+    return detail::tableSubmit(false, handle, header);
+}
+WaveError waveOutPause(WaveOutHandle handle) { return detail::tableHalt(false, handle); }
+WaveError waveOutRestart(WaveOutHandle handle) { return detail::tableRun(false, handle); }
+WaveError waveOutReset(WaveOutHandle handle) { return detail::tableReset(false, handle); }
+WaveError waveOutClose(WaveOutHandle handle) { return detail::tableClose(false, handle); }
+std::uint64_t waveOutUnderruns(WaveOutHandle handle) { return detail::tableXruns(false, handle); }
+
+}  // namespace platform

@@ -1,0 +1,490 @@
+// Wave devices on the sound server: one stream per open device, s16le (or u8) at the
+// format's rate and channels, on one connection shared by every wave device of the
+// process and run by its own threaded mainloop.
+//
+// The callers' threads take the mainloop lock for every call; the mainloop thread holds
+// it while it runs our callbacks, which only move bytes between the buffer queue and the
+// server, mark buffers done and post notifications: no allocation of ours, no waiting.
+//
+// Output: a buffer is done once the server has played it (as far as its requests for more
+// tell: to within a request), not when it took it: a player that closes at the last
+// done must not cut off the audio still in the server's buffer. The stream keeps
+// latencyMs of audio ahead of the speaker. After running dry it waits until it is filled
+// again rather than playing on into silence: a stream that plays on moves past what it has
+// been given, and the server then throws away the start of what comes late. Input: the server hands over about 10 ms at a time; a
+// buffer is done once full. Audio that finds no buffer queued is lost and counted.
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "wave_device.h"
+
+namespace platform::detail {
+namespace {
+
+constexpr pa_usec_t kConnectTimeoutMicros = 3'000'000;
+constexpr pa_usec_t kCaptureFragmentMicros = 10'000;
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+class PulseConnection {
+public:
+    ~PulseConnection() {
+        if (m_mainloop == nullptr) {
+            return;
+        }
+        pa_threaded_mainloop_stop(m_mainloop);
+        if (m_context != nullptr) {
+            pa_context_set_state_callback(m_context, nullptr, nullptr);
+            pa_context_disconnect(m_context);
+            pa_context_unref(m_context);
+        }
+        pa_threaded_mainloop_free(m_mainloop);
+    }
+
+    // Connects; false when no server answers within the deadline.
+    bool connect() {
+        m_mainloop = pa_threaded_mainloop_new();
+        if (m_mainloop == nullptr) {
+            return false;
+        }
+        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), "Cantivo");
+        if (m_context == nullptr) {
+            return false;
+        }
+        pa_context_set_state_callback(m_context, &PulseConnection::onContextState, this);
+        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+            pa_threaded_mainloop_start(m_mainloop) < 0) {
+            return false;
+        }
+        Lock lock(*this);
+        return waitFor([this] {
+                   return !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) ||
+                          pa_context_get_state(m_context) == PA_CONTEXT_READY;
+               }) &&
+               pa_context_get_state(m_context) == PA_CONTEXT_READY;
+    }
+
+    bool ready() {
+        Lock lock(*this);
+        return pa_context_get_state(m_context) == PA_CONTEXT_READY;
+    }
+
+    struct Lock {
+        explicit Lock(PulseConnection& connection) : m_loop(connection.m_mainloop) {
+            pa_threaded_mainloop_lock(m_loop);
+        }
+        ~Lock() { pa_threaded_mainloop_unlock(m_loop); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+        pa_threaded_mainloop* m_loop;
+    };
+
+    // With the lock held: waits until `done` or the deadline, whichever comes first.
+    template <typename Done>
+    bool waitFor(Done done) {
+        m_timedOut = false;
+        pa_time_event* deadline = pa_context_rttime_new(
+            m_context, pa_rtclock_now() + kConnectTimeoutMicros, &PulseConnection::onTimeout, this);
+        while (!done() && !m_timedOut) {
+            pa_threaded_mainloop_wait(m_mainloop);
+        }
+        if (deadline != nullptr) {
+            pa_threaded_mainloop_get_api(m_mainloop)->time_free(deadline);
+        }
+        return done();
+    }
+
+    // With the lock held: runs an operation to its end.
+    bool complete(pa_operation* operation) {
+        if (operation == nullptr) {
+            return false;
+        }
+        const bool finished =
+            waitFor([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+        pa_operation_unref(operation);
+        return finished;
+    }
+
+    void signal() { pa_threaded_mainloop_signal(m_mainloop, 0); }
+    pa_context* context() { return m_context; }
+
+private:
+    static void onContextState(pa_context*, void* user) {
+        static_cast<PulseConnection*>(user)->signal();
+    }
+    static void onTimeout(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
+        auto* self = static_cast<PulseConnection*>(user);
+        self->m_timedOut = true;
+        self->signal();
+    }
+
+    pa_threaded_mainloop* m_mainloop = nullptr;
+    pa_context* m_context = nullptr;
+    bool m_timedOut = false;  // with the lock held
+};
+
+struct Endpoint {
+    std::string name;         // the server's
+    std::string description;  // the user's
+};
+
+// A sink or source list, the default first. With the lock held.
+std::vector<Endpoint> listEndpoints(PulseConnection& connection, bool input) {
+    struct Listing {
+        PulseConnection* connection;
+        std::string defaultName;
+        std::vector<Endpoint> endpoints;
+    } listing{&connection, {}, {}};
+    connection.complete(pa_context_get_server_info(
+        connection.context(),
+        [](pa_context*, const pa_server_info* info, void* user) {
+            auto* self = static_cast<Listing*>(user);
+            if (info != nullptr) {
+                self->defaultName = info->default_sink_name != nullptr ? info->default_sink_name : "";
+                self->defaultName += '\n';
+                self->defaultName += info->default_source_name != nullptr ? info->default_source_name : "";
+            }
+            self->connection->signal();
+        },
+        &listing));
+    const std::size_t split = listing.defaultName.find('\n');
+    const std::string defaultName = split == std::string::npos
+                                        ? std::string()
+                                        : (input ? listing.defaultName.substr(split + 1)
+                                                 : listing.defaultName.substr(0, split));
+    if (input) {
+        connection.complete(pa_context_get_source_info_list(
+            connection.context(),
+            [](pa_context*, const pa_source_info* info, int, void* user) {
+                auto* self = static_cast<Listing*>(user);
+                if (info != nullptr) {
+                    self->endpoints.push_back({info->name, info->description != nullptr ? info->description : info->name});
+                }
+                self->connection->signal();
+            },
+            &listing));
+    } else {
+        connection.complete(pa_context_get_sink_info_list(
+            connection.context(),
+            [](pa_context*, const pa_sink_info* info, int, void* user) {
+                auto* self = static_cast<Listing*>(user);
+                if (info != nullptr) {
+                    self->endpoints.push_back({info->name, info->description != nullptr ? info->description : info->name});
+                }
+                self->connection->signal();
+            },
+            &listing));
+    }
+    std::stable_partition(listing.endpoints.begin(), listing.endpoints.end(),
+                          [&defaultName](const Endpoint& e) { return e.name == defaultName; });
+    return listing.endpoints;
+}
+
+pa_sample_spec sampleSpec(const WaveFormat& format) {
+    pa_sample_spec spec{};
+    spec.format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    spec.rate = format.samplesPerSec;
+    spec.channels = static_cast<std::uint8_t>(format.channels);
+    return spec;
+}
+
+class PulseDevice final : public WaveDevice {
+public:
+    PulseDevice(std::shared_ptr<PulseConnection> connection, const WaveOpenRequest& request)
+        : m_connection(std::move(connection)),
+          m_input(request.input),
+          m_queue(request.window, request.handle,
+                  request.input ? kWaveInDataMessage : kWaveOutDoneMessage, !request.input) {}
+
+    ~PulseDevice() override {
+        if (m_stream == nullptr) {
+            return;
+        }
+        PulseConnection::Lock lock(*m_connection);
+        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_read_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
+        pa_stream_disconnect(m_stream);
+        pa_stream_unref(m_stream);
+    }
+
+    // Connects the stream; with the lock not held.
+    WaveError connect(const WaveOpenRequest& request, const std::string& device) {
+        PulseConnection::Lock lock(*m_connection);
+        const pa_sample_spec spec = sampleSpec(request.format);
+        m_stream = pa_stream_new(m_connection->context(), m_input ? "Voice recording" : "Voice", &spec, nullptr);
+        if (m_stream == nullptr) {
+            return WaveError::NoMemory;
+        }
+        pa_stream_set_state_callback(m_stream, &PulseDevice::onState, this);
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength = static_cast<std::uint32_t>(-1);
+        attr.prebuf = static_cast<std::uint32_t>(-1);
+        attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.fragsize = static_cast<std::uint32_t>(-1);
+        // Always explicit: left to the server, a stream's buffer would be seconds long.
+        const auto flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_ADJUST_LATENCY | (m_input ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS));
+        const char* target = device.empty() ? nullptr : device.c_str();
+        int connected = -1;
+        if (m_input) {
+            pa_stream_set_read_callback(m_stream, &PulseDevice::onRead, this);
+            attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kCaptureFragmentMicros, &spec));
+            connected = pa_stream_connect_record(m_stream, target, &attr, flags);
+        } else {
+            pa_stream_set_write_callback(m_stream, &PulseDevice::onWrite, this);
+            pa_stream_set_underflow_callback(m_stream, &PulseDevice::onUnderflow, this);
+            attr.tlength = static_cast<std::uint32_t>(
+                pa_usec_to_bytes(static_cast<pa_usec_t>(request.latencyMs) * 1000, &spec));
+            connected = pa_stream_connect_playback(m_stream, target, &attr, flags, nullptr, nullptr);
+        }
+        if (connected != 0 ||
+            !m_connection->waitFor([this] {
+                const pa_stream_state_t state = pa_stream_get_state(m_stream);
+                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+            }) ||
+            pa_stream_get_state(m_stream) != PA_STREAM_READY) {
+            return WaveError::NoDriver;
+        }
+        return WaveError::Ok;
+    }
+
+    WaveError submit(WaveHeader* header) override {
+        PulseConnection::Lock lock(*m_connection);
+        if (!m_queue.push(header)) {
+            return WaveError::NoMemory;
+        }
+        if (!m_input) {
+            feed(pa_stream_writable_size(m_stream));
+        }
+        return WaveError::Ok;
+    }
+
+    WaveError run() override {
+        PulseConnection::Lock lock(*m_connection);
+        return cork(false);
+    }
+
+    WaveError halt() override {
+        PulseConnection::Lock lock(*m_connection);
+        const WaveError result = cork(true);
+        if (m_input) {
+            m_queue.finishPartial();
+        }
+        return result;
+    }
+
+    WaveError reset() override {
+        PulseConnection::Lock lock(*m_connection);
+        // What the server holds of ours goes; a recording stops, a playback runs on.
+        if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
+            pa_operation_unref(flushed);
+        }
+        m_queue.finishAll();
+        m_dry = false;
+        return cork(m_input);
+    }
+
+    bool busy() override {
+        PulseConnection::Lock lock(*m_connection);
+        return !m_queue.empty();
+    }
+
+    std::uint64_t xruns() override { return m_xruns.load(std::memory_order_relaxed); }
+
+private:
+    // With the lock held. Corking is ordered with everything else on the stream, so there
+    // is no need to wait for the server's answer.
+    WaveError cork(bool corked) {
+        pa_operation* operation = pa_stream_cork(m_stream, corked ? 1 : 0, nullptr, nullptr);
+        if (operation == nullptr) {
+            return WaveError::Error;
+        }
+        pa_operation_unref(operation);
+        return WaveError::Ok;
+    }
+
+    // Output: hands the server up to `bytes` of the queued buffers. When that empties the
+    // queue, the server plays what it has without waiting to be filled to its start
+    // level: the last buffer of a take may be shorter than that.
+    void feed(std::size_t bytes) {
+        const bool had = m_queue.untaken();
+        while (bytes != 0 && m_queue.untaken()) {
+            void* data = nullptr;
+            std::size_t room = bytes;
+            if (pa_stream_begin_write(m_stream, &data, &room) < 0 || data == nullptr || room == 0) {
+                return;
+            }
+            const std::size_t taken = m_queue.take(static_cast<std::uint8_t*>(data), room);
+            if (taken == 0) {
+                pa_stream_cancel_write(m_stream);
+                return;
+            }
+            pa_stream_write(m_stream, data, taken, nullptr, 0, PA_SEEK_RELATIVE);
+            m_fed = true;
+            bytes -= std::min(bytes, taken);
+        }
+        if (had && !m_queue.untaken()) {
+            if (pa_operation* triggered = pa_stream_trigger(m_stream, nullptr, nullptr)) {
+                pa_operation_unref(triggered);
+            }
+        }
+    }
+
+    static void onState(pa_stream*, void* user) { static_cast<PulseDevice*>(user)->m_connection->signal(); }
+
+    // The server asks for what it misses of its target length: what it holds beyond that
+    // is all it has not played yet.
+    static void onWrite(pa_stream* stream, std::size_t bytes, void* user) {
+        auto* self = static_cast<PulseDevice*>(user);
+        if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream)) {
+            const std::uint64_t taken = self->m_queue.takenBytes();
+            const std::uint64_t held = std::min<std::uint64_t>(
+                taken, attr->tlength > bytes ? attr->tlength - bytes : 0);
+            self->m_queue.release(taken - held);
+        }
+        self->feed(bytes);
+    }
+
+    static void onUnderflow(pa_stream*, void* user) {
+        auto* self = static_cast<PulseDevice*>(user);
+        self->m_queue.release(self->m_queue.takenBytes());  // everything has been played
+        if (self->m_fed) {
+            self->m_fed = false;
+            self->m_xruns.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+
+    static void onRead(pa_stream* stream, std::size_t, void* user) {
+        auto* self = static_cast<PulseDevice*>(user);
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &bytes) == 0) {
+            if (bytes == 0) {
+                break;  // nothing there after all
+            }
+            // A hole in the recording is silence of its length.
+            const std::size_t stored = self->m_queue.put(static_cast<const std::uint8_t*>(data), bytes);
+            if (stored < bytes) {
+                if (!self->m_dry) {
+                    self->m_dry = true;
+                    self->m_xruns.fetch_add(1, std::memory_order_relaxed);
+                }
+            } else {
+                self->m_dry = false;
+            }
+            pa_stream_drop(stream);
+        }
+    }
+
+    std::shared_ptr<PulseConnection> m_connection;
+    bool m_input;
+    WaveQueue m_queue;             // with the lock held
+    pa_stream* m_stream = nullptr;
+    bool m_fed = false;            // output: the server had audio of ours since it last ran dry
+    bool m_dry = false;            // input: audio is being lost for want of a buffer
+    std::atomic<std::uint64_t> m_xruns{0};
+};
+
+class PulseBackend final : public WaveBackend {
+public:
+    std::vector<std::string> deviceNames(bool input) override {
+        std::shared_ptr<PulseConnection> connection = connected();
+        std::vector<std::string> names;
+        if (connection) {
+            PulseConnection::Lock lock(*connection);
+            for (const Endpoint& endpoint : listEndpoints(*connection, input)) {
+                names.push_back(endpoint.description);
+            }
+        }
+        return names;
+    }
+
+    WaveError query(bool input, std::int32_t deviceId, const WaveFormat& format) override {
+        std::string device;
+        std::shared_ptr<PulseConnection> connection;
+        if (const WaveError found = find(input, deviceId, connection, device); found != WaveError::Ok) {
+            return found;
+        }
+        return waveFormatPlayable(format) ? WaveError::Ok : WaveError::BadFormat;
+    }
+
+    WaveError open(const WaveOpenRequest& request, std::unique_ptr<WaveDevice>& out) override {
+        std::string device;
+        std::shared_ptr<PulseConnection> connection;
+        if (const WaveError found = find(request.input, request.deviceId, connection, device);
+            found != WaveError::Ok) {
+            return found;
+        }
+        if (!waveFormatPlayable(request.format)) {
+            return WaveError::BadFormat;
+        }
+        auto opened = std::make_unique<PulseDevice>(connection, request);
+        if (const WaveError result = opened->connect(request, device); result != WaveError::Ok) {
+            return result;
+        }
+        out = std::move(opened);
+        return WaveError::Ok;
+    }
+
+private:
+    // The shared connection, made again when the server went away or the environment
+    // names another one (a test's private server).
+    std::shared_ptr<PulseConnection> connected() {
+        std::lock_guard lock(m_mutex);
+        const std::string place = environment("PULSE_SERVER");
+        if (m_connection && place == m_place && m_connection->ready()) {
+            return m_connection;
+        }
+        m_connection.reset();
+        auto connection = std::make_shared<PulseConnection>();
+        if (!connection->connect()) {
+            return nullptr;
+        }
+        m_connection = connection;
+        m_place = place;
+        return m_connection;
+    }
+
+    // The server's name of a device (empty: its default).
+    WaveError find(bool input, std::int32_t deviceId, std::shared_ptr<PulseConnection>& connection,
+                   std::string& device) {
+        connection = connected();
+        if (!connection) {
+            return WaveError::NoSoundServer;
+        }
+        device.clear();
+        if (deviceId == kWaveMapper) {
+            return WaveError::Ok;
+        }
+        PulseConnection::Lock lock(*connection);
+        const std::vector<Endpoint> endpoints = listEndpoints(*connection, input);
+        if (deviceId < 0 || static_cast<std::size_t>(deviceId) >= endpoints.size()) {
+            return WaveError::BadDeviceId;
+        }
+        device = endpoints[static_cast<std::size_t>(deviceId)].name;
+        return WaveError::Ok;
+    }
+
+    std::mutex m_mutex;  // the callers' threads
+    std::shared_ptr<PulseConnection> m_connection;
+    std::string m_place;
+};
+
+}  // namespace
+
+std::unique_ptr<WaveBackend> makePulseWaveBackend() { return std::make_unique<PulseBackend>(); }
+
+}  // namespace platform::detail

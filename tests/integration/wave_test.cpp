@@ -1,0 +1,378 @@
+// The wave devices on a real sound server (scripts/pulse-server.sh): its null sinks
+// "speakers" (the default sink; we record its monitor) and "microphone" (we play into
+// it; its monitor is the default source).
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/messages.h"
+#include "platform/mm_timer.h"
+#include "platform/wave_in.h"
+#include "platform/wave_out.h"
+#include "pulse_support.h"
+
+namespace {
+
+using platform::WaveError;
+using platform::WaveFormat;
+using platform::WaveHeader;
+
+constexpr std::uint32_t kRate = 22050;
+constexpr double kPi = 3.14159265358979323846;
+
+WaveFormat voiceFormat() {
+    WaveFormat format;  // 22050 Hz, 16-bit, mono
+    return format;
+}
+
+// A tone of `frequency` at about half scale, `seconds` long, 16-bit mono.
+std::vector<std::int16_t> tone(double frequency, double seconds, std::uint32_t rate = kRate) {
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * rate));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<std::int16_t>(16000.0 * std::sin(2 * kPi * frequency * static_cast<double>(i) / rate));
+    }
+    return samples;
+}
+
+// Amplitude of `frequency` in the samples (a single-bin Fourier sum), on the samples' scale.
+template <typename Sample>
+double amplitudeAt(const std::vector<Sample>& samples, std::size_t first, std::size_t last,
+                   double frequency, double rate) {
+    double re = 0;
+    double im = 0;
+    for (std::size_t i = first; i < last; ++i) {
+        const double phase = 2 * kPi * frequency * static_cast<double>(i) / rate;
+        re += static_cast<double>(samples[i]) * std::cos(phase);
+        im += static_cast<double>(samples[i]) * std::sin(phase);
+    }
+    return 2 * std::hypot(re, im) / static_cast<double>(last - first);
+}
+
+// The lengths, in ms, of the stretches of sound in a recording (10 ms of quiet ends one).
+std::vector<double> soundSpans(const cvktest::PulseRecorder& recording) {
+    const std::size_t gap = cvktest::PulseRecorder::kRate / 100;
+    std::vector<double> spans;
+    std::optional<std::size_t> first;
+    std::size_t last = 0;
+    auto close = [&] {
+        spans.push_back(static_cast<double>(last - *first) * 1000 / cvktest::PulseRecorder::kRate);
+    };
+    for (std::size_t i = 0; i < recording.frames(); ++i) {
+        if (std::fabs(recording.sample(i)) < 0.05f) {
+            continue;
+        }
+        if (!first) {
+            first = i;
+        } else if (i - last > gap) {
+            close();
+            first = i;
+        }
+        last = i;
+    }
+    if (first) {
+        close();
+    }
+    return spans;
+}
+
+int deviceIndex(bool input, const std::string& name) {
+    const std::uint32_t count = input ? platform::waveInDeviceCount() : platform::waveOutDeviceCount();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if ((input ? platform::waveInDeviceName(i) : platform::waveOutDeviceName(i)) == name) {
+            return static_cast<int>(i);
+        }
+    }
+    return -2;
+}
+
+struct Buffer {
+    explicit Buffer(std::uint32_t bytes) : data(bytes) {
+        header.lpData = data.data();
+        header.dwBufferLength = bytes;
+    }
+    std::vector<char> data;
+    WaveHeader header;
+};
+
+// Plays samples through an output device the way the player does: a few buffers, each
+// refilled from the window's queue when it comes back.
+class Player {
+public:
+    Player(platform::MessageQueue& window, std::vector<std::int16_t> samples)
+        : m_window(window), m_samples(std::move(samples)) {}
+
+    bool open(std::int32_t device) {
+        if (platform::waveOutOpen(&m_out, device, voiceFormat(), m_window.handle()) != WaveError::Ok) {
+            return false;
+        }
+        for (int i = 0; i < 4; ++i) {
+            m_buffers.push_back(std::make_unique<Buffer>(4096));
+            platform::waveOutPrepareHeader(m_out, &m_buffers.back()->header);
+        }
+        platform::waveOutPause(m_out);
+        for (auto& buffer : m_buffers) {
+            refill(buffer->header);
+        }
+        platform::waveOutRestart(m_out);
+        return true;
+    }
+
+    // A done notification of ours: refill the buffer, or count it out.
+    bool handle(const platform::Message& m) {
+        if (m.message != platform::kWaveOutDoneMessage || m.wParam != m_out) {
+            return false;
+        }
+        refill(*reinterpret_cast<WaveHeader*>(m.lParam));
+        return true;
+    }
+
+    bool finished() const { return m_queued == 0; }
+
+    void close() {
+        platform::waveOutReset(m_out);
+        for (auto& buffer : m_buffers) {
+            platform::waveOutUnprepareHeader(m_out, &buffer->header);
+        }
+        EXPECT_EQ(platform::waveOutClose(m_out), WaveError::Ok);
+    }
+
+    std::uint64_t underruns() const { return platform::waveOutUnderruns(m_out); }
+    platform::WaveOutHandle handle() const { return m_out; }
+
+private:
+    void refill(WaveHeader& header) {
+        if (m_queued > 0 && (header.dwFlags & platform::kWaveHeaderDone) != 0) {
+            --m_queued;
+        }
+        const std::size_t left = (m_samples.size() - m_position) * 2;
+        if (left == 0) {
+            return;
+        }
+        header.dwBufferLength = static_cast<std::uint32_t>(std::min<std::size_t>(left, 4096));
+        std::memcpy(header.lpData, m_samples.data() + m_position, header.dwBufferLength);
+        m_position += header.dwBufferLength / 2;
+        ASSERT_EQ(platform::waveOutWrite(m_out, &header), WaveError::Ok);
+        ++m_queued;
+    }
+
+    platform::MessageQueue& m_window;
+    std::vector<std::int16_t> m_samples;
+    std::size_t m_position = 0;
+    int m_queued = 0;
+    platform::WaveOutHandle m_out = 0;
+    std::vector<std::unique_ptr<Buffer>> m_buffers;
+};
+
+class WaveOnServer : public testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("PULSE_SERVER") == nullptr) {
+            GTEST_SKIP() << "PULSE_SERVER is not set: run under scripts/pulse-server.sh";
+        }
+        platform::setClockMode(platform::ClockMode::Real);
+        platform::useRealWave();
+        ASSERT_GT(platform::waveOutDeviceCount(), 0u) << "no sinks on " << std::getenv("PULSE_SERVER");
+    }
+
+    // Takes the window's messages until `done` or `seconds` have passed.
+    bool pump(const std::function<bool(const platform::Message&)>& handle,
+              const std::function<bool()>& done, double seconds) {
+        const std::uint64_t giveUp = platform::clockMicros() + static_cast<std::uint64_t>(seconds * 1e6);
+        platform::Message m;
+        while (!done()) {
+            if (platform::clockMicros() > giveUp) {
+                return false;
+            }
+            if (window.wait(m, 50)) {
+                handle(m);
+            }
+        }
+        return true;
+    }
+
+    platform::MessageQueue window;
+};
+
+// Guards against a device list that hides the server's sinks and sources or does not
+// put the defaults first (index -1 and index 0 must be the same device).
+TEST_F(WaveOnServer, DevicesAreTheServersWithTheDefaultsFirst) {
+    EXPECT_EQ(platform::waveOutDeviceName(0), "Speakers");
+    EXPECT_GE(deviceIndex(false, "Microphone"), 1);
+    // The default source is the microphone sink's monitor, or a source made from it.
+    const std::string source = platform::waveInDeviceName(0);
+    EXPECT_TRUE(source == "Monitor of Microphone" || source == "Microphone") << source;
+    EXPECT_EQ(platform::waveOutQuery(static_cast<std::int32_t>(platform::waveOutDeviceCount()), voiceFormat()),
+              WaveError::BadDeviceId);
+}
+
+// Guards against a stream that stays silent, plays at the wrong rate or loses buffers:
+// the tone must come out of the speakers at its pitch and level, every buffer come back.
+TEST_F(WaveOnServer, PlaysAToneIntoTheSpeakers) {
+    cvktest::PulseRecorder speakers;
+    std::string error;
+    ASSERT_TRUE(speakers.start("speakers.monitor", 4.0, error)) << error;
+    Player player(window, tone(1000, 1.0));
+    ASSERT_TRUE(player.open(platform::kWaveMapper));
+    ASSERT_TRUE(pump([&](const platform::Message& m) { return player.handle(m); },
+                     [&] { return player.finished(); }, 5.0))
+        << "buffers did not come back";
+    // Closed at once, as a player does at the last done: nothing may be cut off.
+    player.close();
+    cvktest::pauseMicros(300'000);
+    speakers.stop();
+    const std::vector<double> spans = soundSpans(speakers);
+    ASSERT_EQ(spans.size(), 1u);
+    EXPECT_NEAR(spans[0], 1000.0, 3.0) << "the tone's length in ms";
+
+    std::vector<float> heard(speakers.frames());
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        heard[i] = speakers.sample(i);
+    }
+    const auto onset = speakers.onset(0, heard.size(), 0.1f);
+    ASSERT_TRUE(onset.has_value()) << "the tone was never heard";
+    const std::size_t from = *onset + 4410;
+    const std::size_t to = from + 22050;  // half a second of the middle of the tone
+    ASSERT_LE(to, heard.size());
+    const double rate = cvktest::PulseRecorder::kRate;
+    const double level = amplitudeAt(heard, from, to, 1000, rate);
+    EXPECT_NEAR(level, 16000.0 / 32768.0, 0.05) << "the tone's level";
+    EXPECT_LT(amplitudeAt(heard, from, to, 1100, rate), level / 20) << "not a clean 1 kHz tone";
+}
+
+// Guards against a pause that lets the server play on, or drops what it holds so that the
+// restart skips a piece of the voice.
+TEST_F(WaveOnServer, PauseSilencesAndRestartLosesNothing) {
+    cvktest::PulseRecorder speakers;
+    std::string error;
+    ASSERT_TRUE(speakers.start("speakers.monitor", 4.0, error)) << error;
+    Player player(window, tone(1000, 1.0));
+    ASSERT_TRUE(player.open(platform::kWaveMapper));
+    auto refill = [&](const platform::Message& m) { return player.handle(m); };
+    pump(refill, [] { return false; }, 0.4);
+    ASSERT_EQ(platform::waveOutPause(player.handle()), WaveError::Ok);
+    pump(refill, [] { return false; }, 0.4);
+    ASSERT_EQ(platform::waveOutRestart(player.handle()), WaveError::Ok);
+    ASSERT_TRUE(pump(refill, [&] { return player.finished(); }, 5.0));
+    player.close();
+    cvktest::pauseMicros(300'000);
+    speakers.stop();
+    const std::vector<double> spans = soundSpans(speakers);
+    ASSERT_EQ(spans.size(), 2u);
+    EXPECT_NEAR(spans[0] + spans[1], 1000.0, 6.0) << "sound lost or repeated at the pause";
+}
+
+// Guards against a recording stream that records nothing, the wrong source, or loses or
+// repeats what it hands over: a tone played into the microphone sink comes back in the
+// recorded buffers at its pitch and level, in one piece.
+TEST_F(WaveOnServer, RecordsWhatIsPlayedIntoTheMicrophone) {
+    const int microphone = deviceIndex(false, "Microphone");
+    ASSERT_GE(microphone, 0);
+
+    platform::WaveInHandle in = 0;
+    ASSERT_EQ(platform::waveInOpen(&in, platform::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
+    std::vector<std::unique_ptr<Buffer>> buffers;
+    for (int i = 0; i < 4; ++i) {
+        buffers.push_back(std::make_unique<Buffer>(1024));
+        platform::waveInPrepareHeader(in, &buffers.back()->header);
+        platform::waveInAddBuffer(in, &buffers.back()->header);
+    }
+    std::vector<std::int16_t> recorded;
+    auto record = [&](const platform::Message& m) {
+        if (m.message != platform::kWaveInDataMessage) {
+            return false;
+        }
+        auto* header = reinterpret_cast<WaveHeader*>(m.lParam);
+        const auto* samples = reinterpret_cast<const std::int16_t*>(header->lpData);
+        recorded.insert(recorded.end(), samples, samples + header->dwBytesRecorded / 2);
+        platform::waveInAddBuffer(in, header);
+        return true;
+    };
+    ASSERT_EQ(platform::waveInStart(in), WaveError::Ok);
+
+    Player player(window, tone(440, 1.0));
+    ASSERT_TRUE(player.open(microphone));
+    ASSERT_TRUE(pump([&](const platform::Message& m) { return record(m) || player.handle(m); },
+                     [&] { return player.finished(); }, 5.0));
+    const std::size_t enough = recorded.size() + kRate / 2;
+    ASSERT_TRUE(pump(record, [&] { return recorded.size() >= enough; }, 3.0)) << "recording stalled";
+    player.close();
+    ASSERT_EQ(platform::waveInReset(in), WaveError::Ok);
+    pump(record, [] { return true; }, 0);
+    for (auto& buffer : buffers) {
+        platform::waveInUnprepareHeader(in, &buffer->header);
+    }
+    EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
+    EXPECT_EQ(platform::waveInOverruns(in), 0u);
+
+    std::size_t onset = 0;
+    while (onset < recorded.size() && std::abs(recorded[onset]) < 3000) {
+        ++onset;
+    }
+    std::size_t end = recorded.size();
+    while (end > onset && std::abs(recorded[end - 1]) < 3000) {
+        --end;
+    }
+    // A second of tone: nothing lost, nothing repeated.
+    EXPECT_NEAR(static_cast<double>(end - onset), kRate, kRate / 100.0);
+    const std::size_t from = onset + kRate / 10;
+    const std::size_t to = from + kRate / 2;
+    ASSERT_LE(to, recorded.size()) << "the tone was not recorded whole";
+    const double level = amplitudeAt(recorded, from, to, 440, kRate);
+    EXPECT_NEAR(level, 16000.0, 1600.0) << "the tone's level";
+    EXPECT_LT(amplitudeAt(recorded, from, to, 500, kRate), level / 20) << "not a clean 440 Hz tone";
+}
+
+}  // namespace
+
+namespace {
+
+// Guards against runs dry and lost input going uncounted, or counted once per server
+// request instead of once per stretch (the figures benchmarks report); and against a
+// buffer written after the speakers ran dry losing its start.
+TEST_F(WaveOnServer, UnderrunsAndOverrunsCountEachStretchOnce) {
+    cvktest::PulseRecorder speakers;
+    std::string error;
+    ASSERT_TRUE(speakers.start("speakers.monitor", 4.0, error)) << error;
+    platform::WaveOutHandle out = 0;
+    ASSERT_EQ(platform::waveOutOpen(&out, platform::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
+    Buffer played(1024);  // shorter than the stream's start level
+    const std::vector<std::int16_t> burst = tone(1000, 512.0 / kRate);
+    std::memcpy(played.data.data(), burst.data(), played.data.size());
+    platform::waveOutPrepareHeader(out, &played.header);
+    platform::WaveInHandle in = 0;
+    ASSERT_EQ(platform::waveInOpen(&in, platform::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
+    Buffer recorded(1024);
+    platform::waveInPrepareHeader(in, &recorded.header);
+    platform::waveInStart(in);
+    auto nothing = [](const platform::Message&) { return true; };
+    for (std::uint64_t stretch = 1; stretch <= 2; ++stretch) {
+        ASSERT_EQ(platform::waveOutWrite(out, &played.header), WaveError::Ok);
+        ASSERT_EQ(platform::waveInAddBuffer(in, &recorded.header), WaveError::Ok);
+        pump(nothing, [] { return false; }, 0.4);  // a 23 ms buffer each, then nothing
+        EXPECT_EQ(platform::waveOutUnderruns(out), stretch);
+        EXPECT_EQ(platform::waveInOverruns(in), stretch);
+    }
+    platform::waveOutReset(out);
+    platform::waveInReset(in);
+    EXPECT_EQ(platform::waveOutClose(out), WaveError::Ok);
+    EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
+    speakers.stop();
+
+    // Each burst heard whole: 512 frames at 22050 Hz.
+    const std::vector<double> spans = soundSpans(speakers);
+    ASSERT_EQ(spans.size(), 2u);
+    for (double span : spans) {
+        EXPECT_NEAR(span, 23.2, 2.0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,420 @@
+// The wave devices on their virtual backend, moved by the manual clock (or the virtual
+// one), with their notifications taken from the window's queue as the window would.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "TempDir.h"
+#include "platform/messages.h"
+#include "platform/mm_timer.h"
+#include "platform/wave_in.h"
+#include "platform/wave_out.h"
+#include "wave_device.h"
+
+namespace {
+
+using platform::WaveError;
+using platform::WaveFormat;
+using platform::WaveHeader;
+
+WaveFormat pcm(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits) {
+    WaveFormat format;
+    format.channels = channels;
+    format.samplesPerSec = rate;
+    format.bitsPerSample = bits;
+    format.blockAlign = static_cast<std::uint16_t>(channels * bits / 8);
+    format.avgBytesPerSec = rate * format.blockAlign;
+    return format;
+}
+
+// A buffer with its own data, filled with a running byte count so order shows.
+struct Buffer {
+    explicit Buffer(std::uint32_t bytes, std::uint8_t first = 0) : data(bytes) {
+        std::iota(data.begin(), data.end(), first);
+        header.lpData = reinterpret_cast<char*>(data.data());
+        header.dwBufferLength = bytes;
+    }
+    std::vector<std::uint8_t> data;
+    WaveHeader header;
+};
+
+std::vector<platform::Message> take(platform::MessageQueue& window) {
+    std::vector<platform::Message> messages;
+    platform::Message m;
+    while (window.peek(m)) {
+        messages.push_back(m);
+    }
+    return messages;
+}
+
+const WaveHeader* headerOf(const platform::Message& m) {
+    return reinterpret_cast<const WaveHeader*>(m.lParam);
+}
+
+class WaveDevices : public testing::Test {
+protected:
+    void SetUp() override {
+        platform::setClockMode(platform::ClockMode::Manual);
+        platform::VirtualWaveSetup setup;
+        setup.microphone.resize(8000);
+        std::iota(setup.microphone.begin(), setup.microphone.end(), std::uint8_t{7});
+        platform::useVirtualWave(setup);
+    }
+    void TearDown() override { platform::setClockMode(platform::ClockMode::Manual); }
+
+    platform::MessageQueue window;
+};
+
+struct OutputCase {
+    const char* name;
+    WaveFormat format;
+    std::vector<std::uint32_t> lengths;  // written in this order
+};
+
+class WaveOutOrder : public WaveDevices, public testing::WithParamInterface<OutputCase> {};
+
+// Guards against buffers coming back early, late, out of order, or with bytes lost or
+// repeated between them (an empty buffer included), whatever the frame size.
+TEST_P(WaveOutOrder, EachBufferComesBackOnceItsLastByteIsPlayed) {
+    const OutputCase& c = GetParam();
+    platform::WaveOutHandle out = 0;
+    ASSERT_EQ(platform::waveOutOpen(&out, platform::kWaveMapper, c.format, window.handle()), WaveError::Ok);
+    std::vector<std::unique_ptr<Buffer>> buffers;
+    std::vector<std::uint8_t> expected;
+    std::vector<std::uint64_t> dueAtByte;
+    for (std::uint32_t length : c.lengths) {
+        buffers.push_back(std::make_unique<Buffer>(length, static_cast<std::uint8_t>(expected.size())));
+        expected.insert(expected.end(), buffers.back()->data.begin(), buffers.back()->data.end());
+        dueAtByte.push_back(expected.size());
+        ASSERT_EQ(platform::waveOutPrepareHeader(out, &buffers.back()->header), WaveError::Ok);
+        ASSERT_EQ(platform::waveOutWrite(out, &buffers.back()->header), WaveError::Ok);
+    }
+    auto messages = take(window);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].message, platform::kWaveOutOpenMessage);
+
+    std::size_t next = 0;
+    for (std::uint64_t ms = 1; next < buffers.size() && ms < 10'000; ++ms) {
+        platform::advanceManualClock(1);
+        const std::uint64_t played = ms * c.format.samplesPerSec / 1000 * c.format.blockAlign;
+        for (const platform::Message& m : take(window)) {
+            ASSERT_EQ(m.message, platform::kWaveOutDoneMessage);
+            ASSERT_LT(next, buffers.size());
+            EXPECT_EQ(headerOf(m), &buffers[next]->header) << "buffer " << next;
+            EXPECT_EQ(m.wParam, out);
+            // Back within the millisecond that played its last byte, not before.
+            EXPECT_GE(played, dueAtByte[next]);
+            EXPECT_LT(played, dueAtByte[next] + c.format.avgBytesPerSec / 1000 + c.format.blockAlign);
+            EXPECT_EQ(headerOf(m)->dwFlags.load(), platform::kWaveHeaderPrepared | platform::kWaveHeaderDone);
+            ++next;
+        }
+    }
+    EXPECT_EQ(next, buffers.size());
+    EXPECT_EQ(platform::waveOutClose(out), WaveError::Ok);
+    ASSERT_FALSE(platform::virtualWaveOutputs().empty());
+    EXPECT_EQ(platform::virtualWaveOutputs().back(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, WaveOutOrder,
+    testing::Values(OutputCase{"Mono16", pcm(22050, 1, 16), {5120, 0, 300, 2}},
+                    OutputCase{"Stereo16", pcm(44100, 2, 16), {4, 1764, 3000}},
+                    OutputCase{"Mono8", pcm(8000, 1, 8), {7, 8, 9, 1000}}),
+    [](const auto& param) { return param.param.name; });
+
+// Guards against a reset that keeps a buffer (the player would wait for it forever),
+// returns them out of order, or leaves the device paused or still playing old audio.
+TEST_F(WaveDevices, ResetReturnsEveryQueuedBufferDoneAndInOrder) {
+    platform::WaveOutHandle out = 0;
+    ASSERT_EQ(platform::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
+    Buffer a(441), b(4410), c(4410);
+    for (Buffer* buffer : {&a, &b, &c}) {
+        platform::waveOutPrepareHeader(out, &buffer->header);
+        ASSERT_EQ(platform::waveOutWrite(out, &buffer->header), WaveError::Ok);
+    }
+    EXPECT_EQ(platform::waveOutClose(out), WaveError::StillPlaying);
+    EXPECT_EQ(platform::waveOutUnprepareHeader(out, &b.header), WaveError::StillPlaying);
+    platform::advanceManualClock(20);  // a played, b partly
+    ASSERT_EQ(platform::waveOutPause(out), WaveError::Ok);
+    take(window);
+    ASSERT_EQ(platform::waveOutReset(out), WaveError::Ok);
+    const auto returned = take(window);
+    ASSERT_EQ(returned.size(), 2u);
+    EXPECT_EQ(headerOf(returned[0]), &b.header);
+    EXPECT_EQ(headerOf(returned[1]), &c.header);
+    for (Buffer* buffer : {&a, &b, &c}) {
+        EXPECT_EQ(buffer->header.dwFlags.load(), platform::kWaveHeaderPrepared | platform::kWaveHeaderDone);
+    }
+    // Running again after the reset: a new buffer plays without a restart.
+    Buffer d(44);
+    platform::waveOutPrepareHeader(out, &d.header);
+    platform::waveOutWrite(out, &d.header);
+    platform::advanceManualClock(2);
+    ASSERT_EQ(take(window).size(), 1u);
+    ASSERT_EQ(platform::waveOutClose(out), WaveError::Ok);
+    const auto messages = take(window);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].message, platform::kWaveOutCloseMessage);
+    EXPECT_EQ(platform::waveOutWrite(out, &d.header), WaveError::InvalidHandle);
+}
+
+// Guards against a paused device that keeps playing, loses its place, or counts the
+// pause as an underrun; and against a buffer written while paused jumping the queue.
+TEST_F(WaveDevices, PauseHoldsThePlaceAndRestartGoesOn) {
+    platform::WaveOutHandle out = 0;
+    ASSERT_EQ(platform::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
+    Buffer a(882), b(882);
+    platform::waveOutPrepareHeader(out, &a.header);
+    platform::waveOutPrepareHeader(out, &b.header);
+    platform::waveOutWrite(out, &a.header);
+    platform::advanceManualClock(5);
+    platform::waveOutPause(out);
+    platform::waveOutWrite(out, &b.header);
+    platform::advanceManualClock(500);
+    EXPECT_EQ(take(window).size(), 1u);  // the open only
+    EXPECT_EQ(platform::waveOutRestart(out), WaveError::Ok);
+    platform::advanceManualClock(15);
+    auto done = take(window);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(headerOf(done[0]), &a.header);
+    platform::advanceManualClock(20);
+    done = take(window);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(headerOf(done[0]), &b.header);
+    EXPECT_EQ(platform::waveOutUnderruns(out), 0u);
+    platform::advanceManualClock(1);
+    EXPECT_EQ(platform::waveOutUnderruns(out), 1u);  // running dry is one underrun, not one a millisecond
+    platform::advanceManualClock(10);
+    EXPECT_EQ(platform::waveOutUnderruns(out), 1u);
+    platform::waveOutClose(out);
+    std::vector<std::uint8_t> expected(a.data);
+    expected.insert(expected.end(), b.data.begin(), b.data.end());
+    EXPECT_EQ(platform::virtualWaveOutputs().back(), expected);
+}
+
+// Guards against recorded bytes lost or doubled across buffers, a stop or reset that
+// drops the partly filled buffer's bytes, and a microphone that loses audio while no
+// buffer is queued.
+TEST_F(WaveDevices, InputFillsBuffersInOrderAndHandsBackThePartialOneAtReset) {
+    const WaveFormat format = pcm(22050, 1, 16);
+    platform::WaveInHandle in = 0;
+    ASSERT_EQ(platform::waveInOpen(&in, platform::kWaveMapper, format, window.handle()), WaveError::Ok);
+    Buffer a(1000), b(1000), c(2000), d(2000);
+    for (Buffer* buffer : {&a, &b}) {
+        platform::waveInPrepareHeader(in, &buffer->header);
+        ASSERT_EQ(platform::waveInAddBuffer(in, &buffer->header), WaveError::Ok);
+    }
+    platform::advanceManualClock(100);  // not started: nothing recorded
+    EXPECT_EQ(take(window).size(), 1u);
+    ASSERT_EQ(platform::waveInStart(in), WaveError::Ok);
+    platform::advanceManualClock(100);  // 4410 bytes due, 2000 room
+    auto filled = take(window);
+    ASSERT_EQ(filled.size(), 2u);
+    EXPECT_EQ(filled[0].message, platform::kWaveInDataMessage);
+    EXPECT_EQ(headerOf(filled[0]), &a.header);
+    EXPECT_EQ(a.header.dwBytesRecorded, 1000u);
+    EXPECT_EQ(platform::waveInOverruns(in), 1u);
+    for (Buffer* buffer : {&c, &d}) {
+        platform::waveInPrepareHeader(in, &buffer->header);
+        platform::waveInAddBuffer(in, &buffer->header);
+    }
+    platform::advanceManualClock(1);  // the waiting audio fills c at once, d in part
+    EXPECT_EQ(take(window).size(), 1u);
+    ASSERT_EQ(platform::waveInReset(in), WaveError::Ok);
+    filled = take(window);
+    ASSERT_EQ(filled.size(), 1u);
+    EXPECT_EQ(headerOf(filled[0]), &d.header);
+    EXPECT_EQ(d.header.dwBytesRecorded, 4410u + 44u - 4000u);
+    EXPECT_EQ(d.header.dwFlags.load(), platform::kWaveHeaderPrepared | platform::kWaveHeaderDone);
+
+    std::vector<std::uint8_t> recorded;
+    for (Buffer* buffer : {&a, &b, &c, &d}) {
+        recorded.insert(recorded.end(), buffer->data.begin(),
+                        buffer->data.begin() + buffer->header.dwBytesRecorded);
+    }
+    std::vector<std::uint8_t> voice(recorded.size());
+    std::iota(voice.begin(), voice.end(), std::uint8_t{7});
+    EXPECT_EQ(recorded, voice);
+    ASSERT_EQ(platform::waveInClose(in), WaveError::Ok);
+    filled = take(window);
+    ASSERT_EQ(filled.size(), 1u);
+    EXPECT_EQ(filled[0].message, platform::kWaveInCloseMessage);
+}
+
+// Guards against a stop that keeps the partly filled buffer (a take would lose its end)
+// or hands back buffers that hold nothing.
+TEST_F(WaveDevices, StopHandsBackOnlyThePartlyFilledBuffer) {
+    platform::WaveInHandle in = 0;
+    ASSERT_EQ(platform::waveInOpen(&in, 0, pcm(8000, 1, 8), window.handle()), WaveError::Ok);
+    Buffer a(100), b(100);
+    for (Buffer* buffer : {&a, &b}) {
+        platform::waveInPrepareHeader(in, &buffer->header);
+        platform::waveInAddBuffer(in, &buffer->header);
+    }
+    platform::waveInStart(in);
+    platform::advanceManualClock(5);
+    take(window);
+    ASSERT_EQ(platform::waveInStop(in), WaveError::Ok);
+    auto back = take(window);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(a.header.dwBytesRecorded, 40u);
+    EXPECT_EQ(platform::waveInStop(in), WaveError::Ok);
+    EXPECT_TRUE(take(window).empty());  // b is empty and stays queued
+    EXPECT_EQ(platform::waveInClose(in), WaveError::StillPlaying);
+    platform::waveInReset(in);
+    EXPECT_EQ(take(window).size(), 1u);
+    EXPECT_EQ(b.header.dwBytesRecorded, 0u);
+    EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
+}
+
+// Guards against a buffer used without its preparation, or queued twice.
+TEST_F(WaveDevices, BuffersMustBePreparedAndQueuedOnce) {
+    platform::WaveOutHandle out = 0;
+    ASSERT_EQ(platform::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
+    Buffer a(100);
+    EXPECT_EQ(platform::waveOutWrite(out, &a.header), WaveError::Unprepared);
+    platform::waveOutPrepareHeader(out, &a.header);
+    EXPECT_EQ(platform::waveOutWrite(out, &a.header), WaveError::Ok);
+    EXPECT_EQ(platform::waveOutWrite(out, &a.header), WaveError::StillPlaying);
+    platform::waveOutReset(out);
+    EXPECT_EQ(platform::waveOutUnprepareHeader(out, &a.header), WaveError::Ok);
+    EXPECT_EQ(a.header.dwFlags.load(), platform::kWaveHeaderDone);
+    EXPECT_EQ(platform::waveOutClose(out), WaveError::Ok);
+    EXPECT_EQ(platform::waveOutClose(out), WaveError::InvalidHandle);
+}
+
+// Guards against formats the arithmetic cannot stream being accepted.
+TEST_F(WaveDevices, FormatQueryRefusesWhatCannotBeStreamed) {
+    struct Case {
+        WaveFormat format;
+        bool playable;
+    };
+    WaveFormat adpcm = pcm(22050, 1, 16);
+    adpcm.formatTag = 2;
+    WaveFormat badAlign = pcm(22050, 2, 16);
+    badAlign.blockAlign = 2;
+    WaveFormat badRate = pcm(22050, 1, 16);
+    badRate.avgBytesPerSec = 44000;
+    const Case cases[] = {{pcm(22050, 1, 16), true}, {pcm(48000, 2, 8), true},
+                          {adpcm, false},            {pcm(44100, 1, 24), false},
+                          {pcm(44100, 3, 16), false}, {pcm(0, 1, 16), false},
+                          {badAlign, false},         {badRate, false}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(platform::waveOutQuery(platform::kWaveMapper, c.format) == WaveError::Ok, c.playable)
+            << c.format.formatTag << " " << c.format.channels << "x" << c.format.bitsPerSample;
+        EXPECT_EQ(platform::waveInQuery(platform::kWaveMapper, c.format) == WaveError::Ok, c.playable);
+    }
+    EXPECT_EQ(platform::waveOutQuery(1, pcm(22050, 1, 16)), WaveError::BadDeviceId);
+}
+
+// Guards against the speakers' wave file losing or mangling what was played, leaving a
+// previous file half-replaced, or the microphone reading its file's header as audio.
+TEST_F(WaveDevices, SpeakersFileRecordsBackThroughTheMicrophone) {
+    testing_support::TempDir folder;
+    platform::VirtualWaveSetup setup;
+    setup.speakersFile = folder.writeText("take.wav", "an older take");
+    platform::useVirtualWave(setup);
+    const WaveFormat format = pcm(11025, 2, 16);
+    platform::WaveOutHandle out = 0;
+    ASSERT_EQ(platform::waveOutOpen(&out, 0, format, window.handle()), WaveError::Ok);
+    Buffer played(1001 * 4, 5);
+    platform::waveOutPrepareHeader(out, &played.header);
+    platform::waveOutWrite(out, &played.header);
+    platform::advanceManualClock(200);
+    ASSERT_EQ(platform::waveOutClose(out), WaveError::Ok);
+
+    setup = {};
+    setup.microphoneFile = folder.path("take.wav");
+    platform::useVirtualWave(setup);
+    platform::WaveInHandle in = 0;
+    ASSERT_EQ(platform::waveInOpen(&in, 0, format, window.handle()), WaveError::Ok);
+    Buffer recorded(1001 * 4 + 8, 0);
+    platform::waveInPrepareHeader(in, &recorded.header);
+    platform::waveInAddBuffer(in, &recorded.header);
+    platform::waveInStart(in);
+    platform::advanceManualClock(200);
+    ASSERT_EQ(recorded.header.dwBytesRecorded, recorded.data.size());
+    const std::vector<std::uint8_t> voice(recorded.data.begin(), recorded.data.end() - 8);
+    EXPECT_EQ(voice, played.data);
+    EXPECT_EQ(std::vector<std::uint8_t>(recorded.data.end() - 8, recorded.data.end()),
+              std::vector<std::uint8_t>(8, 0));  // then silence
+    EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
+}
+
+// Guards against a sound-server stream reporting buffers done while they are still in
+// the server's buffer (a player closing at the last done would cut them off), or
+// releasing them out of order.
+TEST_F(WaveDevices, DeferredQueueFinishesBuffersOnlyOncePlayed) {
+    platform::detail::WaveQueue queue(window.handle(), 9, platform::kWaveOutDoneMessage, true);
+    Buffer a(100), b(50), c(100);
+    for (Buffer* buffer : {&a, &b, &c}) {
+        buffer->header.dwFlags = platform::kWaveHeaderPrepared;
+        ASSERT_TRUE(queue.push(&buffer->header));
+    }
+    std::vector<std::uint8_t> server(300);
+    EXPECT_EQ(queue.take(server.data(), 120), 120u);
+    EXPECT_EQ(queue.take(server.data() + 120, 180), 130u);
+    EXPECT_FALSE(queue.untaken());
+    EXPECT_TRUE(take(window).empty());
+    queue.release(149);  // a played, b one byte short
+    auto done = take(window);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(headerOf(done[0]), &a.header);
+    EXPECT_EQ(b.header.dwFlags.load(), platform::kWaveHeaderPrepared | platform::kWaveHeaderInQueue);
+    queue.finishAll();
+    done = take(window);
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(headerOf(done[0]), &b.header);
+    EXPECT_EQ(headerOf(done[1]), &c.header);
+    EXPECT_TRUE(queue.empty());
+}
+
+// Guards against a device thread that touches a buffer after handing it back, or a
+// notification that arrives before the buffer shows Done (run under ThreadSanitizer):
+// on the virtual clock the device runs on its own thread while this one refills.
+TEST_F(WaveDevices, VirtualClockRunPlaysEveryByteInOrder) {
+    platform::setClockMode(platform::ClockMode::Virtual);
+    platform::WaveOutHandle out = 0;
+    ASSERT_EQ(platform::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
+    constexpr int kRefills = 200;
+    std::vector<std::unique_ptr<Buffer>> buffers;
+    std::vector<std::uint8_t> expected;
+    int written = 0;
+    auto write = [&](Buffer& buffer) {
+        std::iota(buffer.data.begin(), buffer.data.end(), static_cast<std::uint8_t>(written * 3));
+        expected.insert(expected.end(), buffer.data.begin(), buffer.data.end());
+        ++written;
+        ASSERT_EQ(platform::waveOutWrite(out, &buffer.header), WaveError::Ok);
+    };
+    for (int i = 0; i < 3; ++i) {
+        buffers.push_back(std::make_unique<Buffer>(512));
+        platform::waveOutPrepareHeader(out, &buffers.back()->header);
+        write(*buffers.back());
+    }
+    int done = 0;
+    platform::Message m;
+    while (done < written && window.wait(m, 5000)) {
+        if (m.message != platform::kWaveOutDoneMessage) {
+            continue;
+        }
+        ++done;
+        auto* header = reinterpret_cast<WaveHeader*>(m.lParam);
+        ASSERT_NE(header->dwFlags.load() & platform::kWaveHeaderDone, 0u);
+        if (written < kRefills) {
+            for (auto& buffer : buffers) {
+                if (&buffer->header == header) {
+                    write(*buffer);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(done, kRefills);
+    ASSERT_EQ(platform::waveOutClose(out), WaveError::Ok);
+    EXPECT_EQ(platform::virtualWaveOutputs().back(), expected);
+}
+
+}  // namespace
