@@ -18,11 +18,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "platform/mixer.h"
 #include "wave_device.h"
 
 namespace platform::detail {
@@ -203,6 +206,7 @@ public:
     PulseDevice(std::shared_ptr<PulseConnection> connection, const WaveOpenRequest& request)
         : m_connection(std::move(connection)),
           m_input(request.input),
+          m_eightBit(request.format.bitsPerSample == 8),
           m_queue(request.window, request.handle,
                   request.input ? kWaveInDataMessage : kWaveOutDoneMessage, !request.input) {}
 
@@ -332,6 +336,7 @@ private:
                 pa_stream_cancel_write(m_stream);
                 return;
             }
+            applyGain(static_cast<std::uint8_t*>(data), taken, waveOutputGain());
             pa_stream_write(m_stream, data, taken, nullptr, 0, PA_SEEK_RELATIVE);
             m_fed = true;
             bytes -= std::min(bytes, taken);
@@ -340,6 +345,26 @@ private:
             if (pa_operation* triggered = pa_stream_trigger(m_stream, nullptr, nullptr)) {
                 pa_operation_unref(triggered);
             }
+        }
+    }
+
+    // The mixer's "Wave" fader: a gain inside the process, applied to the server's copy of
+    // the bytes, never to the caller's buffer.
+    void applyGain(std::uint8_t* bytes, std::size_t count, float gain) const noexcept {
+        if (gain >= 1.0f) {
+            return;
+        }
+        if (m_eightBit) {
+            for (std::size_t i = 0; i < count; ++i) {
+                bytes[i] = static_cast<std::uint8_t>(128 + std::lround((bytes[i] - 128) * gain));
+            }
+            return;
+        }
+        for (std::size_t i = 0; i + 1 < count; i += 2) {
+            std::int16_t sample = 0;
+            std::memcpy(&sample, bytes + i, 2);
+            sample = static_cast<std::int16_t>(std::lround(sample * gain));
+            std::memcpy(bytes + i, &sample, 2);
         }
     }
 
@@ -391,6 +416,7 @@ private:
 
     std::shared_ptr<PulseConnection> m_connection;
     bool m_input;
+    bool m_eightBit;
     WaveQueue m_queue;             // with the lock held
     pa_stream* m_stream = nullptr;
     bool m_fed = false;            // output: the server had audio of ours since it last ran dry
@@ -430,6 +456,12 @@ public:
         }
         if (!waveFormatPlayable(request.format)) {
             return WaveError::BadFormat;
+        }
+        // The default input records what the mixer's recording selector chose.
+        if (request.input && request.deviceId == kWaveMapper) {
+            if (std::string chosen = mixerRecordingSource(); !chosen.empty()) {
+                device = std::move(chosen);
+            }
         }
         auto opened = std::make_unique<PulseDevice>(connection, request);
         if (const WaveError result = opened->connect(request, device); result != WaveError::Ok) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -14,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "faderlib/faderlib.h"
 #include "platform/messages.h"
+#include "platform/mixer.h"
 #include "platform/mm_timer.h"
 #include "platform/wave_in.h"
 #include "platform/wave_out.h"
@@ -183,6 +186,47 @@ protected:
         ASSERT_GT(platform::waveOutDeviceCount(), 0u) << "no sinks on " << std::getenv("PULSE_SERVER");
     }
 
+    // Records the default input device while `played` plays on output device `output`,
+    // and half a second more.
+    std::vector<std::int16_t> recordWhilePlaying(std::int32_t output, std::vector<std::int16_t> played) {
+        platform::WaveInHandle in = 0;
+        EXPECT_EQ(platform::waveInOpen(&in, platform::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
+        std::vector<std::unique_ptr<Buffer>> buffers;
+        for (int i = 0; i < 4; ++i) {
+            buffers.push_back(std::make_unique<Buffer>(1024));
+            platform::waveInPrepareHeader(in, &buffers.back()->header);
+            platform::waveInAddBuffer(in, &buffers.back()->header);
+        }
+        std::vector<std::int16_t> recorded;
+        auto record = [&](const platform::Message& m) {
+            if (m.message != platform::kWaveInDataMessage) {
+                return false;
+            }
+            auto* header = reinterpret_cast<WaveHeader*>(m.lParam);
+            const auto* samples = reinterpret_cast<const std::int16_t*>(header->lpData);
+            recorded.insert(recorded.end(), samples, samples + header->dwBytesRecorded / 2);
+            platform::waveInAddBuffer(in, header);
+            return true;
+        };
+        EXPECT_EQ(platform::waveInStart(in), WaveError::Ok);
+
+        Player player(window, std::move(played));
+        EXPECT_TRUE(player.open(output));
+        EXPECT_TRUE(pump([&](const platform::Message& m) { return record(m) || player.handle(m); },
+                         [&] { return player.finished(); }, 5.0));
+        const std::size_t enough = recorded.size() + kRate / 2;
+        EXPECT_TRUE(pump(record, [&] { return recorded.size() >= enough; }, 3.0)) << "recording stalled";
+        player.close();
+        EXPECT_EQ(platform::waveInReset(in), WaveError::Ok);
+        pump(record, [] { return true; }, 0);
+        for (auto& buffer : buffers) {
+            platform::waveInUnprepareHeader(in, &buffer->header);
+        }
+        EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
+        EXPECT_EQ(platform::waveInOverruns(in), 0u);
+        return recorded;
+    }
+
     // Takes the window's messages until `done` or `seconds` have passed.
     bool pump(const std::function<bool(const platform::Message&)>& handle,
               const std::function<bool()>& done, double seconds) {
@@ -248,6 +292,68 @@ TEST_F(WaveOnServer, PlaysAToneIntoTheSpeakers) {
     EXPECT_LT(amplitudeAt(heard, from, to, 1100, rate), level / 20) << "not a clean 1 kHz tone";
 }
 
+struct FaderCase {
+    const char* name;
+    std::uint32_t volume;  // the mixer's "Wave" volume, 0..65535
+    bool muted;
+    double level;  // of the tone played at 16000 / 32768
+};
+
+class WaveFaderOnServer : public WaveOnServer, public testing::WithParamInterface<FaderCase> {
+protected:
+    void TearDown() override {
+        if (std::getenv("PULSE_SERVER") != nullptr) {
+            const std::uint32_t full = 65535;
+            SetCurrentOutputVolSetting(1, &full);
+            SetWaveOutMuteSetting(0);
+            DeSelectOutputDevice();
+            faderlib::resetForTest();
+        }
+    }
+};
+
+// Guards against the mixer's voice fader and mute being shown to the user but not heard:
+// the voice streams apply them.
+TEST_P(WaveFaderOnServer, TheVoiceFollowsTheMixersWaveLine) {
+    const FaderCase& c = GetParam();
+    platform::useRealMixer();
+    faderlib::resetForTest();
+    ASSERT_EQ(SelectOutputDevice(0), 0);
+    ASSERT_EQ(SetCurrentOutputVolSetting(1, &c.volume), 0);
+    ASSERT_EQ(SetWaveOutMuteSetting(c.muted ? 1 : 0), 0);
+
+    cvktest::PulseRecorder speakers;
+    std::string error;
+    ASSERT_TRUE(speakers.start("speakers.monitor", 3.0, error)) << error;
+    Player player(window, tone(1000, 1.0));
+    ASSERT_TRUE(player.open(platform::kWaveMapper));
+    ASSERT_TRUE(pump([&](const platform::Message& m) { return player.handle(m); },
+                     [&] { return player.finished(); }, 5.0));
+    player.close();
+    cvktest::pauseMicros(300'000);
+    speakers.stop();
+    std::vector<float> heard(speakers.frames());
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        heard[i] = speakers.sample(i);
+    }
+    if (c.level == 0.0) {
+        EXPECT_TRUE(soundSpans(speakers).empty()) << "a muted voice was heard";
+        return;
+    }
+    const auto onset = speakers.onset(0, heard.size(), 0.02f);
+    ASSERT_TRUE(onset.has_value()) << "the tone was never heard";
+    const std::size_t from = *onset + 4410;
+    ASSERT_LE(from + 22050, heard.size());
+    EXPECT_NEAR(amplitudeAt(heard, from, from + 22050, 1000, cvktest::PulseRecorder::kRate),
+                c.level, 0.03);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faders, WaveFaderOnServer,
+                         testing::Values(FaderCase{"full", 65535, false, 16000.0 / 32768.0},
+                                         FaderCase{"half", 32768, false, 8000.0 / 32768.0},
+                                         FaderCase{"muted", 65535, true, 0.0}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
 // Guards against a pause that lets the server play on, or drops what it holds so that the
 // restart skips a piece of the voice.
 TEST_F(WaveOnServer, PauseSilencesAndRestartLosesNothing) {
@@ -277,41 +383,7 @@ TEST_F(WaveOnServer, RecordsWhatIsPlayedIntoTheMicrophone) {
     const int microphone = deviceIndex(false, "Microphone");
     ASSERT_GE(microphone, 0);
 
-    platform::WaveInHandle in = 0;
-    ASSERT_EQ(platform::waveInOpen(&in, platform::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
-    std::vector<std::unique_ptr<Buffer>> buffers;
-    for (int i = 0; i < 4; ++i) {
-        buffers.push_back(std::make_unique<Buffer>(1024));
-        platform::waveInPrepareHeader(in, &buffers.back()->header);
-        platform::waveInAddBuffer(in, &buffers.back()->header);
-    }
-    std::vector<std::int16_t> recorded;
-    auto record = [&](const platform::Message& m) {
-        if (m.message != platform::kWaveInDataMessage) {
-            return false;
-        }
-        auto* header = reinterpret_cast<WaveHeader*>(m.lParam);
-        const auto* samples = reinterpret_cast<const std::int16_t*>(header->lpData);
-        recorded.insert(recorded.end(), samples, samples + header->dwBytesRecorded / 2);
-        platform::waveInAddBuffer(in, header);
-        return true;
-    };
-    ASSERT_EQ(platform::waveInStart(in), WaveError::Ok);
-
-    Player player(window, tone(440, 1.0));
-    ASSERT_TRUE(player.open(microphone));
-    ASSERT_TRUE(pump([&](const platform::Message& m) { return record(m) || player.handle(m); },
-                     [&] { return player.finished(); }, 5.0));
-    const std::size_t enough = recorded.size() + kRate / 2;
-    ASSERT_TRUE(pump(record, [&] { return recorded.size() >= enough; }, 3.0)) << "recording stalled";
-    player.close();
-    ASSERT_EQ(platform::waveInReset(in), WaveError::Ok);
-    pump(record, [] { return true; }, 0);
-    for (auto& buffer : buffers) {
-        platform::waveInUnprepareHeader(in, &buffer->header);
-    }
-    EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
-    EXPECT_EQ(platform::waveInOverruns(in), 0u);
+    const std::vector<std::int16_t> recorded = recordWhilePlaying(microphone, tone(440, 1.0));
 
     std::size_t onset = 0;
     while (onset < recorded.size() && std::abs(recorded[onset]) < 3000) {
@@ -329,6 +401,23 @@ TEST_F(WaveOnServer, RecordsWhatIsPlayedIntoTheMicrophone) {
     const double level = amplitudeAt(recorded, from, to, 440, kRate);
     EXPECT_NEAR(level, 16000.0, 1600.0) << "the tone's level";
     EXPECT_LT(amplitudeAt(recorded, from, to, 500, kRate), level / 20) << "not a clean 440 Hz tone";
+}
+
+// Guards against the mixer's recording selector being shown but not obeyed: the default
+// input records the source chosen there, not the desktop's default.
+TEST_F(WaveOnServer, TheDefaultInputRecordsTheMixersChosenSource) {
+    platform::useRealMixer();
+    faderlib::resetForTest();
+    ASSERT_EQ(SelectInputDevice(0), 0);
+    const int stereoMix = GetOutputMixSourceIndex();
+    ASSERT_GE(stereoMix, 0);
+    ASSERT_EQ(SelectInputSource(stereoMix), 0);
+    const std::vector<std::int16_t> recorded = recordWhilePlaying(platform::kWaveMapper, tone(440, 1.0));
+    DeSelectInputDevice();
+    faderlib::resetForTest();
+    const std::size_t loud = static_cast<std::size_t>(std::count_if(
+        recorded.begin(), recorded.end(), [](std::int16_t v) { return std::abs(v) > 3000; }));
+    EXPECT_GT(loud, static_cast<std::size_t>(kRate / 4)) << "the speakers' mix was not recorded";
 }
 
 }  // namespace
