@@ -121,14 +121,7 @@ TCantivo::~TCantivo() {
 }
 
 std::string TCantivo::GetIniFolder() {
-    std::string base;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') {
-        base = config;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        base = std::string(home) + "/.config";
-    }
-    std::string folder = base.empty() ? std::string() : base + "/cantivo/";
+    std::string folder = platform::userSettingsFolder();
     if (folder.empty() || !makeFolders(folder)) {
         // No usable home: the settings live beside the program, as a last resort.
         folder = platform::programFolder();

@@ -678,14 +678,8 @@ void resetForTest() {
 // The program's settings file: $XDG_CONFIG_HOME/cantivo/CANTIVO.INI (~/.config without
 // it), or beside the program where there is no home, as the window keeps it.
 std::string settingsPath() {
-    std::string base;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') {
-        base = config;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        base = std::string(home) + "/.config";
-    }
-    return base.empty() ? platform::programFolder() + "CANTIVO.INI" : base + "/cantivo/CANTIVO.INI";
+    const std::string folder = platform::userSettingsFolder();
+    return (folder.empty() ? platform::programFolder() : folder) + "CANTIVO.INI";
 }
 
 // The scale divides by the maximum, not by the width of the range, so a range that does

@@ -80,6 +80,20 @@ void setPlatformIdOverride(std::optional<PlatformId> id) {
 }
 
 // Any thread. The executable's folder with a trailing '/', or empty when /proc cannot say.
+std::string userSettingsFolder() {
+    try {
+        const char* config = std::getenv("XDG_CONFIG_HOME");
+        if (config != nullptr && config[0] == '/') {
+            return std::string(config) + "/cantivo/";
+        }
+        if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+            return std::string(home) + "/.config/cantivo/";
+        }
+    } catch (...) {
+    }
+    return std::string();
+}
+
 std::string programFolder() {
     try {
         {

@@ -18,6 +18,10 @@ CVK_PLATFORM_API void setPlatformIdOverride(std::optional<PlatformId> id);
 
 // The folder of the running executable, ending in '/'.
 CVK_PLATFORM_API std::string programFolder();
+// Where the program keeps its settings for this user: $XDG_CONFIG_HOME/cantivo/, or
+// ~/.config/cantivo/ without it, ending in '/'; empty when neither is an absolute path.
+// Neither created nor checked here.
+CVK_PLATFORM_API std::string userSettingsFolder();
 // For tests: the program's folder becomes `folder` (ending in '/'), so that libraries load
 // from a folder the test put together; an empty one restores the executable's folder.
 CVK_PLATFORM_API void setProgramFolderOverride(std::optional<std::string> folder);
