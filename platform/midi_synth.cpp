@@ -47,6 +47,7 @@
 #include <set>
 #include <string>
 
+#include "environment.h"
 #include "lockfree_queue.h"
 #include "midi_backend.h"
 #include "platform/mixer.h"
@@ -105,11 +106,6 @@ std::uint64_t monotonicMicros() {
 void pauseBriefly() {
     const timespec pause{0, 200'000};
     nanosleep(&pause, nullptr);
-}
-
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
 }
 
 bool debugging() {

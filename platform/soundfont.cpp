@@ -10,6 +10,8 @@
 #include <mutex>
 #include <set>
 
+#include "environment.h"
+
 namespace platform {
 namespace {
 
@@ -45,10 +47,7 @@ State& state() {
     return s;
 }
 
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
-}
+using detail::environment;
 
 bool isSoundFontName(const std::string& name) {
     if (name.size() < 5) {

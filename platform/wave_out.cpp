@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "environment.h"
 #include "wave_device.h"
 
 namespace platform {
@@ -31,11 +32,6 @@ struct State {
 State& state() {
     static State s;
     return s;
-}
-
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
 }
 
 WaveBackend& backendLocked(State& s) {

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <string>
 
+#include "environment.h"
 #include "platform/mixer.h"
 #include "wave_device.h"
 
@@ -33,11 +34,6 @@ namespace {
 
 constexpr pa_usec_t kConnectTimeoutMicros = 3'000'000;
 constexpr pa_usec_t kCaptureFragmentMicros = 10'000;
-
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
-}
 
 class PulseConnection {
 public:

@@ -1,0 +1,16 @@
+#pragma once
+
+// Reading the environment inside the platform library.
+
+#include <cstdlib>
+#include <string>
+
+namespace platform::detail {
+
+// The variable's value; empty when it is not set.
+inline std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+}  // namespace platform::detail
