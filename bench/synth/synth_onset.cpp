@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "platform/midi_out.h"
 #include "platform/mm_timer.h"
 #include "pulse_support.h"
@@ -83,12 +84,6 @@ std::vector<std::size_t> findOnsets(const cvktest::PulseRecorder& recording, std
     return onsets;
 }
 
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
-    return values[index];
-}
-
 bool measure(const char* label, std::uint32_t seconds) {
     cvktest::PulseRecorder recording;
     std::string error;
@@ -152,9 +147,9 @@ bool measure(const char* label, std::uint32_t seconds) {
 
         }
     }
-    const double low = percentile(offsetsMs, 0.0);
-    const double high = percentile(offsetsMs, 1.0);
-    const double median = percentile(offsetsMs, 0.5);
+    const double low = bench::percentile(offsetsMs, 0.0);
+    const double high = bench::percentile(offsetsMs, 1.0);
+    const double median = bench::percentile(offsetsMs, 0.5);
     std::vector<double> deviations;
     for (double offset : offsetsMs) {
         deviations.push_back(std::abs(offset - median));
@@ -164,7 +159,7 @@ bool measure(const char* label, std::uint32_t seconds) {
         "  onset - send: min %.2f ms, p50 %.2f ms, max %.2f ms\n"
         "  spread (max - min) %.2f ms, p50 |offset - median| %.2f ms, p95 %.2f ms\n",
         label, sent, onsets.size(), offsetsMs.size(), low, median, high, high - low,
-        percentile(deviations, 0.5), percentile(deviations, 0.95));
+        bench::percentile(deviations, 0.5), bench::percentile(deviations, 0.95));
     return offsetsMs.size() == sent;
 }
 
