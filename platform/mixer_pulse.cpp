@@ -846,15 +846,22 @@ private:
         pa_threaded_mainloop_signal(self->m_mainloop, 0);
     }
 
+    // What sinks and sources say alike.
+    template <typename Info>
+    static Device describedDevice(const Info& info) {
+        Device device;
+        device.index = info.index;
+        device.name = info.name;
+        device.description = info.description != nullptr ? info.description : info.name;
+        device.volume = info.volume;
+        device.mute = info.mute != 0;
+        return device;
+    }
+
     static void onSink(pa_context*, const pa_sink_info* info, int, void* user) {
         auto* self = static_cast<ServerMixer*>(user);
         if (info != nullptr) {
-            Device device;
-            device.index = info->index;
-            device.name = info->name;
-            device.description = info->description != nullptr ? info->description : info->name;
-            device.volume = info->volume;
-            device.mute = info->mute != 0;
+            Device device = describedDevice(*info);
             device.monitorSource =
                 info->monitor_source_name != nullptr ? info->monitor_source_name : "";
             self->m_readSinks.push_back(std::move(device));
@@ -865,12 +872,7 @@ private:
     static void onSource(pa_context*, const pa_source_info* info, int, void* user) {
         auto* self = static_cast<ServerMixer*>(user);
         if (info != nullptr) {
-            Device device;
-            device.index = info->index;
-            device.name = info->name;
-            device.description = info->description != nullptr ? info->description : info->name;
-            device.volume = info->volume;
-            device.mute = info->mute != 0;
+            Device device = describedDevice(*info);
             device.monitor = info->monitor_of_sink != PA_INVALID_INDEX;
             self->m_readSources.push_back(std::move(device));
         }
