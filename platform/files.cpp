@@ -318,6 +318,23 @@ bool FileReader::read(void* buffer, std::size_t count) {
     return done == count;
 }
 
+std::size_t FileReader::readUpTo(void* buffer, std::size_t count) {
+    const std::uint64_t before = m_position;
+    read(buffer, count);
+    return static_cast<std::size_t>(m_position - before);
+}
+
+bool FileReader::seek(std::uint64_t offset) {
+    if (m_fd < 0 || offset > m_size) {
+        return false;
+    }
+    if (::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        return false;
+    }
+    m_position = offset;
+    return true;
+}
+
 FileWriter::~FileWriter() {
     if (m_fd >= 0) {
         ::close(m_fd);
@@ -346,11 +363,35 @@ bool FileWriter::write(const void* data, std::size_t count) {
     return !m_failed;
 }
 
+bool FileWriter::writeAt(std::uint64_t offset, const void* data, std::size_t count) {
+    if (m_fd < 0) {
+        return false;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t written = ::pwrite(m_fd, bytes + done, count - done,
+                                         static_cast<off_t>(offset + done));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool FileWriter::truncate(std::uint64_t size) {
+    return m_fd >= 0 && ::ftruncate(m_fd, static_cast<off_t>(size)) == 0;
+}
+
 bool FileWriter::close() {
     if (m_fd < 0) {
         return false;
     }
-    bool ok = !m_failed && ::fsync(m_fd) == 0;
+    bool ok = ::fsync(m_fd) == 0 && !m_failed;
     ok = ::close(m_fd) == 0 && ok;
     m_fd = -1;
     return ok;

@@ -69,6 +69,10 @@ public:
     // Exactly `count` bytes into `buffer`, or false (a short read leaves the position
     // after whatever was read).
     bool read(void* buffer, std::size_t count);
+    // Up to `count` bytes, fewer only at the end of the file or on an error; the bytes read.
+    std::size_t readUpTo(void* buffer, std::size_t count);
+    // Moves to an absolute offset; false beyond the end of the file.
+    bool seek(std::uint64_t offset);
 
 private:
     int m_fd = -1;
@@ -87,6 +91,12 @@ public:
 
     bool open(const std::string& path);
     bool write(const void* data, std::size_t count);
+    // Rewrites bytes already in the file, such as a header's size fields. Takes no new room
+    // on the disk, so the fault switch does not count it, and it works after a failed
+    // write(): what was written can still be finished.
+    bool writeAt(std::uint64_t offset, const void* data, std::size_t count);
+    // Cuts the file to `size` bytes (the tail of a write that failed halfway).
+    bool truncate(std::uint64_t size);
     // Flushes to disk and closes; false when anything written so far was lost.
     bool close();
     bool isOpen() const { return m_fd >= 0; }

@@ -1,0 +1,296 @@
+// Recording from the virtual microphone: the take on disk, the monitor the singer hears,
+// the meters, and what happens to a take when the disk or the device lets it down.
+
+#include <filesystem>
+
+#include "FaultGuard.h"
+#include "VoiceHarness.h"
+#include "WaveFile.h"
+
+namespace {
+
+using testing_support::pcmFormat;
+using testing_support::rampData;
+
+constexpr std::int32_t kBuffer = 4096;
+
+std::vector<std::uint8_t> header46(std::uint32_t dataBytes) {
+    auto file = testing_support::waveFile(pcmFormat(22050, 1, 16), {});
+    for (int i = 0; i < 4; ++i) {
+        file[4 + i] = static_cast<std::uint8_t>((dataBytes + 38) >> (8 * i));
+        file[42 + i] = static_cast<std::uint8_t>(dataBytes >> (8 * i));
+    }
+    return file;
+}
+
+std::vector<std::uint8_t> dataOf(const std::vector<std::uint8_t>& file) {
+    return file.size() < 46 ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>(file.begin() + 46, file.end());
+}
+
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class RecordTest : public VoiceTest {
+protected:
+    void microphone(const std::vector<std::uint8_t>& bytes) {
+        platform::VirtualWaveSetup setup;
+        setup.microphone = bytes;
+        useDevices(setup);
+    }
+    std::int32_t start(const std::string& target, bool monitor = true, std::int32_t buffer = kBuffer) {
+        return AudioStartRecord(window.handle(), target.c_str(), 22050, 1, 16, buffer, monitor ? -1 : 0, 0);
+    }
+    // Records `ms` of audio, stops, and waits for the take to be finished.
+    void recordFor(int ms) {
+        run(ms);
+        AudioStopRecord();
+        recordToEnd();
+    }
+};
+
+// Guards the take's layout and completeness: the 46-byte header with both sizes right,
+// every captured byte in order, an old file of the same name replaced, no temporary left.
+TEST_F(RecordTest, TheTakeHoldsTheVoiceBehindItsHeaderAndReplacesTheTarget) {
+    const auto voice = rampData(3 * 44100);
+    microphone(voice);
+    const auto target = dir.write("take.wav", {'o', 'l', 'd'});
+    ASSERT_EQ(start(target), 1);
+    EXPECT_EQ(std::filesystem::path(voxcapt::recordingView().temporaryName).parent_path(),
+              std::filesystem::path(target).parent_path());
+    recordFor(2000);
+    const auto file = readFile(target);
+    ASSERT_GE(file.size(), 46u);
+    const std::uint32_t dataBytes = static_cast<std::uint32_t>(file.size() - 46);
+    EXPECT_EQ(std::vector<std::uint8_t>(file.begin(), file.begin() + 46), header46(dataBytes));
+    EXPECT_GE(dataBytes, 2 * 44100 - kBuffer);
+    EXPECT_EQ(dataOf(file), std::vector<std::uint8_t>(voice.begin(), voice.begin() + dataBytes));
+    EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"take.wav"});
+    EXPECT_TRUE(boxTexts().empty());
+}
+
+// Guards a stop right after the start: the take is the bare header with patched sizes.
+TEST_F(RecordTest, StoppingAtOnceLeavesAnEmptyTake) {
+    const auto target = dir.path("take.wav");
+    ASSERT_EQ(start(target), 1);
+    AudioStopRecord();
+    recordToEnd();
+    EXPECT_EQ(readFile(target), header46(0));
+    EXPECT_FALSE(voxcapt::recordingView().active);
+}
+
+// Guards the monitor: the singer hears the voice three buffers late, with the echo when
+// one is set, while the file gets the dry voice; a suppressed voice is silence on the
+// monitor only; without a file nothing is written anywhere.
+TEST_F(RecordTest, TheMonitorCarriesTheVoiceAndTheEchoTheFileStaysDry) {
+    std::vector<std::int16_t> impulse(22050 * 2, 0);
+    impulse[100] = 10'000;
+    const auto voice = testing_support::samples16(impulse);
+    struct Case {
+        const char* name;
+        int echoMs;
+        int audible;
+        bool file;
+    };
+    for (const Case c : {Case{"Dry", 0, 1, true}, Case{"Echo", 250, 1, true},
+                         Case{"Suppressed", 250, 0, true}, Case{"NoFile", 0, 1, false}}) {
+        SCOPED_TRACE(c.name);
+        microphone(voice);
+        AudioSetEchoDelay(c.echoMs);
+        AudioSuppressWave(c.audible);
+        const std::string target = c.file ? dir.path(std::string(c.name) + ".wav") : "";
+        ASSERT_EQ(start(target), 1);
+        run(1500);
+        std::int32_t left = 0;
+        std::int32_t right = 0;
+        AudioGetWaveRecLevels(&left, &right);
+        AudioStopRecord();
+        recordToEnd();
+        const auto heard = lastOutput();
+        ASSERT_GE(heard.size(), 2u * 12'000);
+        std::vector<std::pair<std::size_t, std::int16_t>> nonzero;
+        for (std::size_t i = 0; i < heard.size() / 2; ++i) {
+            if (testing_support::sampleAt(heard, i) != 0) {
+                nonzero.emplace_back(i, testing_support::sampleAt(heard, i));
+            }
+        }
+        using Hits = std::vector<std::pair<std::size_t, std::int16_t>>;
+        if (!c.audible) {
+            EXPECT_EQ(nonzero, Hits{});
+        } else if (c.echoMs > 0) {
+            const std::size_t delay = 22050 * 250 / 1000 - 1;
+            EXPECT_EQ(nonzero, (Hits{{100, 10'000}, {100 + delay, 7'000}}));
+        } else {
+            EXPECT_EQ(nonzero, (Hits{{100, 10'000}}));
+        }
+        if (c.file) {
+            const auto take = dataOf(readFile(target));
+            ASSERT_GT(take.size(), 202u);
+            EXPECT_EQ(take, std::vector<std::uint8_t>(voice.begin(), voice.begin() + static_cast<std::ptrdiff_t>(take.size())));
+        } else {
+            EXPECT_EQ(filesIn(dir.path("")),
+                      (std::vector<std::string>{"Dry.wav", "Echo.wav", "Suppressed.wav"}));
+        }
+    }
+}
+
+// Guards the record-silence flag and the meters: the file gets silence while the meters
+// still show the voice, and the meters drop to 0 as soon as capture stops.
+TEST_F(RecordTest, RecordSilenceBlanksTheFileNotTheMeters) {
+    microphone(testing_support::samples16(std::vector<std::int16_t>(44100, 32767)));
+    AudioRecordSilence(1);
+    const auto target = dir.path("take.wav");
+    ASSERT_EQ(start(target, false), 1);
+    run(500);
+    std::int32_t left = 0;
+    std::int32_t right = 0;
+    GetWaveRecLevels(&left, &right);
+    EXPECT_EQ(std::make_pair(left, right), std::make_pair(16, 16));
+    AudioStopRecord();
+    AudioGetWaveRecLevels(&left, &right);
+    EXPECT_EQ(std::make_pair(left, right), std::make_pair(0, 0)) << "before the take is finished";
+    recordToEnd();
+    const auto take = dataOf(readFile(target));
+    EXPECT_GT(take.size(), 0u);
+    EXPECT_EQ(take, std::vector<std::uint8_t>(take.size(), 0));
+}
+
+// Guards the stop call's other duty and a second start over a running take.
+TEST_F(RecordTest, StopClearsThePendingOffsetAndASecondStartIsRefused) {
+    UpdateOffsetForPlayBack(3);
+    EXPECT_EQ(AudioStopRecord(), 1) << "nothing records";
+    EXPECT_EQ(voxcapt::playbackView().offsetMode, 0);
+    EXPECT_EQ(voxcapt::playbackView().pendingOffset, 0);
+    const auto target = dir.path("take.wav");
+    ASSERT_EQ(start(target), 1);
+    EXPECT_EQ(start(dir.path("other.wav")), 0);
+    recordFor(300);
+    EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"take.wav"});
+}
+
+// Guards a disk that fills mid-take: the take up to there is kept (sizes right, renamed
+// to its target), capture stops, and the device and buffers are given back.
+TEST_F(RecordTest, AFailedWriteKeepsTheTakeSoFar) {
+    testing_support::FaultGuard guard;
+    const auto voice = rampData(4 * 44100);
+    microphone(voice);
+    const auto target = dir.path("take.wav");
+    ASSERT_EQ(start(target), 1);
+    platform::setWriteFaultAfter(10 * kBuffer + 100);
+    run(3000);
+    recordToEnd();
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Error saving recording to disk"});
+    EXPECT_FALSE(voxcapt::recordingView().active);
+    const auto file = readFile(target);
+    ASSERT_EQ(file.size(), 46u + 10 * kBuffer);
+    EXPECT_EQ(std::vector<std::uint8_t>(file.begin(), file.begin() + 46), header46(10 * kBuffer));
+    EXPECT_EQ(dataOf(file), std::vector<std::uint8_t>(voice.begin(), voice.begin() + 10 * kBuffer));
+    EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"take.wav"});
+}
+
+// Guards the disk guard: it asks about the disk the take is written to (not the current
+// folder), asks again as the take grows, and stops with room to spare.
+TEST_F(RecordTest, TheDiskGuardWatchesTheTakesDiskAsItFills) {
+    microphone(rampData(10 * 44100));
+    std::vector<std::string> asked;
+    std::uint64_t free = 400 * 1024;
+    voxcapt::setFreeSpaceProbe([&](const std::string& folder) -> std::optional<std::uint64_t> {
+        asked.push_back(folder);
+        // Another program fills the disk faster than the take does.
+        free = free > 80 * 1024 ? free - 80 * 1024 : 0;
+        return free;
+    });
+    const auto target = dir.path("take.wav");
+    ASSERT_EQ(start(target, false), 1);
+    run(8000);
+    recordToEnd();
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Hard Disk Full!"});
+    ASSERT_GE(asked.size(), 3u);
+    for (const auto& folder : asked) {
+        EXPECT_EQ(folder, dir.path("").substr(0, dir.path("").size() - 1));
+    }
+    const auto take = readFile(target);
+    EXPECT_GT(take.size(), 46u);
+    EXPECT_LT(take.size(), 46u + 6 * 44100) << "capture went on";
+}
+
+// Guards a take against a crash: while recording, the file on disk is a complete wave
+// file whose sizes trail the captured audio by at most a second.
+TEST_F(RecordTest, TheTemporaryTakeIsAlwaysAValidWaveFile) {
+    const auto voice = rampData(6 * 44100);
+    microphone(voice);
+    ASSERT_EQ(start(dir.path("take.wav"), false), 1);
+    const std::string temporary = voxcapt::recordingView().temporaryName;
+    for (int second = 1; second <= 4; ++second) {
+        run(1000);
+        platform::FileReader reader;
+        ASSERT_TRUE(reader.open(temporary));
+        voxcapt::ParsedWave parsed;
+        ASSERT_EQ(voxcapt::parseWave(reader, parsed), voxcapt::WaveParseError::None);
+        const std::uint64_t written = voxcapt::recordingView().fileSize - 46;
+        EXPECT_LE(parsed.dataSize, written);
+        EXPECT_GE(parsed.dataSize + 44100, written) << "second " << second;
+    }
+}
+
+struct StartFailure {
+    const char* name;
+    platform::VirtualWaveSetup devices;
+    std::int32_t buffer;
+    std::int32_t failWithoutMonitor;
+    std::int32_t result;
+    std::vector<std::string> boxes;
+};
+
+// Guards every failed start: its message, its result, and nothing left behind (no
+// temporary file, no device), and a monitor failure that only costs the monitor.
+TEST_F(RecordTest, FailedStartsSayWhyAndLeaveNothingBehind) {
+    platform::VirtualWaveSetup refused;
+    refused.formatRefused = true;
+    platform::VirtualWaveSetup noInput;
+    noInput.inputOpenFails = true;
+    platform::VirtualWaveSetup noOutput;
+    noOutput.outputOpenFails = true;
+    const std::string duplex =
+        "Either your audio device is busy or Your sound card does not support full duplex operation.This means that you will not be able to listen to your karaoke file as you record your voice. However, you will be able to play back your performance without difficulty.";
+    const StartFailure cases[] = {
+        {"FormatRefused", refused, kBuffer, 0, 0,
+         {"Your device is unable to record at the rate or mode you have selected.  Please check your manual."}},
+        {"NoRoomForBuffers", {}, 0, 0, 0,
+         {"Unable to allocate sufficient memory for record operation.  Please exit from other applications and try again."}},
+        {"InputWillNotOpen", noInput, kBuffer, 0, 0,
+         {"Your device is unavailable or unable to record .  Please check your installation."}},
+        {"MonitorRequiredAndMissing", noOutput, kBuffer, -1, 0, {}},
+        {"MonitorMissingRecordsAnyway", noOutput, kBuffer, 0, 1, {duplex}},
+    };
+    for (const StartFailure& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::ScriptedMessageBoxes record;
+        useDevices(c.devices);
+        const auto target = dir.path("take.wav");
+        EXPECT_EQ(AudioStartRecord(window.handle(), target.c_str(), 22050, 1, 16, c.buffer, -1,
+                                   c.failWithoutMonitor),
+                  c.result);
+        std::vector<std::string> shown;
+        for (const auto& box : record.shown()) {
+            shown.push_back(box.text);
+        }
+        EXPECT_EQ(shown, c.boxes);
+        if (c.result == 1) {
+            recordFor(200);
+            EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"take.wav"});
+            std::filesystem::remove(target);
+        } else {
+            EXPECT_FALSE(voxcapt::recordingView().active);
+            EXPECT_TRUE(filesIn(dir.path("")).empty());
+        }
+        pump();
+    }
+}
+
+}  // namespace

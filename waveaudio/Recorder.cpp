@@ -1,0 +1,477 @@
+// Voice recording: the default input captured into a temporary wave file, metered, and
+// played back at once through the monitor with the echo line, then renamed to its target
+// once the last buffer is back.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "State.h"
+#include "platform/wave_in.h"
+#include "platform/wave_out.h"
+#include "voxcapt/voxcapt.h"
+
+namespace voxcapt {
+namespace {
+
+FreeSpaceProbe g_freeSpaceProbe;  // tests: stands in for the file system
+
+}  // namespace
+
+void setFreeSpaceProbe(FreeSpaceProbe probe) { g_freeSpaceProbe = std::move(probe); }
+
+namespace detail {
+namespace {
+
+// Largest buffer a caller may ask for: far beyond any sensible latency, and small enough
+// that sixteen of them stay a modest amount of memory.
+constexpr std::int32_t kMaxBufferBytes = 4 * 1024 * 1024;
+// Capture stops when less than this much room would be left beside the take.
+constexpr std::uint64_t kDiskReserveKb = 100;
+
+template <typename Body>
+std::int32_t guarded(std::int32_t failure, Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Free room for the take, in kilobytes, as if the take so far were not on the disk yet:
+// the measure the guard compares the take's size with. Unknown room never stops a take.
+std::uint64_t measureFreeKb(const std::string& takePath, std::uint64_t takeBytes) {
+    const std::string folder = folderOf(takePath);
+    const std::optional<std::uint64_t> free =
+        g_freeSpaceProbe ? g_freeSpaceProbe(folder) : platform::freeDiskSpace(folder);
+    if (!free) {
+        return UINT64_MAX;
+    }
+    return (*free + takeBytes) / 1024;
+}
+
+void freeInputBuffers(Recording& rec) {
+    for (auto& slot : rec.buffers) {
+        if (slot) {
+            if (rec.device != 0) {
+                platform::waveInUnprepareHeader(rec.device, &slot->header);
+            }
+            slot.reset();
+        }
+    }
+    rec.inputCount = 0;
+}
+
+void freeMonitorBuffers(Monitor& monitor) {
+    for (auto& slot : monitor.buffers) {
+        if (slot) {
+            if (monitor.device != 0) {
+                platform::waveOutUnprepareHeader(monitor.device, &slot->header);
+            }
+            slot.reset();
+        }
+    }
+    monitor.count = 0;
+}
+
+void closeMonitor(State& s) {
+    Monitor& monitor = s.monitor;
+    if (monitor.device != 0) {
+        platform::waveOutReset(monitor.device);
+    }
+    freeMonitorBuffers(monitor);
+    if (monitor.device != 0) {
+        platform::waveOutClose(monitor.device);
+        monitor.device = 0;
+    }
+    s.echo.reset();
+}
+
+enum class MonitorOpen { Ok, Failed, WithoutEcho };
+
+MonitorOpen openMonitor(State& s) {
+    Recording& rec = s.rec;
+    Monitor& monitor = s.monitor;
+    monitor.count = allocateBuffers(monitor.buffers, rec.bufferBytes);
+    if (monitor.count == 0) {
+        errorBox("Cannot Allocate Enough Play Buffers");
+        return MonitorOpen::Failed;
+    }
+    if (platform::waveOutQuery(platform::kWaveMapper, rec.format) != platform::WaveError::Ok ||
+        platform::waveOutOpen(&monitor.device, platform::kWaveMapper, rec.format, rec.window,
+                              platform::kWaveOutMonitorLatencyMs) != platform::WaveError::Ok) {
+        monitor.device = 0;
+        freeMonitorBuffers(monitor);
+        return MonitorOpen::Failed;
+    }
+    for (int i = 0; i < monitor.count; ++i) {
+        platform::WaveHeader& header = monitor.buffers[static_cast<std::size_t>(i)]->header;
+        if (platform::waveOutPrepareHeader(monitor.device, &header) != platform::WaveError::Ok) {
+            ownedBox(rec.window, "Cannot Prepare Play Buffers");
+            closeMonitor(s);
+            return MonitorOpen::Failed;
+        }
+        header.dwFlags.store(platform::kWaveHeaderPrepared, std::memory_order_release);
+    }
+    s.echo = EchoLine::create(rec.format);
+    if (!s.echo) {
+        errorBox("Cannot Allocate Echo Buffer");
+        closeMonitor(s);
+        return MonitorOpen::WithoutEcho;
+    }
+    return MonitorOpen::Ok;
+}
+
+bool monitorRunning(const State& s) {
+    return s.monitor.requested && !s.monitor.unavailable && s.monitor.device != 0;
+}
+
+// Puts the take in the target's place. The temporary file lives beside the target, so
+// this is one rename that replaces an old take at once; across file systems (a target
+// folder that refused the temporary file) the take is copied.
+void placeTake(const std::string& temporary, const std::string& target) {
+    if (std::rename(temporary.c_str(), target.c_str()) == 0) {
+        return;
+    }
+    if (platform::copyFile(temporary, target)) {
+        platform::removeFile(temporary);
+    }
+    // Otherwise the take stays under its temporary name rather than being lost.
+}
+
+void finishRecording(State& s) {
+    Recording& rec = s.rec;
+    std::string temporary;
+    if (!rec.noFile) {
+        rec.file.finish();
+        temporary = rec.file.release();
+    }
+    freeInputBuffers(rec);
+    if (rec.device != 0) {
+        platform::waveInClose(rec.device);
+        rec.device = 0;
+    }
+    if (monitorRunning(s)) {
+        closeMonitor(s);
+    }
+    if (!rec.noFile && !temporary.empty()) {
+        placeTake(temporary, rec.target);
+    }
+    rec.active = false;
+    rec.recording = false;
+}
+
+// Stops capturing: every queued buffer comes back through its data notification, and the
+// recording finishes when the last one has.
+void stopCapture(Recording& rec) {
+    rec.recording = false;
+    if (rec.device != 0) {
+        platform::waveInReset(rec.device);
+    }
+}
+
+void releaseFailedStart(State& s) {
+    Recording& rec = s.rec;
+    if (rec.device != 0) {
+        platform::waveInReset(rec.device);
+    }
+    freeInputBuffers(rec);
+    if (rec.device != 0) {
+        platform::waveInClose(rec.device);
+        rec.device = 0;
+    }
+    if (s.monitor.device != 0) {
+        closeMonitor(s);
+    }
+    rec.file.abandon();
+    rec.active = false;
+    rec.recording = false;
+}
+
+std::int32_t startRecording(platform::WindowHandle window, const std::string& target,
+                            std::int32_t rate, std::int32_t channels, std::int32_t bits,
+                            std::int32_t bufferBytes, bool monitor, bool failWithoutMonitor) {
+    State& s = state();
+    Recording& rec = s.rec;
+    // One recording at a time: a second start would orphan the first take.
+    if (rec.active) {
+        return 0;
+    }
+    rec.noFile = target.empty();
+    s.monitor.requested = monitor;
+    s.monitor.unavailable = false;
+    rec.target = target;
+    rec.window = window;
+
+    platform::WaveFormat format;
+    format.formatTag = platform::kWaveFormatPcm;
+    format.channels = static_cast<std::uint16_t>(std::clamp(channels, 0, 0xFFFF));
+    format.samplesPerSec = static_cast<std::uint32_t>(std::max(rate, 0));
+    format.bitsPerSample = static_cast<std::uint16_t>(std::clamp(bits, 0, 0xFFFF));
+    format.blockAlign = static_cast<std::uint16_t>(format.channels * (format.bitsPerSample / 8));
+    format.avgBytesPerSec = format.samplesPerSec * format.blockAlign;
+    format.cbSize = 0;
+    rec.format = format;
+    if (channels <= 0 || rate <= 0 || bits <= 0 ||
+        platform::waveInQuery(platform::kWaveMapper, format) != platform::WaveError::Ok) {
+        errorBox("Your device is unable to record at the rate or mode you have selected.  Please check your manual.");
+        return 0;
+    }
+
+    rec.bufferBytes = static_cast<std::uint32_t>(bufferBytes);
+    rec.inputCount = bufferBytes >= format.blockAlign && bufferBytes <= kMaxBufferBytes
+                         ? allocateBuffers(rec.buffers, rec.bufferBytes)
+                         : 0;
+    if (rec.inputCount < 2) {
+        freeInputBuffers(rec);
+        errorBox("Unable to allocate sufficient memory for record operation.  Please exit from other applications and try again.");
+        return 0;
+    }
+
+    if (!rec.noFile) {
+        // Beside the target, so that finishing is one rename on one file system and the
+        // disk guard watches the disk the take goes to.
+        if (!rec.file.create(folderOf(target), "WW", format) &&
+            !rec.file.create(platform::tempFolder(), "WW", format)) {
+            freeInputBuffers(rec);
+            errorBox("Unable to open file for temporary storage of record data.  Please exit from other applications and try again.");
+            return 0;
+        }
+    }
+
+    if (platform::waveInOpen(&rec.device, platform::kWaveMapper, format, window) !=
+        platform::WaveError::Ok) {
+        rec.device = 0;
+        freeInputBuffers(rec);
+        rec.file.abandon();
+        errorBox("Your device is unavailable or unable to record .  Please check your installation.");
+        return 0;
+    }
+
+    if (monitor) {
+        const MonitorOpen opened = openMonitor(s);
+        if (opened == MonitorOpen::WithoutEcho) {
+            s.monitor.unavailable = true;
+        } else if (opened == MonitorOpen::Failed) {
+            if (failWithoutMonitor) {
+                releaseFailedStart(s);
+                return 0;
+            }
+            s.monitor.unavailable = true;
+            errorBox("Either your audio device is busy or Your sound card does not support full duplex operation.This means that you will not be able to listen to your karaoke file as you record your voice. However, you will be able to play back your performance without difficulty.");
+        }
+    }
+
+    for (int i = 0; i < rec.inputCount; ++i) {
+        platform::WaveHeader& header = rec.buffers[static_cast<std::size_t>(i)]->header;
+        if (platform::waveInPrepareHeader(rec.device, &header) != platform::WaveError::Ok) {
+            releaseFailedStart(s);
+            errorBox("Unable to start recording.");
+            return 0;
+        }
+        header.dwFlags.store(platform::kWaveHeaderPrepared, std::memory_order_release);
+        platform::waveInAddBuffer(rec.device, &header);
+    }
+
+    rec.freeKb = rec.noFile ? UINT64_MAX : measureFreeKb(rec.file.path(), rec.file.fileSize());
+    s.monitor.preRoll = 3;
+    s.monitor.index = 0;
+    rec.returned = 0;
+    rec.peaks = {};
+
+    if (platform::waveInStart(rec.device) != platform::WaveError::Ok) {
+        releaseFailedStart(s);
+        errorBox("Unable to start recording.");
+        return 0;
+    }
+    rec.active = true;
+    rec.recording = true;
+    s.monitor.activeMarker = true;
+    return 1;
+}
+
+void feedMonitor(State& s, const std::uint8_t* captured, std::uint32_t bytes) {
+    Monitor& monitor = s.monitor;
+    monitor.index = monitor.index >= monitor.count ? 1 : monitor.index + 1;
+    if (!monitorRunning(s)) {
+        return;
+    }
+    Buffer& buffer = *monitor.buffers[static_cast<std::size_t>(monitor.index - 1)];
+    // A buffer the device still plays is not overwritten under it: the singer misses this
+    // piece of the monitor rather than hearing it torn.
+    if ((buffer.header.dwFlags.load(std::memory_order_acquire) & platform::kWaveHeaderInQueue) != 0) {
+        return;
+    }
+    const std::uint32_t length = std::min(bytes, s.rec.bufferBytes);
+    if (monitor.voiceAudible) {
+        std::memcpy(buffer.data.get(), captured, length);
+    } else {
+        std::memset(buffer.data.get(), 0, length);
+    }
+    buffer.header.dwBufferLength = length;
+    if (s.echo && s.echoDelayMs > 10) {
+        s.echo->apply(reinterpret_cast<std::uint8_t*>(buffer.data.get()), length, s.rec.format,
+                      s.echoDelayMs);
+    }
+    if (monitor.preRoll > 0) {
+        // Three buffers are gathered before the first is played, against scheduling jitter.
+        if (--monitor.preRoll == 0) {
+            for (int i = 0; i < std::min(3, monitor.count); ++i) {
+                platform::waveOutWrite(monitor.device, &monitor.buffers[static_cast<std::size_t>(i)]->header);
+            }
+        }
+        return;
+    }
+    platform::waveOutWrite(monitor.device, &buffer.header);
+}
+
+void bufferFilled(platform::WaveHeader* header) {
+    State& s = state();
+    Recording& rec = s.rec;
+    const int slot = slotOf(rec.buffers, header);
+    if (!rec.active || slot < 0 ||
+        (header->dwFlags.load(std::memory_order_acquire) & platform::kWaveHeaderInQueue) != 0) {
+        return;
+    }
+    const std::uint32_t bytes = std::min(header->dwBytesRecorded, rec.bufferBytes);
+    auto* data = reinterpret_cast<std::uint8_t*>(header->lpData);
+    measurePeaks(data, bytes, rec.format.channels, rec.format.bitsPerSample, rec.peaks);
+    feedMonitor(s, data, bytes);
+    if (s.recordSilence) {
+        std::memset(data, 0, bytes);
+    }
+    if (!rec.noFile && rec.recording) {
+        if (!rec.file.append(data, bytes)) {
+            // The take so far is kept: capture stops and the file is finished as usual
+            // with what reached the disk.
+            errorBox("Error saving recording to disk");
+            stopCapture(rec);
+        } else {
+            if (rec.file.patchIfDue()) {
+                rec.freeKb = measureFreeKb(rec.file.path(), rec.file.fileSize());
+            }
+            const std::uint64_t sizeKb = rec.file.fileSize() / 1024;
+            if (sizeKb <= rec.freeKb && rec.freeKb - sizeKb < kDiskReserveKb) {
+                stopCapture(rec);
+                errorBox("Hard Disk Full!");
+            }
+        }
+    }
+    if (rec.recording) {
+        platform::waveInAddBuffer(rec.device, header);
+        return;
+    }
+    if (++rec.returned >= static_cast<std::uint32_t>(rec.inputCount)) {
+        finishRecording(s);
+    }
+}
+
+std::int32_t recordLevels(std::int32_t* left, std::int32_t* right) {
+    const Recording& rec = state().rec;
+    const unsigned bits = rec.format.bitsPerSample;
+    if (left != nullptr) {
+        *left = rec.recording ? peakLevel(rec.peaks.left, bits) : 0;
+    }
+    if (right != nullptr) {
+        *right = rec.recording ? peakLevel(rec.peaks.right, bits) : 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void closeRecordingNow() {
+    State& s = state();
+    if (!s.rec.active) {
+        return;
+    }
+    stopCapture(s.rec);
+    finishRecording(s);
+}
+
+}  // namespace detail
+
+RecordingView recordingView() {
+    const auto& s = detail::state();
+    return {s.rec.active,      s.rec.recording,  s.rec.file.path(), s.rec.file.fileSize(),
+            s.rec.inputCount,  s.monitor.count,  s.monitor.device != 0};
+}
+
+}  // namespace voxcapt
+
+using voxcapt::detail::guarded;
+using voxcapt::detail::state;
+
+// Starts recording the default input into `target` (empty: meter and monitor only, no
+// file), in the format given, with buffers of `bufferBytes`; `monitor` plays the voice back
+// at once with the echo, and `failWithoutMonitor` makes a monitor that cannot open fail the
+// start. Window thread. 1 when recording started, 0 otherwise (a box said why).
+int32_t AudioStartRecord(uint32_t window, const char* target, int32_t samplesPerSec,
+                         int32_t channels, int32_t bitsPerSample, int32_t bufferBytes,
+                         int32_t monitor, int32_t failWithoutMonitor) {
+    return guarded(0, [&] {
+        return voxcapt::detail::startRecording(window, target != nullptr ? target : "",
+                                               samplesPerSec, channels, bitsPerSample,
+                                               bufferBytes, monitor != 0, failWithoutMonitor != 0);
+    });
+}
+
+// Stops capturing; the take is finished and renamed once the last buffer has come back.
+// Clears a pending playback offset. Window thread. Always 1.
+int32_t AudioStopRecord() {
+    return guarded(1, [] {
+        auto& s = state();
+        if (s.rec.active) {
+            voxcapt::detail::stopCapture(s.rec);
+        }
+        s.pendingOffset = 0;
+        s.offsetMode = 0;
+        return 1;
+    });
+}
+
+// Handles an input notification the window took from its queue. Window thread. Always 0.
+int32_t ProcessWaveRecMsg(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    (void)wParam;
+    return guarded(0, [&] {
+        if (message == platform::kWaveInDataMessage) {
+            voxcapt::detail::bufferFilled(reinterpret_cast<platform::WaveHeader*>(lParam));
+        }
+        return 0;
+    });
+}
+
+// The recording levels, 0..16 each, of the last captured buffer; 0 and 0 unless capturing.
+// Window thread. Always 0.
+int32_t AudioGetWaveRecLevels(int32_t* left, int32_t* right) {
+    return guarded(0, [&] { return voxcapt::detail::recordLevels(left, right); });
+}
+
+// The same as AudioGetWaveRecLevels.
+int32_t GetWaveRecLevels(int32_t* left, int32_t* right) { return AudioGetWaveRecLevels(left, right); }
+
+// Nonzero: the monitor carries the voice; zero: it carries silence (the file still gets
+// the voice). Window thread. Returns the flag.
+int32_t AudioSuppressWave(int32_t flag) {
+    return guarded(flag, [&] {
+        state().monitor.voiceAudible = flag != 0;
+        return flag;
+    });
+}
+
+// Nonzero: the file receives silence while the meters and the monitor still get the voice.
+// Window thread. Returns the flag.
+int32_t AudioRecordSilence(int32_t flag) {
+    return guarded(flag, [&] {
+        state().recordSilence = flag != 0;
+        return flag;
+    });
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Signal.h"
+#include "TakeFile.h"
+#include "platform/files.h"
+#include "platform/wave.h"
+
+// The library's module state: one playback stream, one recording with its monitor, and
+// what they share (the echo line, the pending alignment offset). Everything here is owned
+// by the caller's window thread; the devices only touch the buffers they were given,
+// through the buffer flags.
+namespace voxcapt::detail {
+
+constexpr int kMaxBuffers = 8;
+
+// One buffer handed to a device: its header and its data block.
+struct Buffer {
+    platform::WaveHeader header;
+    std::unique_ptr<char[]> data;
+};
+using BufferSlots = std::array<std::unique_ptr<Buffer>, kMaxBuffers>;
+
+// Fills slots with zeroed buffers of `bytes` each until one cannot be had; the count made.
+int allocateBuffers(BufferSlots& slots, std::uint32_t bytes);
+// The slot that holds this header, or -1: a notification about a buffer that is gone.
+int slotOf(const BufferSlots& slots, const platform::WaveHeader* header);
+
+struct Playback {
+    platform::FileReader file;
+    platform::WaveFormat format{};
+    std::uint64_t dataOffset = 0;
+    std::uint32_t dataSize = 0;
+    std::uint64_t position = 0;  // bytes of the data consumed (read or skipped)
+    std::uint32_t bufferSize = 0;
+    BufferSlots buffers;
+    int allocated = 0;
+    int queued = 0;
+    platform::WaveOutHandle device = 0;
+    bool playing = false;
+    bool paused = false;
+    Peaks peaks;
+    int levelIndex = 1;
+};
+
+struct Recording {
+    platform::WaveFormat format{};
+    std::uint32_t bufferBytes = 0;
+    BufferSlots buffers;
+    int inputCount = 0;
+    platform::WaveInHandle device = 0;
+    platform::WindowHandle window = 0;
+    std::string target;
+    TakeFile file;
+    bool active = false;     // started and not yet finished
+    bool recording = false;  // capturing and writing
+    bool noFile = false;
+    std::uint32_t returned = 0;
+    // Room for the take in kilobytes, counting the take so far as free; measured at the
+    // start and again as the take grows.
+    std::uint64_t freeKb = UINT64_MAX;
+    Peaks peaks;
+};
+
+struct Monitor {
+    bool requested = true;
+    bool unavailable = false;
+    bool voiceAudible = true;
+    platform::WaveOutHandle device = 0;
+    BufferSlots buffers;
+    int count = 0;
+    int index = 0;
+    int preRoll = 0;
+    bool activeMarker = false;  // a recording started after the last playback start
+};
+
+struct State {
+    Playback play;
+    Recording rec;
+    Monitor monitor;
+    bool silence = false;         // playback buffers are zeroed before they are written
+    bool recordSilence = false;   // captured buffers are zeroed before they reach the file
+    std::int32_t pendingOffset = 0;  // bytes; consumed by the next playback refill
+    int offsetMode = 0;              // 0 none, 1 skip forward, 2 move back or insert silence
+    std::unique_ptr<EchoLine> echo;  // owned by whichever stream made it last
+    std::uint32_t echoDelayMs = 10;
+    std::uint32_t playbackEchoDelayMs = 0;
+};
+
+State& state();
+void resetState();
+
+// The boxes the library shows: "ERROR!" without an owner, or the program's title owned by
+// the window.
+void errorBox(const std::string& text);
+void ownedBox(platform::WindowHandle window, const std::string& text);
+
+// Closes everything a stream holds; used by the stop calls and by resetForTest.
+void finishPlayback();
+void closeRecordingNow();
+
+}  // namespace voxcapt::detail

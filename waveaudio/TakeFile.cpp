@@ -1,0 +1,109 @@
+#include "TakeFile.h"
+
+#include <cstring>
+
+namespace voxcapt {
+namespace {
+
+constexpr auto kPatchInterval = std::chrono::milliseconds(500);
+
+void put32(std::uint8_t* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+}  // namespace
+
+bool TakeFile::create(const std::string& folder, const std::string& prefix,
+                      const platform::WaveFormat& format) {
+    abandon();
+    m_path = platform::createTempFile(folder, prefix);
+    if (m_path.empty()) {
+        return false;
+    }
+    std::uint8_t header[kHeaderBytes] = {};
+    std::memcpy(header, "RIFF", 4);
+    put32(header + 4, kHeaderBytes - 8);
+    std::memcpy(header + 8, "WAVEfmt ", 8);
+    put32(header + 16, sizeof(platform::WaveFormat));
+    platform::WaveFormat record = format;
+    record.cbSize = 0;
+    std::memcpy(header + 20, &record, sizeof record);
+    std::memcpy(header + 38, "data", 4);
+    if (!m_writer.open(m_path) || !m_writer.write(header, sizeof header)) {
+        abandon();
+        return false;
+    }
+    m_dataBytes = 0;
+    m_patchedBytes = 0;
+    m_patchEveryBytes = format.avgBytesPerSec / 2;
+    m_patchedAt = std::chrono::steady_clock::now();
+    return true;
+}
+
+bool TakeFile::append(const void* data, std::uint32_t bytes) {
+    if (!m_writer.isOpen()) {
+        return false;
+    }
+    if (!m_writer.write(data, bytes)) {
+        // Whatever part of the buffer reached the disk is cut off again, so the sizes and
+        // the file agree.
+        m_writer.truncate(fileSize());
+        return false;
+    }
+    m_dataBytes += bytes;
+    return true;
+}
+
+bool TakeFile::patchIfDue() {
+    const auto now = std::chrono::steady_clock::now();
+    if (m_dataBytes - m_patchedBytes < m_patchEveryBytes && now - m_patchedAt < kPatchInterval) {
+        return false;
+    }
+    m_patchedAt = now;
+    patchSizes();
+    return true;
+}
+
+bool TakeFile::patchSizes() {
+    // A RIFF size is 32 bits: a take past 4 GB keeps the largest sizes that fit.
+    const std::uint64_t data = std::min<std::uint64_t>(m_dataBytes, 0xFFFFFFFFull - kHeaderBytes);
+    std::uint8_t riffSize[4];
+    std::uint8_t dataSize[4];
+    put32(riffSize, static_cast<std::uint32_t>(data + kHeaderBytes - 8));
+    put32(dataSize, static_cast<std::uint32_t>(data));
+    const bool ok = m_writer.writeAt(4, riffSize, 4) && m_writer.writeAt(42, dataSize, 4);
+    if (ok) {
+        m_patchedBytes = m_dataBytes;
+    }
+    return ok;
+}
+
+bool TakeFile::finish() {
+    if (!m_writer.isOpen()) {
+        return false;
+    }
+    const bool patched = patchSizes();
+    // close() also reports an earlier failed write; the file is complete all the same.
+    m_writer.close();
+    return patched;
+}
+
+std::string TakeFile::release() {
+    std::string path = std::move(m_path);
+    m_path.clear();
+    return path;
+}
+
+void TakeFile::abandon() {
+    if (m_writer.isOpen()) {
+        m_writer.close();
+    }
+    if (!m_path.empty()) {
+        platform::removeFile(m_path);
+        m_path.clear();
+    }
+}
+
+}  // namespace voxcapt
