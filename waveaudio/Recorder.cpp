@@ -402,7 +402,8 @@ void closeRecordingNow() {
 RecordingView recordingView() {
     const auto& s = detail::state();
     return {s.rec.active,      s.rec.recording,  s.rec.file.path(), s.rec.file.fileSize(),
-            s.rec.inputCount,  s.monitor.count,  s.monitor.device != 0};
+            s.rec.inputCount,  s.monitor.count,  s.monitor.device != 0,   s.rec.device,
+            s.monitor.device};
 }
 
 }  // namespace voxcapt

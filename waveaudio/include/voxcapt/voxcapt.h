@@ -79,6 +79,8 @@ struct RecordingView {
     int inputCount = 0;
     int monitorCount = 0;
     bool monitorOpen = false;
+    uint32_t inputDevice = 0;    // the platform's handles, for counting over- and underruns
+    uint32_t monitorDevice = 0;
 };
 RecordingView recordingView();
 // Entries the echo line's ring holds (0 without one).
