@@ -9,6 +9,7 @@
 #include "PlayCommand.h"
 #include "SongCommands.h"
 #include "SplitCommand.h"
+#include "VoiceCommands.h"
 
 namespace {
 
@@ -28,6 +29,10 @@ constexpr Command kCommands[] = {
      "write SRC DST [--tempo BPM] [--key N] [--volumes V0,...] [--instruments P0,...]"},
     {"mixer", cvktool::runMixer,
      "mixer [list | get NAME | set NAME VALUE | select-source K]   the sound server's mixer"},
+    {"record", cvktool::runRecord,
+     "record OUT.wav [--seconds N] [--buffer BYTES] [--no-monitor] [--echo MS] [--device K]"},
+    {"playwave", cvktool::runPlayWave, "playwave FILE [--offset UNITS] [--echo MS]   play a take"},
+    {"mix", cvktool::runMix, "mix A.wav B.wav OUT.wav   mix two takes"},
 };
 
 void printUsage(std::FILE* out) {
