@@ -38,6 +38,7 @@
 #include "platform/instance.h"
 #include "platform/profile.h"
 #include "platform/system.h"
+#include "platform/wave.h"
 
 namespace cvkapp {
 
@@ -286,6 +287,16 @@ void TCantivo::WndProc(const platform::Message& message) {
     switch (message.message) {
         case platform::kOpenFileMessage:
             OpenFileRequest(static_cast<std::uint16_t>(message.wParam & 0xFFFF));
+            break;
+        case platform::kWaveOutOpenMessage:
+        case platform::kWaveOutCloseMessage:
+        case platform::kWaveOutDoneMessage:
+            Audio.ProcessWavePlayMsg(message.message, message.wParam, message.lParam);
+            break;
+        case platform::kWaveInOpenMessage:
+        case platform::kWaveInCloseMessage:
+        case platform::kWaveInDataMessage:
+            Audio.ProcessWaveRecMsg(message.message, message.wParam, message.lParam);
             break;
         default:
             // The sequencer's end-of-song message is not needed: the timer sees the end.

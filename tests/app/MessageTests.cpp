@@ -3,6 +3,7 @@
 #include "CantivoHarness.h"
 #include "platform/atoms.h"
 #include "platform/messages.h"
+#include "platform/wave.h"
 
 using namespace testing_support;
 
@@ -66,3 +67,29 @@ TEST_F(MessageTest, AClosedWindowStartsAndOpensNothing) {
 }
 
 }  // namespace
+
+// Guards the wave devices' notifications: each goes back to the half of the wave library
+// that owns it, with its parameters, or the voice stalls after its first buffers.
+TEST_F(MessageTest, WaveNotificationsReachTheWaveLibrary) {
+    open();
+    std::vector<std::tuple<char, std::uint32_t, std::uintptr_t, std::intptr_t>> calls;
+    window().Audio.ProcessWavePlayMsg = [&](std::uint32_t m, std::uintptr_t w, std::intptr_t l) {
+        calls.emplace_back('P', m, w, l);
+        return 0;
+    };
+    window().Audio.ProcessWaveRecMsg = [&](std::uint32_t m, std::uintptr_t w, std::intptr_t l) {
+        calls.emplace_back('R', m, w, l);
+        return 0;
+    };
+    for (std::uint32_t m = platform::kWaveOutOpenMessage; m <= platform::kWaveInDataMessage; ++m) {
+        ASSERT_TRUE(platform::postMessage(window().Handle(), m, 7, 1000 + m));
+    }
+    for (int i = 0; i < 5 && calls.size() < 6; ++i) {
+        QApplication::processEvents();
+    }
+    decltype(calls) expected;
+    for (std::uint32_t m = platform::kWaveOutOpenMessage; m <= platform::kWaveInDataMessage; ++m) {
+        expected.emplace_back(m <= platform::kWaveOutDoneMessage ? 'P' : 'R', m, 7, 1000 + m);
+    }
+    EXPECT_EQ(calls, expected);
+}
