@@ -16,15 +16,6 @@ namespace {
 // The alignment offset's unit: a second of the recording format (22050 Hz, 16-bit mono).
 constexpr std::int32_t kOffsetUnitBytes = 44100;
 
-template <typename Body>
-std::int32_t guarded(std::int32_t failure, Body body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return failure;
-    }
-}
-
 // Opens and parses a wave file, showing the box of whatever step fails.
 bool openWave(const std::string& path, platform::FileReader& file, ParsedWave& parsed) {
     WaveParseError error = WaveParseError::CannotOpen;
@@ -117,17 +108,6 @@ void refill(State& s, Buffer& buffer) {
     platform::waveOutWrite(play.device, &buffer.header);
 }
 
-void freeBuffers(BufferSlots& slots, platform::WaveOutHandle device) {
-    for (auto& slot : slots) {
-        if (slot) {
-            if (device != 0) {
-                platform::waveOutUnprepareHeader(device, &slot->header);
-            }
-            slot.reset();
-        }
-    }
-}
-
 bool allQueuedDone(const Playback& play) {
     for (int i = 0; i < play.queued; ++i) {
         const Buffer* buffer = play.buffers[static_cast<std::size_t>(i)].get();
@@ -152,7 +132,7 @@ void closeIdleMonitor(State& s) {
         }
     }
     platform::waveOutReset(monitor.device);
-    freeBuffers(monitor.buffers, monitor.device);
+    freeBuffers(monitor.buffers, monitor.device, platform::waveOutUnprepareHeader);
     platform::waveOutClose(monitor.device);
     monitor.device = 0;
     monitor.count = 0;
@@ -180,7 +160,7 @@ std::int32_t startPlayback(platform::WindowHandle window, const std::string& pat
                               play.format.samplesPerSec) >> 13) *
                       1024;
     auto release = [&](platform::WaveOutHandle device) {
-        freeBuffers(play.buffers, device);
+        freeBuffers(play.buffers, device, platform::waveOutUnprepareHeader);
         play.allocated = 0;
         play.file.close();
     };
@@ -287,7 +267,7 @@ void finishPlayback() {
     }
     platform::waveOutReset(play.device);
     play.file.close();
-    freeBuffers(play.buffers, play.device);
+    freeBuffers(play.buffers, play.device, platform::waveOutUnprepareHeader);
     play.allocated = 0;
     play.queued = 0;
     s.echo.reset();

@@ -29,27 +29,10 @@ constexpr std::int32_t kMaxBufferBytes = 4 * 1024 * 1024;
 // Capture stops when less than this much room would be left beside the take.
 constexpr std::uint64_t kDiskReserveKb = 100;
 
-template <typename Body>
-std::int32_t guarded(std::int32_t failure, Body body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return failure;
-    }
-}
-
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Free room for the take, in kilobytes, as if the take so far were not on the disk yet:
 // the measure the guard compares the take's size with. Unknown room never stops a take.
 std::uint64_t measureFreeKb(const std::string& takePath, std::uint64_t takeBytes) {
-    const std::string folder = folderOf(takePath);
+    const std::string folder = platform::folderOf(takePath);
     const std::optional<std::uint64_t> free =
         g_freeSpaceProbe ? g_freeSpaceProbe(folder) : platform::freeDiskSpace(folder);
     if (!free) {
@@ -59,26 +42,12 @@ std::uint64_t measureFreeKb(const std::string& takePath, std::uint64_t takeBytes
 }
 
 void freeInputBuffers(Recording& rec) {
-    for (auto& slot : rec.buffers) {
-        if (slot) {
-            if (rec.device != 0) {
-                platform::waveInUnprepareHeader(rec.device, &slot->header);
-            }
-            slot.reset();
-        }
-    }
+    freeBuffers(rec.buffers, rec.device, platform::waveInUnprepareHeader);
     rec.inputCount = 0;
 }
 
 void freeMonitorBuffers(Monitor& monitor) {
-    for (auto& slot : monitor.buffers) {
-        if (slot) {
-            if (monitor.device != 0) {
-                platform::waveOutUnprepareHeader(monitor.device, &slot->header);
-            }
-            slot.reset();
-        }
-    }
+    freeBuffers(monitor.buffers, monitor.device, platform::waveOutUnprepareHeader);
     monitor.count = 0;
 }
 
@@ -239,7 +208,7 @@ std::int32_t startRecording(platform::WindowHandle window, const std::string& ta
     if (!rec.noFile) {
         // Beside the target, so that finishing is one rename on one file system and the
         // disk guard watches the disk the take goes to.
-        if (!rec.file.create(folderOf(target), "WW", format) &&
+        if (!rec.file.create(platform::folderOf(target), "WW", format) &&
             !rec.file.create(platform::tempFolder(), "WW", format)) {
             freeInputBuffers(rec);
             errorBox("Unable to open file for temporary storage of record data.  Please exit from other applications and try again.");

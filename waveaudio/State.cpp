@@ -58,6 +58,18 @@ int allocateBuffers(BufferSlots& slots, std::uint32_t bytes) {
     return made;
 }
 
+void freeBuffers(BufferSlots& slots, std::uint32_t device,
+                 platform::WaveError (*unprepare)(std::uint32_t, platform::WaveHeader*)) {
+    for (auto& slot : slots) {
+        if (slot) {
+            if (device != 0) {
+                unprepare(device, &slot->header);
+            }
+            slot.reset();
+        }
+    }
+}
+
 int slotOf(const BufferSlots& slots, const platform::WaveHeader* header) {
     for (int i = 0; i < kMaxBuffers; ++i) {
         if (slots[static_cast<std::size_t>(i)] && &slots[static_cast<std::size_t>(i)]->header == header) {

@@ -27,6 +27,9 @@ using BufferSlots = std::array<std::unique_ptr<Buffer>, kMaxBuffers>;
 
 // Fills slots with zeroed buffers of `bytes` each until one cannot be had; the count made.
 int allocateBuffers(BufferSlots& slots, std::uint32_t bytes);
+// Unprepares (with a device) and frees every buffer; empty slots are passed over.
+void freeBuffers(BufferSlots& slots, std::uint32_t device,
+                 platform::WaveError (*unprepare)(std::uint32_t, platform::WaveHeader*));
 // The slot that holds this header, or -1: a notification about a buffer that is gone.
 int slotOf(const BufferSlots& slots, const platform::WaveHeader* header);
 
@@ -90,6 +93,16 @@ struct State {
     std::uint32_t echoDelayMs = 10;
     std::uint32_t playbackEchoDelayMs = 0;
 };
+
+// Runs an export's body; anything thrown becomes the export's failure result.
+template <typename Body>
+std::int32_t guarded(std::int32_t failure, Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
 
 State& state();
 void resetState();

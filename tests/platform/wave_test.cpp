@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "WaveBuilder.h"
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
 #include "platform/wave_in.h"
@@ -22,13 +23,7 @@ using platform::WaveFormat;
 using platform::WaveHeader;
 
 WaveFormat pcm(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits) {
-    WaveFormat format;
-    format.channels = channels;
-    format.samplesPerSec = rate;
-    format.bitsPerSample = bits;
-    format.blockAlign = static_cast<std::uint16_t>(channels * bits / 8);
-    format.avgBytesPerSec = rate * format.blockAlign;
-    return format;
+    return testing_support::pcmFormat(rate, channels, bits);
 }
 
 // A buffer with its own data, filled with a running byte count so order shows.

@@ -15,6 +15,9 @@ namespace platform {
 // The folder for temporary files: $TMPDIR when set and not empty, else "/tmp".
 CVK_PLATFORM_API std::string tempFolder();
 
+// The folder part of a path: "." for a bare name, "/" for a file at the root.
+CVK_PLATFORM_API std::string folderOf(const std::string& path);
+
 // Creates a new empty file "<folder>/<prefix>XXXXXX" readable and writable by the user
 // only. Returns its path, or an empty string when it could not be created.
 CVK_PLATFORM_API std::string createTempFile(const std::string& folder, const std::string& prefix);
