@@ -49,7 +49,6 @@
 #include <set>
 #include <string>
 
-#include "environment.h"
 #include "lockfree_queue.h"
 #include "midi_backend.h"
 #include "platform/mixer.h"
