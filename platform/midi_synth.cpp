@@ -173,6 +173,7 @@ private:
 
     // Mainloop thread.
     void write(std::size_t bytes);
+    void writeBlock(std::size_t bytes);
     void anchor(std::uint64_t nowMicros, std::int64_t requestFrames, std::int64_t headroomFrames);
     void followClock(std::uint64_t nowMicros, std::int64_t requestFrames);
     void render(float* out, std::int64_t frames);
@@ -229,6 +230,9 @@ private:
     std::atomic<std::uint32_t> m_underflows{0};
     std::atomic<std::uint64_t> m_anchorCount{0};  // never reset: a sender waits for it to move
     std::atomic<std::uint32_t> m_lateMessages{0};  // applied after their frame
+    // The longest write callback: the wave devices' and the mixer's callbacks wait that
+    // long on the shared thread.
+    std::atomic<std::uint64_t> m_longestWriteMicros{0};
     // Messages queued by senders, applied by the mainloop thread, and lost.
     std::atomic<std::uint64_t> m_queued{0};
     std::atomic<std::uint64_t> m_applied{0};
@@ -445,8 +449,11 @@ void SynthService::endSession() {
         rest();
     }
     if (debugging()) {
-        std::fprintf(stderr, "synth: session ended after %u anchors, %u underflows, %u late messages\n",
-                     m_anchors.exchange(0), m_underflows.exchange(0), m_lateMessages.exchange(0));
+        std::fprintf(stderr,
+                     "synth: session ended after %u anchors, %u underflows, %u late messages, "
+                     "longest block %.1f ms\n",
+                     m_anchors.exchange(0), m_underflows.exchange(0), m_lateMessages.exchange(0),
+                     static_cast<double>(m_longestWriteMicros.exchange(0)) / 1000.0);
     }
 }
 
@@ -561,6 +568,15 @@ bool SynthService::readChannels(std::array<SynthChannelState, 16>& out) {
 // Mainloop thread: the server wants `bytes` more.
 // The thread's priority is the shared connection's (pulse_context.h).
 void SynthService::write(std::size_t bytes) {
+    const std::uint64_t began = monotonicMicros();
+    writeBlock(bytes);
+    const std::uint64_t took = monotonicMicros() - began;
+    if (took > m_longestWriteMicros.load(std::memory_order_relaxed)) {
+        m_longestWriteMicros.store(took, std::memory_order_relaxed);
+    }
+}
+
+void SynthService::writeBlock(std::size_t bytes) {
     SynthEngine* engine = m_preparing ? nullptr : m_engine.get();
     if (m_timed.load(std::memory_order_relaxed)) {
         followClock(clockMicros(), static_cast<std::int64_t>(bytes / kFrameBytes));
