@@ -63,11 +63,15 @@ public:
         return static_cast<bool>(said >> m_pid);
     }
 
+    std::string pactl(const std::string& arguments) const {
+        return run("PULSE_SERVER=" + address() + " pactl " + arguments);
+    }
+
     // Clients of this process that call themselves ours.
     int clientsOfOurs() const {
         const std::string pid = "application.process.id = \"" + std::to_string(::getpid()) + "\"";
         int count = 0;
-        std::istringstream listing(run("PULSE_SERVER=" + address() + " pactl list clients"));
+        std::istringstream listing(pactl("list clients"));
         std::string line;
         bool named = false;
         bool mine = false;
@@ -212,6 +216,41 @@ TEST(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack) 
         while (window.peek(done)) {
         }
     }
+}
+
+// Guards the pass-through across a server's restart: the line reads off, and switching it
+// off does not unload the module the new server numbered as the lost pass-through was.
+TEST(SharedConnection, APassThroughTheServerLostIsForgotten) {
+    if (std::getenv("PULSE_SERVER") == nullptr || std::getenv("CVK_SOURCE_DIR") == nullptr) {
+        GTEST_SKIP() << "run under scripts/pulse-server.sh, from ctest";
+    }
+    OwnServer server;
+    ASSERT_TRUE(server.start()) << "no server of the test's own";
+    ScopedServer scoped(server.address());
+    platform::useRealMixer();
+    platform::MixerId mixer = 0;
+    platform::MixerLineInfo microphone;
+    platform::MixerControlInfo mute;
+    ASSERT_EQ(platform::mixerIdOfOutput(0, mixer), MixerError::Ok);
+    ASSERT_EQ(platform::mixerSourceLine(mixer, 0, 2, microphone), MixerError::Ok);
+    ASSERT_EQ(platform::mixerLineControl(mixer, microphone.lineId, platform::ControlType::Mute, mute),
+              MixerError::Ok);
+    const std::uint32_t on[1] = {0};
+    ASSERT_EQ(platform::mixerSetValues(mixer, mute.controlId, 1, on), MixerError::Ok);
+    ASSERT_NE(server.pactl("list short modules").find("module-loopback"), std::string::npos);
+
+    server.kill();
+    ASSERT_TRUE(server.restart()) << "the server did not come back";
+    // The first module loaded now has the number the pass-through had.
+    server.pactl("load-module module-null-sink sink_name=bystander");
+    std::uint32_t read[1] = {0};
+    ASSERT_EQ(platform::mixerGetValues(mixer, mute.controlId, 1, read), MixerError::Ok);
+    EXPECT_EQ(read[0], 1u) << "claims a pass-through the server lost";
+    const std::uint32_t off[1] = {1};
+    EXPECT_EQ(platform::mixerSetValues(mixer, mute.controlId, 1, off), MixerError::Ok);
+    EXPECT_NE(server.pactl("list short modules").find("bystander"), std::string::npos)
+        << "another module was unloaded in the pass-through's place";
+    platform::useRealMixer();
 }
 
 }  // namespace
