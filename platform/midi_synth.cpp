@@ -29,10 +29,12 @@
 // one (a song's first beat, a seek) it loads the instrument itself first, with the stream
 // resting; the timer thread cannot, and an instrument first chosen in the middle of a
 // song costs the render thread its load once.
+//
+// The stream lives on the process's one sound-server connection: its write callback
+// shares the mainloop thread (and its real-time priority) with the wave devices and the
+// mixer, so nothing here holds the mainloop lock for longer than a block's bookkeeping.
 
-#include <pthread.h>
 #include <pulse/pulseaudio.h>
-#include <sched.h>
 #include <time.h>
 
 #include <algorithm>
@@ -47,12 +49,12 @@
 #include <set>
 #include <string>
 
-#include "environment.h"
 #include "lockfree_queue.h"
 #include "midi_backend.h"
 #include "platform/mixer.h"
 #include "platform/mm_timer.h"
 #include "platform/soundfont.h"
+#include "pulse_context.h"
 #include "synth_engine.h"
 
 namespace platform::detail {
@@ -81,7 +83,6 @@ constexpr int kSlackRequests = 100;
 // How long a sender waits for a resting stream to run again before it sends a song's
 // first notes.
 constexpr std::uint64_t kWakePatienceMicros = 500'000;
-constexpr std::uint64_t kConnectTimeoutMicros = 3'000'000;
 // Messages in flight between their senders and the next write request. A song's densest
 // moments send a few hundred per block; a pause or stop silences up to a few thousand
 // notes at once. The timer thread never waits: a full queue there drops (and counts);
@@ -155,8 +156,8 @@ private:
     SynthService() = default;
 
     MidiError connect();
+    bool openStream();
     void disconnect();
-    bool waitFor(const std::atomic<bool>& done);
     bool push(const TimedMessage& timed) noexcept;
     // Opening thread: the stream wakes for a session, and the sender waits until it runs;
     // or it rests. corkNow does either with the mainloop locked.
@@ -165,16 +166,14 @@ private:
     void corkNow(bool corked);
     void waitUntilRunning(std::uint64_t anchorsBefore);
 
-    static void onContextState(pa_context* context, void* user);
     static void onStreamState(pa_stream* stream, void* user);
     static void onWrite(pa_stream* stream, std::size_t bytes, void* user);
     static void onUnderflow(pa_stream* stream, void* user);
-    static void onTimeout(pa_mainloop_api* api, pa_time_event* event, const timeval* tv,
-                          void* user);
     static void onOperationDone(pa_stream* stream, int success, void* user);
 
     // Mainloop thread.
     void write(std::size_t bytes);
+    void writeBlock(std::size_t bytes);
     void anchor(std::uint64_t nowMicros, std::int64_t requestFrames, std::int64_t headroomFrames);
     void followClock(std::uint64_t nowMicros, std::int64_t requestFrames);
     void render(float* out, std::int64_t frames);
@@ -195,14 +194,9 @@ private:
     BoundedQueue<TimedMessage, kQueueCapacity> m_queue;
     std::atomic<bool> m_timed{false};  // this session's messages are time-stamped
 
-    // Set up and torn down by the opening thread with the mainloop locked or stopped.
-    pa_threaded_mainloop* m_mainloop = nullptr;
-    pa_context* m_context = nullptr;
+    // Set up and torn down by the opening thread, the stream with the mainloop locked.
+    std::shared_ptr<PulseContext> m_pulse;
     pa_stream* m_stream = nullptr;
-    std::string m_place;  // the server and sink the stream was connected with
-    std::atomic<bool> m_contextSettled{false};
-    std::atomic<bool> m_streamSettled{false};
-    std::atomic<bool> m_timedOut{false};
 
     // Mainloop thread, or another with the mainloop locked.
     std::int64_t m_writtenFrames = 0;
@@ -215,7 +209,9 @@ private:
     std::int64_t m_steadyHeadroom = 0;  // the smallest headroom since the last anchor
     bool m_holding = false;  // m_held was popped but belongs to a later block
     TimedMessage m_held;
-    bool m_prioritySet = false;
+    // An instrument is being loaded by a sender: the engine is the sender's until then,
+    // and the render thread writes silence (the stream rests meanwhile).
+    bool m_preparing = false;
     bool m_corkPending = false;  // a session ended: cork once this block is out
     float m_gain = 1.0f;  // the synthesizer fader's gain at the end of the last block
 
@@ -234,28 +230,17 @@ private:
     std::atomic<std::uint32_t> m_underflows{0};
     std::atomic<std::uint64_t> m_anchorCount{0};  // never reset: a sender waits for it to move
     std::atomic<std::uint32_t> m_lateMessages{0};  // applied after their frame
+    // The longest write callback: the wave devices' and the mixer's callbacks wait that
+    // long on the shared thread.
+    std::atomic<std::uint64_t> m_longestWriteMicros{0};
     // Messages queued by senders, applied by the mainloop thread, and lost.
     std::atomic<std::uint64_t> m_queued{0};
     std::atomic<std::uint64_t> m_applied{0};
     std::atomic<std::uint64_t> m_dropped{0};
 };
 
-void SynthService::onContextState(pa_context* context, void* user) {
-    auto* self = static_cast<SynthService*>(user);
-    const pa_context_state_t state = pa_context_get_state(context);
-    if (state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state)) {
-        self->m_contextSettled.store(true);
-        pa_threaded_mainloop_signal(self->m_mainloop, 0);
-    }
-}
-
-void SynthService::onStreamState(pa_stream* stream, void* user) {
-    auto* self = static_cast<SynthService*>(user);
-    const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state)) {
-        self->m_streamSettled.store(true);
-        pa_threaded_mainloop_signal(self->m_mainloop, 0);
-    }
+void SynthService::onStreamState(pa_stream*, void* user) {
+    static_cast<SynthService*>(user)->m_pulse->signal();
 }
 
 void SynthService::onWrite(pa_stream*, std::size_t bytes, void* user) {
@@ -269,132 +254,92 @@ void SynthService::onUnderflow(pa_stream*, void* user) {
 }
 
 void SynthService::onOperationDone(pa_stream*, int, void* user) {
-    pa_threaded_mainloop_signal(static_cast<SynthService*>(user)->m_mainloop, 0);
-}
-
-void SynthService::onTimeout(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
-    auto* self = static_cast<SynthService*>(user);
-    self->m_timedOut.store(true);
-    pa_threaded_mainloop_signal(self->m_mainloop, 0);
-}
-
-// Waits, with the mainloop locked, until `done` or the connect deadline.
-bool SynthService::waitFor(const std::atomic<bool>& done) {
-    while (!done.load() && !m_timedOut.load()) {
-        pa_threaded_mainloop_wait(m_mainloop);
-    }
-    return done.load();
+    static_cast<SynthService*>(user)->m_pulse->signal();
 }
 
 // Connects to the server and opens the stream, corked. Opening thread, m_mutex held.
 MidiError SynthService::connect() {
-    // The server and sink the environment names are read when a stream connects: a
-    // change of them (a test's private sink) takes a new stream.
-    const std::string place = environment("PULSE_SERVER") + '\n' + environment("PULSE_SINK");
-    if (m_stream != nullptr && pa_stream_get_state(m_stream) == PA_STREAM_READY &&
-        pa_context_get_state(m_context) == PA_CONTEXT_READY && place == m_place) {
-        return MidiError::Ok;
+    // The server and sink the environment names are read when a context is made: a
+    // change of them (a test's private sink) takes a new context, and a new stream.
+    std::shared_ptr<PulseContext> pulse = PulseContext::acquire();
+    if (pulse != nullptr && pulse == m_pulse && m_stream != nullptr) {
+        PulseContext::Lock lock(*m_pulse);
+        if (pa_stream_get_state(m_stream) == PA_STREAM_READY) {
+            return MidiError::Ok;
+        }
     }
     disconnect();  // whatever is left of a server that went away
-    m_place = place;
-    m_contextSettled = false;
-    m_streamSettled = false;
-    m_mainloop = pa_threaded_mainloop_new();
-    if (m_mainloop == nullptr) {
-        return MidiError::NoMemory;
+    if (pulse == nullptr) {
+        return MidiError::NoSoundServer;
     }
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), "Cantivo");
-    if (m_context == nullptr) {
-        return MidiError::NoMemory;
-    }
-    pa_context_set_state_callback(m_context, onContextState, this);
-    // Never spawn a server of our own: a desktop without one has its reasons.
-    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        pa_threaded_mainloop_start(m_mainloop) < 0) {
+    m_pulse = std::move(pulse);
+    if (!openStream()) {
         disconnect();
         return MidiError::NoSoundServer;
     }
-    pa_threaded_mainloop_lock(m_mainloop);
-    m_timedOut.store(false);
-    pa_time_event* deadline = pa_context_rttime_new(
-        m_context, pa_rtclock_now() + kConnectTimeoutMicros, onTimeout, this);
-    MidiError result = MidiError::NoSoundServer;
-    if (waitFor(m_contextSettled) && pa_context_get_state(m_context) == PA_CONTEXT_READY) {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(kSampleRate),
-                                  kChannels};
-        m_stream = pa_stream_new(m_context, kSynthesizerName, &spec, nullptr);
-        if (m_stream != nullptr) {
-            pa_stream_set_state_callback(m_stream, onStreamState, this);
-            pa_stream_set_write_callback(m_stream, onWrite, this);
-            pa_stream_set_underflow_callback(m_stream, onUnderflow, this);
-            // Left to the server, the buffer would be seconds long.
-            pa_buffer_attr attr{};
-            attr.maxlength = static_cast<std::uint32_t>(-1);
-            attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLengthMicros, &spec));
-            attr.prebuf = static_cast<std::uint32_t>(-1);
-            attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kMinRequestMicros, &spec));
-            attr.fragsize = static_cast<std::uint32_t>(-1);
-            const auto flags =
-                static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
-            m_corked = true;
-            if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) == 0 &&
-                waitFor(m_streamSettled) && pa_stream_get_state(m_stream) == PA_STREAM_READY) {
-                const pa_buffer_attr* granted = pa_stream_get_buffer_attr(m_stream);
-                if (granted != nullptr && debugging()) {
-                    std::fprintf(stderr, "synth: tlength %u minreq %u prebuf %u bytes\n",
-                                 granted->tlength, granted->minreq, granted->prebuf);
-                }
-                result = MidiError::Ok;
-            }
-        }
-    }
-    if (deadline != nullptr) {
-        pa_threaded_mainloop_get_api(m_mainloop)->time_free(deadline);
-    }
-    pa_threaded_mainloop_unlock(m_mainloop);
-    if (result != MidiError::Ok) {
-        disconnect();
-    }
-    return result;
+    return MidiError::Ok;
 }
 
+// The stream, corked, on m_pulse. Opening thread, m_mutex held.
+bool SynthService::openStream() {
+    PulseContext::Lock lock(*m_pulse);
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(kSampleRate), kChannels};
+    m_stream = pa_stream_new(m_pulse->context(), kSynthesizerName, &spec, nullptr);
+    if (m_stream == nullptr) {
+        return false;
+    }
+    pa_stream_set_state_callback(m_stream, onStreamState, this);
+    pa_stream_set_write_callback(m_stream, onWrite, this);
+    pa_stream_set_underflow_callback(m_stream, onUnderflow, this);
+    // Left to the server, the buffer would be seconds long.
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLengthMicros, &spec));
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kMinRequestMicros, &spec));
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+    m_corked = true;
+    const bool settled =
+        pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) == 0 &&
+        m_pulse->waitFor([this] {
+            const pa_stream_state_t state = pa_stream_get_state(m_stream);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        });
+    if (!settled || pa_stream_get_state(m_stream) != PA_STREAM_READY) {
+        return false;
+    }
+    const pa_buffer_attr* granted = pa_stream_get_buffer_attr(m_stream);
+    if (granted != nullptr && debugging()) {
+        std::fprintf(stderr, "synth: tlength %u minreq %u prebuf %u bytes\n", granted->tlength,
+                     granted->minreq, granted->prebuf);
+    }
+    return true;
+}
+
+// Takes the stream off the server and lets go of the connection. Opening thread, m_mutex
+// held, the mainloop not locked.
 void SynthService::disconnect() {
-    if (m_mainloop == nullptr) {
+    if (m_pulse == nullptr) {
         return;
     }
     if (m_stream != nullptr) {
-        pa_threaded_mainloop_lock(m_mainloop);
+        // With the lock held, no callback of ours runs now or later.
+        PulseContext::Lock lock(*m_pulse);
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
         pa_stream_disconnect(m_stream);
-        pa_threaded_mainloop_unlock(m_mainloop);
-    }
-    // Joins the mainloop thread: no callback runs after this.
-    pa_threaded_mainloop_stop(m_mainloop);
-    if (m_stream != nullptr) {
         pa_stream_unref(m_stream);
         m_stream = nullptr;
     }
-    if (m_context != nullptr) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
-    pa_threaded_mainloop_free(m_mainloop);
-    m_mainloop = nullptr;
+    m_pulse.reset();
     m_corked = true;
 }
 
 // With the mainloop locked: rests or wakes the stream, and waits until the server has.
 void SynthService::corkNow(bool corked) {
-    if (pa_operation* operation = pa_stream_cork(m_stream, corked ? 1 : 0, onOperationDone, this)) {
-        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
-            pa_threaded_mainloop_wait(m_mainloop);
-        }
-        pa_operation_unref(operation);
-    }
+    m_pulse->complete(pa_stream_cork(m_stream, corked ? 1 : 0, onOperationDone, this));
     m_corked = corked;
     if (!corked) {
         m_anchored = false;  // frames and clock parted while the stream rested
@@ -402,30 +347,32 @@ void SynthService::corkNow(bool corked) {
 }
 
 void SynthService::resume() {
-    pa_threaded_mainloop_lock(m_mainloop);
-    m_sessionOpen = true;
-    const bool wake = m_corked.load() && m_stream != nullptr;
-    if (wake) {
-        // What the server still holds is the last session's silence: start afresh.
-        if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
-            pa_operation_unref(flushed);
+    bool wake = false;
+    std::uint64_t anchors = 0;
+    {
+        PulseContext::Lock lock(*m_pulse);
+        m_sessionOpen = true;
+        wake = m_corked.load() && m_stream != nullptr;
+        if (wake) {
+            // What the server still holds is the last session's silence: start afresh.
+            if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
+                pa_operation_unref(flushed);
+            }
+            corkNow(false);
         }
-        corkNow(false);
+        anchors = m_anchorCount.load(std::memory_order_acquire);
     }
-    const std::uint64_t anchors = m_anchorCount.load(std::memory_order_acquire);
-    pa_threaded_mainloop_unlock(m_mainloop);
     if (wake) {
         waitUntilRunning(anchors);
     }
 }
 
 void SynthService::rest() {
-    pa_threaded_mainloop_lock(m_mainloop);
+    PulseContext::Lock lock(*m_pulse);
     m_sessionOpen = false;
     if (!m_corked.load() && m_stream != nullptr) {
         corkNow(true);
     }
-    pa_threaded_mainloop_unlock(m_mainloop);
 }
 
 // A message sent before a resting stream runs again would be anchored late, out of step
@@ -454,14 +401,17 @@ MidiError SynthService::beginSession() {
     }
     if (m_engine == nullptr || m_engine->path() != path) {
         // The stream is corked between sessions, so nothing renders while the engine is
-        // replaced; the lock keeps a late callback out all the same.
+        // replaced; the lock keeps a late callback out all the same. The old one is freed
+        // after: the other modules' callbacks wait on that lock too.
         std::unique_ptr<SynthEngine> engine = SynthEngine::load(path);
         if (engine == nullptr) {
             return MidiError::SynthFailed;
         }
-        pa_threaded_mainloop_lock(m_mainloop);
-        m_engine = std::move(engine);
-        pa_threaded_mainloop_unlock(m_mainloop);
+        {
+            PulseContext::Lock locked(*m_pulse);
+            m_engine.swap(engine);
+        }
+        engine.reset();
         m_prepared.clear();
     }
     // Other clocks (virtual, manual) do not run at the speed of the sound card: there
@@ -484,7 +434,7 @@ MidiError SynthService::beginSession() {
 
 void SynthService::endSession() {
     std::lock_guard lock(m_mutex);
-    if (m_mainloop == nullptr) {
+    if (m_pulse == nullptr) {
         return;
     }
     m_sessionOpen = false;
@@ -492,14 +442,18 @@ void SynthService::endSession() {
         m_endQueued = true;
     } else {
         // The stream has stalled: cut everything here, with the callback kept out.
-        pa_threaded_mainloop_lock(m_mainloop);
-        m_engine->reset();
-        pa_threaded_mainloop_unlock(m_mainloop);
+        {
+            PulseContext::Lock locked(*m_pulse);
+            m_engine->reset();
+        }
         rest();
     }
     if (debugging()) {
-        std::fprintf(stderr, "synth: session ended after %u anchors, %u underflows, %u late messages\n",
-                     m_anchors.exchange(0), m_underflows.exchange(0), m_lateMessages.exchange(0));
+        std::fprintf(stderr,
+                     "synth: session ended after %u anchors, %u underflows, %u late messages, "
+                     "longest block %.1f ms\n",
+                     m_anchors.exchange(0), m_underflows.exchange(0), m_lateMessages.exchange(0),
+                     static_cast<double>(m_longestWriteMicros.exchange(0)) / 1000.0);
     }
 }
 
@@ -539,25 +493,35 @@ void SynthService::prepareInstrument(std::uint32_t message) {
     }
     const int bank = channel == kDrumChannel ? kDrumBank : m_bankSelect[channel].load();
     std::lock_guard lock(m_mutex);
-    if (m_engine == nullptr || m_mainloop == nullptr || !m_prepared.insert(bank * 128 + program).second) {
+    if (m_engine == nullptr || m_pulse == nullptr || !m_prepared.insert(bank * 128 + program).second) {
         return;
     }
-    // The render thread waits meanwhile, so the stream rests too: left running it would
-    // run dry, and the clocks would be anchored again with the first notes of a song
-    // already late. What the server holds plays on when it wakes; nothing sounds at a
-    // song's start or at a seek, the only times this thread selects instruments.
-    pa_threaded_mainloop_lock(m_mainloop);
-    // The server must have the stream at rest before the render thread is kept out.
-    const bool rested = !m_corked.load() && m_stream != nullptr;
-    if (rested) {
-        corkNow(true);
+    // The render thread leaves the engine alone meanwhile, so the stream rests too: left
+    // running it would run dry, and the clocks would be anchored again with the first
+    // notes of a song already late. What the server holds plays on when it wakes; nothing
+    // sounds at a song's start or at a seek, the only times this thread selects
+    // instruments. The load runs without the mainloop lock: it takes tens of
+    // milliseconds, and the wave devices' and the mixer's callbacks wait on that lock.
+    bool rested = false;
+    {
+        PulseContext::Lock locked(*m_pulse);
+        // The server must have the stream at rest before the render thread stops rendering.
+        rested = !m_corked.load() && m_stream != nullptr;
+        if (rested) {
+            corkNow(true);
+        }
+        m_preparing = true;
     }
     m_engine->prepare(bank, program);
-    if (rested) {
-        corkNow(false);
+    std::uint64_t anchors = 0;
+    {
+        PulseContext::Lock locked(*m_pulse);
+        m_preparing = false;
+        if (rested) {
+            corkNow(false);
+        }
+        anchors = m_anchorCount.load(std::memory_order_acquire);
     }
-    const std::uint64_t anchors = m_anchorCount.load(std::memory_order_acquire);
-    pa_threaded_mainloop_unlock(m_mainloop);
     if (rested) {
         waitUntilRunning(anchors);
     }
@@ -596,22 +560,24 @@ bool SynthService::readChannels(std::array<SynthChannelState, 16>& out) {
         pauseBriefly();
     }
     // The write callback runs with the mainloop locked: holding it keeps rendering out.
-    pa_threaded_mainloop_lock(m_mainloop);
+    PulseContext::Lock locked(*m_pulse);
     m_engine->readChannels(out);
-    pa_threaded_mainloop_unlock(m_mainloop);
     return true;
 }
 
 // Mainloop thread: the server wants `bytes` more.
+// The thread's priority is the shared connection's (pulse_context.h).
 void SynthService::write(std::size_t bytes) {
-    if (!m_prioritySet) {
-        // Above ordinary threads, below the timer's, when the system grants it: a
-        // callback woken late is a block rendered late.
-        m_prioritySet = true;
-        sched_param param{};
-        param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 5;
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    const std::uint64_t began = monotonicMicros();
+    writeBlock(bytes);
+    const std::uint64_t took = monotonicMicros() - began;
+    if (took > m_longestWriteMicros.load(std::memory_order_relaxed)) {
+        m_longestWriteMicros.store(took, std::memory_order_relaxed);
     }
+}
+
+void SynthService::writeBlock(std::size_t bytes) {
+    SynthEngine* engine = m_preparing ? nullptr : m_engine.get();
     if (m_timed.load(std::memory_order_relaxed)) {
         followClock(clockMicros(), static_cast<std::int64_t>(bytes / kFrameBytes));
     }
@@ -626,11 +592,12 @@ void SynthService::write(std::size_t bytes) {
             pa_stream_cancel_write(m_stream);
             return;
         }
-        if (m_engine != nullptr) {
+        if (engine != nullptr) {
             render(static_cast<float*>(data), static_cast<std::int64_t>(chunk / kFrameBytes));
             applyGain(static_cast<float*>(data), static_cast<std::int64_t>(chunk / kFrameBytes));
         } else {
-            // A new stream asks to be filled before the SoundFont is there.
+            // A new stream asks to be filled before the SoundFont is there, and a resting
+            // one may ask while a sender loads an instrument.
             std::memset(data, 0, chunk);
         }
         if (pa_stream_write(m_stream, data, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) {

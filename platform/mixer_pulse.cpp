@@ -17,8 +17,10 @@
 // Control values 0..65535 map linearly onto the server's scale from muted to 100 %,
 // which is already perceptual; nothing is ever set above 100 %.
 //
-// The mixer has a connection of its own: the synthesizer's is built around its stream's
-// timing and rests between songs, while the mixer's must follow the server's events.
+// The mixer uses the process's one connection (pulse_context.h) and is its only
+// subscriber to the server's events. Its calls wait for the server's answers with the
+// mainloop lock let go, so the synthesizer renders on meanwhile; what it does with the
+// lock held is copying a listing.
 
 #include <pulse/pulseaudio.h>
 #include <signal.h>
@@ -36,6 +38,7 @@
 
 #include "midi_backend.h"
 #include "mixer_backend.h"
+#include "pulse_context.h"
 
 namespace platform {
 namespace {
@@ -46,7 +49,6 @@ std::mutex g_recordingMutex;
 std::string g_recordingSource;  // guarded by g_recordingMutex
 
 constexpr std::uint32_t kFull = 65535;
-constexpr pa_usec_t kAnswerMicros = 3'000'000;
 constexpr std::size_t kLineNameMax = 63;
 // Marks the pass-through loopbacks we load, with the loading process's id, so that one
 // left behind by a run that crashed can be told from another running copy's.
@@ -109,15 +111,14 @@ public:
 
     // The pass-through path never outlives us: unloaded when the process ends normally.
     ~ServerMixer() override {
-        if (m_mainloop == nullptr) {
+        if (m_pulse == nullptr) {
             return;
         }
-        pa_threaded_mainloop_lock(m_mainloop);
+        detail::PulseContext::Lock lock(*m_pulse);
         if (ready()) {
             unloadPassThrough();
         }
-        pa_threaded_mainloop_unlock(m_mainloop);
-        disconnect();
+        m_pulse->clearEventHandler(this);
     }
 
     std::uint32_t outputCount() override {
@@ -379,9 +380,9 @@ public:
         const bool isSink = key == kSpeakers;
         pa_operation* operation = nullptr;
         if (kind == kMute) {
-            operation = isSink ? pa_context_set_sink_mute_by_index(m_context, device->index,
+            operation = isSink ? pa_context_set_sink_mute_by_index(context(), device->index,
                                                                    value != 0, onSuccess, this)
-                               : pa_context_set_source_mute_by_index(m_context, device->index,
+                               : pa_context_set_source_mute_by_index(context(), device->index,
                                                                      value != 0, onSuccess, this);
         } else {
             pa_cvolume volume = device->volume;
@@ -390,9 +391,9 @@ public:
                 volume.values[c] =
                     toServer(std::min(channels > 1 ? values[c % 2] : values[0], kFull));
             }
-            operation = isSink ? pa_context_set_sink_volume_by_index(m_context, device->index,
+            operation = isSink ? pa_context_set_sink_volume_by_index(context(), device->index,
                                                                      &volume, onSuccess, this)
-                               : pa_context_set_source_volume_by_index(m_context, device->index,
+                               : pa_context_set_source_volume_by_index(context(), device->index,
                                                                        &volume, onSuccess, this);
         }
         return complete(operation) && m_success ? MixerError::Ok : MixerError::Error;
@@ -440,14 +441,14 @@ private:
     struct Locked {
         explicit Locked(ServerMixer& mixer) : self(mixer) {
             ok = self.connect();
-            if (self.m_mainloop != nullptr) {
-                pa_threaded_mainloop_lock(self.m_mainloop);
+            if (self.m_pulse != nullptr) {
+                pa_threaded_mainloop_lock(self.m_pulse->mainloop());
                 ok = ok && self.ready();
             }
         }
         ~Locked() {
-            if (self.m_mainloop != nullptr) {
-                pa_threaded_mainloop_unlock(self.m_mainloop);
+            if (self.m_pulse != nullptr) {
+                pa_threaded_mainloop_unlock(self.m_pulse->mainloop());
             }
         }
         Locked(const Locked&) = delete;
@@ -456,106 +457,59 @@ private:
         bool ok = false;
     };
 
-    bool ready() const {
-        return m_context != nullptr && pa_context_get_state(m_context) == PA_CONTEXT_READY;
-    }
+    bool ready() const { return m_pulse != nullptr && m_pulse->ready(); }
+    pa_context* context() const { return m_pulse->context(); }
 
-    // Connects once, and again after the server went away. Without the lock.
+    // Takes the process's connection, and a new one after the server went away; follows
+    // the server's events on it. Without the lock.
     bool connect() {
-        if (m_mainloop != nullptr) {
-            pa_threaded_mainloop_lock(m_mainloop);
-            const bool good =
-                m_context != nullptr && PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context));
-            pa_threaded_mainloop_unlock(m_mainloop);
-            if (good) {
-                return true;
-            }
-            disconnect();
+        std::shared_ptr<detail::PulseContext> pulse = detail::PulseContext::acquire();
+        if (pulse != nullptr && pulse == m_pulse) {
+            return true;
         }
-        m_mainloop = pa_threaded_mainloop_new();
-        if (m_mainloop == nullptr) {
+        bool serverLost = false;
+        if (m_pulse != nullptr) {
+            detail::PulseContext::Lock lock(*m_pulse);
+            serverLost = !ready();
+            m_pulse->clearEventHandler(this);
+        }
+        m_pulse.reset();
+        if (serverLost) {
+            // The server took our pass-through with it, or has it still when only the
+            // connection broke: unloadAbandoned finds it by our mark. Its index means
+            // nothing to a server started again, and unloading by it could take another's.
+            m_passThroughModule = PA_INVALID_INDEX;
+            m_micMute = 1;
+        }
+        if (pulse == nullptr) {
             return false;
         }
-        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), "Cantivo");
-        if (m_context == nullptr) {
+        detail::PulseContext::Lock lock(*pulse);
+        pulse->setEventHandler(&ServerMixer::onEvent, this);
+        const auto mask = static_cast<pa_subscription_mask_t>(
+            PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
+        m_pulse = pulse;
+        if (!complete(pa_context_subscribe(context(), mask, onSuccess, this))) {
+            m_pulse->clearEventHandler(this);
+            m_pulse.reset();  // tried again at the next call
             return false;
         }
-        pa_context_set_state_callback(m_context, onContextState, this);
-        pa_context_set_subscribe_callback(m_context, onEvent, this);
-        // Never spawn a server of our own: a desktop without one has its reasons.
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-            pa_threaded_mainloop_start(m_mainloop) < 0) {
-            return false;
-        }
-        pa_threaded_mainloop_lock(m_mainloop);
-        const pa_usec_t giveUp = pa_rtclock_now() + kAnswerMicros;
-        while (PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) && !ready() &&
-               pa_rtclock_now() < giveUp) {
-            waitBriefly();
-        }
-        bool good = ready();
-        if (good) {
-            const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
-                                                                  PA_SUBSCRIPTION_MASK_SOURCE |
-                                                                  PA_SUBSCRIPTION_MASK_SERVER);
-            good = complete(pa_context_subscribe(m_context, mask, onSuccess, this));
-        }
-        pa_threaded_mainloop_unlock(m_mainloop);
-        return good;
-    }
-
-    void disconnect() {
-        if (m_mainloop != nullptr) {
-            pa_threaded_mainloop_stop(m_mainloop);
-        }
-        if (m_context != nullptr) {
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
-            m_context = nullptr;
-        }
-        if (m_mainloop != nullptr) {
-            pa_threaded_mainloop_free(m_mainloop);
-            m_mainloop = nullptr;
-        }
-    }
-
-    // Waits for the mainloop's signal, or a little while: with the lock held.
-    void waitBriefly() {
-        pa_time_event* tick =
-            pa_context_rttime_new(m_context, pa_rtclock_now() + 20'000, onTick, this);
-        pa_threaded_mainloop_wait(m_mainloop);
-        if (tick != nullptr) {
-            pa_threaded_mainloop_get_api(m_mainloop)->time_free(tick);
-        }
+        return true;
     }
 
     // Runs an operation to its end (or gives up on a server that stopped answering).
     bool complete(pa_operation* operation) {
-        if (operation == nullptr) {
-            return false;
-        }
         m_success = false;
-        const pa_usec_t giveUp = pa_rtclock_now() + kAnswerMicros;
-        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
-            if (pa_rtclock_now() > giveUp || !ready()) {
-                pa_operation_cancel(operation);
-                pa_operation_unref(operation);
-                return false;
-            }
-            waitBriefly();
-        }
-        const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
-        pa_operation_unref(operation);
-        return done;
+        return m_pulse->complete(operation);
     }
 
     // Reads the sinks, sources and defaults afresh; default first, server order after.
     bool list() {
         m_readSinks.clear();
         m_readSources.clear();
-        if (!complete(pa_context_get_server_info(m_context, onServer, this)) ||
-            !complete(pa_context_get_sink_info_list(m_context, onSink, this)) ||
-            !complete(pa_context_get_source_info_list(m_context, onSource, this))) {
+        if (!complete(pa_context_get_server_info(context(), onServer, this)) ||
+            !complete(pa_context_get_sink_info_list(context(), onSink, this)) ||
+            !complete(pa_context_get_source_info_list(context(), onSource, this))) {
             return false;
         }
         const auto defaultFirst = [](std::vector<Device>& devices, const std::string& name) {
@@ -764,7 +718,7 @@ private:
                 " sink_input_properties=" +
                 kPassThroughProperty + "=" + std::to_string(::getpid());
             m_loaded = PA_INVALID_INDEX;
-            if (!complete(pa_context_load_module(m_context, "module-loopback", arguments.c_str(),
+            if (!complete(pa_context_load_module(context(), "module-loopback", arguments.c_str(),
                                                  onLoaded, this)) ||
                 m_loaded == PA_INVALID_INDEX) {
                 return MixerError::Error;
@@ -775,13 +729,13 @@ private:
         // Its volume is that of the stream the loopback plays into the sink.
         m_loopbackInput = PA_INVALID_INDEX;
         m_loopbackChannels = 0;
-        if (!complete(pa_context_get_sink_input_info_list(m_context, onSinkInput, this)) ||
+        if (!complete(pa_context_get_sink_input_info_list(context(), onSinkInput, this)) ||
             m_loopbackInput == PA_INVALID_INDEX) {
             return MixerError::Error;
         }
         pa_cvolume volume;
         pa_cvolume_set(&volume, m_loopbackChannels, toServer(m_micVolume));
-        return complete(pa_context_set_sink_input_volume(m_context, m_loopbackInput, &volume,
+        return complete(pa_context_set_sink_input_volume(context(), m_loopbackInput, &volume,
                                                          onSuccess, this)) &&
                        m_success
                    ? MixerError::Ok
@@ -790,7 +744,7 @@ private:
 
     void unloadPassThrough() {
         if (m_passThroughModule != PA_INVALID_INDEX) {
-            complete(pa_context_unload_module(m_context, m_passThroughModule, onSuccess, this));
+            complete(pa_context_unload_module(context(), m_passThroughModule, onSuccess, this));
             m_passThroughModule = PA_INVALID_INDEX;
         }
     }
@@ -798,7 +752,7 @@ private:
     // Pass-through loopbacks whose process has ended: a crash of ours left them playing.
     void unloadAbandoned() {
         m_modules.clear();
-        if (!complete(pa_context_get_module_info_list(m_context, onModule, this))) {
+        if (!complete(pa_context_get_module_info_list(context(), onModule, this))) {
             return;
         }
         const std::string mark = std::string(kPassThroughProperty) + "=";
@@ -810,30 +764,22 @@ private:
             }
             const long pid = std::strtol(module.argument.c_str() + at + mark.size(), nullptr, 10);
             if (pid == ::getpid() || processGone(pid)) {
-                complete(pa_context_unload_module(m_context, module.index, onSuccess, this));
+                complete(pa_context_unload_module(context(), module.index, onSuccess, this));
             }
         }
     }
 
     // Server callbacks, on the mainloop's thread.
-    static void onContextState(pa_context*, void* user) {
-        pa_threaded_mainloop_signal(static_cast<ServerMixer*>(user)->m_mainloop, 0);
-    }
-
-    static void onTick(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* user) {
-        pa_threaded_mainloop_signal(static_cast<ServerMixer*>(user)->m_mainloop, 0);
-    }
-
     static void onSuccess(pa_context*, int success, void* user) {
         auto* self = static_cast<ServerMixer*>(user);
         self->m_success = success != 0;
-        pa_threaded_mainloop_signal(self->m_mainloop, 0);
+        self->m_pulse->signal();
     }
 
     static void onLoaded(pa_context*, std::uint32_t index, void* user) {
         auto* self = static_cast<ServerMixer*>(user);
         self->m_loaded = index;
-        pa_threaded_mainloop_signal(self->m_mainloop, 0);
+        self->m_pulse->signal();
     }
 
     static void onServer(pa_context*, const pa_server_info* info, void* user) {
@@ -843,7 +789,7 @@ private:
             self->m_defaultSource =
                 info->default_source_name != nullptr ? info->default_source_name : "";
         }
-        pa_threaded_mainloop_signal(self->m_mainloop, 0);
+        self->m_pulse->signal();
     }
 
     // What sinks and sources say alike.
@@ -866,7 +812,7 @@ private:
                 info->monitor_source_name != nullptr ? info->monitor_source_name : "";
             self->m_readSinks.push_back(std::move(device));
         }
-        pa_threaded_mainloop_signal(self->m_mainloop, 0);
+        self->m_pulse->signal();
     }
 
     static void onSource(pa_context*, const pa_source_info* info, int, void* user) {
@@ -876,7 +822,7 @@ private:
             device.monitor = info->monitor_of_sink != PA_INVALID_INDEX;
             self->m_readSources.push_back(std::move(device));
         }
-        pa_threaded_mainloop_signal(self->m_mainloop, 0);
+        self->m_pulse->signal();
     }
 
     static void onSinkInput(pa_context*, const pa_sink_input_info* info, int, void* user) {
@@ -885,7 +831,7 @@ private:
             self->m_loopbackInput = info->index;
             self->m_loopbackChannels = info->volume.channels;
         }
-        pa_threaded_mainloop_signal(self->m_mainloop, 0);
+        self->m_pulse->signal();
     }
 
     static void onModule(pa_context*, const pa_module_info* info, int, void* user) {
@@ -894,13 +840,12 @@ private:
             self->m_modules.push_back({info->index, info->name != nullptr ? info->name : "",
                                        info->argument != nullptr ? info->argument : ""});
         }
-        pa_threaded_mainloop_signal(self->m_mainloop, 0);
+        self->m_pulse->signal();
     }
 
     // Another program changed a sink or source: every window with a mixer open hears of it.
     // The identifiers come from what the last listing knew; the next read asks the server.
-    static void onEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t index,
-                        void* user) {
+    static void onEvent(pa_subscription_event_type_t event, std::uint32_t index, void* user) {
         auto* self = static_cast<ServerMixer*>(user);
         const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
         const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
@@ -933,8 +878,7 @@ private:
         }
     }
 
-    pa_threaded_mainloop* m_mainloop = nullptr;
-    pa_context* m_context = nullptr;
+    std::shared_ptr<detail::PulseContext> m_pulse;  // the caller's thread, without the lock
 
     // With the mainloop locked (the caller's thread or the mainloop's).
     std::vector<Device> m_sinks;

@@ -1,6 +1,6 @@
 // Wave devices on the sound server: one stream per open device, s16le (or u8) at the
-// format's rate and channels, on one connection shared by every wave device of the
-// process and run by its own threaded mainloop.
+// format's rate and channels, on the process's one connection (pulse_context.h), whose
+// mainloop thread also renders the built-in synthesizer.
 //
 // The callers' threads take the mainloop lock for every call; the mainloop thread holds
 // it while it runs our callbacks, which only move bytes between the buffer queue and the
@@ -25,112 +25,14 @@
 #include <mutex>
 #include <string>
 
-#include "environment.h"
 #include "platform/mixer.h"
+#include "pulse_context.h"
 #include "wave_device.h"
 
 namespace platform::detail {
 namespace {
 
-constexpr pa_usec_t kConnectTimeoutMicros = 3'000'000;
 constexpr pa_usec_t kCaptureFragmentMicros = 10'000;
-
-class PulseConnection {
-public:
-    ~PulseConnection() {
-        if (m_mainloop == nullptr) {
-            return;
-        }
-        pa_threaded_mainloop_stop(m_mainloop);
-        if (m_context != nullptr) {
-            pa_context_set_state_callback(m_context, nullptr, nullptr);
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
-        }
-        pa_threaded_mainloop_free(m_mainloop);
-    }
-
-    // Connects; false when no server answers within the deadline.
-    bool connect() {
-        m_mainloop = pa_threaded_mainloop_new();
-        if (m_mainloop == nullptr) {
-            return false;
-        }
-        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), "Cantivo");
-        if (m_context == nullptr) {
-            return false;
-        }
-        pa_context_set_state_callback(m_context, &PulseConnection::onContextState, this);
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-            pa_threaded_mainloop_start(m_mainloop) < 0) {
-            return false;
-        }
-        Lock lock(*this);
-        return waitFor([this] {
-                   return !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) ||
-                          pa_context_get_state(m_context) == PA_CONTEXT_READY;
-               }) &&
-               pa_context_get_state(m_context) == PA_CONTEXT_READY;
-    }
-
-    bool ready() {
-        Lock lock(*this);
-        return pa_context_get_state(m_context) == PA_CONTEXT_READY;
-    }
-
-    struct Lock {
-        explicit Lock(PulseConnection& connection) : m_loop(connection.m_mainloop) {
-            pa_threaded_mainloop_lock(m_loop);
-        }
-        ~Lock() { pa_threaded_mainloop_unlock(m_loop); }
-        Lock(const Lock&) = delete;
-        Lock& operator=(const Lock&) = delete;
-        pa_threaded_mainloop* m_loop;
-    };
-
-    // With the lock held: waits until `done` or the deadline, whichever comes first.
-    template <typename Done>
-    bool waitFor(Done done) {
-        m_timedOut = false;
-        pa_time_event* deadline = pa_context_rttime_new(
-            m_context, pa_rtclock_now() + kConnectTimeoutMicros, &PulseConnection::onTimeout, this);
-        while (!done() && !m_timedOut) {
-            pa_threaded_mainloop_wait(m_mainloop);
-        }
-        if (deadline != nullptr) {
-            pa_threaded_mainloop_get_api(m_mainloop)->time_free(deadline);
-        }
-        return done();
-    }
-
-    // With the lock held: runs an operation to its end.
-    bool complete(pa_operation* operation) {
-        if (operation == nullptr) {
-            return false;
-        }
-        const bool finished =
-            waitFor([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
-        pa_operation_unref(operation);
-        return finished;
-    }
-
-    void signal() { pa_threaded_mainloop_signal(m_mainloop, 0); }
-    pa_context* context() { return m_context; }
-
-private:
-    static void onContextState(pa_context*, void* user) {
-        static_cast<PulseConnection*>(user)->signal();
-    }
-    static void onTimeout(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
-        auto* self = static_cast<PulseConnection*>(user);
-        self->m_timedOut = true;
-        self->signal();
-    }
-
-    pa_threaded_mainloop* m_mainloop = nullptr;
-    pa_context* m_context = nullptr;
-    bool m_timedOut = false;  // with the lock held
-};
 
 struct Endpoint {
     std::string name;         // the server's
@@ -138,9 +40,9 @@ struct Endpoint {
 };
 
 // A sink or source list, the default first. With the lock held.
-std::vector<Endpoint> listEndpoints(PulseConnection& connection, bool input) {
+std::vector<Endpoint> listEndpoints(PulseContext& connection, bool input) {
     struct Listing {
-        PulseConnection* connection;
+        PulseContext* connection;
         std::string defaultName;
         std::vector<Endpoint> endpoints;
     } listing{&connection, {}, {}};
@@ -199,8 +101,8 @@ pa_sample_spec sampleSpec(const WaveFormat& format) {
 
 class PulseDevice final : public WaveDevice {
 public:
-    PulseDevice(std::shared_ptr<PulseConnection> connection, const WaveOpenRequest& request)
-        : m_connection(std::move(connection)),
+    PulseDevice(std::shared_ptr<PulseContext> pulse, const WaveOpenRequest& request)
+        : m_pulse(std::move(pulse)),
           m_input(request.input),
           m_eightBit(request.format.bitsPerSample == 8),
           m_queue(request.window, request.handle,
@@ -210,7 +112,7 @@ public:
         if (m_stream == nullptr) {
             return;
         }
-        PulseConnection::Lock lock(*m_connection);
+        PulseContext::Lock lock(*m_pulse);
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_set_read_callback(m_stream, nullptr, nullptr);
@@ -221,9 +123,9 @@ public:
 
     // Connects the stream; with the lock not held.
     WaveError connect(const WaveOpenRequest& request, const std::string& device) {
-        PulseConnection::Lock lock(*m_connection);
+        PulseContext::Lock lock(*m_pulse);
         const pa_sample_spec spec = sampleSpec(request.format);
-        m_stream = pa_stream_new(m_connection->context(), m_input ? "Voice recording" : "Voice", &spec, nullptr);
+        m_stream = pa_stream_new(m_pulse->context(), m_input ? "Voice recording" : "Voice", &spec, nullptr);
         if (m_stream == nullptr) {
             return WaveError::NoMemory;
         }
@@ -251,7 +153,7 @@ public:
             connected = pa_stream_connect_playback(m_stream, target, &attr, flags, nullptr, nullptr);
         }
         if (connected != 0 ||
-            !m_connection->waitFor([this] {
+            !m_pulse->waitFor([this] {
                 const pa_stream_state_t state = pa_stream_get_state(m_stream);
                 return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
             }) ||
@@ -262,7 +164,7 @@ public:
     }
 
     WaveError submit(WaveHeader* header) override {
-        PulseConnection::Lock lock(*m_connection);
+        PulseContext::Lock lock(*m_pulse);
         if (!m_queue.push(header)) {
             return WaveError::NoMemory;
         }
@@ -273,12 +175,12 @@ public:
     }
 
     WaveError run() override {
-        PulseConnection::Lock lock(*m_connection);
+        PulseContext::Lock lock(*m_pulse);
         return cork(false);
     }
 
     WaveError halt() override {
-        PulseConnection::Lock lock(*m_connection);
+        PulseContext::Lock lock(*m_pulse);
         const WaveError result = cork(true);
         if (m_input) {
             m_queue.finishPartial();
@@ -287,7 +189,7 @@ public:
     }
 
     WaveError reset() override {
-        PulseConnection::Lock lock(*m_connection);
+        PulseContext::Lock lock(*m_pulse);
         // What the server holds of ours goes; a recording stops, a playback runs on.
         if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
             pa_operation_unref(flushed);
@@ -298,7 +200,7 @@ public:
     }
 
     bool busy() override {
-        PulseConnection::Lock lock(*m_connection);
+        PulseContext::Lock lock(*m_pulse);
         return !m_queue.empty();
     }
 
@@ -364,7 +266,7 @@ private:
         }
     }
 
-    static void onState(pa_stream*, void* user) { static_cast<PulseDevice*>(user)->m_connection->signal(); }
+    static void onState(pa_stream*, void* user) { static_cast<PulseDevice*>(user)->m_pulse->signal(); }
 
     // The server asks for what it misses of its target length: what it holds beyond that
     // is all it has not played yet.
@@ -410,7 +312,7 @@ private:
         }
     }
 
-    std::shared_ptr<PulseConnection> m_connection;
+    std::shared_ptr<PulseContext> m_pulse;  // outlives the stream: held until it is disconnected
     bool m_input;
     bool m_eightBit;
     WaveQueue m_queue;             // with the lock held
@@ -423,10 +325,10 @@ private:
 class PulseBackend final : public WaveBackend {
 public:
     std::vector<std::string> deviceNames(bool input) override {
-        std::shared_ptr<PulseConnection> connection = connected();
+        std::shared_ptr<PulseContext> connection = connected();
         std::vector<std::string> names;
         if (connection) {
-            PulseConnection::Lock lock(*connection);
+            PulseContext::Lock lock(*connection);
             for (const Endpoint& endpoint : listEndpoints(*connection, input)) {
                 names.push_back(endpoint.description);
             }
@@ -436,7 +338,7 @@ public:
 
     WaveError query(bool input, std::int32_t deviceId, const WaveFormat& format) override {
         std::string device;
-        std::shared_ptr<PulseConnection> connection;
+        std::shared_ptr<PulseContext> connection;
         if (const WaveError found = find(input, deviceId, connection, device); found != WaveError::Ok) {
             return found;
         }
@@ -445,7 +347,7 @@ public:
 
     WaveError open(const WaveOpenRequest& request, std::unique_ptr<WaveDevice>& out) override {
         std::string device;
-        std::shared_ptr<PulseConnection> connection;
+        std::shared_ptr<PulseContext> connection;
         if (const WaveError found = find(request.input, request.deviceId, connection, device);
             found != WaveError::Ok) {
             return found;
@@ -468,26 +370,17 @@ public:
     }
 
 private:
-    // The shared connection, made again when the server went away or the environment
-    // names another one (a test's private server).
-    std::shared_ptr<PulseConnection> connected() {
+    // The process's connection, made again when the server went away or the environment
+    // names another one (a test's private server). Kept between calls, so that listing
+    // devices does not connect each time.
+    std::shared_ptr<PulseContext> connected() {
         std::lock_guard lock(m_mutex);
-        const std::string place = environment("PULSE_SERVER");
-        if (m_connection && place == m_place && m_connection->ready()) {
-            return m_connection;
-        }
-        m_connection.reset();
-        auto connection = std::make_shared<PulseConnection>();
-        if (!connection->connect()) {
-            return nullptr;
-        }
-        m_connection = connection;
-        m_place = place;
+        m_connection = PulseContext::acquire();
         return m_connection;
     }
 
     // The server's name of a device (empty: its default).
-    WaveError find(bool input, std::int32_t deviceId, std::shared_ptr<PulseConnection>& connection,
+    WaveError find(bool input, std::int32_t deviceId, std::shared_ptr<PulseContext>& connection,
                    std::string& device) {
         connection = connected();
         if (!connection) {
@@ -497,7 +390,7 @@ private:
         if (deviceId == kWaveMapper) {
             return WaveError::Ok;
         }
-        PulseConnection::Lock lock(*connection);
+        PulseContext::Lock lock(*connection);
         const std::vector<Endpoint> endpoints = listEndpoints(*connection, input);
         if (deviceId < 0 || static_cast<std::size_t>(deviceId) >= endpoints.size()) {
             return WaveError::BadDeviceId;
@@ -507,8 +400,7 @@ private:
     }
 
     std::mutex m_mutex;  // the callers' threads
-    std::shared_ptr<PulseConnection> m_connection;
-    std::string m_place;
+    std::shared_ptr<PulseContext> m_connection;
 };
 
 }  // namespace

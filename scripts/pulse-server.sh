@@ -3,6 +3,7 @@
 #   source scripts/pulse-server.sh
 #   pulse_start        # exports PULSE_SERVER, XDG_RUNTIME_DIR, CVK_PULSE_PID, CVK_PULSE_DIR
 #   ...                # clients connect to the private server
+#   pulse_restart      # kills the server and starts it again at the same address
 #   pulse_stop
 #
 # Two null sinks stand in for the hardware: "speakers" (default sink; record its monitor
@@ -40,7 +41,13 @@ PA
     export CVK_PULSE_SAVED_XDG="${XDG_RUNTIME_DIR:-}"
     export XDG_RUNTIME_DIR="${dir}"
     export CVK_PULSE_DIR="${dir}"
+    pulse_launch_ "${dir}"
+}
 
+# Starts the daemon in its folder and waits until it answers (exports CVK_PULSE_PID and
+# PULSE_SERVER).
+pulse_launch_() {
+    local dir="$1"
     # Root runs it as a per-user daemon confined to the private folder (no --system, no
     # system-wide configuration, never exits on its own).
     HOME="${dir}/home" PULSE_STATE_PATH="${dir}/state" PULSE_RUNTIME_PATH="${dir}" \
@@ -63,6 +70,27 @@ PA
         sleep 0.1
     done
     return 0
+}
+
+# As a server that crashed and was started again: its clients' connections fail, and new
+# ones reach the new server at the same address. Needs CVK_PULSE_DIR (and CVK_PULSE_PID
+# while it runs).
+pulse_restart() {
+    local dir="${CVK_PULSE_DIR:-}"
+    if [[ -z "${dir}" || ! -f "${dir}/server.pa" ]]; then
+        echo "pulse_restart: no server of ours to restart" >&2
+        return 1
+    fi
+    if [[ -n "${CVK_PULSE_PID:-}" ]]; then
+        kill -9 "${CVK_PULSE_PID}" 2>/dev/null || true
+    fi
+    local tries=0
+    while PULSE_SERVER="unix:${dir}/native" pactl info >/dev/null 2>&1 && ((tries < 50)); do
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    rm -f "${dir}/native"
+    pulse_launch_ "${dir}"
 }
 
 pulse_stop() {

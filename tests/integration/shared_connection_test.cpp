@@ -1,0 +1,256 @@
+// The synthesizer, the wave devices and the mixer on one connection to a sound server of
+// the test's own (scripts/pulse-server.sh), which the test kills and starts again.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/messages.h"
+#include "platform/midi_out.h"
+#include "platform/mixer.h"
+#include "platform/mm_timer.h"
+#include "platform/wave_out.h"
+#include "pulse_support.h"
+
+namespace {
+
+using platform::MidiError;
+using platform::MixerError;
+using platform::WaveError;
+
+std::string run(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            output += buffer;
+        }
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+// A server of the test's own, so that killing it disturbs no other test.
+class OwnServer {
+public:
+    ~OwnServer() {
+        if (!m_dir.empty()) {
+            script("pulse_stop");
+        }
+    }
+
+    bool start() {
+        std::istringstream said(run(
+            "unset CVK_PULSE_PID CVK_PULSE_DIR; bash -c 'source \"$CVK_SOURCE_DIR/scripts/pulse-server.sh\" && "
+            "pulse_start >&2 && echo \"$CVK_PULSE_DIR $CVK_PULSE_PID\"'"));
+        return static_cast<bool>(said >> m_dir >> m_pid);
+    }
+
+    std::string address() const { return "unix:" + m_dir + "/native"; }
+
+    // As a crash: the connections of its clients break.
+    void kill() { ::kill(m_pid, SIGKILL); }
+
+    bool restart() {
+        std::istringstream said(script("pulse_restart >&2 && echo \"$CVK_PULSE_PID\""));
+        return static_cast<bool>(said >> m_pid);
+    }
+
+    std::string pactl(const std::string& arguments) const {
+        return run("PULSE_SERVER=" + address() + " pactl " + arguments);
+    }
+
+    // Clients of this process that call themselves ours.
+    int clientsOfOurs() const {
+        const std::string pid = "application.process.id = \"" + std::to_string(::getpid()) + "\"";
+        int count = 0;
+        std::istringstream listing(pactl("list clients"));
+        std::string line;
+        bool named = false;
+        bool mine = false;
+        auto close = [&] {
+            count += named && mine ? 1 : 0;
+            named = mine = false;
+        };
+        while (std::getline(listing, line)) {
+            if (line.rfind("Client #", 0) == 0) {
+                close();
+            }
+            named = named || line.find("application.name = \"Cantivo\"") != std::string::npos;
+            mine = mine || line.find(pid) != std::string::npos;
+        }
+        close();
+        return count;
+    }
+
+private:
+    std::string script(const std::string& commands) const {
+        return run("CVK_PULSE_DIR=" + m_dir + " CVK_PULSE_PID=" + std::to_string(m_pid) +
+                   " bash -c 'source \"$CVK_SOURCE_DIR/scripts/pulse-server.sh\" && " + commands + "'");
+    }
+
+    std::string m_dir;
+    pid_t m_pid = 0;
+};
+
+class ScopedServer {
+public:
+    explicit ScopedServer(const std::string& address) {
+        if (const char* old = std::getenv("PULSE_SERVER")) {
+            m_old = old;
+        }
+        ::setenv("PULSE_SERVER", address.c_str(), 1);
+    }
+    ~ScopedServer() {
+        if (m_old) {
+            ::setenv("PULSE_SERVER", m_old->c_str(), 1);
+        } else {
+            ::unsetenv("PULSE_SERVER");
+        }
+    }
+    ScopedServer(const ScopedServer&) = delete;
+    ScopedServer& operator=(const ScopedServer&) = delete;
+
+private:
+    std::optional<std::string> m_old;
+};
+
+// The three modules open at once, as the window has them while a performance plays.
+struct Opened {
+    platform::MidiOutHandle synth = 0;
+    platform::WaveOutHandle voice = 0;
+    platform::MixerHandle mixer = 0;
+    platform::MixerId mixerId = 0;
+    std::uint32_t masterVolume = 0;  // the control's identifier
+    std::vector<std::int16_t> samples = std::vector<std::int16_t>(441, 1000);  // 20 ms
+    platform::WaveHeader header;
+
+    void close() {
+        if (synth != 0) {
+            EXPECT_EQ(platform::midiOutClose(synth), MidiError::Ok);
+        }
+        if (voice != 0) {
+            platform::waveOutReset(voice);
+            platform::waveOutUnprepareHeader(voice, &header);
+            EXPECT_EQ(platform::waveOutClose(voice), WaveError::Ok);
+        }
+        if (mixer != 0) {
+            EXPECT_EQ(platform::mixerClose(mixer), MixerError::Ok);
+        }
+        synth = 0;
+        voice = 0;
+        mixer = 0;
+    }
+};
+
+// Guards the one connection: the synthesizer, a voice and the mixer in one process are one
+// client of the server, not three; and a server that died under them leaves each failing
+// as it would without a server, after which one new connection serves them all again.
+TEST(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack) {
+    if (std::getenv("PULSE_SERVER") == nullptr || std::getenv("CVK_SOURCE_DIR") == nullptr) {
+        GTEST_SKIP() << "run under scripts/pulse-server.sh, from ctest";
+    }
+    OwnServer server;
+    ASSERT_TRUE(server.start()) << "no server of the test's own";
+    ScopedServer scoped(server.address());
+    platform::setClockMode(platform::ClockMode::Real);
+    platform::useRealWave();
+    platform::useRealMixer();
+    platform::MessageQueue window;
+
+    for (const char* when : {"first start", "after the server was killed and started again"}) {
+        SCOPED_TRACE(when);
+        Opened open;
+        ASSERT_EQ(platform::midiOutOpen(&open.synth, 0), MidiError::Ok);
+        ASSERT_EQ(platform::waveOutOpen(&open.voice, platform::kWaveMapper, platform::WaveFormat(),
+                                        window.handle()),
+                  WaveError::Ok);
+        ASSERT_EQ(platform::mixerIdOfOutput(0, open.mixerId), MixerError::Ok);
+        ASSERT_EQ(platform::mixerOpen(open.mixer, open.mixerId, window.handle()), MixerError::Ok);
+        platform::MixerLineInfo speakers;
+        platform::MixerControlInfo volume;
+        ASSERT_EQ(platform::mixerDestination(open.mixerId, platform::ComponentType::DstSpeakers, speakers),
+                  MixerError::Ok);
+        ASSERT_EQ(platform::mixerLineControl(open.mixerId, speakers.lineId, platform::ControlType::Volume,
+                                             volume),
+                  MixerError::Ok);
+        open.masterVolume = volume.controlId;
+        EXPECT_EQ(server.clientsOfOurs(), 1);
+
+        // The voice's stream plays: its buffer comes back.
+        open.header.lpData = reinterpret_cast<char*>(open.samples.data());
+        open.header.dwBufferLength = static_cast<std::uint32_t>(open.samples.size() * 2);
+        ASSERT_EQ(platform::waveOutPrepareHeader(open.voice, &open.header), WaveError::Ok);
+        ASSERT_EQ(platform::waveOutWrite(open.voice, &open.header), WaveError::Ok);
+        platform::Message done;
+        bool returned = false;
+        const std::uint64_t giveUp = platform::clockMicros() + 3'000'000;
+        while (!returned && platform::clockMicros() < giveUp) {
+            returned = window.wait(done, 100) && done.message == platform::kWaveOutDoneMessage;
+        }
+        EXPECT_TRUE(returned) << "the voice's buffer never came back";
+        if (std::string(when) != "first start") {
+            open.close();
+            break;
+        }
+
+        server.kill();
+        cvktest::pauseMicros(300'000);
+        std::uint32_t read[1] = {};
+        EXPECT_EQ(platform::mixerGetValues(open.mixerId, open.masterVolume, 1, read),
+                  MixerError::NoSoundServer);
+        open.close();  // nothing hangs on a dead server
+        platform::MidiOutHandle synth = 0;
+        EXPECT_EQ(platform::midiOutOpen(&synth, 0), MidiError::NoSoundServer);
+        platform::WaveOutHandle voice = 0;
+        EXPECT_EQ(platform::waveOutOpen(&voice, platform::kWaveMapper, platform::WaveFormat(), window.handle()),
+                  WaveError::NoSoundServer);
+        ASSERT_TRUE(server.restart()) << "the server did not come back";
+        while (window.peek(done)) {
+        }
+    }
+}
+
+// Guards the pass-through across a server's restart: the line reads off, and switching it
+// off does not unload the module the new server numbered as the lost pass-through was.
+TEST(SharedConnection, APassThroughTheServerLostIsForgotten) {
+    if (std::getenv("PULSE_SERVER") == nullptr || std::getenv("CVK_SOURCE_DIR") == nullptr) {
+        GTEST_SKIP() << "run under scripts/pulse-server.sh, from ctest";
+    }
+    OwnServer server;
+    ASSERT_TRUE(server.start()) << "no server of the test's own";
+    ScopedServer scoped(server.address());
+    platform::useRealMixer();
+    platform::MixerId mixer = 0;
+    platform::MixerLineInfo microphone;
+    platform::MixerControlInfo mute;
+    ASSERT_EQ(platform::mixerIdOfOutput(0, mixer), MixerError::Ok);
+    ASSERT_EQ(platform::mixerSourceLine(mixer, 0, 2, microphone), MixerError::Ok);
+    ASSERT_EQ(platform::mixerLineControl(mixer, microphone.lineId, platform::ControlType::Mute, mute),
+              MixerError::Ok);
+    const std::uint32_t on[1] = {0};
+    ASSERT_EQ(platform::mixerSetValues(mixer, mute.controlId, 1, on), MixerError::Ok);
+    ASSERT_NE(server.pactl("list short modules").find("module-loopback"), std::string::npos);
+
+    server.kill();
+    ASSERT_TRUE(server.restart()) << "the server did not come back";
+    // The first module loaded now has the number the pass-through had.
+    server.pactl("load-module module-null-sink sink_name=bystander");
+    std::uint32_t read[1] = {0};
+    ASSERT_EQ(platform::mixerGetValues(mixer, mute.controlId, 1, read), MixerError::Ok);
+    EXPECT_EQ(read[0], 1u) << "claims a pass-through the server lost";
+    const std::uint32_t off[1] = {1};
+    EXPECT_EQ(platform::mixerSetValues(mixer, mute.controlId, 1, off), MixerError::Ok);
+    EXPECT_NE(server.pactl("list short modules").find("bystander"), std::string::npos)
+        << "another module was unloaded in the pass-through's place";
+    platform::useRealMixer();
+}
+
+}  // namespace
