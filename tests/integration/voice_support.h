@@ -9,6 +9,7 @@
 // - clicks, and where they are in a recording of a sink's monitor.
 
 #include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -145,7 +146,16 @@ public:
                 return false;
             }
             pollfd fds[2] = {{window.notifyFd(), POLLIN, 0}, {feeder != nullptr ? feeder->fd() : -1, POLLIN, 0}};
-            ::poll(fds, 2, static_cast<int>(std::min<std::uint64_t>((giveUp - now) / 1000 + 1, 20)));
+            if (::poll(fds, 2, static_cast<int>(std::min<std::uint64_t>((giveUp - now) / 1000 + 1, 20))) > 0) {
+                // A queue's descriptor stays readable until it is read: cleared before the
+                // queue is emptied, so a message posted meanwhile wakes the next poll.
+                for (const pollfd& fd : fds) {
+                    if ((fd.revents & POLLIN) != 0) {
+                        std::uint64_t count = 0;
+                        [[maybe_unused]] const auto got = ::read(fd.fd, &count, sizeof count);
+                    }
+                }
+            }
             takeAll();
             if (feeder != nullptr) {
                 feeder->handle();
