@@ -13,7 +13,6 @@
 #include "WaveBuilder.h"
 #include "WaveFile.h"
 #include "platform/dialogs.h"
-#include "platform/wave_in.h"
 #include "voice_support.h"
 
 namespace {
