@@ -1,0 +1,312 @@
+// The voice on the test server: how late the singer hears themself, how soon a voice file
+// is heard, and what a monitored recording costs.
+//
+//   voice_bench [latency|start|cpu|all] [SECONDS]      (default all, 20 s a run)
+//
+// latency: clicks every 300 ms played into the "Microphone" sink while the library records
+//   with its monitor on (echo off), at recording buffers of 4096, 1024, 256 and 64 bytes;
+//   each click's onset on the microphone sink's monitor against its onset on the speakers'
+//   monitor (both recorded in this process on one clock): median and p95, clicks lost,
+//   underruns of the monitor output a minute and overruns of the input. Then, from the
+//   smallest size that ran without loss upward, each is run for a whole minute until one
+//   holds it (unless SECONDS already was a minute).
+// start: AudioPlayFile of a 1 kHz tone to its first sound on the speakers' monitor, over
+//   ten starts: median, lowest and highest.
+// cpu: the process's CPU time (getrusage) over SECONDS of a monitored recording into a
+//   file with a 300 ms echo, at 4096 bytes and at the size the latency runs found (64
+//   when they were not made), as a percentage of one core.
+//
+//   source scripts/pulse-server.sh && pulse_start
+//   build/default/bin/voice_bench
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "TempDir.h"
+#include "WaveBuilder.h"
+#include "platform/dialogs.h"
+#include "platform/wave_in.h"
+#include "voice_support.h"
+
+namespace {
+
+using cvktest::kVoiceRate;
+using cvktest::PulseRecorder;
+
+constexpr std::int32_t kSizes[] = {4096, 1024, 256, 64};
+constexpr double kClickSeconds = 0.3;
+constexpr int kStarts = 10;
+
+double cpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double millis(std::uint64_t later, std::uint64_t earlier) {
+    return (static_cast<double>(later) - static_cast<double>(earlier)) / 1000.0;
+}
+
+struct LatencyRun {
+    std::int32_t bufferBytes = 0;
+    double seconds = 0;
+    std::size_t clicks = 0;  // heard on the microphone sink
+    std::vector<double> latencyMs;
+    std::uint64_t underruns = 0;
+    std::uint64_t overruns = 0;
+    std::string failure;
+
+    bool clean() const { return failure.empty() && underruns == 0 && overruns == 0 && latencyMs.size() == clicks; }
+};
+
+LatencyRun measureLatency(std::int32_t bufferBytes, double seconds) {
+    LatencyRun run;
+    run.bufferBytes = bufferBytes;
+    run.seconds = seconds;
+    const auto microphoneSink = cvktest::outputNamed("Microphone");
+    if (!microphoneSink) {
+        run.failure = "no \"Microphone\" sink";
+        return run;
+    }
+    std::vector<std::size_t> at;
+    for (double t = 0.1; t < seconds; t += kClickSeconds) {
+        at.push_back(static_cast<std::size_t>(t * kVoiceRate));
+    }
+    cvktest::Feeder singer(cvktest::clickTrack(seconds + 0.2, at));
+    PulseRecorder sung;
+    PulseRecorder heard;
+    std::string error;
+    if (!sung.start("microphone.monitor", seconds + 4, error) || !heard.start("speakers.monitor", seconds + 4, error)) {
+        run.failure = error;
+        return run;
+    }
+    cvktest::VoiceHost host;
+    voxcapt::resetForTest();
+    AudioSetEchoDelay(0);
+    if (AudioStartRecord(host.window.handle(), "", kVoiceRate, 1, 16, bufferBytes, -1, 1) != 1) {
+        run.failure = "the recording did not start";
+        return run;
+    }
+    const voxcapt::RecordingView view = voxcapt::recordingView();
+    host.pumpFor(0.5);
+    const std::uint64_t underrunsBefore = platform::waveOutUnderruns(view.monitorDevice);
+    const std::uint64_t overrunsBefore = platform::waveInOverruns(view.inputDevice);
+    const std::size_t firstSung = sung.frames();
+    const std::size_t firstHeard = heard.frames();
+    if (!singer.open(*microphoneSink)) {
+        run.failure = "cannot play into the microphone sink";
+    } else if (!host.pumpUntil([&] { return singer.finished(); }, seconds + 5, &singer)) {
+        run.failure = "the clicks did not finish playing";
+    }
+    host.pumpFor(0.5, &singer);
+    run.underruns = platform::waveOutUnderruns(view.monitorDevice) - underrunsBefore;
+    run.overruns = platform::waveInOverruns(view.inputDevice) - overrunsBefore;
+    AudioStopRecord();
+    host.pumpUntil([] { return !voxcapt::recordingView().active; }, 3);
+    singer.close();
+    sung.stop();
+    heard.stop();
+
+    constexpr std::size_t kQuiet = PulseRecorder::kRate / 20;
+    const auto sungAt = cvktest::onsets(sung, firstSung, 0.1f, kQuiet);
+    const auto heardAt = cvktest::onsets(heard, firstHeard, 0.1f, kQuiet);
+    run.clicks = sungAt.size();
+    if (sungAt.empty() || heardAt.empty()) {
+        return run;
+    }
+    // The first sound on the speakers is the first click's (the monitor plays nothing it
+    // was not given); every other click is matched to the onset nearest that latency after
+    // it, which at a click every 300 ms cannot be another click's.
+    const double firstMs = millis(heard.frameMicros(heardAt.front()), sung.frameMicros(sungAt.front()));
+    for (std::size_t onset : sungAt) {
+        const std::uint64_t sungMicros = sung.frameMicros(onset);
+        double best = 1e9;
+        for (std::size_t candidate : heardAt) {
+            const double latency = millis(heard.frameMicros(candidate), sungMicros);
+            if (std::abs(latency - firstMs) < std::abs(best - firstMs)) {
+                best = latency;
+            }
+        }
+        if (std::abs(best - firstMs) < kClickSeconds * 1000 / 3) {
+            run.latencyMs.push_back(best);
+        }
+    }
+    return run;
+}
+
+void printLatency(const std::vector<LatencyRun>& runs) {
+    std::printf("\nMonitor latency, microphone sink to speakers (clicks every %.0f ms, echo off)\n",
+                kClickSeconds * 1000);
+    std::printf("%8s %6s %7s %9s %9s %9s %8s %12s %10s\n", "buffer", "secs", "clicks", "heard",
+                "p50 ms", "p95 ms", "max ms", "underrun/min", "overruns");
+    for (const LatencyRun& run : runs) {
+        if (!run.failure.empty()) {
+            std::printf("%8d  failed: %s\n", run.bufferBytes, run.failure.c_str());
+            continue;
+        }
+        std::printf("%8d %6.0f %7zu %9zu %9.1f %9.1f %8.1f %12.1f %10llu\n", run.bufferBytes,
+                    run.seconds, run.clicks, run.latencyMs.size(), bench::percentile(run.latencyMs, 0.5),
+                    bench::percentile(run.latencyMs, 0.95), bench::percentile(run.latencyMs, 1.0),
+                    static_cast<double>(run.underruns) * 60 / run.seconds,
+                    static_cast<unsigned long long>(run.overruns));
+    }
+}
+
+// The tone's first sound on the speakers after each AudioPlayFile, in ms.
+std::vector<double> measureStarts(std::string& failure) {
+    testing_support::TempDir dir;
+    std::vector<std::int16_t> samples(kVoiceRate);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<std::int16_t>(16000 * std::sin(2 * M_PI * 1000.0 * static_cast<double>(i) / kVoiceRate));
+    }
+    const std::string path = dir.write(
+        "tone.wav", testing_support::waveFile(testing_support::pcmFormat(kVoiceRate, 1, 16),
+                                              testing_support::samples16(samples)));
+    PulseRecorder heard;
+    if (!heard.start("speakers.monitor", kStarts * 2.0 + 2, failure)) {
+        return {};
+    }
+    std::vector<double> starts;
+    for (int i = 0; i < kStarts; ++i) {
+        cvktest::VoiceHost host;
+        voxcapt::resetForTest();
+        host.pumpFor(0.3);
+        const std::size_t first = heard.frames();
+        const std::uint64_t called = platform::clockMicros();
+        if (AudioPlayFile(host.window.handle(), path.c_str()) != 1) {
+            failure = "AudioPlayFile failed";
+            break;
+        }
+        host.pumpUntil([&] { return host.closeMicros != 0; }, 5);
+        heard.waitForSound(platform::clockMicros() + 200'000, 2'000'000);
+        const auto onsets = cvktest::onsets(heard, first, 0.05f, 1);
+        if (onsets.empty()) {
+            failure = "a start was never heard";
+            break;
+        }
+        starts.push_back(millis(heard.frameMicros(onsets.front()), called));
+    }
+    heard.stop();
+    return starts;
+}
+
+// Percent of one core the process spends on a monitored recording with the echo.
+double measureCpu(std::int32_t bufferBytes, double seconds, std::uint64_t& underruns, std::string& failure) {
+    testing_support::TempDir dir;
+    cvktest::VoiceHost host;
+    voxcapt::resetForTest();
+    AudioSetEchoDelay(300);
+    const std::string take = dir.path("take.wav");
+    if (AudioStartRecord(host.window.handle(), take.c_str(), kVoiceRate, 1, 16, bufferBytes, -1, 1) != 1) {
+        failure = "the recording did not start";
+        return 0;
+    }
+    const voxcapt::RecordingView view = voxcapt::recordingView();
+    host.pumpFor(1.0);  // past the connection's start-up
+    const std::uint64_t before = platform::waveOutUnderruns(view.monitorDevice);
+    const double cpuStart = cpuSeconds();
+    const auto wallStart = std::chrono::steady_clock::now();
+    host.pumpFor(seconds);
+    const double cpu = cpuSeconds() - cpuStart;
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    underruns = platform::waveOutUnderruns(view.monitorDevice) - before;
+    AudioStopRecord();
+    host.pumpUntil([] { return !voxcapt::recordingView().active; }, 3);
+    AudioSetEchoDelay(0);
+    return 100.0 * cpu / wall;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string mode = argc > 1 ? argv[1] : "all";
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 20;
+    if (mode != "all" && mode != "latency" && mode != "start" && mode != "cpu") {
+        std::fprintf(stderr, "usage: voice_bench [latency|start|cpu|all] [SECONDS]\n");
+        return 2;
+    }
+    if (std::getenv("PULSE_SERVER") == nullptr) {
+        std::fprintf(stderr,
+                     "voice_bench: PULSE_SERVER is not set; run it against the test server "
+                     "(source scripts/pulse-server.sh && pulse_start)\n");
+        return 77;
+    }
+    platform::setClockMode(platform::ClockMode::Real);
+    platform::useRealWave();
+    // Boxes go nowhere: a failed start shows in the table.
+    platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {
+        std::fprintf(stderr, "voice_bench: box \"%s\"\n", box.text.c_str());
+        return platform::defaultAnswer(box.buttons);
+    });
+
+    std::int32_t smallestClean = 0;
+    if (mode == "all" || mode == "latency") {
+        std::vector<LatencyRun> runs;
+        for (std::int32_t size : kSizes) {
+            runs.push_back(measureLatency(size, seconds));
+            if (runs.back().clean()) {
+                smallestClean = size;
+            }
+        }
+        // From the smallest size that lost nothing upward, the first that holds a minute.
+        if (smallestClean != 0 && seconds < 60) {
+            for (auto size = std::rbegin(kSizes); size != std::rend(kSizes); ++size) {
+                if (*size < smallestClean) {
+                    continue;
+                }
+                runs.push_back(measureLatency(*size, 60));
+                smallestClean = *size;
+                if (runs.back().clean()) {
+                    break;
+                }
+            }
+        }
+        printLatency(runs);
+    }
+    if (mode == "all" || mode == "start") {
+        std::string failure;
+        const std::vector<double> starts = measureStarts(failure);
+        std::printf("\nPlayback start, AudioPlayFile to the first sound on the speakers (%zu starts)\n",
+                    starts.size());
+        if (!failure.empty()) {
+            std::printf("  failed: %s\n", failure.c_str());
+        }
+        std::printf("  p50 %.1f ms   min %.1f ms   max %.1f ms\n", bench::percentile(starts, 0.5),
+                    bench::percentile(starts, 0.0), bench::percentile(starts, 1.0));
+    }
+    if (mode == "all" || mode == "cpu") {
+        std::printf("\nCPU of a monitored recording into a file, echo 300 ms, over %.0f s\n", seconds);
+        std::printf("%8s %10s %10s\n", "buffer", "% core", "underruns");
+        std::vector<std::int32_t> sizes = {4096};
+        const std::int32_t smallest = smallestClean != 0 ? smallestClean : 64;
+        if (smallest != 4096) {
+            sizes.push_back(smallest);
+        }
+        double big = 0;
+        for (std::int32_t size : sizes) {
+            std::string failure;
+            std::uint64_t underruns = 0;
+            const double percent = measureCpu(size, seconds, underruns, failure);
+            if (!failure.empty()) {
+                std::printf("%8d  failed: %s\n", size, failure.c_str());
+                continue;
+            }
+            std::printf("%8d %10.2f %10llu\n", size, percent, static_cast<unsigned long long>(underruns));
+            if (size == 4096) {
+                big = percent;
+            } else if (big > 0) {
+                std::printf("  %d bytes cost %.1f times what 4096 bytes cost\n", size, percent / big);
+            }
+        }
+    }
+    return 0;
+}

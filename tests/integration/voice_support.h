@@ -1,0 +1,264 @@
+#pragma once
+
+// Helpers for driving the wave library against the test server (scripts/pulse-server.sh),
+// shared by the voice integration tests and bench/wave:
+// - VoiceHost: the program's window for the library, handing each wave notification back
+//   to it, and pumping a Feeder beside it on the same thread;
+// - Feeder: plays a signal into an output device by name (the "Microphone" sink) through a
+//   window of its own, as a singer into a microphone;
+// - clicks, and where they are in a recording of a sink's monitor.
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/messages.h"
+#include "platform/mm_timer.h"
+#include "platform/wave_out.h"
+#include "pulse_support.h"
+#include "voxcapt/voxcapt.h"
+
+namespace cvktest {
+
+constexpr std::uint32_t kVoiceRate = 22050;
+
+inline platform::WaveFormat voiceFormat() { return {}; }  // 22050 Hz, 16-bit, mono
+
+// The output device with this name, or nothing.
+inline std::optional<std::int32_t> outputNamed(const std::string& name) {
+    for (std::uint32_t i = 0; i < platform::waveOutDeviceCount(); ++i) {
+        if (platform::waveOutDeviceName(i) == name) {
+            return static_cast<std::int32_t>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+class Feeder {
+public:
+    static constexpr std::uint32_t kBufferBytes = 2048;
+    static constexpr int kBuffers = 4;
+
+    explicit Feeder(std::vector<std::int16_t> samples) : m_samples(std::move(samples)) {}
+    Feeder(const Feeder&) = delete;
+    Feeder& operator=(const Feeder&) = delete;
+    ~Feeder() { close(); }
+
+    bool open(std::int32_t device) {
+        if (platform::waveOutOpen(&m_out, device, voiceFormat(), m_window.handle()) !=
+            platform::WaveError::Ok) {
+            m_out = 0;
+            return false;
+        }
+        for (int i = 0; i < kBuffers; ++i) {
+            auto slot = std::make_unique<Slot>();
+            slot->header.lpData = slot->data;
+            slot->header.dwBufferLength = kBufferBytes;
+            platform::waveOutPrepareHeader(m_out, &slot->header);
+            m_slots.push_back(std::move(slot));
+        }
+        // The whole queue goes in before the device runs, so the signal starts unbroken.
+        platform::waveOutPause(m_out);
+        for (auto& slot : m_slots) {
+            refill(slot->header);
+        }
+        platform::waveOutRestart(m_out);
+        return true;
+    }
+
+    int fd() const { return m_window.notifyFd(); }
+
+    // Refills whatever came back.
+    void handle() {
+        platform::Message m;
+        while (m_window.peek(m)) {
+            if (m.message == platform::kWaveOutDoneMessage && m.wParam == m_out) {
+                --m_queued;
+                refill(*reinterpret_cast<platform::WaveHeader*>(m.lParam));
+            }
+        }
+    }
+
+    bool finished() const { return m_out != 0 && m_queued == 0; }
+    std::uint64_t underruns() const { return m_out != 0 ? platform::waveOutUnderruns(m_out) : 0; }
+
+    void close() {
+        if (m_out == 0) {
+            return;
+        }
+        platform::waveOutReset(m_out);
+        for (auto& slot : m_slots) {
+            platform::waveOutUnprepareHeader(m_out, &slot->header);
+        }
+        platform::waveOutClose(m_out);
+        m_out = 0;
+    }
+
+private:
+    struct Slot {
+        char data[kBufferBytes];
+        platform::WaveHeader header;
+    };
+
+    void refill(platform::WaveHeader& header) {
+        const std::size_t left = (m_samples.size() - m_position) * 2;
+        if (left == 0) {
+            return;
+        }
+        header.dwBufferLength = static_cast<std::uint32_t>(std::min<std::size_t>(left, kBufferBytes));
+        std::memcpy(header.lpData, m_samples.data() + m_position, header.dwBufferLength);
+        m_position += header.dwBufferLength / 2;
+        if (platform::waveOutWrite(m_out, &header) == platform::WaveError::Ok) {
+            ++m_queued;
+        }
+    }
+
+    platform::MessageQueue m_window;
+    std::vector<std::int16_t> m_samples;
+    std::size_t m_position = 0;
+    int m_queued = 0;
+    platform::WaveOutHandle m_out = 0;
+    std::vector<std::unique_ptr<Slot>> m_slots;
+};
+
+class VoiceHost {
+public:
+    platform::MessageQueue window;
+    std::vector<std::uint32_t> messages;  // every wave notification taken, in order
+    std::uint64_t closeMicros = 0;        // when the last output close notification was taken
+
+    // Takes notifications until `done` or `seconds` have passed, the library's and, when
+    // given, the feeder's. False when time ran out.
+    bool pumpUntil(const std::function<bool()>& done, double seconds, Feeder* feeder = nullptr) {
+        const std::uint64_t giveUp = platform::clockMicros() + static_cast<std::uint64_t>(seconds * 1e6);
+        while (!done()) {
+            const std::uint64_t now = platform::clockMicros();
+            if (now >= giveUp) {
+                return false;
+            }
+            pollfd fds[2] = {{window.notifyFd(), POLLIN, 0}, {feeder != nullptr ? feeder->fd() : -1, POLLIN, 0}};
+            if (::poll(fds, 2, static_cast<int>(std::min<std::uint64_t>((giveUp - now) / 1000 + 1, 20))) > 0) {
+                // A queue's descriptor stays readable until it is read: cleared before the
+                // queue is emptied, so a message posted meanwhile wakes the next poll.
+                for (const pollfd& fd : fds) {
+                    if ((fd.revents & POLLIN) != 0) {
+                        std::uint64_t count = 0;
+                        [[maybe_unused]] const auto got = ::read(fd.fd, &count, sizeof count);
+                    }
+                }
+            }
+            takeAll();
+            if (feeder != nullptr) {
+                feeder->handle();
+            }
+        }
+        return true;
+    }
+
+    void pumpFor(double seconds, Feeder* feeder = nullptr) {
+        pumpUntil([] { return false; }, seconds, feeder);
+    }
+
+private:
+    void takeAll() {
+        platform::Message m;
+        while (window.peek(m)) {
+            messages.push_back(m.message);
+            if (m.message == platform::kWaveOutCloseMessage) {
+                closeMicros = platform::clockMicros();
+            }
+            if (m.message >= platform::kWaveOutOpenMessage && m.message <= platform::kWaveOutDoneMessage) {
+                ProcessWavePlayMsg(m.message, m.wParam, m.lParam);
+            } else if (m.message >= platform::kWaveInOpenMessage && m.message <= platform::kWaveInDataMessage) {
+                ProcessWaveRecMsg(m.message, m.wParam, m.lParam);
+            }
+        }
+    }
+};
+
+// A click: 2 ms of a 2 kHz tone under a Hann window, sharp enough to time to a frame and
+// smooth enough to pass the server's resampling unchanged in shape.
+inline std::vector<std::int16_t> click(double amplitude = 24000) {
+    constexpr int kFrames = 48;
+    std::vector<std::int16_t> samples(kFrames);
+    for (int i = 0; i < kFrames; ++i) {
+        const double window = 0.5 - 0.5 * std::cos(2 * M_PI * i / (kFrames - 1));
+        samples[static_cast<std::size_t>(i)] =
+            static_cast<std::int16_t>(amplitude * window * std::sin(2 * M_PI * 2000.0 * i / kVoiceRate));
+    }
+    return samples;
+}
+
+// `seconds` of silence with a click at each of `at` (frames at the voice rate).
+inline std::vector<std::int16_t> clickTrack(double seconds, const std::vector<std::size_t>& at) {
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * kVoiceRate), 0);
+    const std::vector<std::int16_t> one = click();
+    for (std::size_t start : at) {
+        for (std::size_t i = 0; i < one.size() && start + i < samples.size(); ++i) {
+            samples[start + i] = one[i];
+        }
+    }
+    return samples;
+}
+
+// Frames where the sound rises above `threshold` after at least `quietFrames` below it.
+inline std::vector<std::size_t> onsets(const PulseRecorder& recording, std::size_t first,
+                                       float threshold, std::size_t quietFrames) {
+    std::vector<std::size_t> found;
+    std::size_t quiet = quietFrames;
+    for (std::size_t i = first; i < recording.frames(); ++i) {
+        if (std::fabs(recording.sample(i)) > threshold) {
+            if (quiet >= quietFrames) {
+                found.push_back(i);
+            }
+            quiet = 0;
+        } else {
+            ++quiet;
+        }
+    }
+    return found;
+}
+
+// The frame of the loudest sample in [first, last).
+inline std::size_t loudestFrame(const PulseRecorder& recording, std::size_t first, std::size_t last) {
+    std::size_t best = first;
+    for (std::size_t i = first; i < std::min(last, recording.frames()); ++i) {
+        if (std::fabs(recording.sample(i)) > std::fabs(recording.sample(best))) {
+            best = i;
+        }
+    }
+    return best;
+}
+
+// The lag in [minLag, maxLag] at which the recording best matches the stretch
+// [from, from + length) of itself: where a copy of that stretch (an echo) sits.
+inline std::size_t bestLag(const PulseRecorder& recording, std::size_t from, std::size_t length,
+                           std::size_t minLag, std::size_t maxLag) {
+    std::size_t best = minLag;
+    double bestSum = -1e300;
+    for (std::size_t lag = minLag; lag <= maxLag; ++lag) {
+        if (from + lag + length > recording.frames()) {
+            break;
+        }
+        double sum = 0;
+        for (std::size_t i = 0; i < length; ++i) {
+            sum += static_cast<double>(recording.sample(from + i)) * recording.sample(from + lag + i);
+        }
+        if (sum > bestSum) {
+            bestSum = sum;
+            best = lag;
+        }
+    }
+    return best;
+}
+
+}  // namespace cvktest
