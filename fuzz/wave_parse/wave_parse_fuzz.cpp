@@ -101,7 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         platform::advanceManualClock(kStepMs);
         h.pump();
     }
-    if (voxcapt::playbackView().playing) {
+    // An empty voice queues nothing and plays on until it is stopped, as the player
+    // expects; any other voice finishes by itself.
+    if (voxcapt::playbackView().playing && parsed.dataSize != 0) {
         std::abort();  // the voice never finished
     }
     AudioStopPlaying();
