@@ -20,17 +20,7 @@
 
 namespace {
 
-std::string run(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-            output += buffer;
-        }
-        ::pclose(pipe);
-    }
-    return output;
-}
+using cvktest::run;
 
 int loopbacks() {
     const std::string modules = run("pactl list short modules");

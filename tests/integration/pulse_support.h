@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -24,6 +25,19 @@
 #include "platform/mm_timer.h"
 
 namespace cvktest {
+
+// What a shell command prints on its standard output (for pactl).
+inline std::string run(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            output += buffer;
+        }
+        ::pclose(pipe);
+    }
+    return output;
+}
 
 inline void pauseMicros(long micros) {
     timespec pause{0, micros * 1000};

@@ -25,17 +25,7 @@ using platform::MidiError;
 using platform::MixerError;
 using platform::WaveError;
 
-std::string run(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-            output += buffer;
-        }
-        ::pclose(pipe);
-    }
-    return output;
-}
+using cvktest::run;
 
 // A server of the test's own, so that killing it disturbs no other test.
 class OwnServer {
