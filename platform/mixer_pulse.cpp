@@ -246,13 +246,11 @@ public:
                            MixerControlInfo& control) override {
         Locked locked(*this);
         const Device* sink = nullptr;
-        if (const MixerError error = sinkOf(locked, mixer, sink); error != MixerError::Ok) {
-            return error;
-        }
         std::uint32_t key = 0;
         Kind kind = kVolume;
-        if (!decode(mixer, controlId, key, kind)) {
-            return MixerError::InvalidControl;
+        if (const MixerError error = controlOf(locked, mixer, controlId, sink, key, kind);
+            error != MixerError::Ok) {
+            return error;
         }
         describeControl(control, mixer, key, kind);
         return MixerError::Ok;
@@ -263,17 +261,14 @@ public:
         const Device* sink = nullptr;
         std::uint32_t key = 0;
         Kind kind = kVolume;
-        if (sinkOf(locked, mixer, sink) != MixerError::Ok || !decode(mixer, controlId, key, kind)) {
+        if (controlOf(locked, mixer, controlId, sink, key, kind) != MixerError::Ok) {
             return 0;
         }
         if (kind != kVolume) {
             return 1;
         }
-        if (key == kSpeakers) {
-            return channelsOf(sink->volume);
-        }
-        const Device* source = key == kRecording ? recordingSource() : sourceByKey(key);
-        return source != nullptr ? channelsOf(source->volume) : 1;
+        const Device* device = deviceOf(key, sink);
+        return device != nullptr ? channelsOf(device->volume) : 1;
     }
 
     MixerError getValues(MixerId mixer, std::uint32_t controlId, std::uint32_t channels,
@@ -282,11 +277,9 @@ public:
         const Device* sink = nullptr;
         std::uint32_t key = 0;
         Kind kind = kVolume;
-        if (const MixerError error = sinkOf(locked, mixer, sink); error != MixerError::Ok) {
+        if (const MixerError error = controlOf(locked, mixer, controlId, sink, key, kind);
+            error != MixerError::Ok) {
             return error;
-        }
-        if (!decode(mixer, controlId, key, kind)) {
-            return MixerError::InvalidControl;
         }
         if (kind == kSelector) {
             const Device* chosen = recordingSource();
@@ -308,9 +301,7 @@ public:
             default:
                 break;
         }
-        const Device* device = key == kSpeakers    ? sink
-                               : key == kRecording ? recordingSource()
-                                                   : sourceByKey(key);
+        const Device* device = deviceOf(key, sink);
         if (device == nullptr) {
             return MixerError::Error;
         }
@@ -331,11 +322,9 @@ public:
         const Device* sink = nullptr;
         std::uint32_t key = 0;
         Kind kind = kVolume;
-        if (const MixerError error = sinkOf(locked, mixer, sink); error != MixerError::Ok) {
+        if (const MixerError error = controlOf(locked, mixer, controlId, sink, key, kind);
+            error != MixerError::Ok) {
             return error;
-        }
-        if (!decode(mixer, controlId, key, kind)) {
-            return MixerError::InvalidControl;
         }
         if (kind == kSelector) {
             return selectSource(values);
@@ -371,9 +360,7 @@ public:
             default:
                 break;
         }
-        const Device* device = key == kSpeakers    ? sink
-                               : key == kRecording ? recordingSource()
-                                                   : sourceByKey(key);
+        const Device* device = deviceOf(key, sink);
         if (device == nullptr) {
             return MixerError::Error;
         }
@@ -405,10 +392,11 @@ public:
         const Device* sink = nullptr;
         std::uint32_t key = 0;
         Kind kind = kVolume;
-        if (const MixerError error = sinkOf(locked, mixer, sink); error != MixerError::Ok) {
+        if (const MixerError error = controlOf(locked, mixer, controlId, sink, key, kind);
+            error != MixerError::Ok) {
             return error;
         }
-        if (!decode(mixer, controlId, key, kind) || kind != kSelector) {
+        if (kind != kSelector) {
             return MixerError::InvalidControl;
         }
         for (const Device& source : m_sources) {
@@ -559,6 +547,25 @@ private:
             }
         }
         return MixerError::BadDeviceId;  // the sink has gone
+    }
+
+    // The sink, and what a control identifier names on it; InvalidControl for an
+    // identifier that names nothing.
+    MixerError controlOf(const Locked& locked, MixerId mixer, std::uint32_t controlId,
+                         const Device*& sink, std::uint32_t& key, Kind& kind) {
+        if (const MixerError error = sinkOf(locked, mixer, sink); error != MixerError::Ok) {
+            return error;
+        }
+        return decode(mixer, controlId, key, kind) ? MixerError::Ok : MixerError::InvalidControl;
+    }
+
+    // The server's device whose volume and mute a line's controls are: the sink for the
+    // speakers, the chosen source for recording, a source for its own line.
+    const Device* deviceOf(std::uint32_t key, const Device* sink) const {
+        if (key == kSpeakers) {
+            return sink;
+        }
+        return key == kRecording ? recordingSource() : sourceByKey(key);
     }
 
     const Device* sourceByKey(std::uint32_t key) const {
