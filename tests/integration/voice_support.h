@@ -90,6 +90,9 @@ public:
 
     bool finished() const { return m_out != 0 && m_queued == 0; }
     std::uint64_t underruns() const { return m_out != 0 ? platform::waveOutUnderruns(m_out) : 0; }
+    // The server runs dry once at the end of the signal; this counts the times it did
+    // before the signal's last bytes were handed over.
+    std::uint64_t underrunsBeforeTheEnd() const { return m_underrunsBeforeTheEnd; }
 
     void close() {
         if (m_out == 0) {
@@ -120,12 +123,16 @@ private:
         if (platform::waveOutWrite(m_out, &header) == platform::WaveError::Ok) {
             ++m_queued;
         }
+        if (m_position == m_samples.size()) {
+            m_underrunsBeforeTheEnd = underruns();
+        }
     }
 
     platform::MessageQueue m_window;
     std::vector<std::int16_t> m_samples;
     std::size_t m_position = 0;
     int m_queued = 0;
+    std::uint64_t m_underrunsBeforeTheEnd = 0;
     platform::WaveOutHandle m_out = 0;
     std::vector<std::unique_ptr<Slot>> m_slots;
 };

@@ -13,6 +13,7 @@
 #include "WaveBuilder.h"
 #include "WaveFile.h"
 #include "platform/dialogs.h"
+#include "platform/wave_in.h"
 #include "voice_support.h"
 
 namespace {
@@ -142,23 +143,39 @@ TEST_F(VoiceOnServer, AVoiceFileIsHeardAtItsPitchAndLengthThenTheDeviceCloses) {
 }
 
 // Guards against a take that misses what was sung, holds it twice, in pieces, at the wrong
-// rate, or from another source than the microphone.
+// rate, or from another source than the microphone. A take during which the singer's
+// stream ran dry or the server dropped captured frames proves nothing about the library
+// (the machine was too busy), so it is sung again, up to three times.
 TEST_F(VoiceOnServer, TheTakeHoldsWhatWasSungIntoTheMicrophone) {
     const std::vector<std::int16_t> sung = sweep(1.0);
     std::vector<std::int16_t> signal(kVoiceRate / 4, 0);
     signal.insert(signal.end(), sung.begin(), sung.end());
-    cvktest::Feeder singer(signal);
+    signal.resize(signal.size() + kVoiceRate * 3 / 10, 0);  // the sweep's end is watched too
     const std::string target = dir.path("take.wav");
-    ASSERT_EQ(AudioStartRecord(host.window.handle(), target.c_str(), kVoiceRate, 1, 16, 4096, 0, 0), 1);
-    ASSERT_TRUE(singer.open(microphoneSink()));
-    ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 5.0, &singer));
-    host.pumpFor(0.4, &singer);
-    ASSERT_TRUE(stopRecording()) << "the take was never finished";
-    singer.close();
-    EXPECT_TRUE(boxes.shown().empty());
-
+    std::vector<std::int16_t> take;
     platform::WaveFormat format;
-    const std::vector<std::int16_t> take = takeSamples(target, format);
+    int disturbed = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        cvktest::Feeder singer(signal);
+        ASSERT_EQ(AudioStartRecord(host.window.handle(), target.c_str(), kVoiceRate, 1, 16, 4096, 0, 0), 1);
+        const platform::WaveInHandle input = voxcapt::recordingView().inputDevice;
+        ASSERT_TRUE(singer.open(microphoneSink()));
+        ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 5.0, &singer));
+        host.pumpFor(0.4, &singer);
+        const std::uint64_t dropped = singer.underrunsBeforeTheEnd() + platform::waveInOverruns(input);
+        ASSERT_TRUE(stopRecording()) << "the take was never finished";
+        singer.close();
+        EXPECT_TRUE(boxes.shown().empty());
+        take = takeSamples(target, format);
+        if (dropped == 0) {
+            break;
+        }
+        ++disturbed;
+    }
+    if (disturbed == 3) {
+        GTEST_SKIP() << "every take was disturbed by the machine's load";
+    }
+
     EXPECT_EQ(format.samplesPerSec, kVoiceRate);
     EXPECT_EQ(format.blockAlign, 2);
     std::size_t onset = 0;
@@ -179,7 +196,8 @@ TEST_F(VoiceOnServer, TheTakeHoldsWhatWasSungIntoTheMicrophone) {
         }
         best = std::max(best, cross / std::sqrt(energy * reference));
     }
-    EXPECT_GT(best, 0.98) << "the take does not hold the sweep as it was sung";
+    EXPECT_GT(best, 0.98) << "the take does not hold the sweep as it was sung (" << disturbed
+                          << " disturbed takes before this one)";
     std::size_t end = take.size();
     while (end > onset && std::abs(take[end - 1]) < 2000) {
         --end;
