@@ -46,7 +46,7 @@ inline std::optional<std::int32_t> outputNamed(const std::string& name) {
 class Feeder {
 public:
     static constexpr std::uint32_t kBufferBytes = 2048;
-    static constexpr int kBuffers = 4;
+    static constexpr int kBuffers = 8;  // 370 ms queued: the test thread may stall on a busy machine
 
     explicit Feeder(std::vector<std::int16_t> samples) : m_samples(std::move(samples)) {}
     Feeder(const Feeder&) = delete;
