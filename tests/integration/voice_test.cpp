@@ -31,12 +31,13 @@ std::vector<std::int16_t> tone(double frequency, double seconds) {
     return samples;
 }
 
-// A sweep from 300 Hz to 3 kHz: it matches itself at one alignment only.
-std::vector<std::int16_t> sweep(double seconds) {
+// A sweep from 300 Hz to 3 kHz: it matches itself at one alignment only. `delay` moves it
+// later by a part of a frame.
+std::vector<std::int16_t> sweep(double seconds, double delay = 0) {
     std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * kVoiceRate));
     const double rise = (3000.0 - 300.0) / seconds;
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        const double t = static_cast<double>(i) / kVoiceRate;
+        const double t = std::max(0.0, static_cast<double>(i) - delay) / kVoiceRate;
         samples[i] = static_cast<std::int16_t>(12000.0 * std::sin(2 * kPi * (300.0 * t + rise * t * t / 2)));
     }
     return samples;
@@ -150,7 +151,9 @@ TEST_F(VoiceOnServer, TheTakeHoldsWhatWasSungIntoTheMicrophone) {
     const std::vector<std::int16_t> sung = sweep(1.0);
     std::vector<std::int16_t> signal(kVoiceRate / 4, 0);
     signal.insert(signal.end(), sung.begin(), sung.end());
-    signal.resize(signal.size() + kVoiceRate * 3 / 10, 0);  // the sweep's end is watched too
+    // Silence after the sweep, longer than the singer queues: the sweep is over before the
+    // last bytes are handed over, so a run dry anywhere in it is counted.
+    signal.resize(signal.size() + kVoiceRate / 2, 0);
     const std::string target = dir.path("take.wav");
     std::vector<std::int16_t> take;
     platform::WaveFormat format;
@@ -172,9 +175,7 @@ TEST_F(VoiceOnServer, TheTakeHoldsWhatWasSungIntoTheMicrophone) {
         }
         ++disturbed;
     }
-    if (disturbed == 3) {
-        GTEST_SKIP() << "every take was disturbed by the machine's load";
-    }
+    ASSERT_LT(disturbed, 3) << "the singer ran dry or captured frames were dropped on every take";
 
     EXPECT_EQ(format.samplesPerSec, kVoiceRate);
     EXPECT_EQ(format.blockAlign, 2);
@@ -183,18 +184,25 @@ TEST_F(VoiceOnServer, TheTakeHoldsWhatWasSungIntoTheMicrophone) {
         ++onset;
     }
     ASSERT_LT(onset + sung.size() + 100, take.size()) << "the sweep is not in the take whole";
-    // Align on the best of a few frames around the onset, then compare the whole sweep.
+    // Align on the best of a few frames around the onset, then compare the whole sweep. The
+    // server resamples on the way in and out, which may delay the take by a part of a
+    // frame (half a frame costs 3 kHz a 40° turn): quarter frames are tried too.
     double best = 0;
-    for (std::size_t start = onset >= 20 ? onset - 20 : 0; start <= onset + 20; ++start) {
-        double cross = 0;
-        double energy = 0;
-        double reference = 0;
-        for (std::size_t i = 0; i < sung.size(); ++i) {
-            cross += static_cast<double>(take[start + i]) * sung[i];
-            energy += static_cast<double>(take[start + i]) * take[start + i];
-            reference += static_cast<double>(sung[i]) * sung[i];
+    for (const double delay : {-0.5, -0.25, 0.0, 0.25, 0.5}) {
+        const std::vector<std::int16_t> reference = sweep(1.0, delay);
+        double referenceEnergy = 0;
+        for (const std::int16_t v : reference) {
+            referenceEnergy += static_cast<double>(v) * v;
         }
-        best = std::max(best, cross / std::sqrt(energy * reference));
+        for (std::size_t start = onset >= 20 ? onset - 20 : 0; start <= onset + 20; ++start) {
+            double cross = 0;
+            double energy = 0;
+            for (std::size_t i = 0; i < reference.size(); ++i) {
+                cross += static_cast<double>(take[start + i]) * reference[i];
+                energy += static_cast<double>(take[start + i]) * take[start + i];
+            }
+            best = std::max(best, cross / std::sqrt(energy * referenceEnergy));
+        }
     }
     EXPECT_GT(best, 0.98) << "the take does not hold the sweep as it was sung (" << disturbed
                           << " disturbed takes before this one)";
@@ -208,7 +216,10 @@ TEST_F(VoiceOnServer, TheTakeHoldsWhatWasSungIntoTheMicrophone) {
 
 // Guards the monitor's echo: a click sung into the microphone is heard on the speakers,
 // then once more at 70 % exactly 300 ms of the take's frames later (6614 frames at
-// 22050 Hz, 13228 at the speakers' 44100), and never a third time.
+// 22050 Hz, 13228 at the speakers' 44100), and never a third time. A run during which the
+// singer or the monitor ran dry, or the server dropped captured frames, moves clicks and
+// echoes by however long the machine stalled; it proves nothing and is sung again, up to
+// three times.
 TEST_F(VoiceOnServer, TheMonitorPlaysEachClickAndOneEchoThreeHundredMillisecondsLater) {
     constexpr std::size_t kClicks = 4;
     constexpr std::size_t kSpacing = kVoiceRate * 7 / 10;
@@ -217,49 +228,54 @@ TEST_F(VoiceOnServer, TheMonitorPlaysEachClickAndOneEchoThreeHundredMilliseconds
     for (std::size_t k = 0; k < kClicks; ++k) {
         at.push_back(kVoiceRate / 5 + k * kSpacing);
     }
-    cvktest::Feeder singer(cvktest::clickTrack(0.2 + 0.7 * kClicks + 0.5, at));
-    PulseRecorder speakers;
-    ASSERT_TRUE(startRecorder(speakers, "speakers.monitor", 8.0));
     AudioSetEchoDelay(300);
-    ASSERT_EQ(AudioStartRecord(host.window.handle(), "", kVoiceRate, 1, 16, 2048, -1, 1), 1);
-    const platform::WaveOutHandle monitor = voxcapt::recordingView().monitorDevice;
-    ASSERT_NE(monitor, 0u) << "no monitor";
-    host.pumpFor(0.5);  // the monitor's pre-roll
-    const std::uint64_t underrunsBefore = platform::waveOutUnderruns(monitor);
-    const std::size_t firstFrame = speakers.frames();
-    ASSERT_TRUE(singer.open(microphoneSink()));
-    ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 8.0, &singer));
-    host.pumpFor(0.6, &singer);
-    const std::uint64_t underruns = platform::waveOutUnderruns(monitor) - underrunsBefore;
-    ASSERT_TRUE(stopRecording());
-    singer.close();
-    speakers.stop();
-    EXPECT_TRUE(boxes.shown().empty());
-
-    const auto heard = cvktest::onsets(speakers, firstFrame, 0.1f, PulseRecorder::kRate / 20);
-    ASSERT_FALSE(heard.empty()) << "nothing was heard on the speakers";
-    const std::size_t spacing = 2 * kSpacing;
-    std::size_t exact = 0;
-    for (std::size_t k = 0; k < kClicks; ++k) {
-        SCOPED_TRACE("click " + std::to_string(k));
-        const std::size_t expected = heard[0] + k * spacing;
-        const std::size_t peak = cvktest::loudestFrame(speakers, expected - 2000, expected + 2000);
-        const float clickPeak = std::fabs(speakers.sample(peak));
-        ASSERT_GT(clickPeak, 0.3f) << "the click was not heard";
-        const std::size_t from = peak - 100;
-        const std::size_t lag = cvktest::bestLag(speakers, from, 200, kEchoFrames - 2000, kEchoFrames + 2000);
-        const float echoPeak = std::fabs(speakers.sample(cvktest::loudestFrame(speakers, from + lag, from + lag + 200)));
-        EXPECT_NEAR(echoPeak / clickPeak, 0.70, 0.03) << "the echo's level against the click's";
-        EXPECT_LT(speakers.peak(peak + 2 * kEchoFrames - 2000, peak + 2 * kEchoFrames + 2000), 0.05f * clickPeak)
-            << "the echo came back a second time";
-        if (lag == kEchoFrames) {
-            ++exact;
-        } else {
-            // Only a monitor that ran dry between the click and its echo moves them apart.
-            EXPECT_GT(underruns, 0u) << "click and echo " << lag << " frames apart instead of " << kEchoFrames;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        SCOPED_TRACE("attempt " + std::to_string(attempt + 1));
+        cvktest::Feeder singer(cvktest::clickTrack(0.2 + 0.7 * kClicks + 0.5, at));
+        PulseRecorder speakers;
+        ASSERT_TRUE(startRecorder(speakers, "speakers.monitor", 8.0));
+        ASSERT_EQ(AudioStartRecord(host.window.handle(), "", kVoiceRate, 1, 16, 2048, -1, 1), 1);
+        const platform::WaveOutHandle monitor = voxcapt::recordingView().monitorDevice;
+        const platform::WaveInHandle input = voxcapt::recordingView().inputDevice;
+        ASSERT_NE(monitor, 0u) << "no monitor";
+        host.pumpFor(0.5);  // the monitor's pre-roll
+        const std::uint64_t underrunsBefore = platform::waveOutUnderruns(monitor);
+        const std::size_t firstFrame = speakers.frames();
+        ASSERT_TRUE(singer.open(microphoneSink()));
+        ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 8.0, &singer));
+        host.pumpFor(0.6, &singer);
+        const bool steady = platform::waveOutUnderruns(monitor) == underrunsBefore &&
+                            singer.underrunsBeforeTheEnd() == 0 && platform::waveInOverruns(input) == 0;
+        ASSERT_TRUE(stopRecording());
+        singer.close();
+        speakers.stop();
+        EXPECT_TRUE(boxes.shown().empty());
+        if (!steady) {
+            continue;
         }
+
+        const auto heard = cvktest::onsets(speakers, firstFrame, 0.1f, PulseRecorder::kRate / 20);
+        ASSERT_FALSE(heard.empty()) << "nothing was heard on the speakers";
+        for (std::size_t k = 0; k < kClicks; ++k) {
+            SCOPED_TRACE("click " + std::to_string(k));
+            const std::size_t expected = heard[0] + k * 2 * kSpacing;
+            const std::size_t peak = cvktest::loudestFrame(speakers, expected - 2000, expected + 2000);
+            const float clickPeak = std::fabs(speakers.sample(peak));
+            ASSERT_GT(clickPeak, 0.3f) << "the click was not heard";
+            const std::size_t from = peak - 100;
+            const std::size_t lag = cvktest::bestLag(speakers, from, 200, kEchoFrames - 2000, kEchoFrames + 2000);
+            EXPECT_EQ(lag, kEchoFrames) << "click and echo frames apart";
+            const float echoPeak =
+                std::fabs(speakers.sample(cvktest::loudestFrame(speakers, from + lag, from + lag + 200)));
+            EXPECT_NEAR(echoPeak / clickPeak, 0.70, 0.03) << "the echo's level against the click's";
+            EXPECT_LT(speakers.peak(peak + 2 * kEchoFrames - 2000, peak + 2 * kEchoFrames + 2000), 0.05f * clickPeak)
+                << "the echo came back a second time";
+        }
+        return;
     }
-    EXPECT_GE(exact, 1u) << "no click was followed by its echo exactly 300 ms later";
+    // Three runs in a row disturbed is more likely a monitor that never keeps up than a
+    // busy machine.
+    ADD_FAILURE() << "the monitor, the singer or the recording ran dry on every run";
 }
 
 }  // namespace
