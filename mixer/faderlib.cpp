@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/dialogs.h"
+#include "platform/guarded.h"
 #include "platform/mixer.h"
 #include "platform/profile.h"
 #include "platform/system.h"
@@ -656,16 +657,6 @@ std::int32_t mixMuxSetting(std::uint32_t mixer, std::uint32_t controlId, std::in
     return static_cast<std::int32_t>(values[static_cast<std::size_t>(item)]);
 }
 
-// Runs an export's body; nothing thrown leaves the library.
-template <typename Body>
-std::int32_t guarded(std::int32_t failure, Body body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return failure;
-    }
-}
-
 }  // namespace
 
 void resetForTest() {
@@ -708,7 +699,7 @@ std::uint32_t levelToValue(std::int32_t level, std::uint32_t minimum, std::uint3
 
 }  // namespace faderlib
 
-using faderlib::guarded;
+using platform::guarded;
 using platform::MixerError;
 
 // Stores the window that the next opened mixers notify of changes; returns it.

@@ -6,6 +6,7 @@
 #include "Signal.h"
 #include "WaveFile.h"
 #include "platform/files.h"
+#include "platform/guarded.h"
 #include "voxcapt/voxcapt.h"
 
 namespace voxcapt {
@@ -126,12 +127,10 @@ std::int32_t mixFiles(const std::string& firstPath, const std::string& secondPat
 // 1 on success; 0 when an input is not such a take, the formats differ, or the output
 // could not be written (an existing output is then left as it was).
 int32_t AudioMixFiles(const char* first, const char* second, const char* output) {
-    try {
+    return platform::guarded(0, [&] {
         if (first == nullptr || second == nullptr || output == nullptr || *output == '\0') {
             return 0;
         }
         return voxcapt::mixFiles(first, second, output);
-    } catch (...) {
-        return 0;
-    }
+    });
 }

@@ -7,6 +7,7 @@
 
 #include "State.h"
 #include "WaveFile.h"
+#include "platform/guarded.h"
 #include "platform/wave_out.h"
 #include "voxcapt/voxcapt.h"
 
@@ -279,7 +280,7 @@ void finishPlayback() {
 
 }  // namespace voxcapt::detail
 
-using voxcapt::detail::guarded;
+using platform::guarded;
 using voxcapt::detail::state;
 
 // Starts playing a wave file on the default output; notifications go to `window`. Window

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "State.h"
+#include "platform/guarded.h"
 #include "platform/wave_in.h"
 #include "platform/wave_out.h"
 #include "voxcapt/voxcapt.h"
@@ -377,7 +378,7 @@ RecordingView recordingView() {
 
 }  // namespace voxcapt
 
-using voxcapt::detail::guarded;
+using platform::guarded;
 using voxcapt::detail::state;
 
 // Starts recording the default input into `target` (empty: meter and monitor only, no

@@ -94,16 +94,6 @@ struct State {
     std::uint32_t playbackEchoDelayMs = 0;
 };
 
-// Runs an export's body; anything thrown becomes the export's failure result.
-template <typename Body>
-std::int32_t guarded(std::int32_t failure, Body body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return failure;
-    }
-}
-
 State& state();
 void resetState();
 
