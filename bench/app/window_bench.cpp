@@ -36,6 +36,7 @@
 #include "Lyricbox.h"
 #include "SmBmpBtn.h"
 #include "SmfBuilder.h"
+#include "TestServer.h"
 #include "Vledrow.h"
 #include "platform/mm_timer.h"
 #include "platform/system.h"
@@ -509,9 +510,7 @@ int shot(const char* file, int seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (std::getenv("PULSE_SERVER") == nullptr) {
-        std::fprintf(stderr, "window_bench: PULSE_SERVER is not set; run it against the test server "
-                             "(source scripts/pulse-server.sh && pulse_start)\n");
+    if (!testing_support::benchServerGiven("window_bench")) {
         return 77;
     }
     const std::string mode = argc > 1 ? argv[1] : "";

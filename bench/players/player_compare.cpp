@@ -27,6 +27,7 @@
 #include "Measures.h"
 #include "Songs.h"
 #include "Table.h"
+#include "TestServer.h"
 #include "platform/system.h"
 
 using namespace players;
@@ -200,10 +201,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    if (std::getenv("PULSE_SERVER") == nullptr) {
-        std::fprintf(stderr,
-                     "player_compare: PULSE_SERVER is not set; run it against the test server "
-                     "(source scripts/pulse-server.sh && pulse_start)\n");
+    if (!testing_support::benchServerGiven("player_compare")) {
         return 77;
     }
     cvktest::PrivateSink sink;

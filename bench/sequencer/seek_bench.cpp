@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "BenchSupport.h"
+#include "TestServer.h"
 #include "engine.h"
 #include "platform/midi_out.h"
 #include "platform/mm_timer.h"
@@ -48,10 +49,7 @@ ByteVector densestSong() {
 
 int main(int argc, char** argv) {
     const std::string device = argc > 1 ? argv[1] : "Built-in Synthesizer";
-    if (device != "Capture" && std::getenv("PULSE_SERVER") == nullptr) {
-        std::fprintf(stderr,
-                     "seek_bench: PULSE_SERVER is not set; run it against the test server "
-                     "(source scripts/pulse-server.sh && pulse_start)\n");
+    if (device != "Capture" && !testing_support::benchServerGiven("seek_bench")) {
         return 77;
     }
     bench::Scratch scratch(device);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "TestServer.h"
 #include "platform/messages.h"
 #include "platform/midi_out.h"
 #include "platform/mixer.h"
@@ -267,10 +268,7 @@ bool measure(const char* label, std::uint32_t seconds, bool busy) {
 int main(int argc, char** argv) {
     const std::uint32_t seconds = argc > 1 ? static_cast<std::uint32_t>(std::atoi(argv[1])) : 10;
     const bool busy = argc > 2 && std::string(argv[2]) == "busy";
-    if (std::getenv("PULSE_SERVER") == nullptr) {
-        std::fprintf(stderr,
-                     "synth_onset: PULSE_SERVER is not set; run it against the test server "
-                     "(source scripts/pulse-server.sh && pulse_start)\n");
+    if (!testing_support::benchServerGiven("synth_onset")) {
         return 77;
     }
     if (seconds == 0) {

@@ -31,6 +31,7 @@
 
 #include "BenchSupport.h"
 #include "TempDir.h"
+#include "TestServer.h"
 #include "WaveBuilder.h"
 #include "platform/dialogs.h"
 #include "platform/wave_in.h"
@@ -234,10 +235,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: voice_bench [latency|start|cpu|all] [SECONDS]\n");
         return 2;
     }
-    if (std::getenv("PULSE_SERVER") == nullptr) {
-        std::fprintf(stderr,
-                     "voice_bench: PULSE_SERVER is not set; run it against the test server "
-                     "(source scripts/pulse-server.sh && pulse_start)\n");
+    if (!testing_support::benchServerGiven("voice_bench")) {
         return 77;
     }
     platform::setClockMode(platform::ClockMode::Real);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestServer.h"
 #include "faderlib/faderlib.h"
 #include "platform/messages.h"
 #include "platform/mixer.h"
@@ -52,9 +53,7 @@ void playIntoMicrophone(double seconds) {
 class MixerOnServer : public testing::Test {
 protected:
     void SetUp() override {
-        if (std::getenv("PULSE_SERVER") == nullptr) {
-            GTEST_SKIP() << "PULSE_SERVER is not set: run under scripts/pulse-server.sh";
-        }
+        SKIP_WITHOUT_TEST_SERVER();
         platform::useRealMixer();
         faderlib::resetForTest();
         SetCallbackWindow(m_window.handle());
@@ -66,7 +65,7 @@ protected:
     }
 
     void TearDown() override {
-        if (std::getenv("PULSE_SERVER") == nullptr) {
+        if (!testing_support::testServerGiven()) {
             return;
         }
         DeSelectInputDevice();
@@ -233,9 +232,7 @@ namespace {
 // Guards cvktool's view of the mixer: every device and source listed, and a control set
 // by the name the list shows is what the server then has.
 TEST(CvktoolMixer, ListsAndSetsByName) {
-    if (std::getenv("PULSE_SERVER") == nullptr) {
-        GTEST_SKIP() << "PULSE_SERVER is not set: run under scripts/pulse-server.sh";
-    }
+    SKIP_WITHOUT_TEST_SERVER();
     const std::string tool = CVKTOOL_PATH;
     const std::string listed = run(tool + " mixer list");
     for (const char* expected :

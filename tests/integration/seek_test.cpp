@@ -10,6 +10,7 @@
 
 #include "SmfBuilder.h"
 #include "TempDir.h"
+#include "TestServer.h"
 #include "engine.h"
 #include "midi_backend.h"
 #include "platform/messages.h"
@@ -69,9 +70,7 @@ ByteVector denseSong() {
 class SeekOnSynth : public testing::Test {
 protected:
     void SetUp() override {
-        if (std::getenv("PULSE_SERVER") == nullptr) {
-            GTEST_SKIP() << "PULSE_SERVER is not set: run under scripts/pulse-server.sh";
-        }
+        SKIP_WITHOUT_TEST_SERVER();
         std::string error;
         ASSERT_TRUE(m_sink.create(error)) << error;
         ::unsetenv("CVK_MIDI_CAPTURE");

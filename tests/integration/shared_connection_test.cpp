@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "TestServer.h"
 #include "platform/messages.h"
 #include "platform/midi_out.h"
 #include "platform/mixer.h"
@@ -144,7 +145,7 @@ struct Opened {
 // client of the server, not three; and a server that died under them leaves each failing
 // as it would without a server, after which one new connection serves them all again.
 TEST(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack) {
-    if (std::getenv("PULSE_SERVER") == nullptr || std::getenv("CVK_SOURCE_DIR") == nullptr) {
+    if (!testing_support::testServerGiven() || std::getenv("CVK_SOURCE_DIR") == nullptr) {
         GTEST_SKIP() << "run under scripts/pulse-server.sh, from ctest";
     }
     OwnServer server;
@@ -211,7 +212,7 @@ TEST(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack) 
 // Guards the pass-through across a server's restart: the line reads off, and switching it
 // off does not unload the module the new server numbered as the lost pass-through was.
 TEST(SharedConnection, APassThroughTheServerLostIsForgotten) {
-    if (std::getenv("PULSE_SERVER") == nullptr || std::getenv("CVK_SOURCE_DIR") == nullptr) {
+    if (!testing_support::testServerGiven() || std::getenv("CVK_SOURCE_DIR") == nullptr) {
         GTEST_SKIP() << "run under scripts/pulse-server.sh, from ctest";
     }
     OwnServer server;

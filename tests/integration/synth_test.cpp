@@ -8,6 +8,7 @@
 #include <string>
 
 #include "TempDir.h"
+#include "TestServer.h"
 #include "faderlib/faderlib.h"
 #include "platform/midi_out.h"
 #include "platform/mixer.h"
@@ -59,9 +60,7 @@ protected:
     void SetUp() override {
         // A bare ctest has no server to play into; scripts/pulse-server.sh announces its
         // own, and once one is announced it must answer.
-        if (std::getenv("PULSE_SERVER") == nullptr) {
-            GTEST_SKIP() << "PULSE_SERVER is not set: run under scripts/pulse-server.sh";
-        }
+        SKIP_WITHOUT_TEST_SERVER();
         platform::setClockMode(platform::ClockMode::Real);
         std::string error;
         ASSERT_TRUE(m_sink.create(error))

@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "TempDir.h"
+#include "TestServer.h"
 #include "WaveBuilder.h"
 #include "pulse_support.h"
 
@@ -58,9 +59,7 @@ std::vector<std::int16_t> takeSamples(const std::string& path) {
 // with the 70 % echo 300 ms later (voice alone, voice plus echo, echo alone, 300 ms,
 // 1.2 s and 300 ms of a steady tone), and playing the take gives back the voice alone.
 TEST(CvktoolVoice, RecordsWithTheEchoMonitorAndPlaysTheTakeBack) {
-    if (std::getenv("PULSE_SERVER") == nullptr) {
-        GTEST_SKIP() << "PULSE_SERVER is not set: run under scripts/pulse-server.sh";
-    }
+    SKIP_WITHOUT_TEST_SERVER();
     testing_support::TempDir dir;
     const std::string voice = dir.write("voice.wav", voiceTone());
     const std::string take = dir.path("take.wav");

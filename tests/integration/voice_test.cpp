@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "TestServer.h"
 #include "WaveBuilder.h"
 #include "WaveFile.h"
 #include "platform/dialogs.h"
@@ -72,9 +73,7 @@ std::vector<std::int16_t> takeSamples(const std::string& path, platform::WaveFor
 class VoiceOnServer : public testing::Test {
 protected:
     void SetUp() override {
-        if (std::getenv("PULSE_SERVER") == nullptr) {
-            GTEST_SKIP() << "PULSE_SERVER is not set: run under scripts/pulse-server.sh";
-        }
+        SKIP_WITHOUT_TEST_SERVER();
         platform::setClockMode(platform::ClockMode::Real);
         platform::useRealWave();
         voxcapt::resetForTest();

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "TestServer.h"
 #include "faderlib/faderlib.h"
 #include "platform/messages.h"
 #include "platform/mixer.h"
@@ -178,9 +179,7 @@ private:
 class WaveOnServer : public testing::Test {
 protected:
     void SetUp() override {
-        if (std::getenv("PULSE_SERVER") == nullptr) {
-            GTEST_SKIP() << "PULSE_SERVER is not set: run under scripts/pulse-server.sh";
-        }
+        SKIP_WITHOUT_TEST_SERVER();
         platform::setClockMode(platform::ClockMode::Real);
         platform::useRealWave();
         ASSERT_GT(platform::waveOutDeviceCount(), 0u) << "no sinks on " << std::getenv("PULSE_SERVER");
@@ -302,7 +301,7 @@ struct FaderCase {
 class WaveFaderOnServer : public WaveOnServer, public testing::WithParamInterface<FaderCase> {
 protected:
     void TearDown() override {
-        if (std::getenv("PULSE_SERVER") != nullptr) {
+        if (testing_support::testServerGiven()) {
             const std::uint32_t full = 65535;
             SetCurrentOutputVolSetting(1, &full);
             SetWaveOutMuteSetting(0);
