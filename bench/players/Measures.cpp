@@ -131,7 +131,7 @@ std::optional<Spread> clickSpread(const Player& player, const std::string& songP
     const std::size_t first = session.recording.frameAt(session.startMicros);
     const float threshold = kClickShare * session.recording.peak(first, session.recording.frames());
     std::vector<double> onsetMicros;
-    for (const std::size_t frame : findOnsets(session.recording, first, threshold)) {
+    for (const std::size_t frame : cvktest::onsets(session.recording, first, threshold, kQuietFrames)) {
         onsetMicros.push_back(static_cast<double>(session.recording.frameMicros(frame)));
     }
     return onsetSpread(onsetMicros, intervalMs * 1000.0, notes);

@@ -6,22 +6,6 @@
 
 namespace players {
 
-std::vector<std::size_t> findOnsets(const cvktest::PulseRecorder& recording, std::size_t first, float threshold) {
-    std::vector<std::size_t> onsets;
-    std::size_t quiet = kQuietFrames;
-    for (std::size_t i = first; i < recording.frames(); ++i) {
-        if (std::fabs(recording.sample(i)) > threshold) {
-            if (quiet >= kQuietFrames) {
-                onsets.push_back(i);
-            }
-            quiet = 0;
-        } else {
-            ++quiet;
-        }
-    }
-    return onsets;
-}
-
 Spread onsetSpread(const std::vector<double>& onsetMicros, double intervalMicros, std::size_t notes) {
     Spread spread;
     if (onsetMicros.empty()) {

@@ -10,12 +10,9 @@
 
 namespace players {
 
-// An onset is a rise above the threshold after this much sound below it.
+// An onset is a rise above the threshold after this much sound below it (the first one
+// needs no quiet before it: the sink was silent until the player began).
 constexpr std::size_t kQuietFrames = cvktest::PulseRecorder::kRate / 100;
-
-// Frames from `first` on where the sound rises above `threshold` after kQuietFrames below
-// it (the first one needs no quiet before it: the sink was silent until the player began).
-std::vector<std::size_t> findOnsets(const cvktest::PulseRecorder& recording, std::size_t first, float threshold);
 
 struct Spread {
     std::size_t matched = 0;  // onsets that belong to a note, at most one a note

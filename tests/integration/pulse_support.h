@@ -6,7 +6,8 @@
 //   opens, so tests running side by side never hear each other;
 // - PulseRecorder: records a source (a sink's monitor) into memory with each frame's time
 //   on platform::clockMicros(), so a test can say when a sound started relative to the
-//   message that caused it.
+//   message that caused it;
+// - onsets: where sounds start in such a recording.
 
 #include <pulse/pulseaudio.h>
 #include <time.h>
@@ -320,5 +321,24 @@ private:
     std::atomic<std::size_t> m_frames{0};        // published by the mainloop thread
     std::atomic<std::uint64_t> m_startMicros{0};  // clock time of frame 0, refined per read
 };
+
+// Frames from `first` on where the sound rises above `threshold` after at least
+// `quietFrames` below it; the first needs no quiet before it.
+inline std::vector<std::size_t> onsets(const PulseRecorder& recording, std::size_t first,
+                                       float threshold, std::size_t quietFrames) {
+    std::vector<std::size_t> found;
+    std::size_t quiet = quietFrames;
+    for (std::size_t i = first; i < recording.frames(); ++i) {
+        if (std::fabs(recording.sample(i)) > threshold) {
+            if (quiet >= quietFrames) {
+                found.push_back(i);
+            }
+            quiet = 0;
+        } else {
+            ++quiet;
+        }
+    }
+    return found;
+}
 
 }  // namespace cvktest

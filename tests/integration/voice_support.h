@@ -217,24 +217,6 @@ inline std::vector<std::int16_t> clickTrack(double seconds, const std::vector<st
     return samples;
 }
 
-// Frames where the sound rises above `threshold` after at least `quietFrames` below it.
-inline std::vector<std::size_t> onsets(const PulseRecorder& recording, std::size_t first,
-                                       float threshold, std::size_t quietFrames) {
-    std::vector<std::size_t> found;
-    std::size_t quiet = quietFrames;
-    for (std::size_t i = first; i < recording.frames(); ++i) {
-        if (std::fabs(recording.sample(i)) > threshold) {
-            if (quiet >= quietFrames) {
-                found.push_back(i);
-            }
-            quiet = 0;
-        } else {
-            ++quiet;
-        }
-    }
-    return found;
-}
-
 // The frame of the loudest sample in [first, last).
 inline std::size_t loudestFrame(const PulseRecorder& recording, std::size_t first, std::size_t last) {
     std::size_t best = first;
