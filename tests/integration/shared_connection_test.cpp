@@ -141,16 +141,25 @@ struct Opened {
     }
 };
 
+// Each test runs against a server of its own, which it may kill and start again.
+class SharedConnection : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!testing_support::testServerGiven() || std::getenv("CVK_SOURCE_DIR") == nullptr) {
+            GTEST_SKIP() << "run under scripts/pulse-server.sh, from ctest";
+        }
+        ASSERT_TRUE(server.start()) << "no server of the test's own";
+        scoped.emplace(server.address());
+    }
+
+    OwnServer server;
+    std::optional<ScopedServer> scoped;  // goes before the server does
+};
+
 // Guards the one connection: the synthesizer, a voice and the mixer in one process are one
 // client of the server, not three; and a server that died under them leaves each failing
 // as it would without a server, after which one new connection serves them all again.
-TEST(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack) {
-    if (!testing_support::testServerGiven() || std::getenv("CVK_SOURCE_DIR") == nullptr) {
-        GTEST_SKIP() << "run under scripts/pulse-server.sh, from ctest";
-    }
-    OwnServer server;
-    ASSERT_TRUE(server.start()) << "no server of the test's own";
-    ScopedServer scoped(server.address());
+TEST_F(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack) {
     platform::setClockMode(platform::ClockMode::Real);
     platform::useRealWave();
     platform::useRealMixer();
@@ -211,13 +220,7 @@ TEST(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack) 
 
 // Guards the pass-through across a server's restart: the line reads off, and switching it
 // off does not unload the module the new server numbered as the lost pass-through was.
-TEST(SharedConnection, APassThroughTheServerLostIsForgotten) {
-    if (!testing_support::testServerGiven() || std::getenv("CVK_SOURCE_DIR") == nullptr) {
-        GTEST_SKIP() << "run under scripts/pulse-server.sh, from ctest";
-    }
-    OwnServer server;
-    ASSERT_TRUE(server.start()) << "no server of the test's own";
-    ScopedServer scoped(server.address());
+TEST_F(SharedConnection, APassThroughTheServerLostIsForgotten) {
     platform::useRealMixer();
     platform::MixerId mixer = 0;
     platform::MixerLineInfo microphone;
