@@ -4,8 +4,8 @@
 // shared by the voice integration tests and bench/wave:
 // - VoiceHost: the program's window for the library, handing each wave notification back
 //   to it, and pumping a Feeder beside it on the same thread;
-// - Feeder: plays a signal into an output device by name (the "Microphone" sink) through a
-//   window of its own, as a singer into a microphone;
+// - Feeder: plays a signal into an output device (the "Microphone" sink, as a singer into
+//   a microphone, or the speakers) as the player does;
 // - clicks, and where they are in a recording of a sink's monitor.
 
 #include <poll.h>
@@ -43,12 +43,22 @@ inline std::optional<std::int32_t> outputNamed(const std::string& name) {
     return std::nullopt;
 }
 
+// Plays samples into an output device as the player does: a few buffers, the whole queue
+// in before the device runs, each buffer refilled when its done notification comes back.
+// The notifications go to a window of the feeder's own, pumped by handle(), or to the
+// caller's window, whose messages the caller hands to take().
 class Feeder {
 public:
     static constexpr std::uint32_t kBufferBytes = 2048;
     static constexpr int kBuffers = 8;  // 370 ms queued: the test thread may stall on a busy machine
 
-    explicit Feeder(std::vector<std::int16_t> samples) : m_samples(std::move(samples)) {}
+    explicit Feeder(std::vector<std::int16_t> samples, platform::MessageQueue* window = nullptr,
+                    std::uint32_t bufferBytes = kBufferBytes, int buffers = kBuffers)
+        : m_ownWindow(window != nullptr ? nullptr : std::make_unique<platform::MessageQueue>()),
+          m_window(window != nullptr ? *window : *m_ownWindow),
+          m_samples(std::move(samples)),
+          m_bufferBytes(bufferBytes),
+          m_buffers(buffers) {}
     Feeder(const Feeder&) = delete;
     Feeder& operator=(const Feeder&) = delete;
     ~Feeder() { close(); }
@@ -59,14 +69,11 @@ public:
             m_out = 0;
             return false;
         }
-        for (int i = 0; i < kBuffers; ++i) {
-            auto slot = std::make_unique<Slot>();
-            slot->header.lpData = slot->data;
-            slot->header.dwBufferLength = kBufferBytes;
+        for (int i = 0; i < m_buffers; ++i) {
+            auto slot = std::make_unique<Slot>(m_bufferBytes);
             platform::waveOutPrepareHeader(m_out, &slot->header);
             m_slots.push_back(std::move(slot));
         }
-        // The whole queue goes in before the device runs, so the signal starts unbroken.
         platform::waveOutPause(m_out);
         for (auto& slot : m_slots) {
             refill(slot->header);
@@ -75,40 +82,57 @@ public:
         return true;
     }
 
+    platform::WaveOutHandle device() const { return m_out; }
     int fd() const { return m_window.notifyFd(); }
 
-    // Refills whatever came back.
+    // A notification from the caller's window: true when it was this feeder's done, and
+    // the buffer has been refilled.
+    bool take(const platform::Message& m) {
+        if (m.message != platform::kWaveOutDoneMessage || m.wParam != m_out) {
+            return false;
+        }
+        --m_queued;
+        refill(*reinterpret_cast<platform::WaveHeader*>(m.lParam));
+        return true;
+    }
+
+    // Refills whatever came back to the feeder's own window.
     void handle() {
         platform::Message m;
         while (m_window.peek(m)) {
-            if (m.message == platform::kWaveOutDoneMessage && m.wParam == m_out) {
-                --m_queued;
-                refill(*reinterpret_cast<platform::WaveHeader*>(m.lParam));
-            }
+            take(m);
         }
     }
 
     bool finished() const { return m_out != 0 && m_queued == 0; }
+    // Whether the device took every buffer it was given.
+    bool wroteAll() const { return m_refused == 0; }
     std::uint64_t underruns() const { return m_out != 0 ? platform::waveOutUnderruns(m_out) : 0; }
     // The server runs dry once at the end of the signal; this counts the times it did
     // before the signal's last bytes were handed over.
     std::uint64_t underrunsBeforeTheEnd() const { return m_underrunsBeforeTheEnd; }
 
-    void close() {
+    // The device's answer to being closed (Ok when it was never open).
+    platform::WaveError close() {
         if (m_out == 0) {
-            return;
+            return platform::WaveError::Ok;
         }
         platform::waveOutReset(m_out);
         for (auto& slot : m_slots) {
             platform::waveOutUnprepareHeader(m_out, &slot->header);
         }
-        platform::waveOutClose(m_out);
+        const platform::WaveError closed = platform::waveOutClose(m_out);
         m_out = 0;
+        return closed;
     }
 
 private:
     struct Slot {
-        char data[kBufferBytes];
+        explicit Slot(std::uint32_t bytes) : data(bytes) {
+            header.lpData = data.data();
+            header.dwBufferLength = bytes;
+        }
+        std::vector<char> data;
         platform::WaveHeader header;
     };
 
@@ -117,21 +141,27 @@ private:
         if (left == 0) {
             return;
         }
-        header.dwBufferLength = static_cast<std::uint32_t>(std::min<std::size_t>(left, kBufferBytes));
+        header.dwBufferLength = static_cast<std::uint32_t>(std::min<std::size_t>(left, m_bufferBytes));
         std::memcpy(header.lpData, m_samples.data() + m_position, header.dwBufferLength);
         m_position += header.dwBufferLength / 2;
         if (platform::waveOutWrite(m_out, &header) == platform::WaveError::Ok) {
             ++m_queued;
+        } else {
+            ++m_refused;
         }
         if (m_position == m_samples.size()) {
             m_underrunsBeforeTheEnd = underruns();
         }
     }
 
-    platform::MessageQueue m_window;
+    std::unique_ptr<platform::MessageQueue> m_ownWindow;  // when no window was given
+    platform::MessageQueue& m_window;
     std::vector<std::int16_t> m_samples;
+    const std::uint32_t m_bufferBytes;
+    const int m_buffers;
     std::size_t m_position = 0;
     int m_queued = 0;
+    int m_refused = 0;
     std::uint64_t m_underrunsBeforeTheEnd = 0;
     platform::WaveOutHandle m_out = 0;
     std::vector<std::unique_ptr<Slot>> m_slots;

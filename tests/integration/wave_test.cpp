@@ -23,20 +23,16 @@
 #include "platform/wave_in.h"
 #include "platform/wave_out.h"
 #include "pulse_support.h"
+#include "voice_support.h"
 
 namespace {
 
+using cvktest::voiceFormat;
 using platform::WaveError;
-using platform::WaveFormat;
 using platform::WaveHeader;
 
 constexpr std::uint32_t kRate = 22050;
 constexpr double kPi = 3.14159265358979323846;
-
-WaveFormat voiceFormat() {
-    WaveFormat format;  // 22050 Hz, 16-bit, mono
-    return format;
-}
 
 // A tone of `frequency` at about half scale, `seconds` long, 16-bit mono.
 std::vector<std::int16_t> tone(double frequency, double seconds, std::uint32_t rate = kRate) {
@@ -107,75 +103,6 @@ struct Buffer {
     WaveHeader header;
 };
 
-// Plays samples through an output device the way the player does: a few buffers, each
-// refilled from the window's queue when it comes back.
-class Player {
-public:
-    Player(platform::MessageQueue& window, std::vector<std::int16_t> samples)
-        : m_window(window), m_samples(std::move(samples)) {}
-
-    bool open(std::int32_t device) {
-        if (platform::waveOutOpen(&m_out, device, voiceFormat(), m_window.handle()) != WaveError::Ok) {
-            return false;
-        }
-        for (int i = 0; i < 4; ++i) {
-            m_buffers.push_back(std::make_unique<Buffer>(4096));
-            platform::waveOutPrepareHeader(m_out, &m_buffers.back()->header);
-        }
-        platform::waveOutPause(m_out);
-        for (auto& buffer : m_buffers) {
-            refill(buffer->header);
-        }
-        platform::waveOutRestart(m_out);
-        return true;
-    }
-
-    // A done notification of ours: refill the buffer, or count it out.
-    bool handle(const platform::Message& m) {
-        if (m.message != platform::kWaveOutDoneMessage || m.wParam != m_out) {
-            return false;
-        }
-        refill(*reinterpret_cast<WaveHeader*>(m.lParam));
-        return true;
-    }
-
-    bool finished() const { return m_queued == 0; }
-
-    void close() {
-        platform::waveOutReset(m_out);
-        for (auto& buffer : m_buffers) {
-            platform::waveOutUnprepareHeader(m_out, &buffer->header);
-        }
-        EXPECT_EQ(platform::waveOutClose(m_out), WaveError::Ok);
-    }
-
-    std::uint64_t underruns() const { return platform::waveOutUnderruns(m_out); }
-    platform::WaveOutHandle handle() const { return m_out; }
-
-private:
-    void refill(WaveHeader& header) {
-        if (m_queued > 0 && (header.dwFlags & platform::kWaveHeaderDone) != 0) {
-            --m_queued;
-        }
-        const std::size_t left = (m_samples.size() - m_position) * 2;
-        if (left == 0) {
-            return;
-        }
-        header.dwBufferLength = static_cast<std::uint32_t>(std::min<std::size_t>(left, 4096));
-        std::memcpy(header.lpData, m_samples.data() + m_position, header.dwBufferLength);
-        m_position += header.dwBufferLength / 2;
-        ASSERT_EQ(platform::waveOutWrite(m_out, &header), WaveError::Ok);
-        ++m_queued;
-    }
-
-    platform::MessageQueue& m_window;
-    std::vector<std::int16_t> m_samples;
-    std::size_t m_position = 0;
-    int m_queued = 0;
-    platform::WaveOutHandle m_out = 0;
-    std::vector<std::unique_ptr<Buffer>> m_buffers;
-};
-
 class WaveOnServer : public testing::Test {
 protected:
     void SetUp() override {
@@ -209,13 +136,14 @@ protected:
         };
         EXPECT_EQ(platform::waveInStart(in), WaveError::Ok);
 
-        Player player(window, std::move(played));
+        cvktest::Feeder player(std::move(played), &window, 4096, 4);
         EXPECT_TRUE(player.open(output));
-        EXPECT_TRUE(pump([&](const platform::Message& m) { return record(m) || player.handle(m); },
+        EXPECT_TRUE(pump([&](const platform::Message& m) { return record(m) || player.take(m); },
                          [&] { return player.finished(); }, 5.0));
         const std::size_t enough = recorded.size() + kRate / 2;
         EXPECT_TRUE(pump(record, [&] { return recorded.size() >= enough; }, 3.0)) << "recording stalled";
-        player.close();
+        EXPECT_EQ(player.close(), WaveError::Ok);
+        EXPECT_TRUE(player.wroteAll()) << "the device refused a buffer";
         EXPECT_EQ(platform::waveInReset(in), WaveError::Ok);
         pump(record, [] { return true; }, 0);
         for (auto& buffer : buffers) {
@@ -263,13 +191,14 @@ TEST_F(WaveOnServer, PlaysAToneIntoTheSpeakers) {
     cvktest::PulseRecorder speakers;
     std::string error;
     ASSERT_TRUE(speakers.start("speakers.monitor", 4.0, error)) << error;
-    Player player(window, tone(1000, 1.0));
+    cvktest::Feeder player(tone(1000, 1.0), &window, 4096, 4);
     ASSERT_TRUE(player.open(platform::kWaveMapper));
-    ASSERT_TRUE(pump([&](const platform::Message& m) { return player.handle(m); },
+    ASSERT_TRUE(pump([&](const platform::Message& m) { return player.take(m); },
                      [&] { return player.finished(); }, 5.0))
         << "buffers did not come back";
     // Closed at once, as a player does at the last done: nothing may be cut off.
-    player.close();
+    EXPECT_EQ(player.close(), WaveError::Ok);
+    EXPECT_TRUE(player.wroteAll()) << "the device refused a buffer";
     cvktest::pauseMicros(300'000);
     speakers.stop();
     const std::vector<double> spans = soundSpans(speakers);
@@ -324,11 +253,12 @@ TEST_P(WaveFaderOnServer, TheVoiceFollowsTheMixersWaveLine) {
     cvktest::PulseRecorder speakers;
     std::string error;
     ASSERT_TRUE(speakers.start("speakers.monitor", 3.0, error)) << error;
-    Player player(window, tone(1000, 1.0));
+    cvktest::Feeder player(tone(1000, 1.0), &window, 4096, 4);
     ASSERT_TRUE(player.open(platform::kWaveMapper));
-    ASSERT_TRUE(pump([&](const platform::Message& m) { return player.handle(m); },
+    ASSERT_TRUE(pump([&](const platform::Message& m) { return player.take(m); },
                      [&] { return player.finished(); }, 5.0));
-    player.close();
+    EXPECT_EQ(player.close(), WaveError::Ok);
+    EXPECT_TRUE(player.wroteAll()) << "the device refused a buffer";
     cvktest::pauseMicros(300'000);
     speakers.stop();
     std::vector<float> heard(speakers.frames());
@@ -359,15 +289,16 @@ TEST_F(WaveOnServer, PauseSilencesAndRestartLosesNothing) {
     cvktest::PulseRecorder speakers;
     std::string error;
     ASSERT_TRUE(speakers.start("speakers.monitor", 4.0, error)) << error;
-    Player player(window, tone(1000, 1.0));
+    cvktest::Feeder player(tone(1000, 1.0), &window, 4096, 4);
     ASSERT_TRUE(player.open(platform::kWaveMapper));
-    auto refill = [&](const platform::Message& m) { return player.handle(m); };
+    auto refill = [&](const platform::Message& m) { return player.take(m); };
     pump(refill, [] { return false; }, 0.4);
-    ASSERT_EQ(platform::waveOutPause(player.handle()), WaveError::Ok);
+    ASSERT_EQ(platform::waveOutPause(player.device()), WaveError::Ok);
     pump(refill, [] { return false; }, 0.4);
-    ASSERT_EQ(platform::waveOutRestart(player.handle()), WaveError::Ok);
+    ASSERT_EQ(platform::waveOutRestart(player.device()), WaveError::Ok);
     ASSERT_TRUE(pump(refill, [&] { return player.finished(); }, 5.0));
-    player.close();
+    EXPECT_EQ(player.close(), WaveError::Ok);
+    EXPECT_TRUE(player.wroteAll()) << "the device refused a buffer";
     cvktest::pauseMicros(300'000);
     speakers.stop();
     const std::vector<double> spans = soundSpans(speakers);
