@@ -21,11 +21,6 @@ struct State {
 
 State g_state;
 
-template <typename Fn>
-void bindName(void* library, Fn& entry, const char* name) {
-    entry = reinterpret_cast<Fn>(platform::resolveName(library, name));
-}
-
 // A library is the outside sequencer of this interface when its thunk data says so.
 bool isOutsideSequencer(void* library) {
     const auto* data =
@@ -36,24 +31,9 @@ bool isOutsideSequencer(void* library) {
 }
 
 void bindEntries(void* library, Puls16Entries& entries) {
-    bindName(library, entries.CallInitMIDIOut, "CallInitMIDIOut");
-    bindName(library, entries.CallStartSong, "CallStartSong");
-    bindName(library, entries.CallStopSong, "CallStopSong");
-    bindName(library, entries.CallPauseSong, "CallPauseSong");
-    bindName(library, entries.CallRewind, "CallRewind");
-    bindName(library, entries.CallFastForward, "CallFastForward");
-    bindName(library, entries.CallCloseMIDIOut, "CallCloseMIDIOut");
-    bindName(library, entries.CallGetTempo, "CallGetTempo");
-    bindName(library, entries.CallChangeTempo, "CallChangeTempo");
-    bindName(library, entries.CallSetTransposition, "CallSetTransposition");
-    bindName(library, entries.CallSetVolumeDLL, "CallSetVolumeDLL");
-    bindName(library, entries.CallCheckActivity, "CallCheckActivity");
-    bindName(library, entries.CallGetTime, "CallGetTime");
-    bindName(library, entries.CallGetLyricCounterDLL, "CallGetLyricCounterDLL");
-    bindName(library, entries.CallRewindToRepeat, "CallRewindToRepeat");
-    bindName(library, entries.CallSetPatchDLL, "CallSetPatchDLL");
-    bindName(library, entries.CallChangeInstrumentDLL, "CallChangeInstrumentDLL");
-    bindName(library, entries.CallClearInstrumentChangeBuffer, "CallClearInstrumentChangeBuffer");
+    // Names the outside sequencer lacks stay empty: each export answers without them.
+    std::vector<std::string> missing = pulsant::bindEntries(library, entries);
+    PULSBRDG_EXPORTS(PULSANT_BIND_ENTRY)
 }
 
 }  // namespace

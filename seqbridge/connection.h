@@ -10,25 +10,8 @@ namespace pulsbrdg {
 constexpr const char* kOutsideSequencer = "libpuls16.so";
 
 // The outside sequencer's entries. One it does not export stays empty.
-struct Puls16Entries {
-    pulsant::InitMIDIOutFn CallInitMIDIOut = nullptr;
-    pulsant::StartSongFn CallStartSong = nullptr;
-    pulsant::StopSongFn CallStopSong = nullptr;
-    pulsant::PauseSongFn CallPauseSong = nullptr;
-    pulsant::RewindFn CallRewind = nullptr;
-    pulsant::FastForwardFn CallFastForward = nullptr;
-    pulsant::CloseMIDIOutFn CallCloseMIDIOut = nullptr;
-    pulsant::GetTempoFn CallGetTempo = nullptr;
-    pulsant::ChangeTempoFn CallChangeTempo = nullptr;
-    pulsant::SetTranspositionFn CallSetTransposition = nullptr;
-    pulsant::SetVolumeFn CallSetVolumeDLL = nullptr;
-    pulsant::CheckActivityFn CallCheckActivity = nullptr;
-    pulsant::GetTimeFn CallGetTime = nullptr;
-    pulsant::GetLyricCounterFn CallGetLyricCounterDLL = nullptr;
-    pulsant::RewindToRepeatFn CallRewindToRepeat = nullptr;
-    SetPatchFn CallSetPatchDLL = nullptr;
-    pulsant::ChangeInstrumentFn CallChangeInstrumentDLL = nullptr;
-    ClearInstrumentChangeBufferFn CallClearInstrumentChangeBuffer = nullptr;
+struct Puls16Entries : pulsant::Entries {
+    PULSBRDG_EXPORTS(PULSANT_ENTRY)
 };
 
 // Loads the outside sequencer from the program's folder and binds its entries; a bridge

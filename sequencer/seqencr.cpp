@@ -7,6 +7,7 @@
 #include "platform/dialogs.h"
 #include "platform/mm_timer.h"
 #include "platform/profile.h"
+#include "pulsant/instrument_buffer.h"
 #include "pulsant/pulsant.h"
 
 namespace pulsant {
@@ -428,6 +429,14 @@ void CallChangeInstrumentDLL(int32_t slot, int32_t channel, int32_t program) {
     } catch (...) {
     }
 }
+
+namespace pulsant {
+
+void clearPendingInstrumentChange() {
+    engine().pendingProgramChange = false;
+}
+
+}  // namespace pulsant
 
 // The song's elapsed time at the current tempo. Caller's thread, never blocks.
 // 1 with the time written while a song plays (or is paused); 0 once it has ended or

@@ -2,7 +2,7 @@
 // engine's exports (seqencr.cpp), the two names only this side has, and the thunk data by
 // which the bridge recognises it. puls16.map says which names leave the library.
 
-#include "engine.h"
+#include "pulsant/instrument_buffer.h"
 #include "pulsbrdg/pulsbrdg.h"
 
 extern "C" __attribute__((visibility("default"))) const PulsThunkData thk_ThunkData16 =
@@ -16,5 +16,5 @@ void CallSetPatchDLL(PulsantWindow, const void*) {}
 // routine has not sent it yet; the track keeps its instrument for its own later program
 // changes. Caller's thread.
 void CallClearInstrumentChangeBuffer() {
-    pulsant::engine().pendingProgramChange = false;
+    pulsant::clearPendingInstrumentChange();
 }

@@ -54,7 +54,7 @@ protected:
 
     void TearDown() override {
         if (m_bridge != nullptr) {
-            entry<pulsant::StopSongFn>("CallStopSong")(m_window.handle());
+            entry<decltype(&CallStopSong)>("CallStopSong")(m_window.handle());
             platform::freeLibrary(m_bridge);
         }
         unsetenv("CVK_MIDI_CAPTURE");
@@ -69,14 +69,14 @@ protected:
 
     bool start(const ByteVector& song, platform::WindowHandle window) {
         const std::string file = m_dir.write("song.mid", song);
-        return (entry<pulsant::StartSongFn>("CallStartSong")(file.c_str(), window, &m_division, 0,
+        return (entry<decltype(&CallStartSong)>("CallStartSong")(file.c_str(), window, &m_division, 0,
                                                              m_volumes.data(), m_instruments.data(),
                                                              0, m_ini.c_str()) &
                 0xFF) == 1;
     }
 
     std::vector<Captured> stopAndRead() {
-        entry<pulsant::StopSongFn>("CallStopSong")(m_window.handle());
+        entry<decltype(&CallStopSong)>("CallStopSong")(m_window.handle());
         return readCapture(m_capture);
     }
 
@@ -152,7 +152,7 @@ TEST_F(BridgeTest, ASongPlaysThroughTheBridge) {
     platform::advanceManualClock(10);
     std::array<std::uint16_t, 64> levels;
     levels.fill(0xFFFF);
-    entry<pulsant::CheckActivityFn>("CallCheckActivity")(m_window.handle(), levels.data());
+    entry<decltype(&CallCheckActivity)>("CallCheckActivity")(m_window.handle(), levels.data());
     EXPECT_EQ(levels[0], 0);  // the conductor track has no notes
     EXPECT_GT(levels[1], 0);
 
@@ -161,16 +161,16 @@ TEST_F(BridgeTest, ASongPlaysThroughTheBridge) {
     platform::advanceManualClock(2590);
     std::int32_t minutes = -1;
     std::int32_t seconds = -1;
-    EXPECT_EQ(entry<pulsant::GetTimeFn>("CallGetTime")(m_window.handle(), &minutes, &seconds), 1);
+    EXPECT_EQ(entry<decltype(&CallGetTime)>("CallGetTime")(m_window.handle(), &minutes, &seconds), 1);
     EXPECT_EQ(minutes, 0);
     EXPECT_EQ(seconds, 2);
     const std::uint32_t position =
-        entry<pulsant::GetLyricCounterFn>("CallGetLyricCounterDLL")(m_window.handle());
+        entry<decltype(&CallGetLyricCounterDLL)>("CallGetLyricCounterDLL")(m_window.handle());
     EXPECT_GT(position, 5 * kQuarter);
     EXPECT_LT(position, 5 * kQuarter + kQuarter / 2);
 
     platform::advanceManualClock(3000);
-    EXPECT_EQ(entry<pulsant::GetTimeFn>("CallGetTime")(m_window.handle(), &minutes, &seconds), 0);
+    EXPECT_EQ(entry<decltype(&CallGetTime)>("CallGetTime")(m_window.handle(), &minutes, &seconds), 0);
     std::vector<int> played;
     for (const Captured& c : stopAndRead()) {
         if (c.isNoteOn()) {
@@ -199,9 +199,9 @@ TEST_F(BridgeTest, AnInstrumentChangeIsSentUnlessClearedFirst) {
     for (const bool clear : {false, true}) {
         SCOPED_TRACE(clear ? "cleared" : "not cleared");
         ASSERT_TRUE(start(notes(2), m_window.handle()));
-        entry<pulsant::ChangeInstrumentFn>("CallChangeInstrumentDLL")(1, 3, 40);
+        entry<decltype(&CallChangeInstrumentDLL)>("CallChangeInstrumentDLL")(1, 3, 40);
         if (clear) {
-            entry<pulsbrdg::ClearInstrumentChangeBufferFn>("CallClearInstrumentChangeBuffer")();
+            entry<decltype(&CallClearInstrumentChangeBuffer)>("CallClearInstrumentChangeBuffer")();
         }
         platform::advanceManualClock(2);
         int changes = 0;

@@ -31,21 +31,21 @@ SequencerTable fakeSequencer() {
     g_playing = 1;
     g_counter = 0;
     SequencerTable table;
-    table.pauseSong = [](PulsantWindow) { g_calls.push_back("pause"); };
-    table.rewind = [](PulsantWindow) { g_calls.push_back("rewind"); };
-    table.fastForward = [](PulsantWindow) { g_calls.push_back("forward"); };
-    table.changeTempo = [](PulsantWindow, int32_t t) {
+    table.CallPauseSong = [](PulsantWindow) { g_calls.push_back("pause"); };
+    table.CallRewind = [](PulsantWindow) { g_calls.push_back("rewind"); };
+    table.CallFastForward = [](PulsantWindow) { g_calls.push_back("forward"); };
+    table.CallChangeTempo = [](PulsantWindow, int32_t t) {
         g_calls.push_back("tempo " + std::to_string(t));
     };
-    table.setTransposition = [](PulsantWindow, int32_t k) {
+    table.CallSetTransposition = [](PulsantWindow, int32_t k) {
         g_calls.push_back("key " + std::to_string(k));
     };
-    table.getTime = [](PulsantWindow, int32_t* m, int32_t* s) {
+    table.CallGetTime = [](PulsantWindow, int32_t* m, int32_t* s) {
         *m = 1;
         *s = 23;
         return g_playing;
     };
-    table.getLyricCounter = [](PulsantWindow) { return g_counter; };
+    table.CallGetLyricCounterDLL = [](PulsantWindow) { return g_counter; };
     return table;
 }
 

@@ -216,18 +216,18 @@ PlaySession::Outcome PlaySession::handleKey(Key key) {
         case Key::Quit:
             return Outcome::Quit;
         case Key::Space:
-            m_sequencer.pauseSong(m_window);
+            m_sequencer.CallPauseSong(m_window);
             m_paused = !m_paused;
             break;
         case Key::Left:
             // Seeking while paused would resume the song behind the user's back.
             if (!m_paused) {
-                m_sequencer.rewind(m_window);
+                m_sequencer.CallRewind(m_window);
             }
             break;
         case Key::Right:
             if (!m_paused) {
-                m_sequencer.fastForward(m_window);
+                m_sequencer.CallFastForward(m_window);
             }
             break;
         case Key::TempoUp:
@@ -236,7 +236,7 @@ PlaySession::Outcome PlaySession::handleKey(Key key) {
                 std::clamp(m_tempo + (key == Key::TempoUp ? 1 : -1), kMinTempo, kMaxTempo);
             if (tempo != m_tempo) {
                 m_tempo = tempo;
-                m_sequencer.changeTempo(m_window, tempo);
+                m_sequencer.CallChangeTempo(m_window, tempo);
             }
             break;
         }
@@ -246,7 +246,7 @@ PlaySession::Outcome PlaySession::handleKey(Key key) {
                 std::clamp(m_key + (key == Key::Up ? 1 : -1), -kMaxKey, kMaxKey);
             if (transposition != m_key) {
                 m_key = transposition;
-                m_sequencer.setTransposition(m_window, transposition);
+                m_sequencer.CallSetTransposition(m_window, transposition);
             }
             break;
         }
@@ -257,12 +257,12 @@ PlaySession::Outcome PlaySession::handleKey(Key key) {
 bool PlaySession::poll() {
     std::int32_t minutes = 0;
     std::int32_t seconds = 0;
-    if (m_sequencer.getTime(m_window, &minutes, &seconds) == 0) {
+    if (m_sequencer.CallGetTime(m_window, &minutes, &seconds) == 0) {
         return false;
     }
     m_minutes = minutes;
     m_seconds = seconds;
-    if (const std::uint32_t position = m_sequencer.getLyricCounter(m_window);
+    if (const std::uint32_t position = m_sequencer.CallGetLyricCounterDLL(m_window);
         position != kNoNewPosition) {
         m_position = position;
     }
@@ -339,13 +339,13 @@ int runPlay(std::span<const std::string_view> args) {
     platform::setSoundFontChoice(soundFont);
 
     // On failure the sequencer has already shown the system's reason.
-    if (sequencer.initMidiOut(handle, settings.path().c_str()) == 0) {
+    if (sequencer.CallInitMIDIOut(handle, settings.path().c_str()) == 0) {
         std::fprintf(stderr, "cvktool: cannot open the MIDI device\n");
         return 1;
     }
     std::uint16_t division = 0;
     const std::int32_t started =
-        sequencer.startSong(song.path().c_str(), handle, &division, options.key, options.volumes.data(),
+        sequencer.CallStartSong(song.path().c_str(), handle, &division, options.key, options.volumes.data(),
                             options.instruments.data(), options.tempo, settings.path().c_str());
     if ((started & 0xFF) == 0) {
         std::fprintf(stderr, "cvktool: cannot start the song\n");
@@ -353,7 +353,7 @@ int runPlay(std::span<const std::string_view> args) {
     }
     // The key and tempo given to the start apply from the first note; sending them again now
     // would cut the notes of tick 0. The tempo shown is the one the sequencer settled on.
-    PlaySession session(sequencer, handle, division, sequencer.getTempo(handle), options.key);
+    PlaySession session(sequencer, handle, division, sequencer.CallGetTempo(handle), options.key);
 
     KeyboardInput keyboard;
     const bool showStatus = ::isatty(STDOUT_FILENO) != 0;
@@ -409,7 +409,7 @@ int runPlay(std::span<const std::string_view> args) {
         waitForInput(keyboard.fd(), pollMs);
     }
 
-    sequencer.stopSong(handle);
+    sequencer.CallStopSong(handle);
     drainMessages(window);
     if (showStatus) {
         std::fputs(showLyrics ? "\n\n\n" : "\n", stdout);
