@@ -12,6 +12,7 @@
 #include "QtMessageBoxes.h"
 #include "platform/dialogs.h"
 #include "platform/instance.h"
+#include "synth/synthesizer.h"
 
 namespace {
 
@@ -38,7 +39,8 @@ int handOverToRunningProgram(int argc, char** argv, const std::string& file) {
         return 0;
     }
     if (const std::string error = songfile::sourceReadError(file); !error.empty()) {
-        QApplication app(argc, argv);
+        synth::install();
+    QApplication app(argc, argv);
         platform::setMessageBoxHandler(messageBoxes());
         platform::showMessageBox(error, "Message Box", platform::MessageButtons::Ok,
                                  platform::MessageIcon::None);

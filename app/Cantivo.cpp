@@ -38,7 +38,7 @@
 #include "platform/instance.h"
 #include "platform/profile.h"
 #include "platform/system.h"
-#include "platform/wave.h"
+#include "audio/wave.h"
 
 namespace cvkapp {
 
@@ -288,14 +288,14 @@ void TCantivo::WndProc(const platform::Message& message) {
         case platform::kOpenFileMessage:
             OpenFileRequest(static_cast<std::uint16_t>(message.wParam & 0xFFFF));
             break;
-        case platform::kWaveOutOpenMessage:
-        case platform::kWaveOutCloseMessage:
-        case platform::kWaveOutDoneMessage:
+        case audio::kWaveOutOpenMessage:
+        case audio::kWaveOutCloseMessage:
+        case audio::kWaveOutDoneMessage:
             Audio.ProcessWavePlayMsg(message.message, message.wParam, message.lParam);
             break;
-        case platform::kWaveInOpenMessage:
-        case platform::kWaveInCloseMessage:
-        case platform::kWaveInDataMessage:
+        case audio::kWaveInOpenMessage:
+        case audio::kWaveInCloseMessage:
+        case audio::kWaveInDataMessage:
             Audio.ProcessWaveRecMsg(message.message, message.wParam, message.lParam);
             break;
         default:

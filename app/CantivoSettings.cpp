@@ -16,7 +16,7 @@
 #include "Vledrow.h"
 #include "platform/dialogs.h"
 #include "platform/profile.h"
-#include "platform/soundfont.h"
+#include "synth/soundfont.h"
 
 namespace cvkapp {
 
@@ -72,7 +72,7 @@ void TCantivo::WriteCloseSettings() {
 void TCantivo::ApplySoundFontChoice() {
     // The sequencer opens the device with only the settings path, and the synthesizer
     // behind it never sees that; an empty or missing key leaves the search to itself.
-    platform::setSoundFontChoice(
+    synth::setSoundFontChoice(
         platform::profileGetString("Preferences", "SoundFont", "", IniPath()));
 }
 

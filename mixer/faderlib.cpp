@@ -15,18 +15,18 @@
 
 #include "platform/dialogs.h"
 #include "platform/guarded.h"
-#include "platform/mixer.h"
+#include "audio/mixer.h"
 #include "platform/profile.h"
 #include "platform/system.h"
 
 namespace faderlib {
 namespace {
 
-using platform::ComponentType;
-using platform::ControlType;
-using platform::MixerControlInfo;
-using platform::MixerError;
-using platform::MixerLineInfo;
+using audio::ComponentType;
+using audio::ControlType;
+using audio::MixerControlInfo;
+using audio::MixerError;
+using audio::MixerLineInfo;
 
 constexpr std::int64_t kNone = -1;
 constexpr std::size_t kDescriptionMax = 63;
@@ -37,8 +37,8 @@ struct State {
     platform::WindowHandle callbackWindow = 0;
 
     std::int32_t outputIndex = -1;
-    platform::MixerId outputMixer = 0;
-    platform::MixerHandle outputHandle = 0;
+    audio::MixerId outputMixer = 0;
+    audio::MixerHandle outputHandle = 0;
     std::int64_t masterMute = kNone;
     std::int64_t masterVolume = kNone;
     std::int64_t waveVolume = kNone;
@@ -52,8 +52,8 @@ struct State {
     std::uint32_t outputMaximum = 0;
 
     std::int32_t inputIndex = -1;
-    platform::MixerId inputMixer = 0;
-    platform::MixerHandle inputHandle = 0;
+    audio::MixerId inputMixer = 0;
+    audio::MixerHandle inputHandle = 0;
     std::int64_t recordVolume = kNone;
     std::int64_t recordMute = kNone;
     std::int64_t selector = kNone;
@@ -86,19 +86,19 @@ void copyOut(const std::string& text, char* out, std::size_t most) {
     out[length] = '\0';
 }
 
-std::int64_t controlOn(platform::MixerId mixer, std::uint32_t lineId, ControlType type) {
+std::int64_t controlOn(audio::MixerId mixer, std::uint32_t lineId, ControlType type) {
     MixerControlInfo control;
-    if (platform::mixerLineControl(mixer, lineId, type, control) != MixerError::Ok) {
+    if (audio::mixerLineControl(mixer, lineId, type, control) != MixerError::Ok) {
         return kNone;
     }
     return control.controlId;
 }
 
 // The control of a type on a destination line; kNone on any failure.
-std::int64_t destinationControl(platform::MixerId mixer, ComponentType destination,
+std::int64_t destinationControl(audio::MixerId mixer, ComponentType destination,
                                 ControlType type) {
     MixerLineInfo line;
-    if (platform::mixerDestination(mixer, destination, line) != MixerError::Ok) {
+    if (audio::mixerDestination(mixer, destination, line) != MixerError::Ok) {
         return kNone;
     }
     return controlOn(mixer, line.lineId, type);
@@ -106,15 +106,15 @@ std::int64_t destinationControl(platform::MixerId mixer, ComponentType destinati
 
 // The control of a type on the first source line of a type under a destination. A line of
 // the right type without the control ends the search.
-std::int64_t sourceControl(platform::MixerId mixer, ComponentType destination, ComponentType source,
+std::int64_t sourceControl(audio::MixerId mixer, ComponentType destination, ComponentType source,
                            ControlType type) {
     MixerLineInfo dest;
-    if (platform::mixerDestination(mixer, destination, dest) != MixerError::Ok) {
+    if (audio::mixerDestination(mixer, destination, dest) != MixerError::Ok) {
         return kNone;
     }
     for (std::uint32_t s = 0; s < dest.connections; ++s) {
         MixerLineInfo line;
-        if (platform::mixerSourceLine(mixer, dest.destination, s, line) != MixerError::Ok ||
+        if (audio::mixerSourceLine(mixer, dest.destination, s, line) != MixerError::Ok ||
             line.type != source) {
             continue;
         }
@@ -128,11 +128,11 @@ std::int64_t sourceControl(platform::MixerId mixer, ComponentType destination, C
     return kNone;
 }
 
-bool readRange(platform::MixerId mixer, std::uint32_t& minimum, std::uint32_t& maximum) {
+bool readRange(audio::MixerId mixer, std::uint32_t& minimum, std::uint32_t& maximum) {
     const std::int64_t volume =
         destinationControl(mixer, ComponentType::DstSpeakers, ControlType::Volume);
     MixerControlInfo control;
-    if (volume == kNone || platform::mixerControlById(mixer, static_cast<std::uint32_t>(volume),
+    if (volume == kNone || audio::mixerControlById(mixer, static_cast<std::uint32_t>(volume),
                                                       control) != MixerError::Ok) {
         return false;
     }
@@ -141,12 +141,12 @@ bool readRange(platform::MixerId mixer, std::uint32_t& minimum, std::uint32_t& m
     return true;
 }
 
-bool readOne(platform::MixerId mixer, std::int64_t control, std::uint32_t& value) {
+bool readOne(audio::MixerId mixer, std::int64_t control, std::uint32_t& value) {
     if (control == kNone) {
         return false;
     }
     std::array<std::uint32_t, 1> values{};
-    if (platform::mixerGetValues(mixer, static_cast<std::uint32_t>(control), 1, values) !=
+    if (audio::mixerGetValues(mixer, static_cast<std::uint32_t>(control), 1, values) !=
         MixerError::Ok) {
         return false;
     }
@@ -154,15 +154,15 @@ bool readOne(platform::MixerId mixer, std::int64_t control, std::uint32_t& value
     return true;
 }
 
-bool writeOne(platform::MixerId mixer, std::int64_t control, std::uint32_t value) {
+bool writeOne(audio::MixerId mixer, std::int64_t control, std::uint32_t value) {
     const std::array<std::uint32_t, 1> values{value};
-    return control != kNone && platform::mixerSetValues(mixer, static_cast<std::uint32_t>(control),
+    return control != kNone && audio::mixerSetValues(mixer, static_cast<std::uint32_t>(control),
                                                         1, values) == MixerError::Ok;
 }
 
-void closeHandle(platform::MixerHandle& handle) {
+void closeHandle(audio::MixerHandle& handle) {
     if (handle != 0) {
-        platform::mixerClose(handle);
+        audio::mixerClose(handle);
         handle = 0;
     }
 }
@@ -173,7 +173,7 @@ bool hasMux() {
     State& s = state();
     MixerControlInfo control;
     return s.selector != kNone &&
-           platform::mixerControlById(s.inputMixer, static_cast<std::uint32_t>(s.selector),
+           audio::mixerControlById(s.inputMixer, static_cast<std::uint32_t>(s.selector),
                                       control) == MixerError::Ok &&
            control.type == ControlType::Mux;
 }
@@ -186,11 +186,11 @@ std::int32_t countSources() {
     }
     if (hasMux()) {
         MixerControlInfo control;
-        platform::mixerControlById(s.inputMixer, static_cast<std::uint32_t>(s.selector), control);
+        audio::mixerControlById(s.inputMixer, static_cast<std::uint32_t>(s.selector), control);
         return static_cast<std::int32_t>(control.items);
     }
     MixerLineInfo dest;
-    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
+    if (audio::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
         MixerError::Ok) {
         return -2;
     }
@@ -203,14 +203,14 @@ std::int32_t describeSource(std::int32_t source, std::string& name) {
         return -1;
     }
     MixerLineInfo dest;
-    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
+    if (audio::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
             MixerError::Ok ||
         source < 0 || static_cast<std::uint32_t>(source) >= dest.connections) {
         return -2;
     }
     if (hasMux()) {
         std::vector<std::string> texts;
-        if (platform::mixerItemTexts(s.inputMixer, static_cast<std::uint32_t>(s.selector), texts) !=
+        if (audio::mixerItemTexts(s.inputMixer, static_cast<std::uint32_t>(s.selector), texts) !=
                 MixerError::Ok ||
             static_cast<std::size_t>(source) >= texts.size()) {
             return -2;
@@ -219,7 +219,7 @@ std::int32_t describeSource(std::int32_t source, std::string& name) {
         return 0;
     }
     MixerLineInfo line;
-    if (platform::mixerSourceLine(s.inputMixer, dest.destination,
+    if (audio::mixerSourceLine(s.inputMixer, dest.destination,
                                   static_cast<std::uint32_t>(source), line) != MixerError::Ok) {
         return -2;
     }
@@ -245,18 +245,18 @@ std::int32_t findSource(std::initializer_list<const char*> words) {
 bool selectorValues(std::vector<std::uint32_t>& values) {
     State& s = state();
     MixerControlInfo control;
-    if (platform::mixerControlById(s.inputMixer, static_cast<std::uint32_t>(s.selector), control) !=
+    if (audio::mixerControlById(s.inputMixer, static_cast<std::uint32_t>(s.selector), control) !=
         MixerError::Ok) {
         return false;
     }
     values.assign(control.items, 0);
-    return platform::mixerGetValues(s.inputMixer, static_cast<std::uint32_t>(s.selector), 1,
+    return audio::mixerGetValues(s.inputMixer, static_cast<std::uint32_t>(s.selector), 1,
                                     values) == MixerError::Ok;
 }
 
 bool writeSelector(const std::vector<std::uint32_t>& values) {
     State& s = state();
-    return platform::mixerSetValues(s.inputMixer, static_cast<std::uint32_t>(s.selector), 1,
+    return audio::mixerSetValues(s.inputMixer, static_cast<std::uint32_t>(s.selector), 1,
                                     values) == MixerError::Ok;
 }
 
@@ -291,13 +291,13 @@ bool selectSource(std::int32_t source, std::int32_t count) {
     }
     // No selector: the chosen line is the one left unmuted.
     MixerLineInfo dest;
-    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
+    if (audio::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
         MixerError::Ok) {
         return false;
     }
     for (std::uint32_t i = 0; i < dest.connections; ++i) {
         MixerLineInfo line;
-        if (platform::mixerSourceLine(s.inputMixer, dest.destination, i, line) != MixerError::Ok) {
+        if (audio::mixerSourceLine(s.inputMixer, dest.destination, i, line) != MixerError::Ok) {
             return false;
         }
         const std::int64_t mute = controlOn(s.inputMixer, line.lineId, ControlType::Mute);
@@ -315,13 +315,13 @@ bool sourceLineOf(std::int32_t source, MixerLineInfo& found) {
     std::string name;
     MixerLineInfo dest;
     if (describeSource(source, name) != 0 ||
-        platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
+        audio::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
             MixerError::Ok) {
         return false;
     }
     MixerLineInfo line;
     const auto lineAt = [&](std::uint32_t index) {
-        return index < dest.connections && platform::mixerSourceLine(s.inputMixer, dest.destination,
+        return index < dest.connections && audio::mixerSourceLine(s.inputMixer, dest.destination,
                                                                      index, line) == MixerError::Ok;
     };
     if (lineAt(static_cast<std::uint32_t>(source)) && line.name == name) {
@@ -356,7 +356,7 @@ std::int32_t getVolume(Side side, std::int64_t control, std::int32_t channels,
     }
     std::array<std::uint32_t, 2> read{};
     const std::uint32_t count = channels > 1 ? 2 : 1;
-    if (platform::mixerGetValues(side == Side::Output ? s.outputMixer : s.inputMixer,
+    if (audio::mixerGetValues(side == Side::Output ? s.outputMixer : s.inputMixer,
                                  static_cast<std::uint32_t>(control), count,
                                  read) != MixerError::Ok) {
         return -1;
@@ -377,7 +377,7 @@ std::int32_t setVolume(Side side, std::int64_t control, std::int32_t channels,
     }
     const std::uint32_t count = channels > 1 ? 2 : 1;
     const std::array<std::uint32_t, 2> written{values[0], count > 1 ? values[1] : 0};
-    return platform::mixerSetValues(side == Side::Output ? s.outputMixer : s.inputMixer,
+    return audio::mixerSetValues(side == Side::Output ? s.outputMixer : s.inputMixer,
                                     static_cast<std::uint32_t>(control), count,
                                     written) == MixerError::Ok
                ? 0
@@ -432,7 +432,7 @@ std::int32_t setLevel(Side side, std::int32_t level) {
 }
 
 // Raises a volume below a tenth of the range's maximum to that tenth.
-bool raiseToTenth(platform::MixerId mixer, std::int64_t control, std::uint32_t maximum) {
+bool raiseToTenth(audio::MixerId mixer, std::int64_t control, std::uint32_t maximum) {
     std::uint32_t value = 0;
     if (!readOne(mixer, control, value)) {
         return false;
@@ -466,16 +466,16 @@ std::int32_t unmuteOutput() {
 }
 
 // The MIDI device's own line on the speakers destination, by its exact full name.
-void findMidiControls(platform::MixerId mixer, const std::string& deviceName) {
+void findMidiControls(audio::MixerId mixer, const std::string& deviceName) {
     State& s = state();
     s.midiVolume = kNone;
     s.midiMute = kNone;
     MixerLineInfo dest;
     if (!deviceName.empty() &&
-        platform::mixerDestination(mixer, ComponentType::DstSpeakers, dest) == MixerError::Ok) {
+        audio::mixerDestination(mixer, ComponentType::DstSpeakers, dest) == MixerError::Ok) {
         for (std::uint32_t i = 0; i < dest.connections; ++i) {
             MixerLineInfo line;
-            if (platform::mixerSourceLine(mixer, dest.destination, i, line) == MixerError::Ok &&
+            if (audio::mixerSourceLine(mixer, dest.destination, i, line) == MixerError::Ok &&
                 line.name == deviceName) {
                 s.midiMute = controlOn(mixer, line.lineId, ControlType::Mute);
                 s.midiVolume = controlOn(mixer, line.lineId, ControlType::Volume);
@@ -495,15 +495,15 @@ void findMidiControls(platform::MixerId mixer, const std::string& deviceName) {
 
 std::int32_t selectOutputDevice(std::int32_t device) {
     State& s = state();
-    if (device < 0 || static_cast<std::uint32_t>(device) > platform::mixerOutputDeviceCount()) {
+    if (device < 0 || static_cast<std::uint32_t>(device) > audio::mixerOutputDeviceCount()) {
         return -1;
     }
     s.outputIndex = device;
     // Re-selecting replaces every identifier of this side, found or not.
     s.masterMute = s.masterVolume = s.waveVolume = s.waveMute = kNone;
     s.midiVolume = s.midiMute = s.micVolume = s.micMute = s.micSelect = kNone;
-    platform::MixerId mixer = 0;
-    if (platform::mixerIdOfOutput(static_cast<std::uint32_t>(device), mixer) != MixerError::Ok) {
+    audio::MixerId mixer = 0;
+    if (audio::mixerIdOfOutput(static_cast<std::uint32_t>(device), mixer) != MixerError::Ok) {
         return -1;
     }
     s.outputMixer = mixer;
@@ -525,7 +525,7 @@ std::int32_t selectOutputDevice(std::int32_t device) {
         return -1;
     }
     closeHandle(s.outputHandle);
-    if (platform::mixerOpen(s.outputHandle, mixer, s.callbackWindow) != MixerError::Ok) {
+    if (audio::mixerOpen(s.outputHandle, mixer, s.callbackWindow) != MixerError::Ok) {
         return -1;
     }
     unmuteOutput();
@@ -534,9 +534,9 @@ std::int32_t selectOutputDevice(std::int32_t device) {
 
 std::int32_t selectInputDevice(std::int32_t device) {
     State& s = state();
-    platform::MixerId mixer = 0;
-    if (device < 0 || static_cast<std::uint32_t>(device) > platform::mixerInputDeviceCount() ||
-        platform::mixerIdOfInput(static_cast<std::uint32_t>(device), mixer) != MixerError::Ok) {
+    audio::MixerId mixer = 0;
+    if (device < 0 || static_cast<std::uint32_t>(device) > audio::mixerInputDeviceCount() ||
+        audio::mixerIdOfInput(static_cast<std::uint32_t>(device), mixer) != MixerError::Ok) {
         return -1;
     }
     s.inputMixer = mixer;
@@ -551,7 +551,7 @@ std::int32_t selectInputDevice(std::int32_t device) {
         return -1;
     }
     closeHandle(s.inputHandle);
-    if (platform::mixerOpen(s.inputHandle, mixer, s.callbackWindow) != MixerError::Ok) {
+    if (audio::mixerOpen(s.inputHandle, mixer, s.callbackWindow) != MixerError::Ok) {
         return -1;
     }
     s.inputIndex = device;
@@ -603,9 +603,9 @@ std::int32_t isSourceSelected(std::int32_t source) {
     MixerLineInfo dest;
     MixerLineInfo line;
     std::uint32_t muted = 1;
-    if (platform::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
+    if (audio::mixerDestination(s.inputMixer, ComponentType::DstWaveIn, dest) !=
             MixerError::Ok ||
-        platform::mixerSourceLine(s.inputMixer, dest.destination,
+        audio::mixerSourceLine(s.inputMixer, dest.destination,
                                   static_cast<std::uint32_t>(source), line) != MixerError::Ok ||
         !readOne(s.inputMixer, controlOn(s.inputMixer, line.lineId, ControlType::Mute), muted)) {
         return 0;
@@ -616,13 +616,13 @@ std::int32_t isSourceSelected(std::int32_t source) {
 std::int32_t micOnMixerDestination() {
     State& s = state();
     MixerLineInfo dest;
-    if (s.outputIndex < 0 || platform::mixerDestination(s.outputMixer, ComponentType::DstSpeakers,
+    if (s.outputIndex < 0 || audio::mixerDestination(s.outputMixer, ComponentType::DstSpeakers,
                                                         dest) != MixerError::Ok) {
         return 0;
     }
     for (std::uint32_t i = 0; i < dest.connections; ++i) {
         MixerLineInfo line;
-        if (platform::mixerSourceLine(s.outputMixer, dest.destination, i, line) == MixerError::Ok &&
+        if (audio::mixerSourceLine(s.outputMixer, dest.destination, i, line) == MixerError::Ok &&
             line.type == ComponentType::SrcMicrophone) {
             // Only the first microphone line counts.
             return containsAny(line.shortName, {"microphone", "mic", "mike"}) ? 1 : 0;
@@ -633,7 +633,7 @@ std::int32_t micOnMixerDestination() {
 
 std::int32_t mixMuxSetting(std::uint32_t mixer, std::uint32_t controlId, std::int32_t item) {
     MixerControlInfo control;
-    if (platform::mixerControlById(mixer, controlId, control) != MixerError::Ok) {
+    if (audio::mixerControlById(mixer, controlId, control) != MixerError::Ok) {
         platform::showMessageBox("Cannot Get Mixer Information", "", platform::MessageButtons::Ok,
                                  platform::MessageIcon::None);
         return -1;
@@ -649,7 +649,7 @@ std::int32_t mixMuxSetting(std::uint32_t mixer, std::uint32_t controlId, std::in
                                  platform::MessageButtons::Ok, platform::MessageIcon::None);
         return -1;
     }
-    if (platform::mixerGetValues(mixer, controlId, 1, values) != MixerError::Ok) {
+    if (audio::mixerGetValues(mixer, controlId, 1, values) != MixerError::Ok) {
         platform::showMessageBox("Cannot Get Mixer Information", "", platform::MessageButtons::Ok,
                                  platform::MessageIcon::None);
         return -1;
@@ -700,7 +700,7 @@ std::uint32_t levelToValue(std::int32_t level, std::uint32_t minimum, std::uint3
 }  // namespace faderlib
 
 using platform::guarded;
-using platform::MixerError;
+using audio::MixerError;
 
 // Stores the window that the next opened mixers notify of changes; returns it.
 uint32_t SetCallbackWindow(uint32_t window) {
@@ -710,7 +710,7 @@ uint32_t SetCallbackWindow(uint32_t window) {
 
 // Number of wave output devices (the sound server's sinks).
 int32_t GetNumberOfOutputDevices() {
-    return guarded(0, [] { return static_cast<int32_t>(platform::mixerOutputDeviceCount()); });
+    return guarded(0, [] { return static_cast<int32_t>(audio::mixerOutputDeviceCount()); });
 }
 
 // The output device's name, trimmed ("Unknown Device" when blank): 0, or -1 and an empty
@@ -722,7 +722,7 @@ int32_t GetOutputDeviceDescription(int32_t device, char* description) {
     description[0] = '\0';
     return guarded(-1, [&] {
         std::string name;
-        if (device < 0 || platform::mixerOutputDeviceName(static_cast<uint32_t>(device), name) !=
+        if (device < 0 || audio::mixerOutputDeviceName(static_cast<uint32_t>(device), name) !=
                               MixerError::Ok) {
             return -1;
         }
@@ -751,7 +751,7 @@ int32_t DeSelectOutputDevice() {
 
 // Number of wave input devices (the sound server's sources).
 int32_t GetNumberOfInputDevices() {
-    return guarded(0, [] { return static_cast<int32_t>(platform::mixerInputDeviceCount()); });
+    return guarded(0, [] { return static_cast<int32_t>(audio::mixerInputDeviceCount()); });
 }
 
 // The input device's name as reported: 0, or -1 and an empty string.
@@ -763,7 +763,7 @@ int32_t GetInputDeviceDescription(int32_t device, char* description) {
     return guarded(-1, [&] {
         std::string name;
         if (device < 0 ||
-            platform::mixerInputDeviceName(static_cast<uint32_t>(device), name) != MixerError::Ok) {
+            audio::mixerInputDeviceName(static_cast<uint32_t>(device), name) != MixerError::Ok) {
             return -1;
         }
         faderlib::copyOut(name, description, faderlib::kDeviceNameMax);

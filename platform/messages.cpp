@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "lockfree_queue.h"
+#include "platform/lockfree_queue.h"
 
 namespace platform {
 namespace {
@@ -20,7 +20,7 @@ namespace {
 constexpr std::uint32_t kMaxWindows = 256;
 
 struct WindowQueue {
-    detail::BoundedQueue<Message, MessageQueue::kCapacity> messages;
+    BoundedQueue<Message, MessageQueue::kCapacity> messages;
     int eventFd = -1;
 };
 

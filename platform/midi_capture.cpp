@@ -4,7 +4,7 @@
 #include <memory>
 #include <thread>
 
-#include "lockfree_queue.h"
+#include "platform/lockfree_queue.h"
 #include "midi_backend.h"
 #include "platform/mm_timer.h"
 

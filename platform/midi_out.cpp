@@ -40,6 +40,7 @@ struct State {
     std::mutex testPortMutex;  // guards the two below (listing and opening devices)
     std::string testPortName;  // empty: no test port
     detail::MidiSink testPortSink;
+    std::atomic<MidiDeviceOpener> synthesizer{nullptr};
 };
 
 State& state() {
@@ -54,7 +55,7 @@ std::string capturePath() {
 
 std::vector<DeviceEntry> listDevices() {
     std::vector<DeviceEntry> devices;
-    devices.push_back({DeviceKind::Synthesizer, detail::kSynthesizerName, 0});
+    devices.push_back({DeviceKind::Synthesizer, kBuiltInSynthesizerName, 0});
     const std::vector<std::string> ports = detail::alsaOutputPortNames();
     for (std::uint32_t i = 0; i < ports.size(); ++i) {
         devices.push_back({DeviceKind::AlsaPort, ports[i].substr(0, kMidiProductNameMax), i});
@@ -150,9 +151,11 @@ MidiError midiOutOpen(MidiOutHandle* handle, std::int32_t deviceId) {
         std::unique_ptr<detail::MidiOutBackend> backend;
         MidiError result = MidiError::Error;
         switch (device.kind) {
-            case DeviceKind::Synthesizer:
-                result = detail::openSynthesizer(backend);
+            case DeviceKind::Synthesizer: {
+                const MidiDeviceOpener openSynthesizer = s.synthesizer.load();
+                result = openSynthesizer != nullptr ? openSynthesizer(backend) : MidiError::SynthFailed;
                 break;
+            }
             case DeviceKind::AlsaPort:
                 result = detail::openAlsaPort(device.port, backend);
                 break;
@@ -199,13 +202,16 @@ std::uint64_t midiOutDroppedCount(MidiOutHandle handle) noexcept {
     return count;
 }
 
-bool detail::readSynthesizerChannels(MidiOutHandle handle,
-                                     std::array<detail::SynthChannelState, 16>& out) {
-    bool read = false;
-    (void)withOpenDevice(handle, [&](detail::MidiOutBackend& backend) {
-        read = detail::readSynthChannels(backend, out);
-    });
-    return read;
+MidiError useMidiOutDevice(MidiOutHandle handle, const std::function<void(MidiOutDevice&)>& use) {
+    try {
+        return withOpenDevice(handle, use);
+    } catch (...) {
+        return MidiError::Error;
+    }
+}
+
+void setBuiltInSynthesizer(MidiDeviceOpener opener) {
+    state().synthesizer.store(opener);
 }
 
 MidiError midiOutReset(MidiOutHandle handle) {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <thread>
 
-#include "lockfree_queue.h"
+#include "platform/lockfree_queue.h"
 #include "platform/export.h"
 
 namespace platform::detail {

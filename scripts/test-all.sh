@@ -78,8 +78,8 @@ if has_stage asan; then
 fi
 
 if has_stage tsan; then
-    build tsan --target platform_tests sequencer_tests waveaudio_tests
-    echo "==> tests: ThreadSanitizer (sequencer, platform, wave library)"
+    build tsan --target platform_tests audio_tests sequencer_tests waveaudio_tests
+    echo "==> tests: ThreadSanitizer (sequencer, platform, audio, wave library)"
     TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=${PWD}/tests/tsan.supp" \
         run_ctest tsan || status=1
 fi

@@ -20,14 +20,14 @@ void put32(std::uint8_t* at, std::uint32_t value) {
     }
 }
 
-bool sameFormat(const platform::WaveFormat& a, const platform::WaveFormat& b) {
+bool sameFormat(const audio::WaveFormat& a, const audio::WaveFormat& b) {
     return a.formatTag == b.formatTag && a.channels == b.channels &&
            a.samplesPerSec == b.samplesPerSec && a.blockAlign == b.blockAlign &&
            a.bitsPerSample == b.bitsPerSample;
 }
 
-bool isVoiceFormat(const platform::WaveFormat& format) {
-    return format.formatTag == platform::kWaveFormatPcm && format.channels == 1 &&
+bool isVoiceFormat(const audio::WaveFormat& format) {
+    return format.formatTag == audio::kWaveFormatPcm && format.channels == 1 &&
            format.bitsPerSample == 16 && format.blockAlign == 2;
 }
 

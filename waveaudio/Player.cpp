@@ -8,7 +8,7 @@
 #include "State.h"
 #include "WaveFile.h"
 #include "platform/guarded.h"
-#include "platform/wave_out.h"
+#include "audio/wave_out.h"
 #include "voxcapt/voxcapt.h"
 
 namespace voxcapt::detail {
@@ -106,14 +106,14 @@ void refill(State& s, Buffer& buffer) {
     if (s.silence) {
         std::memset(bytes, 0, buffer.header.dwBufferLength);
     }
-    platform::waveOutWrite(play.device, &buffer.header);
+    audio::waveOutWrite(play.device, &buffer.header);
 }
 
 bool allQueuedDone(const Playback& play) {
     for (int i = 0; i < play.queued; ++i) {
         const Buffer* buffer = play.buffers[static_cast<std::size_t>(i)].get();
         if (buffer != nullptr && (buffer->header.dwFlags.load(std::memory_order_acquire) &
-                                  platform::kWaveHeaderDone) == 0) {
+                                  audio::kWaveHeaderDone) == 0) {
             return false;
         }
     }
@@ -128,13 +128,13 @@ void closeIdleMonitor(State& s) {
     }
     for (const auto& slot : monitor.buffers) {
         if (slot && (slot->header.dwFlags.load(std::memory_order_acquire) &
-                     platform::kWaveHeaderDone) == 0) {
+                     audio::kWaveHeaderDone) == 0) {
             return;
         }
     }
-    platform::waveOutReset(monitor.device);
-    freeBuffers(monitor.buffers, monitor.device, platform::waveOutUnprepareHeader);
-    platform::waveOutClose(monitor.device);
+    audio::waveOutReset(monitor.device);
+    freeBuffers(monitor.buffers, monitor.device, audio::waveOutUnprepareHeader);
+    audio::waveOutClose(monitor.device);
     monitor.device = 0;
     monitor.count = 0;
     s.echo.reset();
@@ -160,8 +160,8 @@ std::int32_t startPlayback(platform::WindowHandle window, const std::string& pat
                           1, (static_cast<std::uint32_t>(play.format.blockAlign) *
                               play.format.samplesPerSec) >> 13) *
                       1024;
-    auto release = [&](platform::WaveOutHandle device) {
-        freeBuffers(play.buffers, device, platform::waveOutUnprepareHeader);
+    auto release = [&](audio::WaveOutHandle device) {
+        freeBuffers(play.buffers, device, audio::waveOutUnprepareHeader);
         play.allocated = 0;
         play.file.close();
     };
@@ -171,28 +171,28 @@ std::int32_t startPlayback(platform::WindowHandle window, const std::string& pat
         errorBox("Cannot Allocate Enough Play Buffers");
         return 0;
     }
-    if (platform::waveOutQuery(platform::kWaveMapper, play.format) != platform::WaveError::Ok) {
+    if (audio::waveOutQuery(audio::kWaveMapper, play.format) != audio::WaveError::Ok) {
         release(0);
         errorBox("Wave Format not supported");
         return 0;
     }
-    if (platform::waveOutOpen(&play.device, platform::kWaveMapper, play.format, window) !=
-        platform::WaveError::Ok) {
+    if (audio::waveOutOpen(&play.device, audio::kWaveMapper, play.format, window) !=
+        audio::WaveError::Ok) {
         play.device = 0;
         release(0);
         ownedBox(window, "Cannot open audio device .Make sure that it is not in use by another application ");
         return 0;
     }
     for (int i = 0; i < play.allocated; ++i) {
-        platform::WaveHeader& header = play.buffers[static_cast<std::size_t>(i)]->header;
-        if (platform::waveOutPrepareHeader(play.device, &header) != platform::WaveError::Ok) {
+        audio::WaveHeader& header = play.buffers[static_cast<std::size_t>(i)]->header;
+        if (audio::waveOutPrepareHeader(play.device, &header) != audio::WaveError::Ok) {
             ownedBox(window, "Cannot Prepare Play Buffers");
             release(play.device);
-            platform::waveOutClose(play.device);
+            audio::waveOutClose(play.device);
             play.device = 0;
             return 0;
         }
-        header.dwFlags.store(platform::kWaveHeaderPrepared, std::memory_order_release);
+        header.dwFlags.store(audio::kWaveHeaderPrepared, std::memory_order_release);
     }
     s.echo = EchoLine::create(play.format);
     if (!s.echo) {
@@ -204,7 +204,7 @@ std::int32_t startPlayback(platform::WindowHandle window, const std::string& pat
     play.file.seek(play.dataOffset);
 
     // The whole queue is written while the device stands still, so playback starts full.
-    platform::waveOutPause(play.device);
+    audio::waveOutPause(play.device);
     play.queued = 0;
     for (int i = 0; i < play.allocated && play.position < play.dataSize; ++i) {
         refill(s, *play.buffers[static_cast<std::size_t>(i)]);
@@ -212,18 +212,18 @@ std::int32_t startPlayback(platform::WindowHandle window, const std::string& pat
     }
     measureSlot(play, 0);
     play.levelIndex = 1;
-    platform::waveOutRestart(play.device);
+    audio::waveOutRestart(play.device);
     return 1;
 }
 
-void bufferDone(const platform::WaveHeader* header) {
+void bufferDone(const audio::WaveHeader* header) {
     State& s = state();
     Playback& play = s.play;
     // A notification posted before the stream it belonged to was finished, or for a
     // buffer that went back into the queue since, is not this stream's to act on.
     const int slot = slotOf(play.buffers, header);
     if (!play.playing || slot < 0 ||
-        (header->dwFlags.load(std::memory_order_acquire) & platform::kWaveHeaderInQueue) != 0) {
+        (header->dwFlags.load(std::memory_order_acquire) & audio::kWaveHeaderInQueue) != 0) {
         return;
     }
     closeIdleMonitor(s);
@@ -243,9 +243,9 @@ std::int32_t seekTo(std::int32_t seconds) {
     if (!play.playing) {
         return 0;
     }
-    platform::waveOutReset(play.device);
+    audio::waveOutReset(play.device);
     if (play.paused) {
-        platform::waveOutPause(play.device);
+        audio::waveOutPause(play.device);
     }
     // The exact byte rate, on a whole frame, whichever the direction: the voice must land
     // where the song is.
@@ -266,13 +266,13 @@ void finishPlayback() {
     if (!play.playing) {
         return;
     }
-    platform::waveOutReset(play.device);
+    audio::waveOutReset(play.device);
     play.file.close();
-    freeBuffers(play.buffers, play.device, platform::waveOutUnprepareHeader);
+    freeBuffers(play.buffers, play.device, audio::waveOutUnprepareHeader);
     play.allocated = 0;
     play.queued = 0;
     s.echo.reset();
-    platform::waveOutClose(play.device);
+    audio::waveOutClose(play.device);
     play.device = 0;
     play.playing = false;
     play.paused = false;
@@ -309,12 +309,12 @@ int32_t AudioPause() {
         if (!play.playing) {
             return 0;
         }
-        platform::WaveError result;
+        audio::WaveError result;
         if (play.paused) {
-            result = platform::waveOutRestart(play.device);
+            result = audio::waveOutRestart(play.device);
             play.paused = false;
         } else {
-            result = platform::waveOutPause(play.device);
+            result = audio::waveOutPause(play.device);
             play.paused = true;
         }
         return static_cast<int32_t>(result);
@@ -392,8 +392,8 @@ int32_t AudioSetEchoDelay(int32_t milliseconds) {
 int32_t ProcessWavePlayMsg(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     (void)wParam;
     return guarded(0, [&] {
-        if (message == platform::kWaveOutDoneMessage) {
-            voxcapt::detail::bufferDone(reinterpret_cast<const platform::WaveHeader*>(lParam));
+        if (message == audio::kWaveOutDoneMessage) {
+            voxcapt::detail::bufferDone(reinterpret_cast<const audio::WaveHeader*>(lParam));
         }
         return 0;
     });
@@ -412,7 +412,7 @@ int32_t AudioLoadFile(const char* path) {
         if (!voxcapt::detail::openWave(name, file, parsed)) {
             return 0;
         }
-        return platform::waveOutQuery(platform::kWaveMapper, parsed.format) == platform::WaveError::Ok
+        return audio::waveOutQuery(audio::kWaveMapper, parsed.format) == audio::WaveError::Ok
                    ? 1
                    : 0;
     });

@@ -8,8 +8,8 @@
 
 #include "State.h"
 #include "platform/guarded.h"
-#include "platform/wave_in.h"
-#include "platform/wave_out.h"
+#include "audio/wave_in.h"
+#include "audio/wave_out.h"
 #include "voxcapt/voxcapt.h"
 
 namespace voxcapt {
@@ -43,23 +43,23 @@ std::uint64_t measureFreeKb(const std::string& takePath, std::uint64_t takeBytes
 }
 
 void freeInputBuffers(Recording& rec) {
-    freeBuffers(rec.buffers, rec.device, platform::waveInUnprepareHeader);
+    freeBuffers(rec.buffers, rec.device, audio::waveInUnprepareHeader);
     rec.inputCount = 0;
 }
 
 void freeMonitorBuffers(Monitor& monitor) {
-    freeBuffers(monitor.buffers, monitor.device, platform::waveOutUnprepareHeader);
+    freeBuffers(monitor.buffers, monitor.device, audio::waveOutUnprepareHeader);
     monitor.count = 0;
 }
 
 void closeMonitor(State& s) {
     Monitor& monitor = s.monitor;
     if (monitor.device != 0) {
-        platform::waveOutReset(monitor.device);
+        audio::waveOutReset(monitor.device);
     }
     freeMonitorBuffers(monitor);
     if (monitor.device != 0) {
-        platform::waveOutClose(monitor.device);
+        audio::waveOutClose(monitor.device);
         monitor.device = 0;
     }
     s.echo.reset();
@@ -75,21 +75,21 @@ MonitorOpen openMonitor(State& s) {
         errorBox("Cannot Allocate Enough Play Buffers");
         return MonitorOpen::Failed;
     }
-    if (platform::waveOutQuery(platform::kWaveMapper, rec.format) != platform::WaveError::Ok ||
-        platform::waveOutOpen(&monitor.device, platform::kWaveMapper, rec.format, rec.window,
-                              platform::kWaveOutMonitorLatencyMs) != platform::WaveError::Ok) {
+    if (audio::waveOutQuery(audio::kWaveMapper, rec.format) != audio::WaveError::Ok ||
+        audio::waveOutOpen(&monitor.device, audio::kWaveMapper, rec.format, rec.window,
+                              audio::kWaveOutMonitorLatencyMs) != audio::WaveError::Ok) {
         monitor.device = 0;
         freeMonitorBuffers(monitor);
         return MonitorOpen::Failed;
     }
     for (int i = 0; i < monitor.count; ++i) {
-        platform::WaveHeader& header = monitor.buffers[static_cast<std::size_t>(i)]->header;
-        if (platform::waveOutPrepareHeader(monitor.device, &header) != platform::WaveError::Ok) {
+        audio::WaveHeader& header = monitor.buffers[static_cast<std::size_t>(i)]->header;
+        if (audio::waveOutPrepareHeader(monitor.device, &header) != audio::WaveError::Ok) {
             ownedBox(rec.window, "Cannot Prepare Play Buffers");
             closeMonitor(s);
             return MonitorOpen::Failed;
         }
-        header.dwFlags.store(platform::kWaveHeaderPrepared, std::memory_order_release);
+        header.dwFlags.store(audio::kWaveHeaderPrepared, std::memory_order_release);
     }
     s.echo = EchoLine::create(rec.format);
     if (!s.echo) {
@@ -126,7 +126,7 @@ void finishRecording(State& s) {
     }
     freeInputBuffers(rec);
     if (rec.device != 0) {
-        platform::waveInClose(rec.device);
+        audio::waveInClose(rec.device);
         rec.device = 0;
     }
     if (monitorRunning(s)) {
@@ -144,18 +144,18 @@ void finishRecording(State& s) {
 void stopCapture(Recording& rec) {
     rec.recording = false;
     if (rec.device != 0) {
-        platform::waveInReset(rec.device);
+        audio::waveInReset(rec.device);
     }
 }
 
 void releaseFailedStart(State& s) {
     Recording& rec = s.rec;
     if (rec.device != 0) {
-        platform::waveInReset(rec.device);
+        audio::waveInReset(rec.device);
     }
     freeInputBuffers(rec);
     if (rec.device != 0) {
-        platform::waveInClose(rec.device);
+        audio::waveInClose(rec.device);
         rec.device = 0;
     }
     if (s.monitor.device != 0) {
@@ -181,8 +181,8 @@ std::int32_t startRecording(platform::WindowHandle window, const std::string& ta
     rec.target = target;
     rec.window = window;
 
-    platform::WaveFormat format;
-    format.formatTag = platform::kWaveFormatPcm;
+    audio::WaveFormat format;
+    format.formatTag = audio::kWaveFormatPcm;
     format.channels = static_cast<std::uint16_t>(std::clamp(channels, 0, 0xFFFF));
     format.samplesPerSec = static_cast<std::uint32_t>(std::max(rate, 0));
     format.bitsPerSample = static_cast<std::uint16_t>(std::clamp(bits, 0, 0xFFFF));
@@ -191,7 +191,7 @@ std::int32_t startRecording(platform::WindowHandle window, const std::string& ta
     format.cbSize = 0;
     rec.format = format;
     if (channels <= 0 || rate <= 0 || bits <= 0 ||
-        platform::waveInQuery(platform::kWaveMapper, format) != platform::WaveError::Ok) {
+        audio::waveInQuery(audio::kWaveMapper, format) != audio::WaveError::Ok) {
         errorBox("Your device is unable to record at the rate or mode you have selected.  Please check your manual.");
         return 0;
     }
@@ -217,8 +217,8 @@ std::int32_t startRecording(platform::WindowHandle window, const std::string& ta
         }
     }
 
-    if (platform::waveInOpen(&rec.device, platform::kWaveMapper, format, window) !=
-        platform::WaveError::Ok) {
+    if (audio::waveInOpen(&rec.device, audio::kWaveMapper, format, window) !=
+        audio::WaveError::Ok) {
         rec.device = 0;
         freeInputBuffers(rec);
         rec.file.abandon();
@@ -241,14 +241,14 @@ std::int32_t startRecording(platform::WindowHandle window, const std::string& ta
     }
 
     for (int i = 0; i < rec.inputCount; ++i) {
-        platform::WaveHeader& header = rec.buffers[static_cast<std::size_t>(i)]->header;
-        if (platform::waveInPrepareHeader(rec.device, &header) != platform::WaveError::Ok) {
+        audio::WaveHeader& header = rec.buffers[static_cast<std::size_t>(i)]->header;
+        if (audio::waveInPrepareHeader(rec.device, &header) != audio::WaveError::Ok) {
             releaseFailedStart(s);
             errorBox("Unable to start recording.");
             return 0;
         }
-        header.dwFlags.store(platform::kWaveHeaderPrepared, std::memory_order_release);
-        platform::waveInAddBuffer(rec.device, &header);
+        header.dwFlags.store(audio::kWaveHeaderPrepared, std::memory_order_release);
+        audio::waveInAddBuffer(rec.device, &header);
     }
 
     rec.freeKb = rec.noFile ? UINT64_MAX : measureFreeKb(rec.file.path(), rec.file.fileSize());
@@ -257,7 +257,7 @@ std::int32_t startRecording(platform::WindowHandle window, const std::string& ta
     rec.returned = 0;
     rec.peaks = {};
 
-    if (platform::waveInStart(rec.device) != platform::WaveError::Ok) {
+    if (audio::waveInStart(rec.device) != audio::WaveError::Ok) {
         releaseFailedStart(s);
         errorBox("Unable to start recording.");
         return 0;
@@ -277,7 +277,7 @@ void feedMonitor(State& s, const std::uint8_t* captured, std::uint32_t bytes) {
     Buffer& buffer = *monitor.buffers[static_cast<std::size_t>(monitor.index - 1)];
     // A buffer the device still plays is not overwritten under it: the singer misses this
     // piece of the monitor rather than hearing it torn.
-    if ((buffer.header.dwFlags.load(std::memory_order_acquire) & platform::kWaveHeaderInQueue) != 0) {
+    if ((buffer.header.dwFlags.load(std::memory_order_acquire) & audio::kWaveHeaderInQueue) != 0) {
         return;
     }
     const std::uint32_t length = std::min(bytes, s.rec.bufferBytes);
@@ -295,20 +295,20 @@ void feedMonitor(State& s, const std::uint8_t* captured, std::uint32_t bytes) {
         // Three buffers are gathered before the first is played, against scheduling jitter.
         if (--monitor.preRoll == 0) {
             for (int i = 0; i < std::min(3, monitor.count); ++i) {
-                platform::waveOutWrite(monitor.device, &monitor.buffers[static_cast<std::size_t>(i)]->header);
+                audio::waveOutWrite(monitor.device, &monitor.buffers[static_cast<std::size_t>(i)]->header);
             }
         }
         return;
     }
-    platform::waveOutWrite(monitor.device, &buffer.header);
+    audio::waveOutWrite(monitor.device, &buffer.header);
 }
 
-void bufferFilled(platform::WaveHeader* header) {
+void bufferFilled(audio::WaveHeader* header) {
     State& s = state();
     Recording& rec = s.rec;
     const int slot = slotOf(rec.buffers, header);
     if (!rec.active || slot < 0 ||
-        (header->dwFlags.load(std::memory_order_acquire) & platform::kWaveHeaderInQueue) != 0) {
+        (header->dwFlags.load(std::memory_order_acquire) & audio::kWaveHeaderInQueue) != 0) {
         return;
     }
     const std::uint32_t bytes = std::min(header->dwBytesRecorded, rec.bufferBytes);
@@ -336,7 +336,7 @@ void bufferFilled(platform::WaveHeader* header) {
         }
     }
     if (rec.recording) {
-        platform::waveInAddBuffer(rec.device, header);
+        audio::waveInAddBuffer(rec.device, header);
         return;
     }
     if (++rec.returned >= static_cast<std::uint32_t>(rec.inputCount)) {
@@ -413,8 +413,8 @@ int32_t AudioStopRecord() {
 int32_t ProcessWaveRecMsg(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     (void)wParam;
     return guarded(0, [&] {
-        if (message == platform::kWaveInDataMessage) {
-            voxcapt::detail::bufferFilled(reinterpret_cast<platform::WaveHeader*>(lParam));
+        if (message == audio::kWaveInDataMessage) {
+            voxcapt::detail::bufferFilled(reinterpret_cast<audio::WaveHeader*>(lParam));
         }
         return 0;
     });

@@ -53,7 +53,7 @@ std::int32_t peakLevel(std::uint16_t peak, unsigned bits) {
     return std::min<std::int32_t>(16, peak * 16 / fullScale);
 }
 
-std::unique_ptr<EchoLine> EchoLine::create(const platform::WaveFormat& format) {
+std::unique_ptr<EchoLine> EchoLine::create(const audio::WaveFormat& format) {
     if (!allocationAllowed() || format.channels == 0) {
         return nullptr;
     }
@@ -73,7 +73,7 @@ std::unique_ptr<EchoLine> EchoLine::create(const platform::WaveFormat& format) {
         new EchoLine(std::move(ring), static_cast<std::uint32_t>(entries), format.channels));
 }
 
-void EchoLine::apply(std::uint8_t* data, std::size_t bytes, const platform::WaveFormat& format,
+void EchoLine::apply(std::uint8_t* data, std::size_t bytes, const audio::WaveFormat& format,
                      std::uint32_t delayMs) {
     const std::uint32_t channels = std::min<std::uint32_t>(format.channels, 2);
     const std::uint32_t blockAlign = format.blockAlign;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/wave.h"
+#include "audio/wave.h"
 
 // The sample arithmetic shared by playback, recording and mixing: peak metering, the
 // echo line and the mixing of two blocks.
@@ -33,13 +33,13 @@ public:
     static constexpr double kGain = 0.70;
 
     // nullptr when the ring cannot be had.
-    static std::unique_ptr<EchoLine> create(const platform::WaveFormat& format);
+    static std::unique_ptr<EchoLine> create(const audio::WaveFormat& format);
 
     std::uint32_t entries() const { return m_entries; }
 
     // Runs the echo over `bytes` bytes of audio in the format the line was made for, in
     // place, with a delay of `delayMs` (cut to a second).
-    void apply(std::uint8_t* data, std::size_t bytes, const platform::WaveFormat& format,
+    void apply(std::uint8_t* data, std::size_t bytes, const audio::WaveFormat& format,
                std::uint32_t delayMs);
 
 private:

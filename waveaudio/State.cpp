@@ -59,7 +59,7 @@ int allocateBuffers(BufferSlots& slots, std::uint32_t bytes) {
 }
 
 void freeBuffers(BufferSlots& slots, std::uint32_t device,
-                 platform::WaveError (*unprepare)(std::uint32_t, platform::WaveHeader*)) {
+                 audio::WaveError (*unprepare)(std::uint32_t, audio::WaveHeader*)) {
     for (auto& slot : slots) {
         if (slot) {
             if (device != 0) {
@@ -70,7 +70,7 @@ void freeBuffers(BufferSlots& slots, std::uint32_t device,
     }
 }
 
-int slotOf(const BufferSlots& slots, const platform::WaveHeader* header) {
+int slotOf(const BufferSlots& slots, const audio::WaveHeader* header) {
     for (int i = 0; i < kMaxBuffers; ++i) {
         if (slots[static_cast<std::size_t>(i)] && &slots[static_cast<std::size_t>(i)]->header == header) {
             return i;

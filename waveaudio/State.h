@@ -8,7 +8,7 @@
 #include "Signal.h"
 #include "TakeFile.h"
 #include "platform/files.h"
-#include "platform/wave.h"
+#include "audio/wave.h"
 
 // The library's module state: one playback stream, one recording with its monitor, and
 // what they share (the echo line, the pending alignment offset). Everything here is owned
@@ -20,7 +20,7 @@ constexpr int kMaxBuffers = 8;
 
 // One buffer handed to a device: its header and its data block.
 struct Buffer {
-    platform::WaveHeader header;
+    audio::WaveHeader header;
     std::unique_ptr<char[]> data;
 };
 using BufferSlots = std::array<std::unique_ptr<Buffer>, kMaxBuffers>;
@@ -29,13 +29,13 @@ using BufferSlots = std::array<std::unique_ptr<Buffer>, kMaxBuffers>;
 int allocateBuffers(BufferSlots& slots, std::uint32_t bytes);
 // Unprepares (with a device) and frees every buffer; empty slots are passed over.
 void freeBuffers(BufferSlots& slots, std::uint32_t device,
-                 platform::WaveError (*unprepare)(std::uint32_t, platform::WaveHeader*));
+                 audio::WaveError (*unprepare)(std::uint32_t, audio::WaveHeader*));
 // The slot that holds this header, or -1: a notification about a buffer that is gone.
-int slotOf(const BufferSlots& slots, const platform::WaveHeader* header);
+int slotOf(const BufferSlots& slots, const audio::WaveHeader* header);
 
 struct Playback {
     platform::FileReader file;
-    platform::WaveFormat format{};
+    audio::WaveFormat format{};
     std::uint64_t dataOffset = 0;
     std::uint32_t dataSize = 0;
     std::uint64_t position = 0;  // bytes of the data consumed (read or skipped)
@@ -43,7 +43,7 @@ struct Playback {
     BufferSlots buffers;
     int allocated = 0;
     int queued = 0;
-    platform::WaveOutHandle device = 0;
+    audio::WaveOutHandle device = 0;
     bool playing = false;
     bool paused = false;
     Peaks peaks;
@@ -51,11 +51,11 @@ struct Playback {
 };
 
 struct Recording {
-    platform::WaveFormat format{};
+    audio::WaveFormat format{};
     std::uint32_t bufferBytes = 0;
     BufferSlots buffers;
     int inputCount = 0;
-    platform::WaveInHandle device = 0;
+    audio::WaveInHandle device = 0;
     platform::WindowHandle window = 0;
     std::string target;
     TakeFile file;
@@ -73,7 +73,7 @@ struct Monitor {
     bool requested = true;
     bool unavailable = false;
     bool voiceAudible = true;
-    platform::WaveOutHandle device = 0;
+    audio::WaveOutHandle device = 0;
     BufferSlots buffers;
     int count = 0;
     int index = 0;

@@ -16,7 +16,7 @@ void put32(std::uint8_t* at, std::uint32_t value) {
 }  // namespace
 
 bool TakeFile::create(const std::string& folder, const std::string& prefix,
-                      const platform::WaveFormat& format) {
+                      const audio::WaveFormat& format) {
     abandon();
     m_path = platform::createTempFile(folder, prefix);
     if (m_path.empty()) {
@@ -26,8 +26,8 @@ bool TakeFile::create(const std::string& folder, const std::string& prefix,
     std::memcpy(header, "RIFF", 4);
     put32(header + 4, kHeaderBytes - 8);
     std::memcpy(header + 8, "WAVEfmt ", 8);
-    put32(header + 16, sizeof(platform::WaveFormat));
-    platform::WaveFormat record = format;
+    put32(header + 16, sizeof(audio::WaveFormat));
+    audio::WaveFormat record = format;
     record.cbSize = 0;
     std::memcpy(header + 20, &record, sizeof record);
     std::memcpy(header + 38, "data", 4);

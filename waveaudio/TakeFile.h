@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "platform/wave.h"
+#include "audio/wave.h"
 
 // The file a recording writes while it runs: a RIFF wave file with an 18-byte `fmt `
 // chunk and the `data` chunk at byte 46. Its two size fields are brought up to date
@@ -21,7 +21,7 @@ public:
 
     // Creates a new file named with `prefix` in `folder` and writes the header (sizes 0).
     bool create(const std::string& folder, const std::string& prefix,
-                const platform::WaveFormat& format);
+                const audio::WaveFormat& format);
     // Appends captured audio; false on a short write, after which the file holds exactly
     // what was written before it.
     bool append(const void* data, std::uint32_t bytes);

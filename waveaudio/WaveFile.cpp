@@ -44,8 +44,8 @@ bool findChunk(platform::FileReader& file, std::uint64_t from, std::uint64_t end
     return false;
 }
 
-bool formatCarried(const platform::WaveFormat& format) {
-    if (format.formatTag != platform::kWaveFormatPcm) {
+bool formatCarried(const audio::WaveFormat& format) {
+    if (format.formatTag != audio::kWaveFormatPcm) {
         return false;
     }
     if (format.channels == 0 || format.samplesPerSec == 0 || format.blockAlign == 0) {
@@ -72,8 +72,8 @@ WaveParseError parseWave(platform::FileReader& file, ParsedWave& out) {
         return WaveParseError::NoFormatChunk;
     }
     const std::uint32_t formatBytes =
-        std::min<std::uint32_t>(format.size, sizeof(platform::WaveFormat));
-    std::uint8_t formatRecord[sizeof(platform::WaveFormat)] = {};
+        std::min<std::uint32_t>(format.size, sizeof(audio::WaveFormat));
+    std::uint8_t formatRecord[sizeof(audio::WaveFormat)] = {};
     if (format.payloadOffset + formatBytes > fileSize || !file.seek(format.payloadOffset) ||
         !file.read(formatRecord, formatBytes)) {
         return WaveParseError::FormatReadFailed;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "platform/wave.h"
+#include "audio/wave.h"
 
 // The reader of wave files: finds the RIFF `WAVE` form, its `fmt ` chunk and the `data`
 // chunk behind it. Every size is checked against the file, so a damaged or hostile file
@@ -22,7 +22,7 @@ enum class WaveParseError {
 };
 
 struct ParsedWave {
-    platform::WaveFormat format{};
+    audio::WaveFormat format{};
     std::uint64_t formatOffset = 0;
     std::uint32_t formatSize = 0;
     // Where the `data` chunk's header starts, and its payload.

@@ -27,9 +27,9 @@
 #include "TestServer.h"
 #include "platform/messages.h"
 #include "platform/midi_out.h"
-#include "platform/mixer.h"
+#include "audio/mixer.h"
 #include "platform/mm_timer.h"
-#include "platform/wave_out.h"
+#include "audio/wave_out.h"
 #include "pulse_support.h"
 
 namespace {
@@ -110,67 +110,67 @@ public:
 private:
     void run() {
         platform::MessageQueue window;
-        platform::WaveFormat format;  // 22050 Hz, 16-bit, mono
+        audio::WaveFormat format;  // 22050 Hz, 16-bit, mono
         // Into the "microphone" sink: the speakers' monitor must hear the claves alone.
-        std::int32_t device = platform::kWaveMapper;
-        for (std::uint32_t i = 0; i < platform::waveOutDeviceCount(); ++i) {
-            if (platform::waveOutDeviceName(i) == "Microphone") {
+        std::int32_t device = audio::kWaveMapper;
+        for (std::uint32_t i = 0; i < audio::waveOutDeviceCount(); ++i) {
+            if (audio::waveOutDeviceName(i) == "Microphone") {
                 device = static_cast<std::int32_t>(i);
             }
         }
-        platform::WaveOutHandle out = 0;
-        if (platform::waveOutOpen(&out, device, format, window.handle(),
-                                  platform::kWaveOutMonitorLatencyMs) != platform::WaveError::Ok) {
+        audio::WaveOutHandle out = 0;
+        if (audio::waveOutOpen(&out, device, format, window.handle(),
+                                  audio::kWaveOutMonitorLatencyMs) != audio::WaveError::Ok) {
             std::fprintf(stderr, "synth_onset: no wave output\n");
             return;
         }
         constexpr std::size_t kFrames = 220;  // 10 ms
         std::vector<std::vector<std::int16_t>> data(4, std::vector<std::int16_t>(kFrames));
-        std::vector<platform::WaveHeader> headers(4);
+        std::vector<audio::WaveHeader> headers(4);
         std::size_t phase = 0;
-        auto refill = [&](platform::WaveHeader& header, std::vector<std::int16_t>& samples) {
+        auto refill = [&](audio::WaveHeader& header, std::vector<std::int16_t>& samples) {
             for (std::int16_t& sample : samples) {
                 sample = static_cast<std::int16_t>(phase++ % 50 < 25 ? 2000 : -2000);
             }
             header.lpData = reinterpret_cast<char*>(samples.data());
             header.dwBufferLength = static_cast<std::uint32_t>(samples.size() * 2);
-            platform::waveOutWrite(out, &header);
+            audio::waveOutWrite(out, &header);
         };
         for (std::size_t i = 0; i < headers.size(); ++i) {
-            platform::waveOutPrepareHeader(out, &headers[i]);
+            audio::waveOutPrepareHeader(out, &headers[i]);
             refill(headers[i], data[i]);
         }
-        platform::MixerId mixer = 0;
-        platform::MixerLineInfo line;
-        platform::MixerControlInfo control;
-        const bool mixing = platform::mixerIdOfOutput(0, mixer) == platform::MixerError::Ok &&
-                            platform::mixerDestination(mixer, platform::ComponentType::DstSpeakers,
-                                                       line) == platform::MixerError::Ok &&
-                            platform::mixerLineControl(mixer, line.lineId, platform::ControlType::Volume,
-                                                       control) == platform::MixerError::Ok;
+        audio::MixerId mixer = 0;
+        audio::MixerLineInfo line;
+        audio::MixerControlInfo control;
+        const bool mixing = audio::mixerIdOfOutput(0, mixer) == audio::MixerError::Ok &&
+                            audio::mixerDestination(mixer, audio::ComponentType::DstSpeakers,
+                                                       line) == audio::MixerError::Ok &&
+                            audio::mixerLineControl(mixer, line.lineId, audio::ControlType::Volume,
+                                                       control) == audio::MixerError::Ok;
         std::uint64_t nextRead = platform::clockMicros();
         while (!m_stop.load()) {
             platform::Message m;
-            if (window.wait(m, 5) && m.message == platform::kWaveOutDoneMessage) {
+            if (window.wait(m, 5) && m.message == audio::kWaveOutDoneMessage) {
                 for (std::size_t i = 0; i < headers.size(); ++i) {
-                    if (reinterpret_cast<platform::WaveHeader*>(m.lParam) == &headers[i]) {
+                    if (reinterpret_cast<audio::WaveHeader*>(m.lParam) == &headers[i]) {
                         refill(headers[i], data[i]);
                     }
                 }
             }
             if (mixing && platform::clockMicros() >= nextRead) {
                 std::uint32_t volume[1] = {};
-                platform::mixerGetValues(mixer, control.controlId, 1, volume);
+                audio::mixerGetValues(mixer, control.controlId, 1, volume);
                 ++m_reads;
                 nextRead += 20'000;
             }
         }
-        m_underruns = platform::waveOutUnderruns(out);
-        platform::waveOutReset(out);
-        for (platform::WaveHeader& header : headers) {
-            platform::waveOutUnprepareHeader(out, &header);
+        m_underruns = audio::waveOutUnderruns(out);
+        audio::waveOutReset(out);
+        for (audio::WaveHeader& header : headers) {
+            audio::waveOutUnprepareHeader(out, &header);
         }
-        platform::waveOutClose(out);
+        audio::waveOutClose(out);
     }
 
     std::atomic<bool> m_stop{false};

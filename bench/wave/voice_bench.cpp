@@ -34,7 +34,7 @@
 #include "TestServer.h"
 #include "WaveBuilder.h"
 #include "platform/dialogs.h"
-#include "platform/wave_in.h"
+#include "audio/wave_in.h"
 #include "voice_support.h"
 
 namespace {
@@ -99,8 +99,8 @@ LatencyRun measureLatency(std::int32_t bufferBytes, double seconds) {
     }
     const voxcapt::RecordingView view = voxcapt::recordingView();
     host.pumpFor(0.5);
-    const std::uint64_t underrunsBefore = platform::waveOutUnderruns(view.monitorDevice);
-    const std::uint64_t overrunsBefore = platform::waveInOverruns(view.inputDevice);
+    const std::uint64_t underrunsBefore = audio::waveOutUnderruns(view.monitorDevice);
+    const std::uint64_t overrunsBefore = audio::waveInOverruns(view.inputDevice);
     const std::size_t firstSung = sung.frames();
     const std::size_t firstHeard = heard.frames();
     if (!singer.open(*microphoneSink)) {
@@ -109,8 +109,8 @@ LatencyRun measureLatency(std::int32_t bufferBytes, double seconds) {
         run.failure = "the clicks did not finish playing";
     }
     host.pumpFor(0.5, &singer);
-    run.underruns = platform::waveOutUnderruns(view.monitorDevice) - underrunsBefore;
-    run.overruns = platform::waveInOverruns(view.inputDevice) - overrunsBefore;
+    run.underruns = audio::waveOutUnderruns(view.monitorDevice) - underrunsBefore;
+    run.overruns = audio::waveInOverruns(view.inputDevice) - overrunsBefore;
     AudioStopRecord();
     host.pumpUntil([] { return !voxcapt::recordingView().active; }, 3);
     singer.close();
@@ -213,13 +213,13 @@ double measureCpu(std::int32_t bufferBytes, double seconds, std::uint64_t& under
     }
     const voxcapt::RecordingView view = voxcapt::recordingView();
     host.pumpFor(1.0);  // past the connection's start-up
-    const std::uint64_t before = platform::waveOutUnderruns(view.monitorDevice);
+    const std::uint64_t before = audio::waveOutUnderruns(view.monitorDevice);
     const double cpuStart = cpuSeconds();
     const auto wallStart = std::chrono::steady_clock::now();
     host.pumpFor(seconds);
     const double cpu = cpuSeconds() - cpuStart;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-    underruns = platform::waveOutUnderruns(view.monitorDevice) - before;
+    underruns = audio::waveOutUnderruns(view.monitorDevice) - before;
     AudioStopRecord();
     host.pumpUntil([] { return !voxcapt::recordingView().active; }, 3);
     AudioSetEchoDelay(0);
@@ -239,7 +239,7 @@ int main(int argc, char** argv) {
         return 77;
     }
     platform::setClockMode(platform::ClockMode::Real);
-    platform::useRealWave();
+    audio::useRealWave();
     // Boxes go nowhere: a failed start shows in the table.
     platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {
         std::fprintf(stderr, "voice_bench: box \"%s\"\n", box.text.c_str());

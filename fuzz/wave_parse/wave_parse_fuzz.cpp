@@ -13,7 +13,7 @@
 #include "platform/dialogs.h"
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
-#include "platform/wave.h"
+#include "audio/wave.h"
 #include "voxcapt/voxcapt.h"
 
 namespace {
@@ -36,10 +36,10 @@ struct Host {
     void pump() {
         platform::Message m;
         while (window.peek(m)) {
-            if (m.message == platform::kWaveOutCloseMessage) {
+            if (m.message == audio::kWaveOutCloseMessage) {
                 closed = true;
             }
-            if (m.message >= platform::kWaveOutOpenMessage && m.message <= platform::kWaveOutDoneMessage) {
+            if (m.message >= audio::kWaveOutOpenMessage && m.message <= audio::kWaveOutDoneMessage) {
                 ProcessWavePlayMsg(m.message, m.wParam, m.lParam);
             }
         }
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = fuzzing::scratchFile("voice.wav");
     fuzzing::storeBytes(path, data, size);
     voxcapt::resetForTest();
-    platform::useVirtualWave({});
+    audio::useVirtualWave({});
     h.pump();
 
     voxcapt::ParsedWave parsed;
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    parsed.dataSize > size - parsed.dataOffset)) {
         std::abort();  // the data chunk reaches outside the file
     }
-    const bool playable = parses && platform::waveFormatPlayable(parsed.format);
+    const bool playable = parses && audio::waveFormatPlayable(parsed.format);
     if ((AudioLoadFile(path.c_str()) == 1) != playable) {
         std::abort();  // the check disagrees with the reader and the device
     }
@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!h.closed) {
         std::abort();  // the device was never closed
     }
-    const auto outputs = platform::virtualWaveOutputs();
+    const auto outputs = audio::virtualWaveOutputs();
     if (outputs.size() != 1) {
         std::abort();  // one stream, one device
     }

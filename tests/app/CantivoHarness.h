@@ -26,7 +26,7 @@
 #include "SmfBuilder.h"
 #include "TempDir.h"
 #include "platform/dialogs.h"
-#include "platform/mixer.h"
+#include "audio/mixer.h"
 #include "platform/mm_timer.h"
 #include "platform/profile.h"
 
@@ -105,7 +105,7 @@ protected:
         setenv("CVK_MIDI_CAPTURE", m_capture.c_str(), 1);
         std::filesystem::create_directories(m_dir.path("config/cantivo"));
         // A machine without mixers: the window's tests never move a real sound server.
-        platform::useVirtualMixer({});
+        audio::useVirtualMixer({});
         // The capture device plays; the audio wizard has already run.
         setting("Selected midi device", "Device name", "Capture");
         setting("Configuration", "RunConfigWizard", "0");
@@ -113,7 +113,7 @@ protected:
 
     void TearDown() override {
         m_window.reset();
-        platform::useRealMixer();
+        audio::useRealMixer();
         unsetenv("CVK_MIDI_CAPTURE");
         unsetenv("TMPDIR");
         unsetenv("XDG_CONFIG_HOME");

@@ -3,7 +3,7 @@
 #include "CantivoHarness.h"
 #include "platform/atoms.h"
 #include "platform/messages.h"
-#include "platform/wave.h"
+#include "audio/wave.h"
 
 using namespace testing_support;
 
@@ -81,15 +81,15 @@ TEST_F(MessageTest, WaveNotificationsReachTheWaveLibrary) {
         calls.emplace_back('R', m, w, l);
         return 0;
     };
-    for (std::uint32_t m = platform::kWaveOutOpenMessage; m <= platform::kWaveInDataMessage; ++m) {
+    for (std::uint32_t m = audio::kWaveOutOpenMessage; m <= audio::kWaveInDataMessage; ++m) {
         ASSERT_TRUE(platform::postMessage(window().Handle(), m, 7, 1000 + m));
     }
     for (int i = 0; i < 5 && calls.size() < 6; ++i) {
         QApplication::processEvents();
     }
     decltype(calls) expected;
-    for (std::uint32_t m = platform::kWaveOutOpenMessage; m <= platform::kWaveInDataMessage; ++m) {
-        expected.emplace_back(m <= platform::kWaveOutDoneMessage ? 'P' : 'R', m, 7, 1000 + m);
+    for (std::uint32_t m = audio::kWaveOutOpenMessage; m <= audio::kWaveInDataMessage; ++m) {
+        expected.emplace_back(m <= audio::kWaveOutDoneMessage ? 'P' : 'R', m, 7, 1000 + m);
     }
     EXPECT_EQ(calls, expected);
 }

@@ -12,7 +12,7 @@
 #include "Lyricbox.h"
 #include "MonitorBtn.h"
 #include "SmBmpBtn.h"
-#include "platform/soundfont.h"
+#include "synth/soundfont.h"
 
 using namespace testing_support;
 using cvkapp::TCantivo;
@@ -339,13 +339,13 @@ TEST_F(SettingsTest, BackgroundColourIsAppliedAndWrittenAtOnce) {
 TEST_F(SettingsTest, SoundFontChoiceIsHandedOverBeforeEveryOpen) {
     setting("Preferences", "SoundFont", "/fonts/first.sf2");
     open();
-    EXPECT_EQ(platform::soundFontChoice(), "/fonts/first.sf2");
+    EXPECT_EQ(synth::soundFontChoice(), "/fonts/first.sf2");
     openSong(song("song.kar", noteSong(4)));
     for (const char* chosen : {"/fonts/second.sf2", ""}) {
         setting("Preferences", "SoundFont", chosen);
         window().PlayButtonClick();
         ASSERT_TRUE(window().SongPlaying);
-        EXPECT_EQ(platform::soundFontChoice(), chosen);
+        EXPECT_EQ(synth::soundFontChoice(), chosen);
         window().StopButtonClick();
     }
 }

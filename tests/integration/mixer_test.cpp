@@ -16,7 +16,7 @@
 #include "TestServer.h"
 #include "faderlib/faderlib.h"
 #include "platform/messages.h"
-#include "platform/mixer.h"
+#include "audio/mixer.h"
 #include "pulse_support.h"
 
 namespace {
@@ -54,7 +54,7 @@ class MixerOnServer : public testing::Test {
 protected:
     void SetUp() override {
         SKIP_WITHOUT_TEST_SERVER();
-        platform::useRealMixer();
+        audio::useRealMixer();
         faderlib::resetForTest();
         SetCallbackWindow(m_window.handle());
         ASSERT_EQ(SelectOutputDevice(0), 0);
@@ -88,7 +88,7 @@ TEST_F(MixerOnServer, FindsTheDevicesAndTheMicrophone) {
     ASSERT_EQ(GetInputSourceDescription(m_mic, name), 0);
     EXPECT_STREQ(name, "Microphone (Microphone)");
     EXPECT_EQ(IsCurrentInputSourceSelected(m_mic), 1);
-    EXPECT_EQ(platform::mixerRecordingSource(), "mic");
+    EXPECT_EQ(audio::mixerRecordingSource(), "mic");
     const int32_t mix = GetOutputMixSourceIndex();
     ASSERT_GE(mix, 0);
     ASSERT_EQ(GetInputSourceDescription(mix, name), 0);
@@ -130,7 +130,7 @@ TEST_F(MixerOnServer, AnotherProgramsChangeIsNotifiedAndRead) {
     run("pactl set-sink-volume speakers 30%");
     platform::Message posted;
     ASSERT_TRUE(m_window.wait(posted, 2000));
-    EXPECT_EQ(posted.message, platform::kMixerControlChangeMessage);
+    EXPECT_EQ(posted.message, audio::kMixerControlChangeMessage);
     uint32_t read[2] = {};
     ASSERT_EQ(GetCurrentMasterOutputVolSetting(1, read), 0);
     EXPECT_NEAR(read[0], 65535 * 3 / 10, 2);

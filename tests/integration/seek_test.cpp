@@ -12,7 +12,7 @@
 #include "TempDir.h"
 #include "TestServer.h"
 #include "engine.h"
-#include "midi_backend.h"
+#include "synth/synthesizer.h"
 #include "platform/messages.h"
 #include "platform/midi_out.h"
 #include "platform/mm_timer.h"
@@ -22,7 +22,7 @@
 namespace {
 
 using namespace testing_support;
-using Channels = std::array<platform::detail::SynthChannelState, 16>;
+using Channels = std::array<synth::SynthChannelState, 16>;
 
 constexpr int kEventsPerChannel = 20'000;
 
@@ -96,7 +96,7 @@ protected:
     Channels channels() {
         Channels state{};
         const platform::MidiOutHandle device = pulsant::engine().midiOut.load();
-        EXPECT_TRUE(platform::detail::readSynthesizerChannels(device, state));
+        EXPECT_TRUE(synth::readSynthesizerChannels(device, state));
         EXPECT_EQ(platform::midiOutDroppedCount(device), 0u) << "messages were lost";
         return state;
     }
@@ -129,8 +129,8 @@ TEST_F(SeekOnSynth, FastForwardLeavesTheChannelsAsPlayingThere) {
     const Channels played = channels();
 
     for (std::size_t channel = 0; channel < 16; ++channel) {
-        platform::detail::SynthChannelState seek = afterSeek[channel];
-        platform::detail::SynthChannelState straight = played[channel];
+        synth::SynthChannelState seek = afterSeek[channel];
+        synth::SynthChannelState straight = played[channel];
         // Channel mode messages (the seek's own all-notes-off) are not state.
         for (std::size_t mode = 120; mode < 128; ++mode) {
             seek.controllers[mode] = straight.controllers[mode] = 0;

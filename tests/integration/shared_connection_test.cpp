@@ -15,16 +15,16 @@
 #include "TestServer.h"
 #include "platform/messages.h"
 #include "platform/midi_out.h"
-#include "platform/mixer.h"
+#include "audio/mixer.h"
 #include "platform/mm_timer.h"
-#include "platform/wave_out.h"
+#include "audio/wave_out.h"
 #include "pulse_support.h"
 
 namespace {
 
 using platform::MidiError;
-using platform::MixerError;
-using platform::WaveError;
+using audio::MixerError;
+using audio::WaveError;
 
 using cvktest::run;
 
@@ -116,24 +116,24 @@ private:
 // The three modules open at once, as the window has them while a performance plays.
 struct Opened {
     platform::MidiOutHandle synth = 0;
-    platform::WaveOutHandle voice = 0;
-    platform::MixerHandle mixer = 0;
-    platform::MixerId mixerId = 0;
+    audio::WaveOutHandle voice = 0;
+    audio::MixerHandle mixer = 0;
+    audio::MixerId mixerId = 0;
     std::uint32_t masterVolume = 0;  // the control's identifier
     std::vector<std::int16_t> samples = std::vector<std::int16_t>(441, 1000);  // 20 ms
-    platform::WaveHeader header;
+    audio::WaveHeader header;
 
     void close() {
         if (synth != 0) {
             EXPECT_EQ(platform::midiOutClose(synth), MidiError::Ok);
         }
         if (voice != 0) {
-            platform::waveOutReset(voice);
-            platform::waveOutUnprepareHeader(voice, &header);
-            EXPECT_EQ(platform::waveOutClose(voice), WaveError::Ok);
+            audio::waveOutReset(voice);
+            audio::waveOutUnprepareHeader(voice, &header);
+            EXPECT_EQ(audio::waveOutClose(voice), WaveError::Ok);
         }
         if (mixer != 0) {
-            EXPECT_EQ(platform::mixerClose(mixer), MixerError::Ok);
+            EXPECT_EQ(audio::mixerClose(mixer), MixerError::Ok);
         }
         synth = 0;
         voice = 0;
@@ -161,24 +161,24 @@ protected:
 // as it would without a server, after which one new connection serves them all again.
 TEST_F(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack) {
     platform::setClockMode(platform::ClockMode::Real);
-    platform::useRealWave();
-    platform::useRealMixer();
+    audio::useRealWave();
+    audio::useRealMixer();
     platform::MessageQueue window;
 
     for (const char* when : {"first start", "after the server was killed and started again"}) {
         SCOPED_TRACE(when);
         Opened open;
         ASSERT_EQ(platform::midiOutOpen(&open.synth, 0), MidiError::Ok);
-        ASSERT_EQ(platform::waveOutOpen(&open.voice, platform::kWaveMapper, platform::WaveFormat(),
+        ASSERT_EQ(audio::waveOutOpen(&open.voice, audio::kWaveMapper, audio::WaveFormat(),
                                         window.handle()),
                   WaveError::Ok);
-        ASSERT_EQ(platform::mixerIdOfOutput(0, open.mixerId), MixerError::Ok);
-        ASSERT_EQ(platform::mixerOpen(open.mixer, open.mixerId, window.handle()), MixerError::Ok);
-        platform::MixerLineInfo speakers;
-        platform::MixerControlInfo volume;
-        ASSERT_EQ(platform::mixerDestination(open.mixerId, platform::ComponentType::DstSpeakers, speakers),
+        ASSERT_EQ(audio::mixerIdOfOutput(0, open.mixerId), MixerError::Ok);
+        ASSERT_EQ(audio::mixerOpen(open.mixer, open.mixerId, window.handle()), MixerError::Ok);
+        audio::MixerLineInfo speakers;
+        audio::MixerControlInfo volume;
+        ASSERT_EQ(audio::mixerDestination(open.mixerId, audio::ComponentType::DstSpeakers, speakers),
                   MixerError::Ok);
-        ASSERT_EQ(platform::mixerLineControl(open.mixerId, speakers.lineId, platform::ControlType::Volume,
+        ASSERT_EQ(audio::mixerLineControl(open.mixerId, speakers.lineId, audio::ControlType::Volume,
                                              volume),
                   MixerError::Ok);
         open.masterVolume = volume.controlId;
@@ -187,13 +187,13 @@ TEST_F(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack
         // The voice's stream plays: its buffer comes back.
         open.header.lpData = reinterpret_cast<char*>(open.samples.data());
         open.header.dwBufferLength = static_cast<std::uint32_t>(open.samples.size() * 2);
-        ASSERT_EQ(platform::waveOutPrepareHeader(open.voice, &open.header), WaveError::Ok);
-        ASSERT_EQ(platform::waveOutWrite(open.voice, &open.header), WaveError::Ok);
+        ASSERT_EQ(audio::waveOutPrepareHeader(open.voice, &open.header), WaveError::Ok);
+        ASSERT_EQ(audio::waveOutWrite(open.voice, &open.header), WaveError::Ok);
         platform::Message done;
         bool returned = false;
         const std::uint64_t giveUp = platform::clockMicros() + 3'000'000;
         while (!returned && platform::clockMicros() < giveUp) {
-            returned = window.wait(done, 100) && done.message == platform::kWaveOutDoneMessage;
+            returned = window.wait(done, 100) && done.message == audio::kWaveOutDoneMessage;
         }
         EXPECT_TRUE(returned) << "the voice's buffer never came back";
         if (std::string(when) != "first start") {
@@ -204,13 +204,13 @@ TEST_F(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack
         server.kill();
         cvktest::pauseMicros(300'000);
         std::uint32_t read[1] = {};
-        EXPECT_EQ(platform::mixerGetValues(open.mixerId, open.masterVolume, 1, read),
+        EXPECT_EQ(audio::mixerGetValues(open.mixerId, open.masterVolume, 1, read),
                   MixerError::NoSoundServer);
         open.close();  // nothing hangs on a dead server
         platform::MidiOutHandle synth = 0;
         EXPECT_EQ(platform::midiOutOpen(&synth, 0), MidiError::NoSoundServer);
-        platform::WaveOutHandle voice = 0;
-        EXPECT_EQ(platform::waveOutOpen(&voice, platform::kWaveMapper, platform::WaveFormat(), window.handle()),
+        audio::WaveOutHandle voice = 0;
+        EXPECT_EQ(audio::waveOutOpen(&voice, audio::kWaveMapper, audio::WaveFormat(), window.handle()),
                   WaveError::NoSoundServer);
         ASSERT_TRUE(server.restart()) << "the server did not come back";
         while (window.peek(done)) {
@@ -221,16 +221,16 @@ TEST_F(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack
 // Guards the pass-through across a server's restart: the line reads off, and switching it
 // off does not unload the module the new server numbered as the lost pass-through was.
 TEST_F(SharedConnection, APassThroughTheServerLostIsForgotten) {
-    platform::useRealMixer();
-    platform::MixerId mixer = 0;
-    platform::MixerLineInfo microphone;
-    platform::MixerControlInfo mute;
-    ASSERT_EQ(platform::mixerIdOfOutput(0, mixer), MixerError::Ok);
-    ASSERT_EQ(platform::mixerSourceLine(mixer, 0, 2, microphone), MixerError::Ok);
-    ASSERT_EQ(platform::mixerLineControl(mixer, microphone.lineId, platform::ControlType::Mute, mute),
+    audio::useRealMixer();
+    audio::MixerId mixer = 0;
+    audio::MixerLineInfo microphone;
+    audio::MixerControlInfo mute;
+    ASSERT_EQ(audio::mixerIdOfOutput(0, mixer), MixerError::Ok);
+    ASSERT_EQ(audio::mixerSourceLine(mixer, 0, 2, microphone), MixerError::Ok);
+    ASSERT_EQ(audio::mixerLineControl(mixer, microphone.lineId, audio::ControlType::Mute, mute),
               MixerError::Ok);
     const std::uint32_t on[1] = {0};
-    ASSERT_EQ(platform::mixerSetValues(mixer, mute.controlId, 1, on), MixerError::Ok);
+    ASSERT_EQ(audio::mixerSetValues(mixer, mute.controlId, 1, on), MixerError::Ok);
     ASSERT_NE(server.pactl("list short modules").find("module-loopback"), std::string::npos);
 
     server.kill();
@@ -238,13 +238,13 @@ TEST_F(SharedConnection, APassThroughTheServerLostIsForgotten) {
     // The first module loaded now has the number the pass-through had.
     server.pactl("load-module module-null-sink sink_name=bystander");
     std::uint32_t read[1] = {0};
-    ASSERT_EQ(platform::mixerGetValues(mixer, mute.controlId, 1, read), MixerError::Ok);
+    ASSERT_EQ(audio::mixerGetValues(mixer, mute.controlId, 1, read), MixerError::Ok);
     EXPECT_EQ(read[0], 1u) << "claims a pass-through the server lost";
     const std::uint32_t off[1] = {1};
-    EXPECT_EQ(platform::mixerSetValues(mixer, mute.controlId, 1, off), MixerError::Ok);
+    EXPECT_EQ(audio::mixerSetValues(mixer, mute.controlId, 1, off), MixerError::Ok);
     EXPECT_NE(server.pactl("list short modules").find("bystander"), std::string::npos)
         << "another module was unloaded in the pass-through's place";
-    platform::useRealMixer();
+    audio::useRealMixer();
 }
 
 }  // namespace

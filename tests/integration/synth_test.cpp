@@ -11,9 +11,9 @@
 #include "TestServer.h"
 #include "faderlib/faderlib.h"
 #include "platform/midi_out.h"
-#include "platform/mixer.h"
+#include "audio/mixer.h"
 #include "platform/mm_timer.h"
-#include "platform/soundfont.h"
+#include "synth/soundfont.h"
 #include "pulse_support.h"
 
 namespace {
@@ -160,16 +160,16 @@ TEST_F(SynthOnServer, ResetSilencesNotesHeldByThePedal) {
 // that has gone away leaving the synthesizer without any.
 TEST_F(SynthOnServer, OpensWithTheChosenSoundFont) {
     struct ClearChoice {
-        ~ClearChoice() { platform::setSoundFontChoice(""); }
+        ~ClearChoice() { synth::setSoundFontChoice(""); }
     } clearChoice;
     testing_support::TempDir dir;
     // No SoundFont inside: loading it fails, which only the chosen file can make happen.
-    platform::setSoundFontChoice(dir.writeText("broken.sf2", "RIFF"));
+    synth::setSoundFontChoice(dir.writeText("broken.sf2", "RIFF"));
     MidiOutHandle handle = 1234;
     EXPECT_EQ(platform::midiOutOpen(&handle, 0), MidiError::SynthFailed);
     EXPECT_EQ(handle, 0u);
 
-    platform::setSoundFontChoice(dir.path("removed.sf2"));
+    synth::setSoundFontChoice(dir.path("removed.sf2"));
     open();
     send(shortMessage(0x90, 60, 100));
     const std::uint64_t played = wait(400 * kMs);
@@ -196,7 +196,7 @@ namespace {
 // mute silences a held note and half the volume halves it, whatever the session manager
 // does to the stream's own volume.
 TEST_F(SynthOnServer, MixerFaderScalesTheSynthesizer) {
-    platform::useRealMixer();
+    audio::useRealMixer();
     faderlib::resetForTest();
     ASSERT_EQ(SelectOutputDevice(0), 0);
     open();

@@ -23,7 +23,7 @@
 
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
-#include "platform/wave_out.h"
+#include "audio/wave_out.h"
 #include "pulse_support.h"
 #include "voxcapt/voxcapt.h"
 
@@ -31,12 +31,12 @@ namespace cvktest {
 
 constexpr std::uint32_t kVoiceRate = 22050;
 
-inline platform::WaveFormat voiceFormat() { return {}; }  // 22050 Hz, 16-bit, mono
+inline audio::WaveFormat voiceFormat() { return {}; }  // 22050 Hz, 16-bit, mono
 
 // The output device with this name, or nothing.
 inline std::optional<std::int32_t> outputNamed(const std::string& name) {
-    for (std::uint32_t i = 0; i < platform::waveOutDeviceCount(); ++i) {
-        if (platform::waveOutDeviceName(i) == name) {
+    for (std::uint32_t i = 0; i < audio::waveOutDeviceCount(); ++i) {
+        if (audio::waveOutDeviceName(i) == name) {
             return static_cast<std::int32_t>(i);
         }
     }
@@ -64,35 +64,35 @@ public:
     ~Feeder() { close(); }
 
     bool open(std::int32_t device) {
-        if (platform::waveOutOpen(&m_out, device, voiceFormat(), m_window.handle()) !=
-            platform::WaveError::Ok) {
+        if (audio::waveOutOpen(&m_out, device, voiceFormat(), m_window.handle()) !=
+            audio::WaveError::Ok) {
             m_out = 0;
             return false;
         }
         for (int i = 0; i < m_buffers; ++i) {
             auto slot = std::make_unique<Slot>(m_bufferBytes);
-            platform::waveOutPrepareHeader(m_out, &slot->header);
+            audio::waveOutPrepareHeader(m_out, &slot->header);
             m_slots.push_back(std::move(slot));
         }
-        platform::waveOutPause(m_out);
+        audio::waveOutPause(m_out);
         for (auto& slot : m_slots) {
             refill(slot->header);
         }
-        platform::waveOutRestart(m_out);
+        audio::waveOutRestart(m_out);
         return true;
     }
 
-    platform::WaveOutHandle device() const { return m_out; }
+    audio::WaveOutHandle device() const { return m_out; }
     int fd() const { return m_window.notifyFd(); }
 
     // A notification from the caller's window: true when it was this feeder's done, and
     // the buffer has been refilled.
     bool take(const platform::Message& m) {
-        if (m.message != platform::kWaveOutDoneMessage || m.wParam != m_out) {
+        if (m.message != audio::kWaveOutDoneMessage || m.wParam != m_out) {
             return false;
         }
         --m_queued;
-        refill(*reinterpret_cast<platform::WaveHeader*>(m.lParam));
+        refill(*reinterpret_cast<audio::WaveHeader*>(m.lParam));
         return true;
     }
 
@@ -107,21 +107,21 @@ public:
     bool finished() const { return m_out != 0 && m_queued == 0; }
     // Whether the device took every buffer it was given.
     bool wroteAll() const { return m_refused == 0; }
-    std::uint64_t underruns() const { return m_out != 0 ? platform::waveOutUnderruns(m_out) : 0; }
+    std::uint64_t underruns() const { return m_out != 0 ? audio::waveOutUnderruns(m_out) : 0; }
     // The server runs dry once at the end of the signal; this counts the times it did
     // before the signal's last bytes were handed over.
     std::uint64_t underrunsBeforeTheEnd() const { return m_underrunsBeforeTheEnd; }
 
     // The device's answer to being closed (Ok when it was never open).
-    platform::WaveError close() {
+    audio::WaveError close() {
         if (m_out == 0) {
-            return platform::WaveError::Ok;
+            return audio::WaveError::Ok;
         }
-        platform::waveOutReset(m_out);
+        audio::waveOutReset(m_out);
         for (auto& slot : m_slots) {
-            platform::waveOutUnprepareHeader(m_out, &slot->header);
+            audio::waveOutUnprepareHeader(m_out, &slot->header);
         }
-        const platform::WaveError closed = platform::waveOutClose(m_out);
+        const audio::WaveError closed = audio::waveOutClose(m_out);
         m_out = 0;
         return closed;
     }
@@ -133,10 +133,10 @@ private:
             header.dwBufferLength = bytes;
         }
         std::vector<char> data;
-        platform::WaveHeader header;
+        audio::WaveHeader header;
     };
 
-    void refill(platform::WaveHeader& header) {
+    void refill(audio::WaveHeader& header) {
         const std::size_t left = (m_samples.size() - m_position) * 2;
         if (left == 0) {
             return;
@@ -144,7 +144,7 @@ private:
         header.dwBufferLength = static_cast<std::uint32_t>(std::min<std::size_t>(left, m_bufferBytes));
         std::memcpy(header.lpData, m_samples.data() + m_position, header.dwBufferLength);
         m_position += header.dwBufferLength / 2;
-        if (platform::waveOutWrite(m_out, &header) == platform::WaveError::Ok) {
+        if (audio::waveOutWrite(m_out, &header) == audio::WaveError::Ok) {
             ++m_queued;
         } else {
             ++m_refused;
@@ -163,7 +163,7 @@ private:
     int m_queued = 0;
     int m_refused = 0;
     std::uint64_t m_underrunsBeforeTheEnd = 0;
-    platform::WaveOutHandle m_out = 0;
+    audio::WaveOutHandle m_out = 0;
     std::vector<std::unique_ptr<Slot>> m_slots;
 };
 
@@ -210,12 +210,12 @@ private:
         platform::Message m;
         while (window.peek(m)) {
             messages.push_back(m.message);
-            if (m.message == platform::kWaveOutCloseMessage) {
+            if (m.message == audio::kWaveOutCloseMessage) {
                 closeMicros = platform::clockMicros();
             }
-            if (m.message >= platform::kWaveOutOpenMessage && m.message <= platform::kWaveOutDoneMessage) {
+            if (m.message >= audio::kWaveOutOpenMessage && m.message <= audio::kWaveOutDoneMessage) {
                 ProcessWavePlayMsg(m.message, m.wParam, m.lParam);
-            } else if (m.message >= platform::kWaveInOpenMessage && m.message <= platform::kWaveInDataMessage) {
+            } else if (m.message >= audio::kWaveInOpenMessage && m.message <= audio::kWaveInDataMessage) {
                 ProcessWaveRecMsg(m.message, m.wParam, m.lParam);
             }
         }

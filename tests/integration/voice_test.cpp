@@ -14,7 +14,7 @@
 #include "WaveBuilder.h"
 #include "WaveFile.h"
 #include "platform/dialogs.h"
-#include "platform/wave_in.h"
+#include "audio/wave_in.h"
 #include "voice_support.h"
 
 namespace {
@@ -57,7 +57,7 @@ double amplitudeAt(const PulseRecorder& recording, std::size_t first, std::size_
 }
 
 // The take's samples, read back with the library's own reader.
-std::vector<std::int16_t> takeSamples(const std::string& path, platform::WaveFormat& format) {
+std::vector<std::int16_t> takeSamples(const std::string& path, audio::WaveFormat& format) {
     platform::FileReader file;
     voxcapt::ParsedWave parsed;
     if (!file.open(path) || voxcapt::parseWave(file, parsed) != voxcapt::WaveParseError::None) {
@@ -75,7 +75,7 @@ protected:
     void SetUp() override {
         SKIP_WITHOUT_TEST_SERVER();
         platform::setClockMode(platform::ClockMode::Real);
-        platform::useRealWave();
+        audio::useRealWave();
         voxcapt::resetForTest();
     }
     void TearDown() override {
@@ -93,7 +93,7 @@ protected:
     std::int32_t microphoneSink() {
         const auto device = cvktest::outputNamed("Microphone");
         EXPECT_TRUE(device.has_value()) << "no \"Microphone\" sink on " << std::getenv("PULSE_SERVER");
-        return device.value_or(platform::kWaveMapper);
+        return device.value_or(audio::kWaveMapper);
     }
     bool stopRecording() {
         AudioStopRecord();
@@ -137,8 +137,8 @@ TEST_F(VoiceOnServer, AVoiceFileIsHeardAtItsPitchAndLengthThenTheDeviceCloses) {
     EXPECT_GE(static_cast<double>(host.closeMicros) + 30'000, static_cast<double>(speakers.frameMicros(end)))
         << "closed " << (static_cast<double>(speakers.frameMicros(end)) - static_cast<double>(host.closeMicros)) / 1000
         << " ms before the tone's end was heard";
-    EXPECT_EQ(host.messages.front(), platform::kWaveOutOpenMessage);
-    EXPECT_EQ(host.messages.back(), platform::kWaveOutCloseMessage);
+    EXPECT_EQ(host.messages.front(), audio::kWaveOutOpenMessage);
+    EXPECT_EQ(host.messages.back(), audio::kWaveOutCloseMessage);
     EXPECT_TRUE(boxes.shown().empty());
 }
 
@@ -155,16 +155,16 @@ TEST_F(VoiceOnServer, TheTakeHoldsWhatWasSungIntoTheMicrophone) {
     signal.resize(signal.size() + kVoiceRate / 2, 0);
     const std::string target = dir.path("take.wav");
     std::vector<std::int16_t> take;
-    platform::WaveFormat format;
+    audio::WaveFormat format;
     int disturbed = 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
         cvktest::Feeder singer(signal);
         ASSERT_EQ(AudioStartRecord(host.window.handle(), target.c_str(), kVoiceRate, 1, 16, 4096, 0, 0), 1);
-        const platform::WaveInHandle input = voxcapt::recordingView().inputDevice;
+        const audio::WaveInHandle input = voxcapt::recordingView().inputDevice;
         ASSERT_TRUE(singer.open(microphoneSink()));
         ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 5.0, &singer));
         host.pumpFor(0.4, &singer);
-        const std::uint64_t dropped = singer.underrunsBeforeTheEnd() + platform::waveInOverruns(input);
+        const std::uint64_t dropped = singer.underrunsBeforeTheEnd() + audio::waveInOverruns(input);
         ASSERT_TRUE(stopRecording()) << "the take was never finished";
         singer.close();
         EXPECT_TRUE(boxes.shown().empty());
@@ -234,17 +234,17 @@ TEST_F(VoiceOnServer, TheMonitorPlaysEachClickAndOneEchoThreeHundredMilliseconds
         PulseRecorder speakers;
         ASSERT_TRUE(startRecorder(speakers, "speakers.monitor", 8.0));
         ASSERT_EQ(AudioStartRecord(host.window.handle(), "", kVoiceRate, 1, 16, 2048, -1, 1), 1);
-        const platform::WaveOutHandle monitor = voxcapt::recordingView().monitorDevice;
-        const platform::WaveInHandle input = voxcapt::recordingView().inputDevice;
+        const audio::WaveOutHandle monitor = voxcapt::recordingView().monitorDevice;
+        const audio::WaveInHandle input = voxcapt::recordingView().inputDevice;
         ASSERT_NE(monitor, 0u) << "no monitor";
         host.pumpFor(0.5);  // the monitor's pre-roll
-        const std::uint64_t underrunsBefore = platform::waveOutUnderruns(monitor);
+        const std::uint64_t underrunsBefore = audio::waveOutUnderruns(monitor);
         const std::size_t firstFrame = speakers.frames();
         ASSERT_TRUE(singer.open(microphoneSink()));
         ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 8.0, &singer));
         host.pumpFor(0.6, &singer);
-        const bool steady = platform::waveOutUnderruns(monitor) == underrunsBefore &&
-                            singer.underrunsBeforeTheEnd() == 0 && platform::waveInOverruns(input) == 0;
+        const bool steady = audio::waveOutUnderruns(monitor) == underrunsBefore &&
+                            singer.underrunsBeforeTheEnd() == 0 && audio::waveInOverruns(input) == 0;
         ASSERT_TRUE(stopRecording());
         singer.close();
         speakers.stop();

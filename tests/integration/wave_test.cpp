@@ -18,18 +18,18 @@
 #include "TestServer.h"
 #include "faderlib/faderlib.h"
 #include "platform/messages.h"
-#include "platform/mixer.h"
+#include "audio/mixer.h"
 #include "platform/mm_timer.h"
-#include "platform/wave_in.h"
-#include "platform/wave_out.h"
+#include "audio/wave_in.h"
+#include "audio/wave_out.h"
 #include "pulse_support.h"
 #include "voice_support.h"
 
 namespace {
 
 using cvktest::voiceFormat;
-using platform::WaveError;
-using platform::WaveHeader;
+using audio::WaveError;
+using audio::WaveHeader;
 
 constexpr std::uint32_t kRate = 22050;
 constexpr double kPi = 3.14159265358979323846;
@@ -85,9 +85,9 @@ std::vector<double> soundSpans(const cvktest::PulseRecorder& recording) {
 }
 
 int deviceIndex(bool input, const std::string& name) {
-    const std::uint32_t count = input ? platform::waveInDeviceCount() : platform::waveOutDeviceCount();
+    const std::uint32_t count = input ? audio::waveInDeviceCount() : audio::waveOutDeviceCount();
     for (std::uint32_t i = 0; i < count; ++i) {
-        if ((input ? platform::waveInDeviceName(i) : platform::waveOutDeviceName(i)) == name) {
+        if ((input ? audio::waveInDeviceName(i) : audio::waveOutDeviceName(i)) == name) {
             return static_cast<int>(i);
         }
     }
@@ -108,33 +108,33 @@ protected:
     void SetUp() override {
         SKIP_WITHOUT_TEST_SERVER();
         platform::setClockMode(platform::ClockMode::Real);
-        platform::useRealWave();
-        ASSERT_GT(platform::waveOutDeviceCount(), 0u) << "no sinks on " << std::getenv("PULSE_SERVER");
+        audio::useRealWave();
+        ASSERT_GT(audio::waveOutDeviceCount(), 0u) << "no sinks on " << std::getenv("PULSE_SERVER");
     }
 
     // Records the default input device while `played` plays on output device `output`,
     // and half a second more.
     std::vector<std::int16_t> recordWhilePlaying(std::int32_t output, std::vector<std::int16_t> played) {
-        platform::WaveInHandle in = 0;
-        EXPECT_EQ(platform::waveInOpen(&in, platform::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
+        audio::WaveInHandle in = 0;
+        EXPECT_EQ(audio::waveInOpen(&in, audio::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
         std::vector<std::unique_ptr<Buffer>> buffers;
         for (int i = 0; i < 4; ++i) {
             buffers.push_back(std::make_unique<Buffer>(1024));
-            platform::waveInPrepareHeader(in, &buffers.back()->header);
-            platform::waveInAddBuffer(in, &buffers.back()->header);
+            audio::waveInPrepareHeader(in, &buffers.back()->header);
+            audio::waveInAddBuffer(in, &buffers.back()->header);
         }
         std::vector<std::int16_t> recorded;
         auto record = [&](const platform::Message& m) {
-            if (m.message != platform::kWaveInDataMessage) {
+            if (m.message != audio::kWaveInDataMessage) {
                 return false;
             }
             auto* header = reinterpret_cast<WaveHeader*>(m.lParam);
             const auto* samples = reinterpret_cast<const std::int16_t*>(header->lpData);
             recorded.insert(recorded.end(), samples, samples + header->dwBytesRecorded / 2);
-            platform::waveInAddBuffer(in, header);
+            audio::waveInAddBuffer(in, header);
             return true;
         };
-        EXPECT_EQ(platform::waveInStart(in), WaveError::Ok);
+        EXPECT_EQ(audio::waveInStart(in), WaveError::Ok);
 
         cvktest::Feeder player(std::move(played), &window, 4096, 4);
         EXPECT_TRUE(player.open(output));
@@ -144,13 +144,13 @@ protected:
         EXPECT_TRUE(pump(record, [&] { return recorded.size() >= enough; }, 3.0)) << "recording stalled";
         EXPECT_EQ(player.close(), WaveError::Ok);
         EXPECT_TRUE(player.wroteAll()) << "the device refused a buffer";
-        EXPECT_EQ(platform::waveInReset(in), WaveError::Ok);
+        EXPECT_EQ(audio::waveInReset(in), WaveError::Ok);
         pump(record, [] { return true; }, 0);
         for (auto& buffer : buffers) {
-            platform::waveInUnprepareHeader(in, &buffer->header);
+            audio::waveInUnprepareHeader(in, &buffer->header);
         }
-        EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
-        EXPECT_EQ(platform::waveInOverruns(in), 0u);
+        EXPECT_EQ(audio::waveInClose(in), WaveError::Ok);
+        EXPECT_EQ(audio::waveInOverruns(in), 0u);
         return recorded;
     }
 
@@ -176,12 +176,12 @@ protected:
 // Guards against a device list that hides the server's sinks and sources or does not
 // put the defaults first (index -1 and index 0 must be the same device).
 TEST_F(WaveOnServer, DevicesAreTheServersWithTheDefaultsFirst) {
-    EXPECT_EQ(platform::waveOutDeviceName(0), "Speakers");
+    EXPECT_EQ(audio::waveOutDeviceName(0), "Speakers");
     EXPECT_GE(deviceIndex(false, "Microphone"), 1);
     // The default source is the microphone sink's monitor, or a source made from it.
-    const std::string source = platform::waveInDeviceName(0);
+    const std::string source = audio::waveInDeviceName(0);
     EXPECT_TRUE(source == "Monitor of Microphone" || source == "Microphone") << source;
-    EXPECT_EQ(platform::waveOutQuery(static_cast<std::int32_t>(platform::waveOutDeviceCount()), voiceFormat()),
+    EXPECT_EQ(audio::waveOutQuery(static_cast<std::int32_t>(audio::waveOutDeviceCount()), voiceFormat()),
               WaveError::BadDeviceId);
 }
 
@@ -192,7 +192,7 @@ TEST_F(WaveOnServer, PlaysAToneIntoTheSpeakers) {
     std::string error;
     ASSERT_TRUE(speakers.start("speakers.monitor", 4.0, error)) << error;
     cvktest::Feeder player(tone(1000, 1.0), &window, 4096, 4);
-    ASSERT_TRUE(player.open(platform::kWaveMapper));
+    ASSERT_TRUE(player.open(audio::kWaveMapper));
     ASSERT_TRUE(pump([&](const platform::Message& m) { return player.take(m); },
                      [&] { return player.finished(); }, 5.0))
         << "buffers did not come back";
@@ -244,7 +244,7 @@ protected:
 // the voice streams apply them.
 TEST_P(WaveFaderOnServer, TheVoiceFollowsTheMixersWaveLine) {
     const FaderCase& c = GetParam();
-    platform::useRealMixer();
+    audio::useRealMixer();
     faderlib::resetForTest();
     ASSERT_EQ(SelectOutputDevice(0), 0);
     ASSERT_EQ(SetCurrentOutputVolSetting(1, &c.volume), 0);
@@ -254,7 +254,7 @@ TEST_P(WaveFaderOnServer, TheVoiceFollowsTheMixersWaveLine) {
     std::string error;
     ASSERT_TRUE(speakers.start("speakers.monitor", 3.0, error)) << error;
     cvktest::Feeder player(tone(1000, 1.0), &window, 4096, 4);
-    ASSERT_TRUE(player.open(platform::kWaveMapper));
+    ASSERT_TRUE(player.open(audio::kWaveMapper));
     ASSERT_TRUE(pump([&](const platform::Message& m) { return player.take(m); },
                      [&] { return player.finished(); }, 5.0));
     EXPECT_EQ(player.close(), WaveError::Ok);
@@ -290,12 +290,12 @@ TEST_F(WaveOnServer, PauseSilencesAndRestartLosesNothing) {
     std::string error;
     ASSERT_TRUE(speakers.start("speakers.monitor", 4.0, error)) << error;
     cvktest::Feeder player(tone(1000, 1.0), &window, 4096, 4);
-    ASSERT_TRUE(player.open(platform::kWaveMapper));
+    ASSERT_TRUE(player.open(audio::kWaveMapper));
     auto refill = [&](const platform::Message& m) { return player.take(m); };
     pump(refill, [] { return false; }, 0.4);
-    ASSERT_EQ(platform::waveOutPause(player.device()), WaveError::Ok);
+    ASSERT_EQ(audio::waveOutPause(player.device()), WaveError::Ok);
     pump(refill, [] { return false; }, 0.4);
-    ASSERT_EQ(platform::waveOutRestart(player.device()), WaveError::Ok);
+    ASSERT_EQ(audio::waveOutRestart(player.device()), WaveError::Ok);
     ASSERT_TRUE(pump(refill, [&] { return player.finished(); }, 5.0));
     EXPECT_EQ(player.close(), WaveError::Ok);
     EXPECT_TRUE(player.wroteAll()) << "the device refused a buffer";
@@ -336,13 +336,13 @@ TEST_F(WaveOnServer, RecordsWhatIsPlayedIntoTheMicrophone) {
 // Guards against the mixer's recording selector being shown but not obeyed: the default
 // input records the source chosen there, not the desktop's default.
 TEST_F(WaveOnServer, TheDefaultInputRecordsTheMixersChosenSource) {
-    platform::useRealMixer();
+    audio::useRealMixer();
     faderlib::resetForTest();
     ASSERT_EQ(SelectInputDevice(0), 0);
     const int stereoMix = GetOutputMixSourceIndex();
     ASSERT_GE(stereoMix, 0);
     ASSERT_EQ(SelectInputSource(stereoMix), 0);
-    const std::vector<std::int16_t> recorded = recordWhilePlaying(platform::kWaveMapper, tone(440, 1.0));
+    const std::vector<std::int16_t> recorded = recordWhilePlaying(audio::kWaveMapper, tone(440, 1.0));
     DeSelectInputDevice();
     faderlib::resetForTest();
     const std::size_t loud = static_cast<std::size_t>(std::count_if(
@@ -361,29 +361,29 @@ TEST_F(WaveOnServer, UnderrunsAndOverrunsCountEachStretchOnce) {
     cvktest::PulseRecorder speakers;
     std::string error;
     ASSERT_TRUE(speakers.start("speakers.monitor", 4.0, error)) << error;
-    platform::WaveOutHandle out = 0;
-    ASSERT_EQ(platform::waveOutOpen(&out, platform::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
+    audio::WaveOutHandle out = 0;
+    ASSERT_EQ(audio::waveOutOpen(&out, audio::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
     Buffer played(1024);  // shorter than the stream's start level
     const std::vector<std::int16_t> burst = tone(1000, 512.0 / kRate);
     std::memcpy(played.data.data(), burst.data(), played.data.size());
-    platform::waveOutPrepareHeader(out, &played.header);
-    platform::WaveInHandle in = 0;
-    ASSERT_EQ(platform::waveInOpen(&in, platform::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
+    audio::waveOutPrepareHeader(out, &played.header);
+    audio::WaveInHandle in = 0;
+    ASSERT_EQ(audio::waveInOpen(&in, audio::kWaveMapper, voiceFormat(), window.handle()), WaveError::Ok);
     Buffer recorded(1024);
-    platform::waveInPrepareHeader(in, &recorded.header);
-    platform::waveInStart(in);
+    audio::waveInPrepareHeader(in, &recorded.header);
+    audio::waveInStart(in);
     auto nothing = [](const platform::Message&) { return true; };
     for (std::uint64_t stretch = 1; stretch <= 2; ++stretch) {
-        ASSERT_EQ(platform::waveOutWrite(out, &played.header), WaveError::Ok);
-        ASSERT_EQ(platform::waveInAddBuffer(in, &recorded.header), WaveError::Ok);
+        ASSERT_EQ(audio::waveOutWrite(out, &played.header), WaveError::Ok);
+        ASSERT_EQ(audio::waveInAddBuffer(in, &recorded.header), WaveError::Ok);
         pump(nothing, [] { return false; }, 0.4);  // a 23 ms buffer each, then nothing
-        EXPECT_EQ(platform::waveOutUnderruns(out), stretch);
-        EXPECT_EQ(platform::waveInOverruns(in), stretch);
+        EXPECT_EQ(audio::waveOutUnderruns(out), stretch);
+        EXPECT_EQ(audio::waveInOverruns(in), stretch);
     }
-    platform::waveOutReset(out);
-    platform::waveInReset(in);
-    EXPECT_EQ(platform::waveOutClose(out), WaveError::Ok);
-    EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
+    audio::waveOutReset(out);
+    audio::waveInReset(in);
+    EXPECT_EQ(audio::waveOutClose(out), WaveError::Ok);
+    EXPECT_EQ(audio::waveInClose(in), WaveError::Ok);
     speakers.stop();
 
     // Each burst heard whole: 512 frames at 22050 Hz.

@@ -12,15 +12,15 @@
 #include "faderlib/faderlib.h"
 #include "platform/dialogs.h"
 #include "platform/messages.h"
-#include "platform/mixer.h"
+#include "audio/mixer.h"
 
 namespace {
 
-using platform::ComponentType;
-using platform::ControlType;
-using platform::VirtualMixerControl;
-using platform::VirtualMixerLine;
-using platform::VirtualMixerSetup;
+using audio::ComponentType;
+using audio::ControlType;
+using audio::VirtualMixerControl;
+using audio::VirtualMixerLine;
+using audio::VirtualMixerSetup;
 
 VirtualMixerControl volume(const std::string& tag, std::uint32_t value = 40000) {
     return {ControlType::Volume, "Volume", tag, 0, 65535, {}, {value, value}};
@@ -102,7 +102,7 @@ VirtualMixerSetup card(Selector selector) {
 }
 
 std::vector<std::uint32_t> values(const std::string& tag) {
-    return platform::virtualMixerValues(tag);
+    return audio::virtualMixerValues(tag);
 }
 
 class FaderlibTest : public testing::Test {
@@ -114,12 +114,12 @@ protected:
     }
     void TearDown() override {
         faderlib::resetForTest();
-        platform::useRealMixer();
+        audio::useRealMixer();
         unsetenv("XDG_CONFIG_HOME");
     }
 
     void select(const VirtualMixerSetup& setup) {
-        platform::useVirtualMixer(setup);
+        audio::useVirtualMixer(setup);
         ASSERT_EQ(SelectOutputDevice(0), 0);
         ASSERT_EQ(SelectInputDevice(0), 0);
     }
@@ -136,7 +136,7 @@ TEST_F(FaderlibTest, LevelsConvertBothWays) {
         std::uint32_t written;
     };
     for (const Case& c : {Case{65535, 99, 65535}, Case{32767, 50, 32767}, Case{0, 0, 0}}) {
-        platform::setVirtualMixerValues("wave", {c.value, c.value});
+        audio::setVirtualMixerValues("wave", {c.value, c.value});
         EXPECT_EQ(GetCurrentOutputLevel(), c.level) << c.value;
         ASSERT_EQ(SetCurrentOutputLevel(c.level), 0);
         EXPECT_EQ(values("wave")[0], c.written) << c.level;
@@ -147,11 +147,11 @@ TEST_F(FaderlibTest, LevelsConvertBothWays) {
 // Guards the audible minimum: raised below a tenth, left alone above it.
 TEST_F(FaderlibTest, UnmuteOutputRaisesQuietVolumesToATenth) {
     for (const auto& [before, after] : {std::pair{1000u, 6553u}, std::pair{7000u, 7000u}}) {
-        platform::useVirtualMixer(card(Selector::Mux));
+        audio::useVirtualMixer(card(Selector::Mux));
         ASSERT_EQ(SelectOutputDevice(0), 0);
-        platform::setVirtualMixerValues("wave", {before, before});
-        platform::setVirtualMixerValues("master", {before, before});
-        platform::setVirtualMixerValues("master mute", {1, 1});
+        audio::setVirtualMixerValues("wave", {before, before});
+        audio::setVirtualMixerValues("master", {before, before});
+        audio::setVirtualMixerValues("master mute", {1, 1});
         EXPECT_EQ(UnmuteOutput(), 0);
         EXPECT_EQ(values("wave")[0], after);
         EXPECT_EQ(values("master")[0], after);
@@ -162,7 +162,7 @@ TEST_F(FaderlibTest, UnmuteOutputRaisesQuietVolumesToATenth) {
 // Guards the caller's fallback: a two-channel read of a mono line fails, one channel works.
 TEST_F(FaderlibTest, TwoChannelReadOfAMonoLineFailsAndOneChannelWorks) {
     select(card(Selector::Mux));
-    platform::setVirtualMixerValues("mic", {1234});
+    audio::setVirtualMixerValues("mic", {1234});
     std::uint32_t read[2] = {7, 7};
     EXPECT_EQ(GetMicOutputVolSetting(2, read), -1);
     EXPECT_EQ(GetMicOutputVolSetting(1, read), 0);
@@ -202,10 +202,10 @@ TEST_F(FaderlibTest, SelectingASourceForEachSelectorKind) {
         int32_t wave = 0, record = 0, selector = 0, source = 0;
         GetVolumeIDs(&wave, &record, &selector, &source);
         EXPECT_EQ(static_cast<std::uint32_t>(source),
-                  platform::virtualMixerControlId("Mic volume"));
+                  audio::virtualMixerControlId("Mic volume"));
         EXPECT_EQ(
             static_cast<std::uint32_t>(selector),
-            kind == Selector::None ? 0xFFFFFFFFu : platform::virtualMixerControlId("selector"));
+            kind == Selector::None ? 0xFFFFFFFFu : audio::virtualMixerControlId("selector"));
     }
 }
 
@@ -224,7 +224,7 @@ TEST_F(FaderlibTest, OutputDescriptionsAreTrimmedAndNeverBlank) {
     VirtualMixerSetup setup = card(Selector::Mux);
     setup.outputs.push_back({"   ", 0, false});
     setup.outputs.push_back({"Gone", 0, true});
-    platform::useVirtualMixer(setup);
+    audio::useVirtualMixer(setup);
     char name[64];
     EXPECT_EQ(GetOutputDeviceDescription(0, name), 0);
     EXPECT_STREQ(name, "Sound Card");
@@ -240,7 +240,7 @@ TEST_F(FaderlibTest, OnlyTheFirstMicrophoneLineCounts) {
         VirtualMixerSetup setup = card(Selector::Mux);
         auto& sources = setup.cards[0].destinations[0].sources;
         sources.insert(sources.begin(), {ComponentType::SrcMicrophone, first, first, 1, {}, {}});
-        platform::useVirtualMixer(setup);
+        audio::useVirtualMixer(setup);
         ASSERT_EQ(SelectOutputDevice(0), 0);
         EXPECT_EQ(IsMicSourceAvailableOnMixerDest(), expected) << first;
     }
@@ -262,7 +262,7 @@ TEST_F(FaderlibTest, MissingControlsAreReported) {
 
 // Guards every family before any device is selected: nothing is addressed.
 TEST_F(FaderlibTest, NothingSelectedIsMinusOne) {
-    platform::useVirtualMixer(card(Selector::Mux));
+    audio::useVirtualMixer(card(Selector::Mux));
     std::uint32_t read[2] = {};
     EXPECT_EQ(GetCurrentOutputVolSetting(2, read), -1);
     EXPECT_EQ(SetCurrentInputVolSetting(1, read), -1);
@@ -304,7 +304,7 @@ TEST_F(FaderlibTest, UnusableCardsAreRefused) {
         faderlib::resetForTest();
         VirtualMixerSetup setup = card(Selector::Mux);
         c.spoil(setup);
-        platform::useVirtualMixer(setup);
+        audio::useVirtualMixer(setup);
         EXPECT_EQ(SelectOutputDevice(0), c.output) << c.name;
         EXPECT_EQ(SelectInputDevice(0), c.input) << c.name;
     }
@@ -332,7 +332,7 @@ TEST_F(FaderlibTest, MidiDeviceNameComesFromTheUsersSettings) {
 // Guards the selector query's message boxes: a control that cannot be queried is told.
 TEST_F(FaderlibTest, MixMuxSettingReportsAnUnreadableControl) {
     select(card(Selector::Mux));
-    const std::uint32_t mux = platform::virtualMixerControlId("selector");
+    const std::uint32_t mux = audio::virtualMixerControlId("selector");
     platform::ScriptedMessageBoxes boxes;
     EXPECT_EQ(GetMixMuxSetting(0, mux, 0), 1);
     EXPECT_EQ(GetMixMuxSetting(0, mux, 3), -1);
@@ -354,7 +354,7 @@ TEST_F(FaderlibTest, ChangesAreNotifiedToTheCallbackWindow) {
     ASSERT_EQ(SetCurrentOutputLevel(10), 0);
     platform::Message posted;
     ASSERT_TRUE(window.peek(posted));
-    EXPECT_EQ(posted.message, platform::kMixerControlChangeMessage);
+    EXPECT_EQ(posted.message, audio::kMixerControlChangeMessage);
     int32_t wave = 0;
     GetVolumeIDs(&wave, nullptr, nullptr, nullptr);
     EXPECT_EQ(posted.lParam, wave);

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/wave.h"
+#include "audio/wave.h"
 
 namespace testing_support {
 
-inline platform::WaveFormat pcmFormat(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits) {
-    platform::WaveFormat format;
+inline audio::WaveFormat pcmFormat(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits) {
+    audio::WaveFormat format;
     format.channels = channels;
     format.samplesPerSec = rate;
     format.bitsPerSample = bits;
@@ -37,7 +37,7 @@ inline void appendChunk(std::vector<std::uint8_t>& out, const char* id,
 
 // A RIFF wave file: `fmt ` (the 18-byte record plus `fmtExtra` more bytes), then `data`,
 // then whatever chunks `after` holds already encoded.
-inline std::vector<std::uint8_t> waveFile(const platform::WaveFormat& format,
+inline std::vector<std::uint8_t> waveFile(const audio::WaveFormat& format,
                                           const std::vector<std::uint8_t>& data,
                                           std::size_t fmtExtra = 0,
                                           const std::vector<std::uint8_t>& after = {}) {

@@ -27,7 +27,7 @@ std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& v, std::size_t 
 
 struct PlayCase {
     const char* name;
-    platform::WaveFormat format;
+    audio::WaveFormat format;
     std::size_t dataBytes;
     std::size_t fmtExtra;
 };
@@ -46,7 +46,7 @@ TEST_P(PlayWhole, SpeakersGetTheDataExactlyThenTheCloseNotification) {
     EXPECT_EQ(AudioPlayFile(window.handle(), path.c_str()), 0) << "a second stream while one plays";
     playToEnd();
     EXPECT_EQ(lastOutput(), data);
-    EXPECT_EQ(messages.back(), platform::kWaveOutCloseMessage);
+    EXPECT_EQ(messages.back(), audio::kWaveOutCloseMessage);
     EXPECT_TRUE(boxTexts().empty());
 }
 
@@ -154,7 +154,7 @@ TEST_F(VoiceTest, LevelsFollowWhatIsPlayedAndSilenceKeepsTheTiming) {
 
 struct EchoCase {
     const char* name;
-    platform::WaveFormat format;
+    audio::WaveFormat format;
     int delayMs;
     std::size_t echoFrame;  // where the 70 % copy of the first frame lands; 0: no echo
 };
@@ -291,7 +291,7 @@ TEST_F(VoiceTest, AnEmptyDataChunkPlaysUntilStopped) {
     EXPECT_EQ(voxcapt::playbackView().queued, 0);
     EXPECT_EQ(AudioStopPlaying(), 0);
     pump();
-    EXPECT_EQ(messages.back(), platform::kWaveOutCloseMessage);
+    EXPECT_EQ(messages.back(), audio::kWaveOutCloseMessage);
 }
 
 // Guards notifications that outlive their stream: a stop and a new start before the

@@ -39,7 +39,7 @@ std::vector<std::string> filesIn(const std::string& folder) {
 class RecordTest : public VoiceTest {
 protected:
     void microphone(const std::vector<std::uint8_t>& bytes) {
-        platform::VirtualWaveSetup setup;
+        audio::VirtualWaveSetup setup;
         setup.microphone = bytes;
         useDevices(setup);
     }
@@ -240,7 +240,7 @@ TEST_F(RecordTest, TheTemporaryTakeIsAlwaysAValidWaveFile) {
 
 struct StartFailure {
     const char* name;
-    platform::VirtualWaveSetup devices;
+    audio::VirtualWaveSetup devices;
     std::int32_t buffer;
     std::int32_t failWithoutMonitor;
     std::int32_t result;
@@ -250,11 +250,11 @@ struct StartFailure {
 // Guards every failed start: its message, its result, and nothing left behind (no
 // temporary file, no device), and a monitor failure that only costs the monitor.
 TEST_F(RecordTest, FailedStartsSayWhyAndLeaveNothingBehind) {
-    platform::VirtualWaveSetup refused;
+    audio::VirtualWaveSetup refused;
     refused.formatRefused = true;
-    platform::VirtualWaveSetup noInput;
+    audio::VirtualWaveSetup noInput;
     noInput.inputOpenFails = true;
-    platform::VirtualWaveSetup noOutput;
+    audio::VirtualWaveSetup noOutput;
     noOutput.outputOpenFails = true;
     const std::string duplex =
         "Either your audio device is busy or Your sound card does not support full duplex operation.This means that you will not be able to listen to your karaoke file as you record your voice. However, you will be able to play back your performance without difficulty.";

@@ -13,7 +13,7 @@
 #include "platform/dialogs.h"
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
-#include "platform/wave.h"
+#include "audio/wave.h"
 #include "voxcapt/voxcapt.h"
 
 // The wave library on the virtual devices and the manual clock, with the window's part
@@ -31,13 +31,13 @@ protected:
         pump();
     }
 
-    void useDevices(platform::VirtualWaveSetup setup) { platform::useVirtualWave(setup); }
+    void useDevices(audio::VirtualWaveSetup setup) { audio::useVirtualWave(setup); }
 
     void pump() {
         platform::Message m;
         while (window.peek(m)) {
             messages.push_back(m.message);
-            if (m.message >= platform::kWaveOutOpenMessage && m.message <= platform::kWaveOutDoneMessage) {
+            if (m.message >= audio::kWaveOutOpenMessage && m.message <= audio::kWaveOutDoneMessage) {
                 ProcessWavePlayMsg(m.message, m.wParam, m.lParam);
             } else {
                 ProcessWaveRecMsg(m.message, m.wParam, m.lParam);
@@ -71,7 +71,7 @@ protected:
         return texts;
     }
     std::vector<std::uint8_t> lastOutput() const {
-        const auto outputs = platform::virtualWaveOutputs();
+        const auto outputs = audio::virtualWaveOutputs();
         return outputs.empty() ? std::vector<std::uint8_t>{} : outputs.back();
     }
     static std::vector<std::uint8_t> readFile(const std::string& path) {

@@ -7,17 +7,17 @@
 #include <vector>
 
 #include "faderlib/faderlib.h"
-#include "platform/mixer.h"
+#include "audio/mixer.h"
 
 namespace cvktool {
 namespace {
 
-using platform::ComponentType;
-using platform::ControlType;
-using platform::MixerControlInfo;
-using platform::MixerError;
-using platform::MixerId;
-using platform::MixerLineInfo;
+using audio::ComponentType;
+using audio::ControlType;
+using audio::MixerControlInfo;
+using audio::MixerError;
+using audio::MixerId;
+using audio::MixerLineInfo;
 
 constexpr const char* kMixerUsage =
     "usage: cvktool mixer [list | get NAME | set NAME VALUE | select-source K]\n"
@@ -53,13 +53,13 @@ std::vector<Control> controlsOf(MixerId mixer, std::vector<MixerLineInfo>& lines
     std::vector<Control> controls;
     for (ComponentType destination : {ComponentType::DstSpeakers, ComponentType::DstWaveIn}) {
         MixerLineInfo dest;
-        if (platform::mixerDestination(mixer, destination, dest) != MixerError::Ok) {
+        if (audio::mixerDestination(mixer, destination, dest) != MixerError::Ok) {
             continue;
         }
         lines.push_back(dest);
         for (std::uint32_t s = 0; s < dest.connections; ++s) {
             MixerLineInfo line;
-            if (platform::mixerSourceLine(mixer, dest.destination, s, line) == MixerError::Ok) {
+            if (audio::mixerSourceLine(mixer, dest.destination, s, line) == MixerError::Ok) {
                 lines.push_back(line);
             }
         }
@@ -67,7 +67,7 @@ std::vector<Control> controlsOf(MixerId mixer, std::vector<MixerLineInfo>& lines
     for (const MixerLineInfo& line : lines) {
         for (ControlType type : kControlTypes) {
             MixerControlInfo info;
-            if (platform::mixerLineControl(mixer, line.lineId, type, info) == MixerError::Ok) {
+            if (audio::mixerLineControl(mixer, line.lineId, type, info) == MixerError::Ok) {
                 controls.push_back({line.name + "/" + typeName(type), line, info});
             }
         }
@@ -76,11 +76,11 @@ std::vector<Control> controlsOf(MixerId mixer, std::vector<MixerLineInfo>& lines
 }
 
 std::string valueText(MixerId mixer, const Control& control) {
-    if (platform::isMultipleItem(control.info.type)) {
+    if (audio::isMultipleItem(control.info.type)) {
         std::vector<std::string> texts;
         std::vector<std::uint32_t> values(control.info.items, 0);
-        if (platform::mixerItemTexts(mixer, control.info.controlId, texts) != MixerError::Ok ||
-            platform::mixerGetValues(mixer, control.info.controlId, 1, values) != MixerError::Ok) {
+        if (audio::mixerItemTexts(mixer, control.info.controlId, texts) != MixerError::Ok ||
+            audio::mixerGetValues(mixer, control.info.controlId, 1, values) != MixerError::Ok) {
             return " (unreadable)";
         }
         std::string text;
@@ -92,7 +92,7 @@ std::string valueText(MixerId mixer, const Control& control) {
     const std::uint32_t channels =
         control.info.type == ControlType::Volume ? control.line.channels : 1;
     std::vector<std::uint32_t> values(channels, 0);
-    if (platform::mixerGetValues(mixer, control.info.controlId, channels, values) !=
+    if (audio::mixerGetValues(mixer, control.info.controlId, channels, values) !=
         MixerError::Ok) {
         return " (unreadable)";
     }
@@ -104,7 +104,7 @@ std::string valueText(MixerId mixer, const Control& control) {
 }
 
 bool firstMixer(MixerId& mixer) {
-    if (platform::mixerIdOfOutput(0, mixer) != MixerError::Ok) {
+    if (audio::mixerIdOfOutput(0, mixer) != MixerError::Ok) {
         std::fputs("cvktool: no output device with a mixer (is the sound server running?)\n",
                    stderr);
         return false;
@@ -113,15 +113,15 @@ bool firstMixer(MixerId& mixer) {
 }
 
 int list() {
-    const std::uint32_t outputs = platform::mixerOutputDeviceCount();
-    const std::uint32_t inputs = platform::mixerInputDeviceCount();
+    const std::uint32_t outputs = audio::mixerOutputDeviceCount();
+    const std::uint32_t inputs = audio::mixerInputDeviceCount();
     std::string name;
     for (std::uint32_t i = 0; i < outputs; ++i) {
-        platform::mixerOutputDeviceName(i, name);
+        audio::mixerOutputDeviceName(i, name);
         std::printf("output %u: %s\n", i, name.c_str());
     }
     for (std::uint32_t i = 0; i < inputs; ++i) {
-        platform::mixerInputDeviceName(i, name);
+        audio::mixerInputDeviceName(i, name);
         std::printf("input %u: %s\n", i, name.c_str());
     }
     MixerId mixer = 0;
@@ -207,7 +207,7 @@ int set(std::string_view name, std::string_view text) {
         return 2;
     }
     std::uint32_t channels = static_cast<std::uint32_t>(values->size());
-    if (platform::isMultipleItem(control->info.type)) {
+    if (audio::isMultipleItem(control->info.type)) {
         // An item number: that item on, the others off.
         const std::uint32_t item = (*values)[0];
         values->assign(control->info.items, 0);
@@ -219,7 +219,7 @@ int set(std::string_view name, std::string_view text) {
         (*values)[item] = 1;
         channels = 1;
     }
-    if (platform::mixerSetValues(mixer, control->info.controlId, channels, *values) !=
+    if (audio::mixerSetValues(mixer, control->info.controlId, channels, *values) !=
         MixerError::Ok) {
         std::fprintf(stderr, "cvktool: the mixer refused %s\n", control->name.c_str());
         return 1;

@@ -20,7 +20,7 @@
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
 #include "platform/profile.h"
-#include "platform/soundfont.h"
+#include "synth/soundfont.h"
 
 namespace cvktool {
 
@@ -336,7 +336,7 @@ int runPlay(std::span<const std::string_view> args) {
                          soundFont.c_str(), reason.c_str());
         }
     }
-    platform::setSoundFontChoice(soundFont);
+    synth::setSoundFontChoice(soundFont);
 
     // On failure the sequencer has already shown the system's reason.
     if (sequencer.CallInitMIDIOut(handle, settings.path().c_str()) == 0) {

@@ -14,7 +14,7 @@
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
-#include "platform/wave.h"
+#include "audio/wave.h"
 #include "voxcapt/voxcapt.h"
 
 namespace cvktool {
@@ -46,11 +46,11 @@ bool g_inputClosed = false;
 
 // Hands the devices' notifications back to the library, as the player's window does.
 void dispatch(const platform::Message& m) {
-    g_outputClosed = g_outputClosed || m.message == platform::kWaveOutCloseMessage;
-    g_inputClosed = g_inputClosed || m.message == platform::kWaveInCloseMessage;
-    if (m.message >= platform::kWaveOutOpenMessage && m.message <= platform::kWaveOutDoneMessage) {
+    g_outputClosed = g_outputClosed || m.message == audio::kWaveOutCloseMessage;
+    g_inputClosed = g_inputClosed || m.message == audio::kWaveInCloseMessage;
+    if (m.message >= audio::kWaveOutOpenMessage && m.message <= audio::kWaveOutDoneMessage) {
         ProcessWavePlayMsg(m.message, m.wParam, m.lParam);
-    } else if (m.message >= platform::kWaveInOpenMessage && m.message <= platform::kWaveInDataMessage) {
+    } else if (m.message >= audio::kWaveInOpenMessage && m.message <= audio::kWaveInDataMessage) {
         ProcessWaveRecMsg(m.message, m.wParam, m.lParam);
     }
 }

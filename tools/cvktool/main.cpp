@@ -10,6 +10,7 @@
 #include "SongCommands.h"
 #include "SplitCommand.h"
 #include "VoiceCommands.h"
+#include "synth/synthesizer.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ void printUsage(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    synth::install();
     if (argc < 2) {
         printUsage(stderr);
         return 2;

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "platform/messages.h"
-#include "platform/wave.h"
+#include "audio/wave.h"
 
 // What each kind of wave device provides to the device tables in wave_out.cpp and
 // wave_in.cpp, and the buffer queue they all move audio through.
-namespace platform::detail {
+namespace audio::detail {
 
 // The buffers queued on one device, oldest first. Not thread-safe: the device guards it
 // with whatever lock its audio thread runs under. take, put and the finishing calls never
@@ -27,7 +27,7 @@ public:
     // A deferred output queue keeps each buffer it has taken whole until release() says
     // the device has played past its end: a device that takes audio ahead of playing it
     // (a sound server's buffer) must not report a buffer done that is still to be heard.
-    WaveQueue(WindowHandle window, std::uint32_t handle, std::uint32_t doneMessage,
+    WaveQueue(platform::WindowHandle window, std::uint32_t handle, std::uint32_t doneMessage,
               bool deferred = false)
         : m_window(window), m_handle(handle), m_doneMessage(doneMessage), m_deferred(deferred) {}
 
@@ -136,10 +136,10 @@ private:
         }
         front->dwFlags.store((front->dwFlags.load() & ~kWaveHeaderInQueue) | kWaveHeaderDone,
                              std::memory_order_release);
-        postMessage(m_window, m_doneMessage, m_handle, reinterpret_cast<std::intptr_t>(front));
+        platform::postMessage(m_window, m_doneMessage, m_handle, reinterpret_cast<std::intptr_t>(front));
     }
 
-    WindowHandle m_window;
+    platform::WindowHandle m_window;
     std::uint32_t m_handle;
     std::uint32_t m_doneMessage;
     std::array<WaveHeader*, kCapacity> m_ring{};
@@ -169,7 +169,7 @@ struct WaveOpenRequest {
     bool input = false;
     std::int32_t deviceId = kWaveMapper;
     WaveFormat format;
-    WindowHandle window = 0;
+    platform::WindowHandle window = 0;
     std::uint32_t handle = 0;  // the handle the table gave the device
     std::uint32_t latencyMs = 100;
 };
@@ -201,4 +201,4 @@ WaveError tableHalt(bool input, std::uint32_t handle);
 WaveError tableReset(bool input, std::uint32_t handle);
 std::uint64_t tableXruns(bool input, std::uint32_t handle);
 
-}  // namespace platform::detail
+}  // namespace audio::detail

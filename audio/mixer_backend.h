@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/mixer.h"
+#include "audio/mixer.h"
 
 // What a mixer backend (the sound server, the virtual mixer) provides to mixer.cpp, which
 // keeps the open handles and routes each call to the backend in use.
-namespace platform::detail {
+namespace audio::detail {
 
 class MixerBackend {
 public:
@@ -57,4 +57,4 @@ std::vector<std::uint32_t> virtualValues(MixerBackend& backend, const std::strin
 void setVirtualValues(MixerBackend& backend, const std::string& tag,
                       std::vector<std::uint32_t> values);
 
-}  // namespace platform::detail
+}  // namespace audio::detail

@@ -36,11 +36,11 @@
 #include <string>
 #include <vector>
 
-#include "midi_backend.h"
+#include "platform/midi_device.h"
 #include "mixer_backend.h"
-#include "pulse_context.h"
+#include "audio/pulse_context.h"
 
-namespace platform {
+namespace audio {
 namespace {
 
 std::atomic<float> g_waveGain{1.0f};
@@ -114,7 +114,7 @@ public:
         if (m_pulse == nullptr) {
             return;
         }
-        detail::PulseContext::Lock lock(*m_pulse);
+        PulseContext::Lock lock(*m_pulse);
         if (ready()) {
             unloadPassThrough();
         }
@@ -203,7 +203,7 @@ public:
                     return MixerError::Ok;
                 case 1:
                     describeLine(line, kSynth, 0, 1, ComponentType::SrcSynthesizer, 1, 0,
-                                 "Synthesizer", detail::kSynthesizerName);
+                                 "Synthesizer", platform::kBuiltInSynthesizerName);
                     return MixerError::Ok;
                 case 2:
                     describeLine(line, kMic, 0, 2, ComponentType::SrcMicrophone, 1, 0, "Microphone",
@@ -451,13 +451,13 @@ private:
     // Takes the process's connection, and a new one after the server went away; follows
     // the server's events on it. Without the lock.
     bool connect() {
-        std::shared_ptr<detail::PulseContext> pulse = detail::PulseContext::acquire();
+        std::shared_ptr<PulseContext> pulse = PulseContext::acquire();
         if (pulse != nullptr && pulse == m_pulse) {
             return true;
         }
         bool serverLost = false;
         if (m_pulse != nullptr) {
-            detail::PulseContext::Lock lock(*m_pulse);
+            PulseContext::Lock lock(*m_pulse);
             serverLost = !ready();
             m_pulse->clearEventHandler(this);
         }
@@ -472,7 +472,7 @@ private:
         if (pulse == nullptr) {
             return false;
         }
-        detail::PulseContext::Lock lock(*pulse);
+        PulseContext::Lock lock(*pulse);
         pulse->setEventHandler(&ServerMixer::onEvent, this);
         const auto mask = static_cast<pa_subscription_mask_t>(
             PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
@@ -885,7 +885,7 @@ private:
         }
     }
 
-    std::shared_ptr<detail::PulseContext> m_pulse;  // the caller's thread, without the lock
+    std::shared_ptr<PulseContext> m_pulse;  // the caller's thread, without the lock
 
     // With the mainloop locked (the caller's thread or the mainloop's).
     std::vector<Device> m_sinks;
@@ -934,4 +934,4 @@ std::unique_ptr<MixerBackend> makeServerMixer() {
 }
 }  // namespace detail
 
-}  // namespace platform
+}  // namespace audio

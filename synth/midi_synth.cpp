@@ -49,17 +49,18 @@
 #include <set>
 #include <string>
 
-#include "lockfree_queue.h"
-#include "midi_backend.h"
-#include "platform/mixer.h"
+#include "platform/lockfree_queue.h"
+#include "platform/midi_device.h"
+#include "audio/mixer.h"
 #include "platform/mm_timer.h"
-#include "platform/soundfont.h"
-#include "pulse_context.h"
+#include "synth/soundfont.h"
+#include "audio/pulse_context.h"
+#include "synth/synthesizer.h"
 #include "synth_engine.h"
 
-namespace platform::detail {
+namespace synth::detail {
 
-const char* const kSynthesizerName = "Built-in Synthesizer";
+using platform::MidiError;
 
 namespace {
 
@@ -144,7 +145,7 @@ public:
 
     // Opening thread. Makes sure the server, the stream and the SoundFont are there and
     // starts a session: every channel at its defaults, the stream running.
-    MidiError beginSession();
+    platform::MidiError beginSession();
     // Cuts every voice, at once, and rests the stream once that has been rendered.
     void endSession();
 
@@ -155,7 +156,7 @@ public:
 private:
     SynthService() = default;
 
-    MidiError connect();
+    platform::MidiError connect();
     bool openStream();
     void disconnect();
     bool push(const TimedMessage& timed) noexcept;
@@ -191,11 +192,11 @@ private:
     std::array<std::atomic<bool>, 16> m_programmed{};
     std::set<int> m_prepared;  // bank * 128 + program, guarded by m_mutex
     std::unique_ptr<SynthEngine> m_engine;
-    BoundedQueue<TimedMessage, kQueueCapacity> m_queue;
+    platform::BoundedQueue<TimedMessage, kQueueCapacity> m_queue;
     std::atomic<bool> m_timed{false};  // this session's messages are time-stamped
 
     // Set up and torn down by the opening thread, the stream with the mainloop locked.
-    std::shared_ptr<PulseContext> m_pulse;
+    std::shared_ptr<audio::PulseContext> m_pulse;
     pa_stream* m_stream = nullptr;
 
     // Mainloop thread, or another with the mainloop locked.
@@ -258,33 +259,33 @@ void SynthService::onOperationDone(pa_stream*, int, void* user) {
 }
 
 // Connects to the server and opens the stream, corked. Opening thread, m_mutex held.
-MidiError SynthService::connect() {
+platform::MidiError SynthService::connect() {
     // The server and sink the environment names are read when a context is made: a
     // change of them (a test's private sink) takes a new context, and a new stream.
-    std::shared_ptr<PulseContext> pulse = PulseContext::acquire();
+    std::shared_ptr<audio::PulseContext> pulse = audio::PulseContext::acquire();
     if (pulse != nullptr && pulse == m_pulse && m_stream != nullptr) {
-        PulseContext::Lock lock(*m_pulse);
+        audio::PulseContext::Lock lock(*m_pulse);
         if (pa_stream_get_state(m_stream) == PA_STREAM_READY) {
-            return MidiError::Ok;
+            return platform::MidiError::Ok;
         }
     }
     disconnect();  // whatever is left of a server that went away
     if (pulse == nullptr) {
-        return MidiError::NoSoundServer;
+        return platform::MidiError::NoSoundServer;
     }
     m_pulse = std::move(pulse);
     if (!openStream()) {
         disconnect();
-        return MidiError::NoSoundServer;
+        return platform::MidiError::NoSoundServer;
     }
-    return MidiError::Ok;
+    return platform::MidiError::Ok;
 }
 
 // The stream, corked, on m_pulse. Opening thread, m_mutex held.
 bool SynthService::openStream() {
-    PulseContext::Lock lock(*m_pulse);
+    audio::PulseContext::Lock lock(*m_pulse);
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(kSampleRate), kChannels};
-    m_stream = pa_stream_new(m_pulse->context(), kSynthesizerName, &spec, nullptr);
+    m_stream = pa_stream_new(m_pulse->context(), platform::kBuiltInSynthesizerName, &spec, nullptr);
     if (m_stream == nullptr) {
         return false;
     }
@@ -325,7 +326,7 @@ void SynthService::disconnect() {
     }
     if (m_stream != nullptr) {
         // With the lock held, no callback of ours runs now or later.
-        PulseContext::Lock lock(*m_pulse);
+        audio::PulseContext::Lock lock(*m_pulse);
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
@@ -350,7 +351,7 @@ void SynthService::resume() {
     bool wake = false;
     std::uint64_t anchors = 0;
     {
-        PulseContext::Lock lock(*m_pulse);
+        audio::PulseContext::Lock lock(*m_pulse);
         m_sessionOpen = true;
         wake = m_corked.load() && m_stream != nullptr;
         if (wake) {
@@ -368,7 +369,7 @@ void SynthService::resume() {
 }
 
 void SynthService::rest() {
-    PulseContext::Lock lock(*m_pulse);
+    audio::PulseContext::Lock lock(*m_pulse);
     m_sessionOpen = false;
     if (!m_corked.load() && m_stream != nullptr) {
         corkNow(true);
@@ -388,15 +389,15 @@ void SynthService::waitUntilRunning(std::uint64_t anchorsBefore) {
     }
 }
 
-MidiError SynthService::beginSession() {
+platform::MidiError SynthService::beginSession() {
     std::lock_guard lock(m_mutex);
-    const std::string path = platform::findSoundFont();
+    const std::string path = synth::findSoundFont();
     if (path.empty()) {
-        return MidiError::NoSoundFont;
+        return platform::MidiError::NoSoundFont;
     }
     // Connecting is cheap and fails fast without a server, so it comes before the
     // SoundFont is loaded.
-    if (const MidiError result = connect(); result != MidiError::Ok) {
+    if (const platform::MidiError result = connect(); result != platform::MidiError::Ok) {
         return result;
     }
     if (m_engine == nullptr || m_engine->path() != path) {
@@ -405,10 +406,10 @@ MidiError SynthService::beginSession() {
         // after: the other modules' callbacks wait on that lock too.
         std::unique_ptr<SynthEngine> engine = SynthEngine::load(path);
         if (engine == nullptr) {
-            return MidiError::SynthFailed;
+            return platform::MidiError::SynthFailed;
         }
         {
-            PulseContext::Lock locked(*m_pulse);
+            audio::PulseContext::Lock locked(*m_pulse);
             m_engine.swap(engine);
         }
         engine.reset();
@@ -418,18 +419,18 @@ MidiError SynthService::beginSession() {
     // each message simply plays with the next block. CVK_SYNTH_UNTIMED does the same on
     // the real clock, to measure what the time stamps buy.
     const char* untimed = std::getenv("CVK_SYNTH_UNTIMED");
-    m_timed = clockMode() == ClockMode::Real && (untimed == nullptr || std::strcmp(untimed, "1") != 0);
+    m_timed = platform::clockMode() == platform::ClockMode::Real && (untimed == nullptr || std::strcmp(untimed, "1") != 0);
     m_dropped = 0;
     m_stalled = false;
     for (int channel = 0; channel < 16; ++channel) {
         m_bankSelect[channel] = 0;
         m_programmed[channel] = false;
     }
-    if (!push(TimedMessage{kStartSession, clockMicros()})) {
-        return MidiError::SynthFailed;
+    if (!push(TimedMessage{kStartSession, platform::clockMicros()})) {
+        return platform::MidiError::SynthFailed;
     }
     resume();
-    return MidiError::Ok;
+    return platform::MidiError::Ok;
 }
 
 void SynthService::endSession() {
@@ -438,12 +439,12 @@ void SynthService::endSession() {
         return;
     }
     m_sessionOpen = false;
-    if (push(TimedMessage{kEndSession, clockMicros()})) {
+    if (push(TimedMessage{kEndSession, platform::clockMicros()})) {
         m_endQueued = true;
     } else {
         // The stream has stalled: cut everything here, with the callback kept out.
         {
-            PulseContext::Lock locked(*m_pulse);
+            audio::PulseContext::Lock locked(*m_pulse);
             m_engine->reset();
         }
         rest();
@@ -462,7 +463,7 @@ bool SynthService::push(const TimedMessage& timed) noexcept {
         m_queued.fetch_add(1, std::memory_order_relaxed);
         return true;
     }
-    if (onTimerThread() || m_stalled.load(std::memory_order_relaxed)) {
+    if (platform::onTimerThread() || m_stalled.load(std::memory_order_relaxed)) {
         return false;
     }
     // The render thread empties the queue at every write request, a few ms apart.
@@ -504,7 +505,7 @@ void SynthService::prepareInstrument(std::uint32_t message) {
     // milliseconds, and the wave devices' and the mixer's callbacks wait on that lock.
     bool rested = false;
     {
-        PulseContext::Lock locked(*m_pulse);
+        audio::PulseContext::Lock locked(*m_pulse);
         // The server must have the stream at rest before the render thread stops rendering.
         rested = !m_corked.load() && m_stream != nullptr;
         if (rested) {
@@ -515,7 +516,7 @@ void SynthService::prepareInstrument(std::uint32_t message) {
     m_engine->prepare(bank, program);
     std::uint64_t anchors = 0;
     {
-        PulseContext::Lock locked(*m_pulse);
+        audio::PulseContext::Lock locked(*m_pulse);
         m_preparing = false;
         if (rested) {
             corkNow(false);
@@ -529,7 +530,7 @@ void SynthService::prepareInstrument(std::uint32_t message) {
 
 void SynthService::send(std::uint32_t message) noexcept {
     const std::uint32_t kind = message & 0xF0;
-    if (!onTimerThread()) {
+    if (!platform::onTimerThread()) {
         try {
             prepareInstrument(message);
         } catch (...) {
@@ -543,7 +544,7 @@ void SynthService::send(std::uint32_t message) noexcept {
     }
     // Stamped with the timer's deadline: a wake-up made late by a busy machine does not
     // make the note late, as long as it is not later than the headroom.
-    if (!push(TimedMessage{message, timerDeadlineMicros()})) {
+    if (!push(TimedMessage{message, platform::timerDeadlineMicros()})) {
         m_dropped.fetch_add(1, std::memory_order_relaxed);
     }
 }
@@ -560,7 +561,7 @@ bool SynthService::readChannels(std::array<SynthChannelState, 16>& out) {
         pauseBriefly();
     }
     // The write callback runs with the mainloop locked: holding it keeps rendering out.
-    PulseContext::Lock locked(*m_pulse);
+    audio::PulseContext::Lock locked(*m_pulse);
     m_engine->readChannels(out);
     return true;
 }
@@ -579,7 +580,7 @@ void SynthService::write(std::size_t bytes) {
 void SynthService::writeBlock(std::size_t bytes) {
     SynthEngine* engine = m_preparing ? nullptr : m_engine.get();
     if (m_timed.load(std::memory_order_relaxed)) {
-        followClock(clockMicros(), static_cast<std::int64_t>(bytes / kFrameBytes));
+        followClock(platform::clockMicros(), static_cast<std::int64_t>(bytes / kFrameBytes));
     }
     while (bytes >= kFrameBytes) {
         void* data = nullptr;
@@ -677,7 +678,7 @@ void SynthService::applyCommand(std::uint32_t command) {
 // per-application stream volumes over whatever we set on the stream. A change glides
 // over one block, so that a fader moved while notes sound does not click.
 void SynthService::applyGain(float* out, std::int64_t frames) {
-    const float target = platform::synthesizerGain();
+    const float target = audio::synthesizerGain();
     if (target == 1.0f && m_gain == 1.0f) {
         return;
     }
@@ -740,7 +741,7 @@ void SynthService::render(float* out, std::int64_t frames) {
     m_writtenFrames = blockEnd;
 }
 
-class SynthBackend final : public MidiOutBackend {
+class SynthBackend final : public platform::MidiOutDevice {
 public:
     SynthBackend() = default;
     ~SynthBackend() override { SynthService::instance().endSession(); }
@@ -764,25 +765,46 @@ public:
 
 }  // namespace
 
-bool readSynthChannels(MidiOutBackend& backend, std::array<SynthChannelState, 16>& out) {
-    return dynamic_cast<SynthBackend*>(&backend) != nullptr &&
-           SynthService::instance().readChannels(out);
-}
-
-MidiError openSynthesizer(std::unique_ptr<MidiOutBackend>& out) {
+platform::MidiError openSynthesizer(std::unique_ptr<platform::MidiOutDevice>& out) {
     out.reset();
     try {
         // The device table allows one open of a device at a time, so sessions never overlap.
-        if (const MidiError result = SynthService::instance().beginSession(); result != MidiError::Ok) {
+        if (const platform::MidiError result = SynthService::instance().beginSession(); result != platform::MidiError::Ok) {
             return result;
         }
         out = std::make_unique<SynthBackend>();
-        return MidiError::Ok;
+        return platform::MidiError::Ok;
     } catch (const std::bad_alloc&) {
-        return MidiError::NoMemory;
+        return platform::MidiError::NoMemory;
     } catch (...) {
-        return MidiError::SynthFailed;
+        return platform::MidiError::SynthFailed;
     }
 }
 
-}  // namespace platform::detail
+}  // namespace synth::detail
+
+namespace synth {
+
+void install() {
+    platform::setBuiltInSynthesizer(&detail::openSynthesizer);
+}
+
+bool readSynthesizerChannels(platform::MidiOutHandle handle, std::array<SynthChannelState, 16>& out) {
+    bool read = false;
+    platform::useMidiOutDevice(handle, [&](platform::MidiOutDevice& device) {
+        read = dynamic_cast<detail::SynthBackend*>(&device) != nullptr &&
+               detail::SynthService::instance().readChannels(out);
+    });
+    return read;
+}
+
+namespace {
+
+// Loading the library installs the synthesizer, so every program and test that links it
+// plays through it.
+[[gnu::constructor]] void installAtLoad() {
+    install();
+}
+
+}  // namespace
+}  // namespace synth

@@ -25,11 +25,11 @@
 #include <mutex>
 #include <string>
 
-#include "platform/mixer.h"
-#include "pulse_context.h"
+#include "audio/mixer.h"
+#include "audio/pulse_context.h"
 #include "wave_device.h"
 
-namespace platform::detail {
+namespace audio::detail {
 namespace {
 
 constexpr pa_usec_t kCaptureFragmentMicros = 10'000;
@@ -407,4 +407,4 @@ private:
 
 std::unique_ptr<WaveBackend> makePulseWaveBackend() { return std::make_unique<PulseBackend>(); }
 
-}  // namespace platform::detail
+}  // namespace audio::detail

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/export.h"
-#include "platform/wave.h"
+#include "audio/export.h"
+#include "audio/wave.h"
 
 // Wave output devices by index: the sound server's sinks, the default sink first; device
 // kWaveMapper (-1) is the default sink. Each open device is one stream of its own.
@@ -14,38 +14,38 @@
 // done notification follows. Buffers play in the order they were written, so a caller
 // that closes at the last done cuts nothing off. Every call is made from the window's
 // thread.
-namespace platform {
+namespace audio {
 
 // How far ahead of the speaker a stream keeps the server fed: voice playback wants the
 // long end (no underruns under load), a live monitor the short one.
 constexpr std::uint32_t kWaveOutLatencyMs = 100;
 constexpr std::uint32_t kWaveOutMonitorLatencyMs = 20;
 
-CVK_PLATFORM_API std::uint32_t waveOutDeviceCount();
+CVK_AUDIO_API std::uint32_t waveOutDeviceCount();
 // The device's name as the user knows it; empty for a bad index.
-CVK_PLATFORM_API std::string waveOutDeviceName(std::uint32_t deviceId);
+CVK_AUDIO_API std::string waveOutDeviceName(std::uint32_t deviceId);
 
 // Asks whether the device could play this format, opening nothing.
-CVK_PLATFORM_API WaveError waveOutQuery(std::int32_t deviceId, const WaveFormat& format);
+CVK_AUDIO_API WaveError waveOutQuery(std::int32_t deviceId, const WaveFormat& format);
 // Opens a device for this format; its notifications go to `window`. latencyMs is clamped
 // to 20..100.
-CVK_PLATFORM_API WaveError waveOutOpen(WaveOutHandle* handle, std::int32_t deviceId,
-                                       const WaveFormat& format, WindowHandle window,
+CVK_AUDIO_API WaveError waveOutOpen(WaveOutHandle* handle, std::int32_t deviceId,
+                                       const WaveFormat& format, platform::WindowHandle window,
                                        std::uint32_t latencyMs = kWaveOutLatencyMs);
-CVK_PLATFORM_API WaveError waveOutPrepareHeader(WaveOutHandle handle, WaveHeader* header);
+CVK_AUDIO_API WaveError waveOutPrepareHeader(WaveOutHandle handle, WaveHeader* header);
 // StillPlaying while the buffer is queued.
-CVK_PLATFORM_API WaveError waveOutUnprepareHeader(WaveOutHandle handle, WaveHeader* header);
+CVK_AUDIO_API WaveError waveOutUnprepareHeader(WaveOutHandle handle, WaveHeader* header);
 // Queues dwBufferLength bytes of the buffer: clears Done, sets InQueue.
-CVK_PLATFORM_API WaveError waveOutWrite(WaveOutHandle handle, WaveHeader* header);
+CVK_AUDIO_API WaveError waveOutWrite(WaveOutHandle handle, WaveHeader* header);
 // Pausing stops the sound at once and keeps the queue; buffers written meanwhile wait.
-CVK_PLATFORM_API WaveError waveOutPause(WaveOutHandle handle);
-CVK_PLATFORM_API WaveError waveOutRestart(WaveOutHandle handle);
+CVK_AUDIO_API WaveError waveOutPause(WaveOutHandle handle);
+CVK_AUDIO_API WaveError waveOutRestart(WaveOutHandle handle);
 // Drops what the device holds, returns every queued buffer (Done, in queue order, each
 // with its notification) and leaves the device running, not paused.
-CVK_PLATFORM_API WaveError waveOutReset(WaveOutHandle handle);
+CVK_AUDIO_API WaveError waveOutReset(WaveOutHandle handle);
 // StillPlaying while buffers are queued; otherwise closes and posts the close notification.
-CVK_PLATFORM_API WaveError waveOutClose(WaveOutHandle handle);
+CVK_AUDIO_API WaveError waveOutClose(WaveOutHandle handle);
 // Times the device ran dry while running since it was opened (0 for a bad handle).
-CVK_PLATFORM_API std::uint64_t waveOutUnderruns(WaveOutHandle handle);
+CVK_AUDIO_API std::uint64_t waveOutUnderruns(WaveOutHandle handle);
 
-}  // namespace platform
+}  // namespace audio

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 
-namespace platform::detail {
+namespace synth::detail {
 namespace {
 
 constexpr int kPolyphony = 256;
@@ -182,4 +182,4 @@ void SynthEngine::readChannels(std::array<SynthChannelState, 16>& out) {
     }
 }
 
-}  // namespace platform::detail
+}  // namespace synth::detail

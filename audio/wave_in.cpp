@@ -1,8 +1,8 @@
-#include "platform/wave_in.h"
+#include "audio/wave_in.h"
 
 #include "wave_device.h"
 
-namespace platform {
+namespace audio {
 
 std::uint32_t waveInDeviceCount() {
     try {
@@ -30,7 +30,7 @@ WaveError waveInQuery(std::int32_t deviceId, const WaveFormat& format) {
 }
 
 WaveError waveInOpen(WaveInHandle* handle, std::int32_t deviceId, const WaveFormat& format,
-                     WindowHandle window) {
+                     platform::WindowHandle window) {
     detail::WaveOpenRequest request;
     request.input = true;
     request.deviceId = deviceId;
@@ -54,4 +54,4 @@ WaveError waveInReset(WaveInHandle handle) { return detail::tableReset(true, han
 WaveError waveInClose(WaveInHandle handle) { return detail::tableClose(true, handle); }
 std::uint64_t waveInOverruns(WaveInHandle handle) { return detail::tableXruns(true, handle); }
 
-}  // namespace platform
+}  // namespace audio

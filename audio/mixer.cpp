@@ -1,17 +1,17 @@
-#include "platform/mixer.h"
+#include "audio/mixer.h"
 
 #include <mutex>
 #include <new>
 
 #include "mixer_backend.h"
 
-namespace platform {
+namespace audio {
 namespace {
 
 struct OpenMixer {
     MixerHandle handle = 0;
     MixerId mixer = 0;
-    WindowHandle window = 0;
+    platform::WindowHandle window = 0;
 };
 
 struct State {
@@ -86,7 +86,7 @@ void notifyMixerChange(MixerId mixer, std::uint32_t message, std::uint32_t id) {
     std::lock_guard lock(s.handlesMutex);
     for (const OpenMixer& open : s.open) {
         if (open.mixer == mixer && open.window != 0) {
-            postMessage(open.window, message, open.handle, static_cast<std::intptr_t>(id));
+            platform::postMessage(open.window, message, open.handle, static_cast<std::intptr_t>(id));
         }
     }
 }
@@ -168,7 +168,7 @@ MixerError mixerItemTexts(MixerId mixer, std::uint32_t controlId, std::vector<st
         [&](detail::MixerBackend& b) { return b.itemTexts(mixer, controlId, texts); });
 }
 
-MixerError mixerOpen(MixerHandle& handle, MixerId mixer, WindowHandle window) {
+MixerError mixerOpen(MixerHandle& handle, MixerId mixer, platform::WindowHandle window) {
     handle = 0;
     State& s = state();
     return withBackend([&](detail::MixerBackend& b) {
@@ -238,4 +238,4 @@ void setVirtualMixerValues(const std::string& tag, std::vector<std::uint32_t> va
     });
 }
 
-}  // namespace platform
+}  // namespace audio

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/export.h"
+#include "audio/export.h"
 #include "platform/messages.h"
 
 // What wave output and input devices share: the PCM format record, the buffer header
@@ -17,7 +17,7 @@
 // it hands back, lParam the buffer's WaveHeader and wParam the device's handle, and a
 // close notification at the close. Nothing is ever called back: the window's own thread
 // handles the notifications when it takes them from its queue.
-namespace platform {
+namespace audio {
 
 using WaveOutHandle = std::uint32_t;  // 0 = none
 using WaveInHandle = std::uint32_t;   // 0 = none
@@ -81,7 +81,7 @@ enum class WaveError : std::uint32_t {
 
 // Whether a device can be opened with this format: PCM, 8 or 16 bits, 1 or 2 channels,
 // 1..192000 frames a second, block align and byte rate consistent with them.
-CVK_PLATFORM_API bool waveFormatPlayable(const WaveFormat& format);
+CVK_AUDIO_API bool waveFormatPlayable(const WaveFormat& format);
 
 // The virtual devices of tests: one output ("Virtual Speakers") that keeps what it plays,
 // one input ("Virtual Microphone") that delivers given bytes and then silence; both
@@ -100,10 +100,10 @@ struct VirtualWaveSetup {
     bool inputOpenFails = false;
 };
 
-CVK_PLATFORM_API void useVirtualWave(const VirtualWaveSetup& setup);
-CVK_PLATFORM_API void useRealWave();
+CVK_AUDIO_API void useVirtualWave(const VirtualWaveSetup& setup);
+CVK_AUDIO_API void useRealWave();
 // Everything each output device played, in the order the devices were opened since
 // useVirtualWave.
-CVK_PLATFORM_API std::vector<std::vector<std::uint8_t>> virtualWaveOutputs();
+CVK_AUDIO_API std::vector<std::vector<std::uint8_t>> virtualWaveOutputs();
 
-}  // namespace platform
+}  // namespace audio

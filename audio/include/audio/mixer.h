@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/export.h"
+#include "audio/export.h"
 #include "platform/messages.h"
 
 // Mixers as the mixer library expects them: a mixer per wave device, destination lines
@@ -20,7 +20,7 @@
 // server's scale; nothing is ever set above 100 %.
 //
 // Tests install a virtual mixer with whatever lines and controls they need.
-namespace platform {
+namespace audio {
 
 using MixerId = std::uint32_t;
 using MixerHandle = std::uint32_t;  // 0 = none
@@ -84,47 +84,47 @@ constexpr bool isMultipleItem(ControlType type) {
     return type == ControlType::Mux || type == ControlType::Mixer;
 }
 
-CVK_PLATFORM_API std::uint32_t mixerOutputDeviceCount();
-CVK_PLATFORM_API MixerError mixerOutputDeviceName(std::uint32_t device, std::string& name);
-CVK_PLATFORM_API std::uint32_t mixerInputDeviceCount();
-CVK_PLATFORM_API MixerError mixerInputDeviceName(std::uint32_t device, std::string& name);
+CVK_AUDIO_API std::uint32_t mixerOutputDeviceCount();
+CVK_AUDIO_API MixerError mixerOutputDeviceName(std::uint32_t device, std::string& name);
+CVK_AUDIO_API std::uint32_t mixerInputDeviceCount();
+CVK_AUDIO_API MixerError mixerInputDeviceName(std::uint32_t device, std::string& name);
 // The mixer of a wave device; BadDeviceId when the device has none.
-CVK_PLATFORM_API MixerError mixerIdOfOutput(std::uint32_t device, MixerId& id);
-CVK_PLATFORM_API MixerError mixerIdOfInput(std::uint32_t device, MixerId& id);
+CVK_AUDIO_API MixerError mixerIdOfOutput(std::uint32_t device, MixerId& id);
+CVK_AUDIO_API MixerError mixerIdOfInput(std::uint32_t device, MixerId& id);
 
-CVK_PLATFORM_API MixerError mixerDestination(MixerId mixer, ComponentType type,
+CVK_AUDIO_API MixerError mixerDestination(MixerId mixer, ComponentType type,
                                              MixerLineInfo& line);
-CVK_PLATFORM_API MixerError mixerSourceLine(MixerId mixer, std::uint32_t destination,
+CVK_AUDIO_API MixerError mixerSourceLine(MixerId mixer, std::uint32_t destination,
                                             std::uint32_t source, MixerLineInfo& line);
-CVK_PLATFORM_API MixerError mixerLineControl(MixerId mixer, std::uint32_t lineId, ControlType type,
+CVK_AUDIO_API MixerError mixerLineControl(MixerId mixer, std::uint32_t lineId, ControlType type,
                                              MixerControlInfo& control);
-CVK_PLATFORM_API MixerError mixerControlById(MixerId mixer, std::uint32_t controlId,
+CVK_AUDIO_API MixerError mixerControlById(MixerId mixer, std::uint32_t controlId,
                                              MixerControlInfo& control);
 
 // Values of a control. A selector takes one channel and one value per item. Any other
 // control takes 1 channel (a write sets every channel alike, a read gives the first) or
 // as many as its line has (InvalidValue beyond that); `values` holds at least that many.
-CVK_PLATFORM_API MixerError mixerGetValues(MixerId mixer, std::uint32_t controlId,
+CVK_AUDIO_API MixerError mixerGetValues(MixerId mixer, std::uint32_t controlId,
                                            std::uint32_t channels, std::span<std::uint32_t> values);
-CVK_PLATFORM_API MixerError mixerSetValues(MixerId mixer, std::uint32_t controlId,
+CVK_AUDIO_API MixerError mixerSetValues(MixerId mixer, std::uint32_t controlId,
                                            std::uint32_t channels,
                                            std::span<const std::uint32_t> values);
 // The item texts of a selector, in item order.
-CVK_PLATFORM_API MixerError mixerItemTexts(MixerId mixer, std::uint32_t controlId,
+CVK_AUDIO_API MixerError mixerItemTexts(MixerId mixer, std::uint32_t controlId,
                                            std::vector<std::string>& texts);
 
 // Opens a mixer for notifications to `window` (0: none). Closing a handle of a mixer
 // also switches its microphone pass-through off.
-CVK_PLATFORM_API MixerError mixerOpen(MixerHandle& handle, MixerId mixer, WindowHandle window);
-CVK_PLATFORM_API MixerError mixerClose(MixerHandle handle);
+CVK_AUDIO_API MixerError mixerOpen(MixerHandle& handle, MixerId mixer, platform::WindowHandle window);
+CVK_AUDIO_API MixerError mixerClose(MixerHandle handle);
 
 // Our own faders, applied inside the process: the gain (0..1, 0 when muted) for every
 // voice playback stream and for the built-in synthesizer. Real-time safe.
-CVK_PLATFORM_API float waveOutputGain() noexcept;
-CVK_PLATFORM_API float synthesizerGain() noexcept;
+CVK_AUDIO_API float waveOutputGain() noexcept;
+CVK_AUDIO_API float synthesizerGain() noexcept;
 // The server's name of the recording source the selector chose (empty: the default source):
 // what the default wave input device records from.
-CVK_PLATFORM_API std::string mixerRecordingSource();
+CVK_AUDIO_API std::string mixerRecordingSource();
 
 // The virtual mixer (tests). Control tags name controls for the test's own reads and writes.
 struct VirtualMixerControl {
@@ -165,12 +165,12 @@ struct VirtualMixerSetup {
 };
 
 // Replaces the real mixer until useRealMixer(); every earlier handle becomes invalid.
-CVK_PLATFORM_API void useVirtualMixer(const VirtualMixerSetup& setup);
-CVK_PLATFORM_API void useRealMixer();
+CVK_AUDIO_API void useVirtualMixer(const VirtualMixerSetup& setup);
+CVK_AUDIO_API void useRealMixer();
 // A tagged control of the virtual mixer: its identifier (0 when there is none), its values.
-CVK_PLATFORM_API std::uint32_t virtualMixerControlId(const std::string& tag);
-CVK_PLATFORM_API std::vector<std::uint32_t> virtualMixerValues(const std::string& tag);
-CVK_PLATFORM_API void setVirtualMixerValues(const std::string& tag,
+CVK_AUDIO_API std::uint32_t virtualMixerControlId(const std::string& tag);
+CVK_AUDIO_API std::vector<std::uint32_t> virtualMixerValues(const std::string& tag);
+CVK_AUDIO_API void setVirtualMixerValues(const std::string& tag,
                                             std::vector<std::uint32_t> values);
 
-}  // namespace platform
+}  // namespace audio

@@ -1,13 +1,13 @@
-#include "pulse_context.h"
+#include "audio/pulse_context.h"
 
 #include <pthread.h>
 #include <sched.h>
 
 #include <mutex>
 
-#include "environment.h"
+#include "platform/environment.h"
 
-namespace platform::detail {
+namespace audio {
 namespace {
 
 // Who holds the connection is the modules' business: this only finds the current one.
@@ -39,8 +39,8 @@ std::shared_ptr<PulseContext> PulseContext::acquire() {
     std::lock_guard guard(r.mutex);
     // The environment is read when a context is made (the default sink and source among
     // it): another server, sink or source takes another context.
-    const std::string place = environment("PULSE_SERVER") + '\n' + environment("PULSE_SINK") + '\n' +
-                              environment("PULSE_SOURCE");
+    const std::string place = platform::environment("PULSE_SERVER") + '\n' + platform::environment("PULSE_SINK") + '\n' +
+                              platform::environment("PULSE_SOURCE");
     if (std::shared_ptr<PulseContext> current = r.current.lock(); current && current->m_place == place) {
         Lock lock(*current);
         if (current->ready()) {
@@ -147,4 +147,4 @@ void PulseContext::Deadline::onTime(pa_mainloop_api*, pa_time_event*, const time
     self->m_pulse.signal();
 }
 
-}  // namespace platform::detail
+}  // namespace audio

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/export.h"
+#include "synth/export.h"
 
 // The General MIDI SoundFont the built-in synthesizer plays with.
 //
@@ -13,13 +13,13 @@
 // The first readable file wins. A choice that is missing or unreadable is passed over like
 // any other candidate, so a SoundFont removed since it was chosen still leaves the player
 // with sound.
-namespace platform {
+namespace synth {
 
 // The user's SoundFont, tried before every other place; empty for none. The synthesizer is
 // opened without the settings at hand, so the host hands the choice over before each open.
 // Any thread; takes effect at the next open.
-CVK_PLATFORM_API void setSoundFontChoice(const std::string& path);
-CVK_PLATFORM_API std::string soundFontChoice();
+CVK_SYNTH_API void setSoundFontChoice(const std::string& path);
+CVK_SYNTH_API std::string soundFontChoice();
 
 // Where the search looks. Unset or empty variables are empty strings.
 struct SoundFontPlaces {
@@ -32,15 +32,15 @@ struct SoundFontPlaces {
 };
 
 // The places of this process: the choice, its environment and the packaged fonts.
-CVK_PLATFORM_API SoundFontPlaces currentSoundFontPlaces();
+CVK_SYNTH_API SoundFontPlaces currentSoundFontPlaces();
 
 // Every candidate, in the order tried. Lists the sounds/sf2 folders, so it reads the disk.
-CVK_PLATFORM_API std::vector<std::string> soundFontCandidates(const SoundFontPlaces& places);
+CVK_SYNTH_API std::vector<std::string> soundFontCandidates(const SoundFontPlaces& places);
 
 // The first candidate that is a readable file (not a folder); empty when there is none.
-CVK_PLATFORM_API std::string firstReadableSoundFont(const std::vector<std::string>& candidates);
+CVK_SYNTH_API std::string firstReadableSoundFont(const std::vector<std::string>& candidates);
 
 // The SoundFont the synthesizer loads now; empty when there is none anywhere.
-CVK_PLATFORM_API std::string findSoundFont();
+CVK_SYNTH_API std::string findSoundFont();
 
-}  // namespace platform
+}  // namespace synth

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "midi_backend.h"
+#include "synth/synthesizer.h"
 
-namespace platform::detail {
+namespace synth::detail {
 
 class SynthEngine {
 public:
@@ -62,4 +62,4 @@ private:
 // Routes FluidSynth's own log to stderr when CVK_DEBUG is set, else nowhere.
 void quietFluidSynth();
 
-}  // namespace platform::detail
+}  // namespace synth::detail

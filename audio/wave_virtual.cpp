@@ -16,7 +16,7 @@
 #include "platform/mm_timer.h"
 #include "wave_device.h"
 
-namespace platform {
+namespace audio {
 namespace detail {
 namespace {
 
@@ -56,7 +56,7 @@ void writeWaveFile(const std::string& path, const WaveFormat& format,
 
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     const std::string folder = parent.empty() ? std::string(1, '.') : parent.string();
-    const std::string temporary = createTempFile(folder, ".speakers");
+    const std::string temporary = platform::createTempFile(folder, ".speakers");
     if (temporary.empty()) {
         return;
     }
@@ -67,8 +67,8 @@ void writeWaveFile(const std::string& path, const WaveFormat& format,
         file.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
         written = static_cast<bool>(file.flush());
     }
-    if (!written || !replaceFile(temporary, path)) {
-        removeFile(temporary);
+    if (!written || !platform::replaceFile(temporary, path)) {
+        platform::removeFile(temporary);
     }
 }
 
@@ -83,12 +83,12 @@ public:
     }
 
     bool start() {
-        m_timer = timerStart(1, &VirtualOutput::onTick, this);
+        m_timer = platform::timerStart(1, &VirtualOutput::onTick, this);
         return m_timer != 0;
     }
 
     ~VirtualOutput() override {
-        timerKill(m_timer);
+        platform::timerKill(m_timer);
         std::lock_guard lock(m_shared->mutex);
         if (!m_shared->setup.speakersFile.empty()) {
             writeWaveFile(m_shared->setup.speakersFile, m_format, *m_played);
@@ -172,11 +172,11 @@ public:
           m_queue(request.window, request.handle, kWaveInDataMessage) {}
 
     bool start() {
-        m_timer = timerStart(1, &VirtualInput::onTick, this);
+        m_timer = platform::timerStart(1, &VirtualInput::onTick, this);
         return m_timer != 0;
     }
 
-    ~VirtualInput() override { timerKill(m_timer); }
+    ~VirtualInput() override { platform::timerKill(m_timer); }
 
     WaveError submit(WaveHeader* header) override {
         std::lock_guard lock(m_shared->mutex);
@@ -318,7 +318,7 @@ std::unique_ptr<WaveBackend> makeVirtualWaveBackend(const VirtualWaveSetup& setu
 }
 
 std::vector<std::uint8_t> readWaveData(const std::string& path) {
-    FileReader file;
+    platform::FileReader file;
     char riff[12];
     if (!file.open(path) || !file.read(riff, sizeof riff) || std::string(riff, 4) != "RIFF" ||
         std::string(riff + 8, 4) != "WAVE") {
@@ -366,4 +366,4 @@ std::vector<std::vector<std::uint8_t>> virtualWaveOutputs() {
     return outputs;
 }
 
-}  // namespace platform
+}  // namespace audio

@@ -1,11 +1,11 @@
 #pragma once
 
-// Reading the environment inside the platform library.
+// Reading the environment.
 
 #include <cstdlib>
 #include <string>
 
-namespace platform::detail {
+namespace platform {
 
 // The variable's value; empty when it is not set.
 inline std::string environment(const char* name) {
@@ -13,4 +13,4 @@ inline std::string environment(const char* name) {
     return value != nullptr ? std::string(value) : std::string();
 }
 
-}  // namespace platform::detail
+}  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/soundfont.h"
+#include "synth/soundfont.h"
 
 #include <unistd.h>
 
@@ -10,9 +10,9 @@
 #include <mutex>
 #include <set>
 
-#include "environment.h"
+#include "platform/environment.h"
 
-namespace platform {
+namespace synth {
 namespace {
 
 // Where the packages put their GM SoundFonts. default-GM.* on Debian and Ubuntu and
@@ -47,7 +47,7 @@ State& state() {
     return s;
 }
 
-using detail::environment;
+using platform::environment;
 
 bool isSoundFontName(const std::string& name) {
     if (name.size() < 5) {
@@ -127,11 +127,11 @@ std::string soundFontChoice() {
 SoundFontPlaces currentSoundFontPlaces() {
     SoundFontPlaces places;
     places.choice = soundFontChoice();
-    places.variable = environment("CVK_SOUNDFONT");
+    places.variable = platform::environment("CVK_SOUNDFONT");
     places.packaged.assign(std::begin(kPackagedFonts), std::end(kPackagedFonts));
-    places.dataHome = environment("XDG_DATA_HOME");
-    places.dataDirs = environment("XDG_DATA_DIRS");
-    places.home = environment("HOME");
+    places.dataHome = platform::environment("XDG_DATA_HOME");
+    places.dataDirs = platform::environment("XDG_DATA_DIRS");
+    places.home = platform::environment("HOME");
     return places;
 }
 
@@ -187,4 +187,4 @@ std::string findSoundFont() {
     }
 }
 
-}  // namespace platform
+}  // namespace synth

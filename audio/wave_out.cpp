@@ -1,4 +1,4 @@
-#include "platform/wave_out.h"
+#include "audio/wave_out.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,10 +7,10 @@
 #include <memory>
 #include <mutex>
 
-#include "environment.h"
+#include "platform/environment.h"
 #include "wave_device.h"
 
-namespace platform {
+namespace audio {
 namespace detail {
 namespace {
 
@@ -19,7 +19,7 @@ namespace {
 struct Entry {
     std::unique_ptr<WaveDevice> device;
     bool input = false;
-    WindowHandle window = 0;
+    platform::WindowHandle window = 0;
 };
 
 struct State {
@@ -36,10 +36,10 @@ State& state() {
 
 WaveBackend& backendLocked(State& s) {
     if (!s.backend) {
-        if (environment("CVK_VIRTUAL_WAVE") == "1") {
+        if (platform::environment("CVK_VIRTUAL_WAVE") == "1") {
             VirtualWaveSetup setup;
-            setup.microphoneFile = environment("CVK_WAVE_MICROPHONE");
-            setup.speakersFile = environment("CVK_WAVE_SPEAKERS");
+            setup.microphoneFile = platform::environment("CVK_WAVE_MICROPHONE");
+            setup.speakersFile = platform::environment("CVK_WAVE_SPEAKERS");
             s.backend = makeVirtualWaveBackend(setup);
         } else {
             s.backend = makePulseWaveBackend();
@@ -92,7 +92,7 @@ WaveError tableOpen(const WaveOpenRequest& request, std::uint32_t* handle) {
         ++s.nextHandle;
         s.open.emplace(opening.handle, Entry{std::move(device), request.input, request.window});
         *handle = opening.handle;
-        postMessage(request.window, request.input ? kWaveInOpenMessage : kWaveOutOpenMessage,
+        platform::postMessage(request.window, request.input ? kWaveInOpenMessage : kWaveOutOpenMessage,
                     opening.handle, 0);
         return WaveError::Ok;
     } catch (const std::bad_alloc&) {
@@ -106,7 +106,7 @@ WaveError tableClose(bool input, std::uint32_t handle) {
     try {
         State& s = state();
         std::unique_ptr<WaveDevice> closing;
-        WindowHandle window = 0;
+        platform::WindowHandle window = 0;
         {
             std::lock_guard lock(s.mutex);
             Entry* entry = find(s, input, handle);
@@ -123,7 +123,7 @@ WaveError tableClose(bool input, std::uint32_t handle) {
         // The device's own thread is gone once it is destroyed, so the close notification
         // is the last one the window takes from this device.
         closing.reset();
-        postMessage(window, input ? kWaveInCloseMessage : kWaveOutCloseMessage, handle, 0);
+        platform::postMessage(window, input ? kWaveInCloseMessage : kWaveOutCloseMessage, handle, 0);
         return WaveError::Ok;
     } catch (...) {
         return WaveError::Error;
@@ -245,7 +245,7 @@ WaveError waveOutQuery(std::int32_t deviceId, const WaveFormat& format) {
 }
 
 WaveError waveOutOpen(WaveOutHandle* handle, std::int32_t deviceId, const WaveFormat& format,
-                      WindowHandle window, std::uint32_t latencyMs) {
+                      platform::WindowHandle window, std::uint32_t latencyMs) {
     detail::WaveOpenRequest request;
     request.input = false;
     request.deviceId = deviceId;
@@ -270,4 +270,4 @@ WaveError waveOutReset(WaveOutHandle handle) { return detail::tableReset(false, 
 WaveError waveOutClose(WaveOutHandle handle) { return detail::tableClose(false, handle); }
 std::uint64_t waveOutUnderruns(WaveOutHandle handle) { return detail::tableXruns(false, handle); }
 
-}  // namespace platform
+}  // namespace audio

@@ -12,15 +12,15 @@
 #include "WaveBuilder.h"
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
-#include "platform/wave_in.h"
-#include "platform/wave_out.h"
+#include "audio/wave_in.h"
+#include "audio/wave_out.h"
 #include "wave_device.h"
 
 namespace {
 
-using platform::WaveError;
-using platform::WaveFormat;
-using platform::WaveHeader;
+using audio::WaveError;
+using audio::WaveFormat;
+using audio::WaveHeader;
 
 WaveFormat pcm(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits) {
     return testing_support::pcmFormat(rate, channels, bits);
@@ -54,10 +54,10 @@ class WaveDevices : public testing::Test {
 protected:
     void SetUp() override {
         platform::setClockMode(platform::ClockMode::Manual);
-        platform::VirtualWaveSetup setup;
+        audio::VirtualWaveSetup setup;
         setup.microphone.resize(8000);
         std::iota(setup.microphone.begin(), setup.microphone.end(), std::uint8_t{7});
-        platform::useVirtualWave(setup);
+        audio::useVirtualWave(setup);
     }
     void TearDown() override { platform::setClockMode(platform::ClockMode::Manual); }
 
@@ -76,8 +76,8 @@ class WaveOutOrder : public WaveDevices, public testing::WithParamInterface<Outp
 // repeated between them (an empty buffer included), whatever the frame size.
 TEST_P(WaveOutOrder, EachBufferComesBackOnceItsLastByteIsPlayed) {
     const OutputCase& c = GetParam();
-    platform::WaveOutHandle out = 0;
-    ASSERT_EQ(platform::waveOutOpen(&out, platform::kWaveMapper, c.format, window.handle()), WaveError::Ok);
+    audio::WaveOutHandle out = 0;
+    ASSERT_EQ(audio::waveOutOpen(&out, audio::kWaveMapper, c.format, window.handle()), WaveError::Ok);
     std::vector<std::unique_ptr<Buffer>> buffers;
     std::vector<std::uint8_t> expected;
     std::vector<std::uint64_t> dueAtByte;
@@ -85,33 +85,33 @@ TEST_P(WaveOutOrder, EachBufferComesBackOnceItsLastByteIsPlayed) {
         buffers.push_back(std::make_unique<Buffer>(length, static_cast<std::uint8_t>(expected.size())));
         expected.insert(expected.end(), buffers.back()->data.begin(), buffers.back()->data.end());
         dueAtByte.push_back(expected.size());
-        ASSERT_EQ(platform::waveOutPrepareHeader(out, &buffers.back()->header), WaveError::Ok);
-        ASSERT_EQ(platform::waveOutWrite(out, &buffers.back()->header), WaveError::Ok);
+        ASSERT_EQ(audio::waveOutPrepareHeader(out, &buffers.back()->header), WaveError::Ok);
+        ASSERT_EQ(audio::waveOutWrite(out, &buffers.back()->header), WaveError::Ok);
     }
     auto messages = take(window);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].message, platform::kWaveOutOpenMessage);
+    EXPECT_EQ(messages[0].message, audio::kWaveOutOpenMessage);
 
     std::size_t next = 0;
     for (std::uint64_t ms = 1; next < buffers.size() && ms < 10'000; ++ms) {
         platform::advanceManualClock(1);
         const std::uint64_t played = ms * c.format.samplesPerSec / 1000 * c.format.blockAlign;
         for (const platform::Message& m : take(window)) {
-            ASSERT_EQ(m.message, platform::kWaveOutDoneMessage);
+            ASSERT_EQ(m.message, audio::kWaveOutDoneMessage);
             ASSERT_LT(next, buffers.size());
             EXPECT_EQ(headerOf(m), &buffers[next]->header) << "buffer " << next;
             EXPECT_EQ(m.wParam, out);
             // Back within the millisecond that played its last byte, not before.
             EXPECT_GE(played, dueAtByte[next]);
             EXPECT_LT(played, dueAtByte[next] + c.format.avgBytesPerSec / 1000 + c.format.blockAlign);
-            EXPECT_EQ(headerOf(m)->dwFlags.load(), platform::kWaveHeaderPrepared | platform::kWaveHeaderDone);
+            EXPECT_EQ(headerOf(m)->dwFlags.load(), audio::kWaveHeaderPrepared | audio::kWaveHeaderDone);
             ++next;
         }
     }
     EXPECT_EQ(next, buffers.size());
-    EXPECT_EQ(platform::waveOutClose(out), WaveError::Ok);
-    ASSERT_FALSE(platform::virtualWaveOutputs().empty());
-    EXPECT_EQ(platform::virtualWaveOutputs().back(), expected);
+    EXPECT_EQ(audio::waveOutClose(out), WaveError::Ok);
+    ASSERT_FALSE(audio::virtualWaveOutputs().empty());
+    EXPECT_EQ(audio::virtualWaveOutputs().back(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -124,54 +124,54 @@ INSTANTIATE_TEST_SUITE_P(
 // Guards against a reset that keeps a buffer (the player would wait for it forever),
 // returns them out of order, or leaves the device paused or still playing old audio.
 TEST_F(WaveDevices, ResetReturnsEveryQueuedBufferDoneAndInOrder) {
-    platform::WaveOutHandle out = 0;
-    ASSERT_EQ(platform::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
+    audio::WaveOutHandle out = 0;
+    ASSERT_EQ(audio::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
     Buffer a(441), b(4410), c(4410);
     for (Buffer* buffer : {&a, &b, &c}) {
-        platform::waveOutPrepareHeader(out, &buffer->header);
-        ASSERT_EQ(platform::waveOutWrite(out, &buffer->header), WaveError::Ok);
+        audio::waveOutPrepareHeader(out, &buffer->header);
+        ASSERT_EQ(audio::waveOutWrite(out, &buffer->header), WaveError::Ok);
     }
-    EXPECT_EQ(platform::waveOutClose(out), WaveError::StillPlaying);
-    EXPECT_EQ(platform::waveOutUnprepareHeader(out, &b.header), WaveError::StillPlaying);
+    EXPECT_EQ(audio::waveOutClose(out), WaveError::StillPlaying);
+    EXPECT_EQ(audio::waveOutUnprepareHeader(out, &b.header), WaveError::StillPlaying);
     platform::advanceManualClock(20);  // a played, b partly
-    ASSERT_EQ(platform::waveOutPause(out), WaveError::Ok);
+    ASSERT_EQ(audio::waveOutPause(out), WaveError::Ok);
     take(window);
-    ASSERT_EQ(platform::waveOutReset(out), WaveError::Ok);
+    ASSERT_EQ(audio::waveOutReset(out), WaveError::Ok);
     const auto returned = take(window);
     ASSERT_EQ(returned.size(), 2u);
     EXPECT_EQ(headerOf(returned[0]), &b.header);
     EXPECT_EQ(headerOf(returned[1]), &c.header);
     for (Buffer* buffer : {&a, &b, &c}) {
-        EXPECT_EQ(buffer->header.dwFlags.load(), platform::kWaveHeaderPrepared | platform::kWaveHeaderDone);
+        EXPECT_EQ(buffer->header.dwFlags.load(), audio::kWaveHeaderPrepared | audio::kWaveHeaderDone);
     }
     // Running again after the reset: a new buffer plays without a restart.
     Buffer d(44);
-    platform::waveOutPrepareHeader(out, &d.header);
-    platform::waveOutWrite(out, &d.header);
+    audio::waveOutPrepareHeader(out, &d.header);
+    audio::waveOutWrite(out, &d.header);
     platform::advanceManualClock(2);
     ASSERT_EQ(take(window).size(), 1u);
-    ASSERT_EQ(platform::waveOutClose(out), WaveError::Ok);
+    ASSERT_EQ(audio::waveOutClose(out), WaveError::Ok);
     const auto messages = take(window);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].message, platform::kWaveOutCloseMessage);
-    EXPECT_EQ(platform::waveOutWrite(out, &d.header), WaveError::InvalidHandle);
+    EXPECT_EQ(messages[0].message, audio::kWaveOutCloseMessage);
+    EXPECT_EQ(audio::waveOutWrite(out, &d.header), WaveError::InvalidHandle);
 }
 
 // Guards against a paused device that keeps playing, loses its place, or counts the
 // pause as an underrun; and against a buffer written while paused jumping the queue.
 TEST_F(WaveDevices, PauseHoldsThePlaceAndRestartGoesOn) {
-    platform::WaveOutHandle out = 0;
-    ASSERT_EQ(platform::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
+    audio::WaveOutHandle out = 0;
+    ASSERT_EQ(audio::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
     Buffer a(882), b(882);
-    platform::waveOutPrepareHeader(out, &a.header);
-    platform::waveOutPrepareHeader(out, &b.header);
-    platform::waveOutWrite(out, &a.header);
+    audio::waveOutPrepareHeader(out, &a.header);
+    audio::waveOutPrepareHeader(out, &b.header);
+    audio::waveOutWrite(out, &a.header);
     platform::advanceManualClock(5);
-    platform::waveOutPause(out);
-    platform::waveOutWrite(out, &b.header);
+    audio::waveOutPause(out);
+    audio::waveOutWrite(out, &b.header);
     platform::advanceManualClock(500);
     EXPECT_EQ(take(window).size(), 1u);  // the open only
-    EXPECT_EQ(platform::waveOutRestart(out), WaveError::Ok);
+    EXPECT_EQ(audio::waveOutRestart(out), WaveError::Ok);
     platform::advanceManualClock(15);
     auto done = take(window);
     ASSERT_EQ(done.size(), 1u);
@@ -180,15 +180,15 @@ TEST_F(WaveDevices, PauseHoldsThePlaceAndRestartGoesOn) {
     done = take(window);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(headerOf(done[0]), &b.header);
-    EXPECT_EQ(platform::waveOutUnderruns(out), 0u);
+    EXPECT_EQ(audio::waveOutUnderruns(out), 0u);
     platform::advanceManualClock(1);
-    EXPECT_EQ(platform::waveOutUnderruns(out), 1u);  // running dry is one underrun, not one a millisecond
+    EXPECT_EQ(audio::waveOutUnderruns(out), 1u);  // running dry is one underrun, not one a millisecond
     platform::advanceManualClock(10);
-    EXPECT_EQ(platform::waveOutUnderruns(out), 1u);
-    platform::waveOutClose(out);
+    EXPECT_EQ(audio::waveOutUnderruns(out), 1u);
+    audio::waveOutClose(out);
     std::vector<std::uint8_t> expected(a.data);
     expected.insert(expected.end(), b.data.begin(), b.data.end());
-    EXPECT_EQ(platform::virtualWaveOutputs().back(), expected);
+    EXPECT_EQ(audio::virtualWaveOutputs().back(), expected);
 }
 
 // Guards against recorded bytes lost or doubled across buffers, a stop or reset that
@@ -196,35 +196,35 @@ TEST_F(WaveDevices, PauseHoldsThePlaceAndRestartGoesOn) {
 // buffer is queued.
 TEST_F(WaveDevices, InputFillsBuffersInOrderAndHandsBackThePartialOneAtReset) {
     const WaveFormat format = pcm(22050, 1, 16);
-    platform::WaveInHandle in = 0;
-    ASSERT_EQ(platform::waveInOpen(&in, platform::kWaveMapper, format, window.handle()), WaveError::Ok);
+    audio::WaveInHandle in = 0;
+    ASSERT_EQ(audio::waveInOpen(&in, audio::kWaveMapper, format, window.handle()), WaveError::Ok);
     Buffer a(1000), b(1000), c(2000), d(2000);
     for (Buffer* buffer : {&a, &b}) {
-        platform::waveInPrepareHeader(in, &buffer->header);
-        ASSERT_EQ(platform::waveInAddBuffer(in, &buffer->header), WaveError::Ok);
+        audio::waveInPrepareHeader(in, &buffer->header);
+        ASSERT_EQ(audio::waveInAddBuffer(in, &buffer->header), WaveError::Ok);
     }
     platform::advanceManualClock(100);  // not started: nothing recorded
     EXPECT_EQ(take(window).size(), 1u);
-    ASSERT_EQ(platform::waveInStart(in), WaveError::Ok);
+    ASSERT_EQ(audio::waveInStart(in), WaveError::Ok);
     platform::advanceManualClock(100);  // 4410 bytes due, 2000 room
     auto filled = take(window);
     ASSERT_EQ(filled.size(), 2u);
-    EXPECT_EQ(filled[0].message, platform::kWaveInDataMessage);
+    EXPECT_EQ(filled[0].message, audio::kWaveInDataMessage);
     EXPECT_EQ(headerOf(filled[0]), &a.header);
     EXPECT_EQ(a.header.dwBytesRecorded, 1000u);
-    EXPECT_EQ(platform::waveInOverruns(in), 1u);
+    EXPECT_EQ(audio::waveInOverruns(in), 1u);
     for (Buffer* buffer : {&c, &d}) {
-        platform::waveInPrepareHeader(in, &buffer->header);
-        platform::waveInAddBuffer(in, &buffer->header);
+        audio::waveInPrepareHeader(in, &buffer->header);
+        audio::waveInAddBuffer(in, &buffer->header);
     }
     platform::advanceManualClock(1);  // the waiting audio fills c at once, d in part
     EXPECT_EQ(take(window).size(), 1u);
-    ASSERT_EQ(platform::waveInReset(in), WaveError::Ok);
+    ASSERT_EQ(audio::waveInReset(in), WaveError::Ok);
     filled = take(window);
     ASSERT_EQ(filled.size(), 1u);
     EXPECT_EQ(headerOf(filled[0]), &d.header);
     EXPECT_EQ(d.header.dwBytesRecorded, 4410u + 44u - 4000u);
-    EXPECT_EQ(d.header.dwFlags.load(), platform::kWaveHeaderPrepared | platform::kWaveHeaderDone);
+    EXPECT_EQ(d.header.dwFlags.load(), audio::kWaveHeaderPrepared | audio::kWaveHeaderDone);
 
     std::vector<std::uint8_t> recorded;
     for (Buffer* buffer : {&a, &b, &c, &d}) {
@@ -234,52 +234,52 @@ TEST_F(WaveDevices, InputFillsBuffersInOrderAndHandsBackThePartialOneAtReset) {
     std::vector<std::uint8_t> voice(recorded.size());
     std::iota(voice.begin(), voice.end(), std::uint8_t{7});
     EXPECT_EQ(recorded, voice);
-    ASSERT_EQ(platform::waveInClose(in), WaveError::Ok);
+    ASSERT_EQ(audio::waveInClose(in), WaveError::Ok);
     filled = take(window);
     ASSERT_EQ(filled.size(), 1u);
-    EXPECT_EQ(filled[0].message, platform::kWaveInCloseMessage);
+    EXPECT_EQ(filled[0].message, audio::kWaveInCloseMessage);
 }
 
 // Guards against a stop that keeps the partly filled buffer (a take would lose its end)
 // or hands back buffers that hold nothing.
 TEST_F(WaveDevices, StopHandsBackOnlyThePartlyFilledBuffer) {
-    platform::WaveInHandle in = 0;
-    ASSERT_EQ(platform::waveInOpen(&in, 0, pcm(8000, 1, 8), window.handle()), WaveError::Ok);
+    audio::WaveInHandle in = 0;
+    ASSERT_EQ(audio::waveInOpen(&in, 0, pcm(8000, 1, 8), window.handle()), WaveError::Ok);
     Buffer a(100), b(100);
     for (Buffer* buffer : {&a, &b}) {
-        platform::waveInPrepareHeader(in, &buffer->header);
-        platform::waveInAddBuffer(in, &buffer->header);
+        audio::waveInPrepareHeader(in, &buffer->header);
+        audio::waveInAddBuffer(in, &buffer->header);
     }
-    platform::waveInStart(in);
+    audio::waveInStart(in);
     platform::advanceManualClock(5);
     take(window);
-    ASSERT_EQ(platform::waveInStop(in), WaveError::Ok);
+    ASSERT_EQ(audio::waveInStop(in), WaveError::Ok);
     auto back = take(window);
     ASSERT_EQ(back.size(), 1u);
     EXPECT_EQ(a.header.dwBytesRecorded, 40u);
-    EXPECT_EQ(platform::waveInStop(in), WaveError::Ok);
+    EXPECT_EQ(audio::waveInStop(in), WaveError::Ok);
     EXPECT_TRUE(take(window).empty());  // b is empty and stays queued
-    EXPECT_EQ(platform::waveInClose(in), WaveError::StillPlaying);
-    platform::waveInReset(in);
+    EXPECT_EQ(audio::waveInClose(in), WaveError::StillPlaying);
+    audio::waveInReset(in);
     EXPECT_EQ(take(window).size(), 1u);
     EXPECT_EQ(b.header.dwBytesRecorded, 0u);
-    EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
+    EXPECT_EQ(audio::waveInClose(in), WaveError::Ok);
 }
 
 // Guards against a buffer used without its preparation, or queued twice.
 TEST_F(WaveDevices, BuffersMustBePreparedAndQueuedOnce) {
-    platform::WaveOutHandle out = 0;
-    ASSERT_EQ(platform::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
+    audio::WaveOutHandle out = 0;
+    ASSERT_EQ(audio::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
     Buffer a(100);
-    EXPECT_EQ(platform::waveOutWrite(out, &a.header), WaveError::Unprepared);
-    platform::waveOutPrepareHeader(out, &a.header);
-    EXPECT_EQ(platform::waveOutWrite(out, &a.header), WaveError::Ok);
-    EXPECT_EQ(platform::waveOutWrite(out, &a.header), WaveError::StillPlaying);
-    platform::waveOutReset(out);
-    EXPECT_EQ(platform::waveOutUnprepareHeader(out, &a.header), WaveError::Ok);
-    EXPECT_EQ(a.header.dwFlags.load(), platform::kWaveHeaderDone);
-    EXPECT_EQ(platform::waveOutClose(out), WaveError::Ok);
-    EXPECT_EQ(platform::waveOutClose(out), WaveError::InvalidHandle);
+    EXPECT_EQ(audio::waveOutWrite(out, &a.header), WaveError::Unprepared);
+    audio::waveOutPrepareHeader(out, &a.header);
+    EXPECT_EQ(audio::waveOutWrite(out, &a.header), WaveError::Ok);
+    EXPECT_EQ(audio::waveOutWrite(out, &a.header), WaveError::StillPlaying);
+    audio::waveOutReset(out);
+    EXPECT_EQ(audio::waveOutUnprepareHeader(out, &a.header), WaveError::Ok);
+    EXPECT_EQ(a.header.dwFlags.load(), audio::kWaveHeaderDone);
+    EXPECT_EQ(audio::waveOutClose(out), WaveError::Ok);
+    EXPECT_EQ(audio::waveOutClose(out), WaveError::InvalidHandle);
 }
 
 // Guards against formats the arithmetic cannot stream being accepted.
@@ -299,55 +299,55 @@ TEST_F(WaveDevices, FormatQueryRefusesWhatCannotBeStreamed) {
                           {pcm(44100, 3, 16), false}, {pcm(0, 1, 16), false},
                           {badAlign, false},         {badRate, false}};
     for (const Case& c : cases) {
-        EXPECT_EQ(platform::waveOutQuery(platform::kWaveMapper, c.format) == WaveError::Ok, c.playable)
+        EXPECT_EQ(audio::waveOutQuery(audio::kWaveMapper, c.format) == WaveError::Ok, c.playable)
             << c.format.formatTag << " " << c.format.channels << "x" << c.format.bitsPerSample;
-        EXPECT_EQ(platform::waveInQuery(platform::kWaveMapper, c.format) == WaveError::Ok, c.playable);
+        EXPECT_EQ(audio::waveInQuery(audio::kWaveMapper, c.format) == WaveError::Ok, c.playable);
     }
-    EXPECT_EQ(platform::waveOutQuery(1, pcm(22050, 1, 16)), WaveError::BadDeviceId);
+    EXPECT_EQ(audio::waveOutQuery(1, pcm(22050, 1, 16)), WaveError::BadDeviceId);
 }
 
 // Guards against the speakers' wave file losing or mangling what was played, leaving a
 // previous file half-replaced, or the microphone reading its file's header as audio.
 TEST_F(WaveDevices, SpeakersFileRecordsBackThroughTheMicrophone) {
     testing_support::TempDir folder;
-    platform::VirtualWaveSetup setup;
+    audio::VirtualWaveSetup setup;
     setup.speakersFile = folder.writeText("take.wav", "an older take");
-    platform::useVirtualWave(setup);
+    audio::useVirtualWave(setup);
     const WaveFormat format = pcm(11025, 2, 16);
-    platform::WaveOutHandle out = 0;
-    ASSERT_EQ(platform::waveOutOpen(&out, 0, format, window.handle()), WaveError::Ok);
+    audio::WaveOutHandle out = 0;
+    ASSERT_EQ(audio::waveOutOpen(&out, 0, format, window.handle()), WaveError::Ok);
     Buffer played(1001 * 4, 5);
-    platform::waveOutPrepareHeader(out, &played.header);
-    platform::waveOutWrite(out, &played.header);
+    audio::waveOutPrepareHeader(out, &played.header);
+    audio::waveOutWrite(out, &played.header);
     platform::advanceManualClock(200);
-    ASSERT_EQ(platform::waveOutClose(out), WaveError::Ok);
+    ASSERT_EQ(audio::waveOutClose(out), WaveError::Ok);
 
     setup = {};
     setup.microphoneFile = folder.path("take.wav");
-    platform::useVirtualWave(setup);
-    platform::WaveInHandle in = 0;
-    ASSERT_EQ(platform::waveInOpen(&in, 0, format, window.handle()), WaveError::Ok);
+    audio::useVirtualWave(setup);
+    audio::WaveInHandle in = 0;
+    ASSERT_EQ(audio::waveInOpen(&in, 0, format, window.handle()), WaveError::Ok);
     Buffer recorded(1001 * 4 + 8, 0);
-    platform::waveInPrepareHeader(in, &recorded.header);
-    platform::waveInAddBuffer(in, &recorded.header);
-    platform::waveInStart(in);
+    audio::waveInPrepareHeader(in, &recorded.header);
+    audio::waveInAddBuffer(in, &recorded.header);
+    audio::waveInStart(in);
     platform::advanceManualClock(200);
     ASSERT_EQ(recorded.header.dwBytesRecorded, recorded.data.size());
     const std::vector<std::uint8_t> voice(recorded.data.begin(), recorded.data.end() - 8);
     EXPECT_EQ(voice, played.data);
     EXPECT_EQ(std::vector<std::uint8_t>(recorded.data.end() - 8, recorded.data.end()),
               std::vector<std::uint8_t>(8, 0));  // then silence
-    EXPECT_EQ(platform::waveInClose(in), WaveError::Ok);
+    EXPECT_EQ(audio::waveInClose(in), WaveError::Ok);
 }
 
 // Guards against a sound-server stream reporting buffers done while they are still in
 // the server's buffer (a player closing at the last done would cut them off), or
 // releasing them out of order.
 TEST_F(WaveDevices, DeferredQueueFinishesBuffersOnlyOncePlayed) {
-    platform::detail::WaveQueue queue(window.handle(), 9, platform::kWaveOutDoneMessage, true);
+    audio::detail::WaveQueue queue(window.handle(), 9, audio::kWaveOutDoneMessage, true);
     Buffer a(100), b(50), c(100);
     for (Buffer* buffer : {&a, &b, &c}) {
-        buffer->header.dwFlags = platform::kWaveHeaderPrepared;
+        buffer->header.dwFlags = audio::kWaveHeaderPrepared;
         ASSERT_TRUE(queue.push(&buffer->header));
     }
     std::vector<std::uint8_t> server(300);
@@ -359,7 +359,7 @@ TEST_F(WaveDevices, DeferredQueueFinishesBuffersOnlyOncePlayed) {
     auto done = take(window);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(headerOf(done[0]), &a.header);
-    EXPECT_EQ(b.header.dwFlags.load(), platform::kWaveHeaderPrepared | platform::kWaveHeaderInQueue);
+    EXPECT_EQ(b.header.dwFlags.load(), audio::kWaveHeaderPrepared | audio::kWaveHeaderInQueue);
     queue.finishAll();
     done = take(window);
     ASSERT_EQ(done.size(), 2u);
@@ -373,8 +373,8 @@ TEST_F(WaveDevices, DeferredQueueFinishesBuffersOnlyOncePlayed) {
 // on the virtual clock the device runs on its own thread while this one refills.
 TEST_F(WaveDevices, VirtualClockRunPlaysEveryByteInOrder) {
     platform::setClockMode(platform::ClockMode::Virtual);
-    platform::WaveOutHandle out = 0;
-    ASSERT_EQ(platform::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
+    audio::WaveOutHandle out = 0;
+    ASSERT_EQ(audio::waveOutOpen(&out, 0, pcm(22050, 1, 16), window.handle()), WaveError::Ok);
     constexpr int kRefills = 200;
     std::vector<std::unique_ptr<Buffer>> buffers;
     std::vector<std::uint8_t> expected;
@@ -383,22 +383,22 @@ TEST_F(WaveDevices, VirtualClockRunPlaysEveryByteInOrder) {
         std::iota(buffer.data.begin(), buffer.data.end(), static_cast<std::uint8_t>(written * 3));
         expected.insert(expected.end(), buffer.data.begin(), buffer.data.end());
         ++written;
-        ASSERT_EQ(platform::waveOutWrite(out, &buffer.header), WaveError::Ok);
+        ASSERT_EQ(audio::waveOutWrite(out, &buffer.header), WaveError::Ok);
     };
     for (int i = 0; i < 3; ++i) {
         buffers.push_back(std::make_unique<Buffer>(512));
-        platform::waveOutPrepareHeader(out, &buffers.back()->header);
+        audio::waveOutPrepareHeader(out, &buffers.back()->header);
         write(*buffers.back());
     }
     int done = 0;
     platform::Message m;
     while (done < written && window.wait(m, 5000)) {
-        if (m.message != platform::kWaveOutDoneMessage) {
+        if (m.message != audio::kWaveOutDoneMessage) {
             continue;
         }
         ++done;
         auto* header = reinterpret_cast<WaveHeader*>(m.lParam);
-        ASSERT_NE(header->dwFlags.load() & platform::kWaveHeaderDone, 0u);
+        ASSERT_NE(header->dwFlags.load() & audio::kWaveHeaderDone, 0u);
         if (written < kRefills) {
             for (auto& buffer : buffers) {
                 if (&buffer->header == header) {
@@ -408,8 +408,8 @@ TEST_F(WaveDevices, VirtualClockRunPlaysEveryByteInOrder) {
         }
     }
     EXPECT_EQ(done, kRefills);
-    ASSERT_EQ(platform::waveOutClose(out), WaveError::Ok);
-    EXPECT_EQ(platform::virtualWaveOutputs().back(), expected);
+    ASSERT_EQ(audio::waveOutClose(out), WaveError::Ok);
+    EXPECT_EQ(audio::virtualWaveOutputs().back(), expected);
 }
 
 }  // namespace

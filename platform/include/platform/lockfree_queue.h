@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <new>
 
-namespace platform::detail {
+namespace platform {
 
 // Bounded multi-producer multi-consumer queue (sequence-numbered cells). Push and pop
 // never allocate or block, so the timer thread and the sound-server thread can use it.
@@ -73,4 +73,4 @@ private:
     alignas(kLine) std::atomic<std::size_t> m_head{0};
 };
 
-}  // namespace platform::detail
+}  // namespace platform

@@ -20,12 +20,14 @@
 
 #include <pulse/pulseaudio.h>
 
+#include "audio/export.h"
+
 #include <memory>
 #include <string>
 
-namespace platform::detail {
+namespace audio {
 
-class PulseContext {
+class CVK_AUDIO_API PulseContext {
 public:
     // How long a connection or an answer from the server may take.
     static constexpr pa_usec_t kAnswerMicros = 3'000'000;
@@ -113,4 +115,4 @@ private:
     void* m_eventUser = nullptr;
 };
 
-}  // namespace platform::detail
+}  // namespace audio

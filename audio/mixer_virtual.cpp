@@ -6,7 +6,7 @@
 
 #include "mixer_backend.h"
 
-namespace platform::detail {
+namespace audio::detail {
 namespace {
 
 struct ControlRef {
@@ -284,4 +284,4 @@ void setVirtualValues(MixerBackend& backend, const std::string& tag,
     }
 }
 
-}  // namespace platform::detail
+}  // namespace audio::detail

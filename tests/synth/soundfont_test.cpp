@@ -1,4 +1,4 @@
-#include "platform/soundfont.h"
+#include "synth/soundfont.h"
 
 #include <gtest/gtest.h>
 
@@ -47,7 +47,7 @@ TEST_P(FirstReadableSoundFont, PicksTheFirstReadableFile) {
     std::filesystem::create_symlink(dir.path("missing.sf2"), dir.path("dangling.sf2"));
     const std::string expected =
         GetParam().expected.empty() ? "" : resolve(dir, GetParam().expected);
-    EXPECT_EQ(platform::firstReadableSoundFont(resolveAll(dir, GetParam().candidates)), expected);
+    EXPECT_EQ(synth::firstReadableSoundFont(resolveAll(dir, GetParam().candidates)), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct PlacesCase {
     const char* name;
-    platform::SoundFontPlaces places;  // "<dir>/" is the test's folder, also in dataDirs
+    synth::SoundFontPlaces places;  // "<dir>/" is the test's folder, also in dataDirs
     std::vector<std::string> expected;
 
     friend void PrintTo(const PlacesCase& c, std::ostream* out) { *out << c.name; }
@@ -91,7 +91,7 @@ TEST_P(SoundFontCandidates, ListsEveryPlaceInOrder) {
           "system1/sounds/sf2/z.sf2", "system2/sounds/sf2/m.sf3", "system2/sounds/sf2/c.sf2"}) {
         dir.writeText(file, "RIFF");
     }
-    platform::SoundFontPlaces places = GetParam().places;
+    synth::SoundFontPlaces places = GetParam().places;
     places.choice = resolve(dir, places.choice);
     places.variable = resolve(dir, places.variable);
     places.packaged = resolveAll(dir, places.packaged);
@@ -108,7 +108,7 @@ TEST_P(SoundFontCandidates, ListsEveryPlaceInOrder) {
         at = marker + 6;
     }
     places.dataDirs = dataDirs;
-    EXPECT_EQ(platform::soundFontCandidates(places), resolveAll(dir, GetParam().expected));
+    EXPECT_EQ(synth::soundFontCandidates(places), resolveAll(dir, GetParam().expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -178,12 +178,12 @@ TEST(FindSoundFont, TheChoiceComesFirstAndAMissingOneIsPassedOver) {
     const std::string variable = dir.writeText("variable.sf2", "RIFF");
     ScopedEnv environment("CVK_SOUNDFONT", variable);
 
-    platform::setSoundFontChoice(chosen);
-    EXPECT_EQ(platform::findSoundFont(), chosen);
-    platform::setSoundFontChoice(dir.path("removed.sf2"));
-    EXPECT_EQ(platform::findSoundFont(), variable);
-    platform::setSoundFontChoice("");
-    EXPECT_EQ(platform::findSoundFont(), variable);
+    synth::setSoundFontChoice(chosen);
+    EXPECT_EQ(synth::findSoundFont(), chosen);
+    synth::setSoundFontChoice(dir.path("removed.sf2"));
+    EXPECT_EQ(synth::findSoundFont(), variable);
+    synth::setSoundFontChoice("");
+    EXPECT_EQ(synth::findSoundFont(), variable);
 }
 
 }  // namespace

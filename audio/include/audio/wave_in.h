@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "audio/export.h"
+#include "audio/wave.h"
+
+// Wave input devices by index: the sound server's sources, the default source first;
+// device kWaveMapper (-1) is the default source. Each open device is one stream of its own.
+//
+// An open device records nothing until it is started. Recorded audio fills the queued
+// buffers in the order they were added; a buffer comes back (Done, dwBytesRecorded set,
+// its data notification posted) once it is full. Every call is made from the window's
+// thread.
+namespace audio {
+
+CVK_AUDIO_API std::uint32_t waveInDeviceCount();
+CVK_AUDIO_API std::string waveInDeviceName(std::uint32_t deviceId);
+
+// Asks whether the device could record this format, opening nothing.
+CVK_AUDIO_API WaveError waveInQuery(std::int32_t deviceId, const WaveFormat& format);
+CVK_AUDIO_API WaveError waveInOpen(WaveInHandle* handle, std::int32_t deviceId,
+                                      const WaveFormat& format, platform::WindowHandle window);
+CVK_AUDIO_API WaveError waveInPrepareHeader(WaveInHandle handle, WaveHeader* header);
+CVK_AUDIO_API WaveError waveInUnprepareHeader(WaveInHandle handle, WaveHeader* header);
+// Queues an empty buffer: dwBytesRecorded = 0, Done cleared, InQueue set.
+CVK_AUDIO_API WaveError waveInAddBuffer(WaveInHandle handle, WaveHeader* header);
+CVK_AUDIO_API WaveError waveInStart(WaveInHandle handle);
+// Stops recording; the buffer being filled comes back with what it holds, if anything.
+CVK_AUDIO_API WaveError waveInStop(WaveInHandle handle);
+// Stops recording and returns every queued buffer, the partly filled one with its bytes.
+CVK_AUDIO_API WaveError waveInReset(WaveInHandle handle);
+CVK_AUDIO_API WaveError waveInClose(WaveInHandle handle);
+// Times recorded audio found no buffer queued since the device was opened.
+CVK_AUDIO_API std::uint64_t waveInOverruns(WaveInHandle handle);
+
+}  // namespace audio

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+
+#include "platform/midi_out.h"
+#include "synth/export.h"
+
+// The built-in synthesizer: a General MIDI SoundFont played by FluidSynth, rendered in a
+// stream of the sound server's, offered as MIDI output device 0.
+namespace synth {
+
+// Offers the synthesizer behind MIDI output device 0. Loading the library does it; a
+// program calls it too, so that a linker that leaves out unreferenced libraries keeps this
+// one. Any thread, any number of times.
+CVK_SYNTH_API void install();
+
+// What one channel of the synthesizer has been told.
+struct SynthChannelState {
+    std::array<int, 128> controllers{};
+    int bank = 0;
+    int program = 0;
+    int pitchBend = 0;
+    int pitchBendRange = 0;
+    bool operator==(const SynthChannelState&) const = default;
+};
+
+// Tests: waits until every message sent to the synthesizer open as `handle` has been
+// applied, then reads its channels. False for another device or a stalled one.
+CVK_SYNTH_API bool readSynthesizerChannels(platform::MidiOutHandle handle,
+                                           std::array<SynthChannelState, 16>& out);
+
+}  // namespace synth
