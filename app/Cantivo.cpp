@@ -33,12 +33,12 @@
 #include "Recbtn.h"
 #include "SmBmpBtn.h"
 #include "SpinButton.h"
+#include "audio/wave.h"
 #include "platform/atoms.h"
 #include "platform/dialogs.h"
 #include "platform/instance.h"
 #include "platform/profile.h"
 #include "platform/system.h"
-#include "audio/wave.h"
 
 namespace cvkapp {
 

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <new>
 
+#include "audio/routing.h"
 #include "mixer_backend.h"
 
 namespace audio {
@@ -52,6 +53,8 @@ auto withBackend(Call call) -> decltype(call(std::declval<detail::MixerBackend&>
 
 void replaceBackend(std::unique_ptr<detail::MixerBackend> backend) {
     State& s = state();
+    // What the old mixer routed means nothing to the new one.
+    resetRouting();
     {
         std::lock_guard handles(s.handlesMutex);
         s.open.clear();

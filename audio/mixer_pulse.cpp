@@ -36,17 +36,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/midi_device.h"
-#include "mixer_backend.h"
 #include "audio/pulse_context.h"
+#include "audio/routing.h"
+#include "audio/source_roles.h"
+#include "mixer_backend.h"
+#include "platform/midi_device.h"
 
 namespace audio {
 namespace {
-
-std::atomic<float> g_waveGain{1.0f};
-std::atomic<float> g_synthGain{1.0f};
-std::mutex g_recordingMutex;
-std::string g_recordingSource;  // guarded by g_recordingMutex
 
 constexpr std::uint32_t kFull = 65535;
 constexpr std::size_t kLineNameMax = 63;
@@ -217,10 +214,11 @@ public:
             return MixerError::InvalidLine;
         }
         const Device& device = m_sources[source];
+        const SourceRole role = roleOfSource(device.monitor);
         describeLine(line, sourceKey(device.name), 1, source,
-                     device.monitor ? ComponentType::SrcAnalog : ComponentType::SrcMicrophone,
-                     channelsOf(device.volume), 0, device.monitor ? "Stereo Mix" : "Microphone",
-                     itemText(device));
+                     role == SourceRole::OutputMix ? ComponentType::SrcAnalog
+                                                   : ComponentType::SrcMicrophone,
+                     channelsOf(device.volume), 0, sourceShortName(role), itemText(device));
         return MixerError::Ok;
     }
 
@@ -582,9 +580,9 @@ private:
 
     // The source chosen with the selector; the default source until then, or once it has gone.
     const Device* recordingSource() const {
-        std::lock_guard lock(g_recordingMutex);
+        const std::string chosen = audio::recordingSource();
         for (const Device& source : m_sources) {
-            if (source.name == g_recordingSource) {
+            if (source.name == chosen) {
                 return &source;
             }
         }
@@ -592,9 +590,7 @@ private:
     }
 
     static std::string itemText(const Device& source) {
-        const std::string text =
-            (source.monitor ? "Stereo Mix (" : "Microphone (") + source.description + ")";
-        return text.size() <= kLineNameMax ? text : text.substr(0, kLineNameMax - 1) + ")";
+        return sourceName(roleOfSource(source.monitor), source.description);
     }
 
     static std::uint32_t channelsOf(const pa_cvolume& volume) {
@@ -673,8 +669,8 @@ private:
     }
 
     void applyGains() {
-        g_waveGain.store(m_waveMute != 0 ? 0.0f : static_cast<float>(m_waveVolume) / kFull);
-        g_synthGain.store(m_synthMute != 0 ? 0.0f : static_cast<float>(m_synthVolume) / kFull);
+        audio::setWaveOutputGain(m_waveMute != 0 ? 0.0f : static_cast<float>(m_waveVolume) / kFull);
+        audio::setSynthesizerGain(m_synthMute != 0 ? 0.0f : static_cast<float>(m_synthVolume) / kFull);
     }
 
     void notifyAll(std::uint32_t controlId) {
@@ -687,10 +683,7 @@ private:
             static_cast<std::size_t>(chosen - values.begin()) >= m_sources.size()) {
             return MixerError::InvalidValue;
         }
-        {
-            std::lock_guard lock(g_recordingMutex);
-            g_recordingSource = m_sources[static_cast<std::size_t>(chosen - values.begin())].name;
-        }
+        audio::setRecordingSource(m_sources[static_cast<std::size_t>(chosen - values.begin())].name);
         // A pass-through that is on follows the new source.
         if (m_passThroughModule != PA_INVALID_INDEX && m_passThroughMixer < m_sinkNames.size()) {
             for (const Device& sink : m_sinks) {
@@ -915,18 +908,6 @@ private:
 };
 
 }  // namespace
-
-float waveOutputGain() noexcept {
-    return g_waveGain.load(std::memory_order_relaxed);
-}
-float synthesizerGain() noexcept {
-    return g_synthGain.load(std::memory_order_relaxed);
-}
-
-std::string mixerRecordingSource() {
-    std::lock_guard lock(g_recordingMutex);
-    return g_recordingSource;
-}
 
 namespace detail {
 std::unique_ptr<MixerBackend> makeServerMixer() {

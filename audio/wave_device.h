@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/messages.h"
 #include "audio/wave.h"
+#include "platform/messages.h"
 
 // What each kind of wave device provides to the device tables in wave_out.cpp and
 // wave_in.cpp, and the buffer queue they all move audio through.

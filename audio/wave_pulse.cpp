@@ -25,8 +25,8 @@
 #include <mutex>
 #include <string>
 
-#include "audio/mixer.h"
 #include "audio/pulse_context.h"
+#include "audio/routing.h"
 #include "wave_device.h"
 
 namespace audio::detail {
@@ -357,7 +357,7 @@ public:
         }
         // The default input records what the mixer's recording selector chose.
         if (request.input && request.deviceId == kWaveMapper) {
-            if (std::string chosen = mixerRecordingSource(); !chosen.empty()) {
+            if (std::string chosen = recordingSource(); !chosen.empty()) {
                 device = std::move(chosen);
             }
         }

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "audio/mixer.h"
+#include "audio/source_roles.h"
 #include "platform/dialogs.h"
 #include "platform/guarded.h"
-#include "audio/mixer.h"
 #include "platform/profile.h"
 #include "platform/system.h"
 
@@ -228,14 +229,14 @@ std::int32_t describeSource(std::int32_t source, std::string& name) {
 }
 
 // The first source whose lower-cased name holds one of the words; -2 when none does.
-std::int32_t findSource(std::initializer_list<const char*> words) {
+std::int32_t findSource(audio::SourceRole role) {
     const std::int32_t count = countSources();
     if (count < 0) {
         return count;
     }
     for (std::int32_t k = 0; k < count; ++k) {
         std::string name;
-        if (describeSource(k, name) == 0 && containsAny(name, words)) {
+        if (describeSource(k, name) == 0 && audio::nameShowsRole(name, role)) {
             return k;
         }
     }
@@ -807,16 +808,12 @@ int32_t GetInputSourceDescription(int32_t source, char* description) {
 
 // The first source named like a microphone; -2 none, -1/-2 as GetNumberOfInputSources.
 int32_t GetMicrophoneSourceIndex() {
-    return guarded(-2, [] { return faderlib::findSource({"mic"}); });
+    return guarded(-2, [] { return faderlib::findSource(audio::SourceRole::Microphone); });
 }
 
 // The first source that records what the speakers play; -2 none, -1/-2 as the count.
 int32_t GetOutputMixSourceIndex() {
-    return guarded(-2, [] {
-        return faderlib::findSource({"output mix", "mixer", "mixed output", "stereo mix",
-                                     "stereo mixer", "waveout mix", "mix-record", "all",
-                                     "what u here", "stereo out"});
-    });
+    return guarded(-2, [] { return faderlib::findSource(audio::SourceRole::OutputMix); });
 }
 
 // Makes source k the recording source, unmuted and audible. 0, -1 no input device, -2 failed.

@@ -4,8 +4,8 @@
 #include <memory>
 #include <thread>
 
-#include "platform/lockfree_queue.h"
 #include "midi_backend.h"
+#include "platform/lockfree_queue.h"
 #include "platform/mm_timer.h"
 
 namespace platform::detail {

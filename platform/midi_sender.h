@@ -7,8 +7,8 @@
 #include <functional>
 #include <thread>
 
-#include "platform/lockfree_queue.h"
 #include "platform/export.h"
+#include "platform/lockfree_queue.h"
 
 namespace platform::detail {
 

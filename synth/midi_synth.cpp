@@ -49,12 +49,12 @@
 #include <set>
 #include <string>
 
+#include "audio/pulse_context.h"
+#include "audio/routing.h"
 #include "platform/lockfree_queue.h"
 #include "platform/midi_device.h"
-#include "audio/mixer.h"
 #include "platform/mm_timer.h"
 #include "synth/soundfont.h"
-#include "audio/pulse_context.h"
 #include "synth/synthesizer.h"
 #include "synth_engine.h"
 

@@ -25,11 +25,11 @@
 
 #include "BenchSupport.h"
 #include "TestServer.h"
+#include "audio/mixer.h"
+#include "audio/wave_out.h"
 #include "platform/messages.h"
 #include "platform/midi_out.h"
-#include "audio/mixer.h"
 #include "platform/mm_timer.h"
-#include "audio/wave_out.h"
 #include "pulse_support.h"
 
 namespace {

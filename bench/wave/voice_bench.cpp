@@ -33,8 +33,8 @@
 #include "TempDir.h"
 #include "TestServer.h"
 #include "WaveBuilder.h"
-#include "platform/dialogs.h"
 #include "audio/wave_in.h"
+#include "platform/dialogs.h"
 #include "voice_support.h"
 
 namespace {

@@ -10,10 +10,10 @@
 
 #include "../FuzzFiles.h"
 #include "WaveFile.h"
+#include "audio/wave.h"
 #include "platform/dialogs.h"
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
-#include "audio/wave.h"
 #include "voxcapt/voxcapt.h"
 
 namespace {

@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "CaptureReader.h"
 #include "Cantivo.h"
+#include "CaptureReader.h"
 #include "SmfBuilder.h"
 #include "TempDir.h"
-#include "platform/dialogs.h"
 #include "audio/mixer.h"
+#include "platform/dialogs.h"
 #include "platform/mm_timer.h"
 #include "platform/profile.h"
 

@@ -1,9 +1,9 @@
 #include <poll.h>
 
 #include "CantivoHarness.h"
+#include "audio/wave.h"
 #include "platform/atoms.h"
 #include "platform/messages.h"
-#include "audio/wave.h"
 
 using namespace testing_support;
 

@@ -10,10 +10,10 @@
 
 #include "TempDir.h"
 #include "WaveBuilder.h"
-#include "platform/messages.h"
-#include "platform/mm_timer.h"
 #include "audio/wave_in.h"
 #include "audio/wave_out.h"
+#include "platform/messages.h"
+#include "platform/mm_timer.h"
 #include "wave_device.h"
 
 namespace {

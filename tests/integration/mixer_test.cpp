@@ -14,9 +14,10 @@
 #include <vector>
 
 #include "TestServer.h"
+#include "audio/mixer.h"
+#include "audio/routing.h"
 #include "faderlib/faderlib.h"
 #include "platform/messages.h"
-#include "audio/mixer.h"
 #include "pulse_support.h"
 
 namespace {
@@ -88,7 +89,7 @@ TEST_F(MixerOnServer, FindsTheDevicesAndTheMicrophone) {
     ASSERT_EQ(GetInputSourceDescription(m_mic, name), 0);
     EXPECT_STREQ(name, "Microphone (Microphone)");
     EXPECT_EQ(IsCurrentInputSourceSelected(m_mic), 1);
-    EXPECT_EQ(audio::mixerRecordingSource(), "mic");
+    EXPECT_EQ(audio::recordingSource(), "mic");
     const int32_t mix = GetOutputMixSourceIndex();
     ASSERT_GE(mix, 0);
     ASSERT_EQ(GetInputSourceDescription(mix, name), 0);

@@ -12,12 +12,12 @@
 #include "TempDir.h"
 #include "TestServer.h"
 #include "engine.h"
-#include "synth/synthesizer.h"
 #include "platform/messages.h"
 #include "platform/midi_out.h"
 #include "platform/mm_timer.h"
 #include "pulsant/pulsant.h"
 #include "pulse_support.h"
+#include "synth/synthesizer.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 
 #include "TempDir.h"
 #include "TestServer.h"
+#include "audio/mixer.h"
 #include "faderlib/faderlib.h"
 #include "platform/midi_out.h"
-#include "audio/mixer.h"
 #include "platform/mm_timer.h"
-#include "synth/soundfont.h"
 #include "pulse_support.h"
+#include "synth/soundfont.h"
 
 namespace {
 

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "audio/wave_out.h"
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
-#include "audio/wave_out.h"
 #include "pulse_support.h"
 #include "voxcapt/voxcapt.h"
 

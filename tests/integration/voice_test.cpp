@@ -13,8 +13,8 @@
 #include "TestServer.h"
 #include "WaveBuilder.h"
 #include "WaveFile.h"
-#include "platform/dialogs.h"
 #include "audio/wave_in.h"
+#include "platform/dialogs.h"
 #include "voice_support.h"
 
 namespace {

@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "TestServer.h"
-#include "faderlib/faderlib.h"
-#include "platform/messages.h"
 #include "audio/mixer.h"
-#include "platform/mm_timer.h"
 #include "audio/wave_in.h"
 #include "audio/wave_out.h"
+#include "faderlib/faderlib.h"
+#include "platform/messages.h"
+#include "platform/mm_timer.h"
 #include "pulse_support.h"
 #include "voice_support.h"
 

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "audio/mixer.h"
 #include "faderlib/faderlib.h"
 #include "platform/dialogs.h"
 #include "platform/messages.h"
-#include "audio/mixer.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 
 #include "TempDir.h"
 #include "WaveBuilder.h"
+#include "audio/wave.h"
 #include "platform/dialogs.h"
 #include "platform/messages.h"
 #include "platform/mm_timer.h"
-#include "audio/wave.h"
 #include "voxcapt/voxcapt.h"
 
 // The wave library on the virtual devices and the manual clock, with the window's part

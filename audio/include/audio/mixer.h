@@ -118,14 +118,6 @@ CVK_AUDIO_API MixerError mixerItemTexts(MixerId mixer, std::uint32_t controlId,
 CVK_AUDIO_API MixerError mixerOpen(MixerHandle& handle, MixerId mixer, platform::WindowHandle window);
 CVK_AUDIO_API MixerError mixerClose(MixerHandle handle);
 
-// Our own faders, applied inside the process: the gain (0..1, 0 when muted) for every
-// voice playback stream and for the built-in synthesizer. Real-time safe.
-CVK_AUDIO_API float waveOutputGain() noexcept;
-CVK_AUDIO_API float synthesizerGain() noexcept;
-// The server's name of the recording source the selector chose (empty: the default source):
-// what the default wave input device records from.
-CVK_AUDIO_API std::string mixerRecordingSource();
-
 // The virtual mixer (tests). Control tags name controls for the test's own reads and writes.
 struct VirtualMixerControl {
     ControlType type = ControlType::Volume;
