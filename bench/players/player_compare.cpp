@@ -16,7 +16,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -95,13 +94,6 @@ bool wanted(const std::vector<std::string>& list, const std::string& name) {
         }
     }
     return false;
-}
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
 }
 
 // One run of a measure by the player of that index: a value, or nothing with the reason.
