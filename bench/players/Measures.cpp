@@ -192,6 +192,7 @@ std::optional<Dropouts> dropoutsUnderLoad(const Player& player, const std::strin
         if (run > shortest) {
             found.spans.emplace_back(static_cast<double>(i - run - *first) * frameMs, static_cast<double>(run) * frameMs);
             found.silences += 1;
+            found.laterSilences += found.spans.back().first >= 1000.0 ? 1 : 0;
             found.silentMs += static_cast<double>(run) * frameMs;
             found.longestMs = std::max(found.longestMs, static_cast<double>(run) * frameMs);
         }

@@ -36,6 +36,7 @@ std::optional<Spread> clickSpread(const Player& player, const std::string& songP
 struct Dropouts {
     double startMs = 0;        // from starting the player to its first sound at the sink
     double silences = 0;       // runs of exact digital silence longer than the shortest counted
+    double laterSilences = 0;  // those that began a second or more after the first sound
     double silentMs = 0;       // their total length
     double longestMs = 0;      // the longest of them
     std::vector<std::pair<double, double>> spans;  // each one's start after the first sound, and length, ms

@@ -217,12 +217,14 @@ Table dropoutTable(const std::vector<Player>& active, const std::vector<std::str
         std::fprintf(stderr, "\n");
         return std::optional<double>(run->silences);
     });
-    std::vector<Cell> silentMs = silences, longestMs = silences, startMs = silences;
+    std::vector<Cell> later = silences, silentMs = silences, longestMs = silences, startMs = silences;
     for (std::size_t p = 0; p < active.size(); ++p) {
+        later[p].values.clear();
         silentMs[p].values.clear();
         longestMs[p].values.clear();
         startMs[p].values.clear();
         for (const Dropouts& run : found[p]) {
+            later[p].values.push_back(run.laterSilences);
             silentMs[p].values.push_back(run.silentMs);
             longestMs[p].values.push_back(run.longestMs);
             startMs[p].values.push_back(run.startMs);
@@ -233,6 +235,8 @@ Table dropoutTable(const std::vector<Player>& active, const std::vector<std::str
                     std::to_string(options.runs) + " runs",
                 columns);
     table.addRow("silences > 5 ms in the music", 0, silences);
+    // Apart: a stutter while a player settles in differs from dropouts later on.
+    table.addRow("  of them after the first 1 s", 0, later);
     table.addRow("silent in all, ms", 1, silentMs);
     table.addRow("longest silence, ms", 1, longestMs);
     table.addRow("start to first sound, ms", 1, startMs);
