@@ -75,11 +75,12 @@ private:
         platform::MixerId mixer = 0;
         platform::MixerLineInfo line;
         platform::MixerControlInfo control;
-        const bool mixing = m_readMixer && platform::mixerIdOfOutput(0, mixer) == platform::MixerError::Ok &&
-                            platform::mixerDestination(mixer, platform::ComponentType::DstSpeakers,
-                                                       line) == platform::MixerError::Ok &&
-                            platform::mixerLineControl(mixer, line.lineId, platform::ControlType::Volume,
-                                                       control) == platform::MixerError::Ok;
+        const bool mixing =
+            m_readMixer && platform::mixerIdOfOutput(0, mixer) == platform::MixerError::Ok &&
+            platform::mixerDestination(mixer, platform::ComponentType::DstSpeakers, line) ==
+                platform::MixerError::Ok &&
+            platform::mixerLineControl(mixer, line.lineId, platform::ControlType::Volume,
+                                       control) == platform::MixerError::Ok;
         std::uint64_t nextRead = platform::clockMicros();
         while (!m_stop.load()) {
             platform::Message m;

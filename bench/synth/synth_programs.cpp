@@ -74,7 +74,8 @@ void onTick(std::uint32_t, void* user) {
     const std::uint32_t phase = tick % kIntervalMs;
     if (phase == 0) {
         if (sender->changes) {
-            platform::midiOutShortMessage(sender->handle, 0xC0 | (std::uint32_t{kPrograms[note]} << 8));
+            platform::midiOutShortMessage(sender->handle,
+                                          0xC0 | (std::uint32_t{kPrograms[note]} << 8));
         }
         platform::midiOutShortMessage(sender->handle, 0x90 | (kKey << 8) | (100u << 16));
     } else if (phase == kNoteMs) {
@@ -150,7 +151,8 @@ std::string lastLine(const std::string& log) {
         return "no output";
     }
     const std::size_t start = log.rfind('\n', end);
-    return log.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+    return log.substr(start == std::string::npos ? 0 : start + 1,
+                      end - (start == std::string::npos ? 0 : start + 1) + 1);
 }
 
 std::string readAll(const std::string& path) {
@@ -196,8 +198,8 @@ void runChild(const std::string& self, const std::string& folder, Row& row, int 
     }
     row.longest.values.push_back(*longest);
     row.underruns.values.push_back(*underruns);
-    std::fprintf(stderr, "%s, run %d: longest callback %.1f ms, %.0f underruns\n", row.label.c_str(), round,
-                 *longest, *underruns);
+    std::fprintf(stderr, "%s, run %d: longest callback %.1f ms, %.0f underruns\n",
+                 row.label.c_str(), round, *longest, *underruns);
 }
 
 std::string firstReadable(const std::vector<std::string>& paths) {
@@ -250,9 +252,11 @@ int main(int argc, char** argv) {
     }
     std::vector<Row> rows;
     for (const auto& [kind, font, package] :
-         {std::tuple{"sf2", sf2, "fluid-soundfont-gm"}, std::tuple{"sf3", sf3, "musescore-general-soundfont-small"}}) {
+         {std::tuple{"sf2", sf2, "fluid-soundfont-gm"},
+          std::tuple{"sf3", sf3, "musescore-general-soundfont-small"}}) {
         if (font.empty()) {
-            std::printf("%s: skipped, no %s SoundFont found (Debian package %s)\n", kind, kind, package);
+            std::printf("%s: skipped, no %s SoundFont found (Debian package %s)\n", kind, kind,
+                        package);
             continue;
         }
         std::printf("%s: %s\n", kind, font.c_str());
@@ -279,16 +283,19 @@ int main(int argc, char** argv) {
     std::remove((std::string(folder) + "/run.log").c_str());
     ::rmdir(folder);
 
-    players::Table longest("The synthesizer's longest render callback and the voice's underruns: median "
-                           "[min..max] of " + std::to_string(runs) + " runs",
-                           {"longest callback, ms", "voice underruns"});
+    players::Table longest(
+        "The synthesizer's longest render callback and the voice's underruns: median "
+        "[min..max] of " +
+            std::to_string(runs) + " runs",
+        {"longest callback, ms", "voice underruns"});
     for (const Row& row : rows) {
         longest.addRow(row.label, 1, {row.longest, row.underruns});
     }
     longest.print();
     std::printf("(underruns of a voice at %u ms latency over %.1f s; a note every %u ms)\n",
                 platform::kWaveOutMonitorLatencyMs,
-                (std::chrono::duration<double>(kVoiceLead + kVoiceTail).count() + kNotes * kIntervalMs / 1000.0),
+                (std::chrono::duration<double>(kVoiceLead + kVoiceTail).count() +
+                 kNotes * kIntervalMs / 1000.0),
                 kIntervalMs);
     std::printf("\nload average at the end: %s\n", players::loadAverage().c_str());
     return 0;

@@ -78,10 +78,12 @@ std::optional<Outcome> runToEnd(const std::vector<std::string>& argv, const std:
     while (child.running() && std::chrono::steady_clock::now() - started < patience) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (child.running()) {
         child.stop();
-        failure = "still running after " + std::to_string(patience.count()) + " s (" + lastLine(log) + ")";
+        failure = "still running after " + std::to_string(patience.count()) + " s (" +
+                  lastLine(log) + ")";
         return std::nullopt;
     }
     const int status = child.exitStatus();
@@ -113,10 +115,12 @@ std::optional<double> pollCalls(const std::string& summaryPath) {
     return calls;
 }
 
-bool haveStrace() { return std::system("strace -V >/dev/null 2>&1") == 0; }
+bool haveStrace() {
+    return std::system("strace -V >/dev/null 2>&1") == 0;
+}
 
-void measure(const std::string& cvktool, const std::string& scratch, int seconds, bool strace, Command& command,
-             int round) {
+void measure(const std::string& cvktool, const std::string& scratch, int seconds, bool strace,
+             Command& command, int round) {
     std::vector<std::string> argv{cvktool};
     argv.insert(argv.end(), command.arguments.begin(), command.arguments.end());
     const auto patience = std::chrono::seconds(seconds) + kOverrun;
@@ -126,8 +130,8 @@ void measure(const std::string& cvktool, const std::string& scratch, int seconds
     if (const std::optional<Outcome> run = runToEnd(argv, scratch, patience, failure)) {
         command.cpu.values.push_back(100.0 * run->cpuSeconds / run->wallSeconds);
         command.wall.values.push_back(run->wallSeconds);
-        std::fprintf(stderr, "%s, run %d: %.2f s CPU in %.2f s\n", command.label.c_str(), round, run->cpuSeconds,
-                     run->wallSeconds);
+        std::fprintf(stderr, "%s, run %d: %.2f s CPU in %.2f s\n", command.label.c_str(), round,
+                     run->cpuSeconds, run->wallSeconds);
     } else {
         command.cpu.failure = command.wall.failure = failure;
         std::fprintf(stderr, "%s, run %d: %s\n", command.label.c_str(), round, failure.c_str());
@@ -150,8 +154,8 @@ void measure(const std::string& cvktool, const std::string& scratch, int seconds
         return;
     }
     command.polls.values.push_back(*calls / run->wallSeconds);
-    std::fprintf(stderr, "%s under strace, run %d: %.0f poll() calls in %.2f s\n", command.label.c_str(), round,
-                 *calls, run->wallSeconds);
+    std::fprintf(stderr, "%s under strace, run %d: %.0f poll() calls in %.2f s\n",
+                 command.label.c_str(), round, *calls, run->wallSeconds);
 }
 
 }  // namespace
@@ -187,7 +191,8 @@ int main(int argc, char** argv) {
     const bench::Scratch scratch("Built-in Synthesizer");
     std::vector<std::int16_t> tone(static_cast<std::size_t>(seconds) * kTakeRate);
     for (std::size_t i = 0; i < tone.size(); ++i) {
-        tone[i] = static_cast<std::int16_t>(8000.0 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / kTakeRate));
+        tone[i] = static_cast<std::int16_t>(
+            8000.0 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / kTakeRate));
     }
     const std::string take = scratch.write(
         "take.wav", testing_support::waveFile(testing_support::pcmFormat(kTakeRate, 1, 16),
@@ -196,13 +201,18 @@ int main(int argc, char** argv) {
     const std::string length = std::to_string(seconds);
     std::vector<Command> commands{
         {"record, monitor", {"record", out, "--seconds", length}, {}, {}, {}},
-        {"record, monitor, echo 300 ms", {"record", out, "--seconds", length, "--echo", "300"}, {}, {}, {}},
+        {"record, monitor, echo 300 ms",
+         {"record", out, "--seconds", length, "--echo", "300"},
+         {},
+         {},
+         {}},
         {"record --no-monitor", {"record", out, "--seconds", length, "--no-monitor"}, {}, {}, {}},
         {"playwave, " + length + " s take", {"playwave", take}, {}, {}, {}},
     };
     const bool strace = haveStrace();
     std::printf("%s\n%s\nload average at the start: %s (%ld cores)\n", cvktool.c_str(),
-                strace ? "poll() calls counted under strace -f -c" : "strace is not installed: no poll() count",
+                strace ? "poll() calls counted under strace -f -c"
+                       : "strace is not installed: no poll() count",
                 players::loadAverage().c_str(), ::sysconf(_SC_NPROCESSORS_ONLN));
     std::fflush(stdout);
     for (int round = 1; round <= runs; ++round) {
@@ -212,8 +222,9 @@ int main(int argc, char** argv) {
         }
     }
     const std::string of = ": median [min..max] of " + std::to_string(runs) + " runs";
-    players::Table cpu("CPU of cvktool's voice commands, " + length + " s each, launch to exit" + of,
-                       {"CPU, % of one core", "wall, s"});
+    players::Table cpu(
+        "CPU of cvktool's voice commands, " + length + " s each, launch to exit" + of,
+        {"CPU, % of one core", "wall, s"});
     players::Table polls("poll() calls a second, under strace" + of, {"poll() calls a second"});
     for (const Command& command : commands) {
         cpu.addRow(command.label, 2, {command.cpu, command.wall});
