@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,6 +90,8 @@ bool ChildProcess::start(const std::vector<std::string>& argv,
     }
 
     m_exited = false;
+    m_status = -1;
+    m_exitCpu = 0;
     m_pid = ::fork();
     if (m_pid == 0) {
         ::setpgid(0, 0);
@@ -110,8 +114,15 @@ bool ChildProcess::running() {
     if (m_pid <= 0 || m_exited) {
         return false;
     }
-    if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+    rusage usage{};
+    int status = 0;
+    if (::wait4(m_pid, &status, WNOHANG, &usage) == m_pid) {
         m_exited = true;
+        m_status = status;
+        const auto seconds = [](const timeval& time) {
+            return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+        };
+        m_exitCpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     }
     return !m_exited;
 }

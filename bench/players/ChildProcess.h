@@ -31,12 +31,20 @@ public:
     // children they have already waited for.
     double cpuSeconds() const;
 
+    // Once running() has seen the child exit on its own: its status as waitpid gives it,
+    // and the user and system CPU seconds of all its threads and of the children it waited
+    // for.
+    int exitStatus() const { return m_status; }
+    double cpuSecondsAtExit() const { return m_exitCpu; }
+
     // SIGTERM to the group, SIGKILL to what is left after two seconds; waits for the child.
     void stop();
 
 private:
     pid_t m_pid = -1;
     bool m_exited = false;
+    int m_status = -1;
+    double m_exitCpu = 0;
 };
 
 }  // namespace players

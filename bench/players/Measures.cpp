@@ -1,8 +1,12 @@
 #include "Measures.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <fstream>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "ChildProcess.h"
 
@@ -135,6 +139,66 @@ std::optional<Spread> clickSpread(const Player& player, const std::string& songP
         onsetMicros.push_back(static_cast<double>(session.recording.frameMicros(frame)));
     }
     return onsetSpread(onsetMicros, intervalMs * 1000.0, notes);
+}
+
+std::optional<Dropouts> dropoutsUnderLoad(const Player& player, const std::string& songPath, const RunSetup& setup,
+                                          int seconds, int busyLoops, double shortestMs, std::string& failure) {
+    // The loops run in process groups of their own, so stopping them stops the shells.
+    std::vector<std::unique_ptr<ChildProcess>> loops;
+    for (int i = 0; i < busyLoops; ++i) {
+        loops.push_back(std::make_unique<ChildProcess>());
+        if (!loops.back()->start({"sh", "-c", "while :; do :; done"}, {}, setup.logFolder + "/busy.log")) {
+            failure = "cannot start a busy loop";
+            return std::nullopt;
+        }
+    }
+    Session session(setup);
+    if (!session.begin(player, songPath, seconds + kFirstSoundTimeout / 1e6 + 5.0, failure)) {
+        return std::nullopt;
+    }
+    const std::optional<std::size_t> first = session.firstSound(failure);
+    if (!first) {
+        return std::nullopt;
+    }
+    const std::uint64_t end = session.recording.frameMicros(*first) + static_cast<std::uint64_t>(seconds) * 1'000'000;
+    while (session.child.running() && platform::clockMicros() < end) {
+        cvktest::pauseMicros(20'000);
+    }
+    const bool ranThrough = session.child.running();
+    session.child.stop();
+    loops.clear();
+    session.recording.stop();
+    if (!ranThrough) {
+        failure = "ended before " + std::to_string(seconds) + " s of music (" + lastLine(session.logPath) + ")";
+        return std::nullopt;
+    }
+
+    const cvktest::PulseRecorder& recording = session.recording;
+    std::size_t last = std::min(recording.frames(), recording.frameAt(end));
+    while (last > *first && std::fabs(recording.sample(last - 1)) <= kSoundThreshold) {
+        --last;
+    }
+    const auto shortest = static_cast<std::size_t>(shortestMs * cvktest::PulseRecorder::kRate / 1000.0);
+    const double frameMs = 1000.0 / cvktest::PulseRecorder::kRate;
+    Dropouts found;
+    found.startMs =
+        (static_cast<double>(recording.frameMicros(*first)) - static_cast<double>(session.startMicros)) / 1000.0;
+    std::size_t run = 0;
+    for (std::size_t i = *first; i <= last; ++i) {
+        if (i < last && recording.sample(i) == 0.0f) {
+            ++run;
+            continue;
+        }
+        if (run > shortest) {
+            found.spans.emplace_back(static_cast<double>(i - run - *first) * frameMs, static_cast<double>(run) * frameMs);
+            found.silences += 1;
+            found.laterSilences += found.spans.back().first >= 1000.0 ? 1 : 0;
+            found.silentMs += static_cast<double>(run) * frameMs;
+            found.longestMs = std::max(found.longestMs, static_cast<double>(run) * frameMs);
+        }
+        run = 0;
+    }
+    return found;
 }
 
 }  // namespace players

@@ -5,6 +5,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Onsets.h"
 #include "Players.h"
@@ -29,5 +31,22 @@ std::optional<double> cpuWhilePlaying(const Player& player, const std::string& s
 // `songSeconds`.
 std::optional<Spread> clickSpread(const Player& player, const std::string& songPath, const RunSetup& setup,
                                   int intervalMs, std::size_t notes, int songSeconds, std::string& failure);
+
+// A song played for a while beside busy loops, heard from its first sound to its last.
+struct Dropouts {
+    double startMs = 0;        // from starting the player to its first sound at the sink
+    double silences = 0;       // runs of exact digital silence longer than the shortest counted
+    double laterSilences = 0;  // those that began a second or more after the first sound
+    double silentMs = 0;       // their total length
+    double longestMs = 0;      // the longest of them
+    std::vector<std::pair<double, double>> spans;  // each one's start after the first sound, and length, ms
+};
+
+// Starts `busyLoops` shell loops that spin on the CPU, then the player; records its sink
+// for `seconds` from its first sound, stops it and the loops, and counts the runs of
+// exact silence longer than `shortestMs` between the first sound and the last. Meant for
+// a song that never rests, where any such run is a dropout.
+std::optional<Dropouts> dropoutsUnderLoad(const Player& player, const std::string& songPath, const RunSetup& setup,
+                                          int seconds, int busyLoops, double shortestMs, std::string& failure);
 
 }  // namespace players

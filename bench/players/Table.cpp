@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 
 #include "BenchSupport.h"
 
@@ -61,6 +62,13 @@ void Table::print() const {
         std::printf("%s\n", failure.c_str());
     }
     std::fflush(stdout);
+}
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
 }  // namespace players

@@ -32,4 +32,8 @@ private:
     std::vector<Row> m_rows;
 };
 
+// The machine's load average over 1, 5 and 15 minutes, as /proc/loadavg gives it: printed
+// beside the tables, since a shared machine's figures move with it.
+std::string loadAverage();
+
 }  // namespace players

@@ -4,10 +4,13 @@
 //   start   time from starting the player to its first sound at the sink
 //   cpu     the player's CPU over a stretch in the middle of the song, % of one core
 //   click   claves every 53 ms for 10 s: the spread of onset - nominal time
+//   dropouts  the dense song for 20 s beside busy loops: runs of exact silence over 5 ms
+//           between its first sound and its last, and the time to the first sound
 //
 //   source scripts/pulse-server.sh && pulse_start
-//   player_compare [start,cpu,click] [--runs N] [--songs dense,medium,sparse]
+//   player_compare [start,cpu,click,dropouts] [--runs N] [--songs dense,medium,sparse]
 //                  [--players cvktool,timidity,fluidsynth] [--cvktool PATH] [--cpu-seconds S]
+//                  [--busy N]
 //
 // Players that are not installed are skipped with a note. Runs of the players alternate,
 // so a busy moment of the machine does not fall on one player alone.
@@ -16,7 +19,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -39,6 +41,11 @@ constexpr int kClickNoteMs = 30;
 constexpr int kClickSeconds = 10;
 // The CPU window begins this long after the start, past loading and the first notes.
 constexpr int kCpuLeadSeconds = 5;
+// The dense song never rests, so any run of exact silence this long inside it is a
+// dropout: a player or the server that ran dry. A period of the sound server is 10 ms or
+// more, so a dropout is never shorter.
+constexpr int kDropoutSeconds = 20;
+constexpr double kShortestDropoutMs = 5.0;
 
 struct Options {
     std::vector<std::string> measures{"start", "cpu", "click"};
@@ -47,11 +54,13 @@ struct Options {
     std::string cvktool = platform::programFolder() + "cvktool";
     int runs = 3;
     int cpuSeconds = 20;
+    int busyLoops = 2;  // beside the players during the dropouts measure
 };
 
 const char* const kUsage =
-    "usage: player_compare [start,cpu,click] [--runs N] [--songs dense,medium,sparse]\n"
-    "                      [--players cvktool,timidity,fluidsynth] [--cvktool PATH] [--cpu-seconds S]\n";
+    "usage: player_compare [start,cpu,click,dropouts] [--runs N] [--songs dense,medium,sparse]\n"
+    "                      [--players cvktool,timidity,fluidsynth] [--cvktool PATH] [--cpu-seconds S]\n"
+    "                      [--busy N]\n";
 
 std::vector<std::string> splitList(const std::string& text) {
     std::vector<std::string> items;
@@ -79,13 +88,15 @@ bool parse(int argc, char** argv, Options& options) {
             options.cvktool = argv[++i];
         } else if (arg == "--cpu-seconds" && hasValue) {
             options.cpuSeconds = std::atoi(argv[++i]);
+        } else if (arg == "--busy" && hasValue) {
+            options.busyLoops = std::atoi(argv[++i]);
         } else if (arg.rfind("--", 0) != 0) {
             options.measures = splitList(arg);
         } else {
             return false;
         }
     }
-    return options.runs > 0 && options.cpuSeconds > 0;
+    return options.runs > 0 && options.cpuSeconds > 0 && options.busyLoops >= 0;
 }
 
 bool wanted(const std::vector<std::string>& list, const std::string& name) {
@@ -95,13 +106,6 @@ bool wanted(const std::vector<std::string>& list, const std::string& name) {
         }
     }
     return false;
-}
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
 }
 
 // One run of a measure by the player of that index: a value, or nothing with the reason.
@@ -193,6 +197,52 @@ Table clickTable(const std::vector<Player>& active, const std::vector<std::strin
     return table;
 }
 
+Table dropoutTable(const std::vector<Player>& active, const std::vector<std::string>& columns,
+                   const bench::Scratch& scratch, const RunSetup& setup, const Options& options) {
+    // Long enough that every player is still playing when it is stopped.
+    const std::string path = scratch.write("dense-dropouts.mid", denseSong(kDropoutSeconds + 15).bytes);
+    std::vector<std::vector<Dropouts>> found(active.size());
+    const std::vector<Cell> silences = runPlayers(active, options.runs, "dropouts", [&](std::size_t p,
+                                                                                          std::string& failure) {
+        const std::optional<Dropouts> run = dropoutsUnderLoad(active[p], path, setup, kDropoutSeconds,
+                                                              options.busyLoops, kShortestDropoutMs, failure);
+        if (!run) {
+            return std::optional<double>();
+        }
+        found[p].push_back(*run);
+        std::fprintf(stderr, "  first sound after %.1f ms; silences (at ms: length):", run->startMs);
+        for (const auto& [at, length] : run->spans) {
+            std::fprintf(stderr, " %.0f: %.1f", at, length);
+        }
+        std::fprintf(stderr, "\n");
+        return std::optional<double>(run->silences);
+    });
+    std::vector<Cell> later = silences, silentMs = silences, longestMs = silences, startMs = silences;
+    for (std::size_t p = 0; p < active.size(); ++p) {
+        later[p].values.clear();
+        silentMs[p].values.clear();
+        longestMs[p].values.clear();
+        startMs[p].values.clear();
+        for (const Dropouts& run : found[p]) {
+            later[p].values.push_back(run.laterSilences);
+            silentMs[p].values.push_back(run.silentMs);
+            longestMs[p].values.push_back(run.longestMs);
+            startMs[p].values.push_back(run.startMs);
+        }
+    }
+    Table table("The dense song for " + std::to_string(kDropoutSeconds) + " s from its first sound, " +
+                    std::to_string(options.busyLoops) + " busy loops beside: median [min..max] of " +
+                    std::to_string(options.runs) + " runs",
+                columns);
+    table.addRow("silences > 5 ms in the music", 0, silences);
+    // Apart: a stutter while a player settles in differs from dropouts later on.
+    table.addRow("  of them after the first 1 s", 0, later);
+    table.addRow("silent in all, ms", 1, silentMs);
+    table.addRow("longest silence, ms", 1, longestMs);
+    table.addRow("start to first sound, ms", 1, startMs);
+    return table;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -243,6 +293,9 @@ int main(int argc, char** argv) {
     }
     if (wanted(options.measures, "click")) {
         clickTable(active, columns, scratch, setup, options.runs).print();
+    }
+    if (wanted(options.measures, "dropouts")) {
+        dropoutTable(active, columns, scratch, setup, options).print();
     }
     std::printf("\nload average at the end: %s\n", loadAverage().c_str());
     return 0;

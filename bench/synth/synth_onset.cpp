@@ -25,9 +25,7 @@
 
 #include "BenchSupport.h"
 #include "TestServer.h"
-#include "audio/mixer.h"
-#include "audio/wave_out.h"
-#include "platform/messages.h"
+#include "VoiceBeside.h"
 #include "platform/midi_out.h"
 #include "platform/mm_timer.h"
 #include "pulse_support.h"
@@ -93,91 +91,12 @@ std::vector<std::size_t> findOnsets(const cvktest::PulseRecorder& recording, std
     return onsets;
 }
 
-// A voice and a mixer at work beside the synthesizer, on a thread of their own that plays
-// the window's part: refills each done buffer with a tone and polls the master volume.
-class Companions {
-public:
-    Companions() : m_thread([this] { run(); }) {}
-    ~Companions() {
-        m_stop.store(true);
-        m_thread.join();
-        std::printf("  beside it: a voice at 20 ms latency, %llu underruns; %u mixer reads\n",
-                    static_cast<unsigned long long>(m_underruns), m_reads);
-    }
-    Companions(const Companions&) = delete;
-    Companions& operator=(const Companions&) = delete;
-
-private:
-    void run() {
-        platform::MessageQueue window;
-        audio::WaveFormat format;  // 22050 Hz, 16-bit, mono
-        // Into the "microphone" sink: the speakers' monitor must hear the claves alone.
-        std::int32_t device = audio::kWaveMapper;
-        for (std::uint32_t i = 0; i < audio::waveOutDeviceCount(); ++i) {
-            if (audio::waveOutDeviceName(i) == "Microphone") {
-                device = static_cast<std::int32_t>(i);
-            }
-        }
-        audio::WaveOutHandle out = 0;
-        if (audio::waveOutOpen(&out, device, format, window.handle(),
-                                  audio::kWaveOutMonitorLatencyMs) != audio::WaveError::Ok) {
-            std::fprintf(stderr, "synth_onset: no wave output\n");
-            return;
-        }
-        constexpr std::size_t kFrames = 220;  // 10 ms
-        std::vector<std::vector<std::int16_t>> data(4, std::vector<std::int16_t>(kFrames));
-        std::vector<audio::WaveHeader> headers(4);
-        std::size_t phase = 0;
-        auto refill = [&](audio::WaveHeader& header, std::vector<std::int16_t>& samples) {
-            for (std::int16_t& sample : samples) {
-                sample = static_cast<std::int16_t>(phase++ % 50 < 25 ? 2000 : -2000);
-            }
-            header.lpData = reinterpret_cast<char*>(samples.data());
-            header.dwBufferLength = static_cast<std::uint32_t>(samples.size() * 2);
-            audio::waveOutWrite(out, &header);
-        };
-        for (std::size_t i = 0; i < headers.size(); ++i) {
-            audio::waveOutPrepareHeader(out, &headers[i]);
-            refill(headers[i], data[i]);
-        }
-        audio::MixerId mixer = 0;
-        audio::MixerLineInfo line;
-        audio::MixerControlInfo control;
-        const bool mixing = audio::mixerIdOfOutput(0, mixer) == audio::MixerError::Ok &&
-                            audio::mixerDestination(mixer, audio::ComponentType::DstSpeakers,
-                                                       line) == audio::MixerError::Ok &&
-                            audio::mixerLineControl(mixer, line.lineId, audio::ControlType::Volume,
-                                                       control) == audio::MixerError::Ok;
-        std::uint64_t nextRead = platform::clockMicros();
-        while (!m_stop.load()) {
-            platform::Message m;
-            if (window.wait(m, 5) && m.message == audio::kWaveOutDoneMessage) {
-                for (std::size_t i = 0; i < headers.size(); ++i) {
-                    if (reinterpret_cast<audio::WaveHeader*>(m.lParam) == &headers[i]) {
-                        refill(headers[i], data[i]);
-                    }
-                }
-            }
-            if (mixing && platform::clockMicros() >= nextRead) {
-                std::uint32_t volume[1] = {};
-                audio::mixerGetValues(mixer, control.controlId, 1, volume);
-                ++m_reads;
-                nextRead += 20'000;
-            }
-        }
-        m_underruns = audio::waveOutUnderruns(out);
-        audio::waveOutReset(out);
-        for (audio::WaveHeader& header : headers) {
-            audio::waveOutUnprepareHeader(out, &header);
-        }
-        audio::waveOutClose(out);
-    }
-
-    std::atomic<bool> m_stop{false};
-    std::uint64_t m_underruns = 0;
-    std::uint32_t m_reads = 0;
-    std::thread m_thread;
-};
+// Says what the voice and the mixer went through beside the synthesizer.
+void reportCompanions(bench::VoiceBeside& voice) {
+    voice.stop();
+    std::printf("  beside it: a voice at 20 ms latency, %llu underruns; %u mixer reads\n",
+                static_cast<unsigned long long>(voice.underruns()), voice.mixerReads());
+}
 
 bool measure(const char* label, std::uint32_t seconds, bool busy) {
     cvktest::PulseRecorder recording;
@@ -195,9 +114,9 @@ bool measure(const char* label, std::uint32_t seconds, bool busy) {
         return false;
     }
     platform::midiOutShortMessage(sender.handle, 0xB0 | kChannel | (7u << 8) | (127u << 16));
-    std::optional<Companions> companions;
+    std::optional<bench::VoiceBeside> companions;
     if (busy) {
-        companions.emplace();
+        companions.emplace(true);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const std::size_t firstFrame = recording.frames();
@@ -212,7 +131,9 @@ bool measure(const char* label, std::uint32_t seconds, bool busy) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     platform::timerKill(timer);
-    companions.reset();
+    if (companions) {
+        reportCompanions(*companions);
+    }
     const std::size_t sent = sender.sent.load(std::memory_order_acquire);
     recording.waitForSound(platform::clockMicros() + 500'000, 3'000'000);
     platform::midiOutClose(sender.handle);
