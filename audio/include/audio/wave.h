@@ -64,6 +64,12 @@ constexpr std::uint32_t kWaveOutDoneMessage = 0x3BD;
 constexpr std::uint32_t kWaveInOpenMessage = 0x3BE;
 constexpr std::uint32_t kWaveInCloseMessage = 0x3BF;
 constexpr std::uint32_t kWaveInDataMessage = 0x3C0;
+// A device's stream failed (the server went away, the device it played to or recorded
+// from was removed): posted once, wParam the device handle, lParam the WaveError. Every
+// buffer still queued has come back before it, as after a reset; the device stays open
+// and answers every later call with that error until it is closed.
+constexpr std::uint32_t kWaveOutErrorMessage = 0x3C1;
+constexpr std::uint32_t kWaveInErrorMessage = 0x3C2;
 
 enum class WaveError : std::uint32_t {
     Ok = 0,
