@@ -14,9 +14,10 @@
 //
 // A device is opened with a window. It posts, through platform/messages, an open
 // notification at the open, one done (output) or data (input) notification per buffer
-// it hands back, lParam the buffer's WaveHeader and wParam the device's handle, and a
-// close notification at the close. Nothing is ever called back: the window's own thread
-// handles the notifications when it takes them from its queue.
+// it hands back, lParam the buffer's WaveHeader and wParam the device's handle, an error
+// notification if its stream fails, and a close notification at the close. Nothing is
+// ever called back: the window's own thread handles the notifications when it takes them
+// from its queue.
 namespace audio {
 
 using WaveOutHandle = std::uint32_t;  // 0 = none
@@ -64,6 +65,16 @@ constexpr std::uint32_t kWaveOutDoneMessage = 0x3BD;
 constexpr std::uint32_t kWaveInOpenMessage = 0x3BE;
 constexpr std::uint32_t kWaveInCloseMessage = 0x3BF;
 constexpr std::uint32_t kWaveInDataMessage = 0x3C0;
+// A device's stream failed (the sound server went away or restarted, its device was
+// removed): posted once, wParam the device's handle, lParam the WaveError saying why
+// (NoSoundServer: the server is gone; NoDriver: the device is). The device then behaves
+// as after a reset: every buffer it held comes back, each with its done or data
+// notification, after this one; a paused output or a started input no longer plays or
+// records. From then on it takes no buffers (a write or an added buffer gets NoDriver and
+// is not queued); pause, restart, reset and close work as usual, and it is closed as any
+// other device.
+constexpr std::uint32_t kWaveOutErrorMessage = 0x3C1;
+constexpr std::uint32_t kWaveInErrorMessage = 0x3C2;
 
 enum class WaveError : std::uint32_t {
     Ok = 0,
@@ -101,6 +112,10 @@ struct VirtualWaveSetup {
 };
 
 CVK_AUDIO_API void useVirtualWave(const VirtualWaveSetup& setup);
+// Makes the open virtual device with this handle fail as a stream the server dropped: its
+// error notification with `why`, then its buffers back (see kWaveOutErrorMessage). False
+// when no virtual device has that handle.
+CVK_AUDIO_API bool failVirtualWaveDevice(std::uint32_t handle, WaveError why);
 CVK_AUDIO_API void useRealWave();
 // Everything each output device played, in the order the devices were opened since
 // useVirtualWave.
