@@ -158,7 +158,10 @@ private:
         if (m_paused || m_failed) {
             return;
         }
-        ++m_ticks;
+        if (++m_ticks == m_shared->setup.failAfterMs) {
+            failLocked(WaveError::NoSoundServer);
+            return;
+        }
         const std::uint64_t due = m_ticks * m_format.samplesPerSec / 1000 - m_frames;
         m_frames += due;
         const std::size_t bytes = due * m_format.blockAlign;
@@ -264,7 +267,10 @@ private:
         if (!m_running) {
             return;
         }
-        ++m_ticks;
+        if (++m_ticks == m_shared->setup.failAfterMs) {
+            failLocked(WaveError::NoSoundServer);
+            return;
+        }
         const std::uint64_t due = m_ticks * m_format.samplesPerSec / 1000 - m_frames;
         m_frames += due;
         m_pending += due * m_format.blockAlign;

@@ -101,7 +101,8 @@ CVK_AUDIO_API bool waveFormatPlayable(const WaveFormat& format);
 // data: with no buffer queued it waits (counted as one overrun) and goes on where it
 // stopped. CVK_VIRTUAL_WAVE=1 selects them at the first use, the microphone reading the
 // data of the wave file CVK_WAVE_MICROPHONE names and the speakers writing each output
-// to the wave file CVK_WAVE_SPEAKERS names (the last output to close wins).
+// to the wave file CVK_WAVE_SPEAKERS names (the last output to close wins); with
+// CVK_WAVE_FAIL_MS each stream fails (NoSoundServer) once it has run that long.
 struct VirtualWaveSetup {
     std::vector<std::uint8_t> microphone;  // raw PCM in the format the input is opened with
     std::string microphoneFile;            // or the data of this wave file
@@ -109,6 +110,7 @@ struct VirtualWaveSetup {
     bool formatRefused = false;            // every format query and open refuses the format
     bool outputOpenFails = false;
     bool inputOpenFails = false;
+    std::uint32_t failAfterMs = 0;         // nonzero: each stream fails after running this long
 };
 
 CVK_AUDIO_API void useVirtualWave(const VirtualWaveSetup& setup);
