@@ -18,9 +18,11 @@ void VoiceWindow::pump(std::optional<std::uint32_t> deadlineMs, KeyboardInput* k
         const auto left = static_cast<std::int32_t>(*deadlineMs - platform::clockMillis());
         timeoutMs = left > 0 ? left : 0;
     }
+    // Once a stop has come the signal's pipe stays readable; what follows (the take
+    // coming back whole) is waited for on the notifications alone.
     pollfd fds[3] = {{m_queue.notifyFd(), POLLIN, 0},
                      {keyboard != nullptr ? keyboard->fd() : -1, POLLIN, 0},
-                     {stopSignalFd(), POLLIN, 0}};
+                     {stopRequested() ? -1 : stopSignalFd(), POLLIN, 0}};
     ::poll(fds, 3, timeoutMs);
     if (keyboard != nullptr && keys != nullptr && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
         keyboard->read(*keys);
