@@ -442,16 +442,15 @@ void recordingStreamFailed(audio::WaveInHandle device, audio::WaveError error) {
     }
 }
 
-bool monitorStreamFailed(audio::WaveOutHandle device, audio::WaveError error) {
+void monitorStreamFailed(audio::WaveOutHandle device, audio::WaveError error) {
     State& s = state();
     if (device == 0 || device != s.monitor.device) {
-        return false;
+        return;
     }
     closeMonitor(s);
     s.monitor.unavailable = true;
     deferErrorBox("You can no longer hear yourself: the monitor's stream failed (" +
                   streamFailureText(error) + "). The recording goes on.");
-    return true;
 }
 
 bool keepTakeAtExit(State& s) {
@@ -530,7 +529,8 @@ int32_t ProcessWaveRecMsg(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     });
 }
 
-// How the last recording ended, and where its take is. Window thread.
+// How the last recording ended, and where its take is. Window thread. 1 complete, 2
+// complete but cut short by the library, 0 kept elsewhere or incomplete, -1 none yet.
 int32_t AudioGetRecordResult(char* path, int32_t pathBytes) {
     return guarded(-1, [&] {
         const auto& s = state();

@@ -124,13 +124,15 @@ void showDeferredBoxes() {
     if (g_showingBoxes) {
         return;
     }
-    g_showingBoxes = true;
+    struct Showing {
+        Showing() { g_showingBoxes = true; }
+        ~Showing() { g_showingBoxes = false; }
+    } showing;
     while (!g_deferredBoxes.empty()) {
         const std::string text = std::move(g_deferredBoxes.front());
         g_deferredBoxes.erase(g_deferredBoxes.begin());
         errorBox(text);
     }
-    g_showingBoxes = false;
 }
 
 void forgetDeferredBoxes() {

@@ -127,7 +127,7 @@ void finishPlayback();
 void closeRecordingNow();
 // The reactions to a device whose stream failed (its error notification).
 void recordingStreamFailed(audio::WaveInHandle device, audio::WaveError error);
-bool monitorStreamFailed(audio::WaveOutHandle device, audio::WaveError error);
+void monitorStreamFailed(audio::WaveOutHandle device, audio::WaveError error);
 // At the process's exit: a take still running is finished with what reached the disk and
 // put in its place. Devices are not touched (the sound library may be gone already).
 // True when a device may still hold buffers of the state, which must then outlive the exit.
