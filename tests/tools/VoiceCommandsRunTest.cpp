@@ -331,7 +331,7 @@ TEST(VoiceCommandsRun, ASecondRecorderOfTheSameTakeRefusesWhileTheFirstRuns) {
         const int status = first.wait();
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readText(folder.file("first.txt"));
         const auto data = payload(fileBytes(take));
-        EXPECT_GE(data.size(), 2u * 44100) << "the first recorder's take, whole";
+        EXPECT_GE(data.size(), 44100u) << "the first recorder's take";
         EXPECT_TRUE(std::equal(data.begin(), data.end(), voice.begin()));
     }
     {
