@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "State.h"
 #include "platform/guarded.h"
@@ -127,6 +128,13 @@ Placement placeTake(const std::string& temporary, const std::string& target) {
     return {temporary, false};
 }
 
+// The full path of a file, for a message that must let the user find it from anywhere.
+std::string fullPath(const std::string& path) {
+    std::error_code failed;
+    const std::filesystem::path full = std::filesystem::absolute(path, failed);
+    return failed ? path : full.lexically_normal().string();
+}
+
 // Finishes the take file and puts it in its place; false, with the text saying where the
 // take now is, when either failed. A take that could not be completed on disk stays under
 // its temporary name: it must not replace an older take of the target's name.
@@ -137,15 +145,16 @@ bool keepTake(TakeFile& file, const std::string& target, Placement& placed, std:
         return true;
     }
     if (!completed) {
-        placed = {temporary, false};
+        placed = {fullPath(temporary), false};
         failure = "The recording could not be completed on disk. What was written is kept as " +
-                  temporary + ".";
+                  placed.where + ".";
         return false;
     }
     placed = placeTake(temporary, target);
     if (!placed.atTarget) {
-        failure = "The recording could not be saved as " + target + ". It is kept as " +
-                  temporary + ".";
+        placed.where = fullPath(temporary);
+        failure = "The recording could not be saved as " + fullPath(target) + ". It is kept as " +
+                  placed.where + ".";
         return false;
     }
     return true;

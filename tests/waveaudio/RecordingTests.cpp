@@ -371,21 +371,26 @@ struct FinishCase {
     const char* name;
     bool flushFails;
     bool targetIsFolder;
+    bool relative;  // the target is given relative to the current folder
     std::int32_t result;
     std::string box;  // with <take> for where the take is kept, <target> for its name
 };
 
 // Guards a take reported safe when it is not: a failed flush or a rename and copy that
-// failed must give one box naming where the take is, a 0 result, and leave an older take
-// of the target's name alone; a good finish says where the take is, without a box.
+// failed must give one box naming where the take is (its full path, whatever the target
+// was relative to), a 0 result, and leave an older take of the target's name alone; a good
+// finish says where the take is, without a box.
 TEST_F(RecordTest, FinishingSaysWhereTheTakeIsWhenItCouldNotBePutInPlace) {
     const FinishCase cases[] = {
-        {"Complete", false, false, 1, ""},
-        {"FlushFails", true, false, 0,
+        {"Complete", false, false, false, 1, ""},
+        {"FlushFails", true, false, false, 0,
          "The recording could not be completed on disk. What was written is kept as <take>."},
-        {"TargetIsAFolder", false, true, 0,
+        {"TargetIsAFolder", false, true, false, 0,
+         "The recording could not be saved as <target>. It is kept as <take>."},
+        {"RelativeTargetIsAFolder", false, true, true, 0,
          "The recording could not be saved as <target>. It is kept as <take>."},
     };
+    const std::filesystem::path home = std::filesystem::current_path();
     const auto voice = rampData(2 * 44100);
     for (const FinishCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -399,12 +404,18 @@ TEST_F(RecordTest, FinishingSaysWhereTheTakeIsWhenItCouldNotBePutInPlace) {
         } else {
             folder.write("take.wav", {'o', 'l', 'd'});
         }
-        ASSERT_EQ(start(target), 1);
-        const std::string temporary = voxcapt::recordingView().temporaryName;
+        if (c.relative) {
+            std::filesystem::current_path(folder.path(""));
+        }
+        const std::int32_t started = start(c.relative ? "take.wav" : target);
+        const std::string temporary =
+            std::filesystem::absolute(voxcapt::recordingView().temporaryName).lexically_normal().string();
         run(500);
         platform::setFlushFault(c.flushFails);
         AudioStopRecord();
         recordToEnd();
+        std::filesystem::current_path(home);
+        ASSERT_EQ(started, 1);
         const std::string kept = c.result == 1 ? target : temporary;
         const std::vector<std::string> texts = textsOf(shown);
         std::string box = c.box;
