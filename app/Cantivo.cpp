@@ -291,11 +291,13 @@ void TCantivo::WndProc(const platform::Message& message) {
         case audio::kWaveOutOpenMessage:
         case audio::kWaveOutCloseMessage:
         case audio::kWaveOutDoneMessage:
+        case audio::kWaveOutErrorMessage:
             Audio.ProcessWavePlayMsg(message.message, message.wParam, message.lParam);
             break;
         case audio::kWaveInOpenMessage:
         case audio::kWaveInCloseMessage:
         case audio::kWaveInDataMessage:
+        case audio::kWaveInErrorMessage:
             Audio.ProcessWaveRecMsg(message.message, message.wParam, message.lParam);
             break;
         default:

@@ -40,6 +40,8 @@ WaveBackend& backendLocked(State& s) {
             VirtualWaveSetup setup;
             setup.microphoneFile = platform::environment("CVK_WAVE_MICROPHONE");
             setup.speakersFile = platform::environment("CVK_WAVE_SPEAKERS");
+            setup.failAfterMs = static_cast<std::uint32_t>(
+                std::strtoul(platform::environment("CVK_WAVE_FAIL_MS").c_str(), nullptr, 10));
             s.backend = makeVirtualWaveBackend(setup);
         } else {
             s.backend = makePulseWaveBackend();

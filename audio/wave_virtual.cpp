@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -23,10 +24,17 @@ namespace {
 const char* const kSpeakersName = "Virtual Speakers";
 const char* const kMicrophoneName = "Virtual Microphone";
 
+// A virtual device a test can make fail; with the shared mutex held.
+class VirtualDevice : public WaveDevice {
+public:
+    virtual void failLocked(WaveError why) = 0;
+};
+
 struct VirtualShared {
     std::mutex mutex;  // the devices' timers and the callers of their devices
     VirtualWaveSetup setup;
     std::vector<std::shared_ptr<std::vector<std::uint8_t>>> outputs;
+    std::map<std::uint32_t, VirtualDevice*> open;  // by handle
 };
 
 std::mutex g_currentMutex;
@@ -72,17 +80,23 @@ void writeWaveFile(const std::string& path, const WaveFormat& format,
     }
 }
 
-class VirtualOutput final : public WaveDevice {
+class VirtualOutput final : public VirtualDevice {
 public:
     VirtualOutput(std::shared_ptr<VirtualShared> shared, const WaveOpenRequest& request)
         : m_shared(std::move(shared)),
           m_format(request.format),
+          m_window(request.window),
+          m_handle(request.handle),
           m_queue(request.window, request.handle, kWaveOutDoneMessage),
           m_played(std::make_shared<std::vector<std::uint8_t>>()) {
         m_shared->outputs.push_back(m_played);
     }
 
     bool start() {
+        {
+            std::lock_guard lock(m_shared->mutex);
+            m_shared->open[m_handle] = this;
+        }
         m_timer = platform::timerStart(1, &VirtualOutput::onTick, this);
         return m_timer != 0;
     }
@@ -90,6 +104,7 @@ public:
     ~VirtualOutput() override {
         platform::timerKill(m_timer);
         std::lock_guard lock(m_shared->mutex);
+        m_shared->open.erase(m_handle);
         if (!m_shared->setup.speakersFile.empty()) {
             writeWaveFile(m_shared->setup.speakersFile, m_format, *m_played);
         }
@@ -97,12 +112,20 @@ public:
 
     WaveError submit(WaveHeader* header) override {
         std::lock_guard lock(m_shared->mutex);
+        if (m_failed) {
+            return WaveError::NoDriver;
+        }
         return m_queue.push(header) ? WaveError::Ok : WaveError::NoMemory;
     }
     WaveError run() override {
         std::lock_guard lock(m_shared->mutex);
         m_paused = false;
         return WaveError::Ok;
+    }
+    void failLocked(WaveError why) override {
+        platform::postMessage(m_window, kWaveOutErrorMessage, m_handle, static_cast<std::intptr_t>(why));
+        m_failed = true;
+        m_queue.finishAll();
     }
     WaveError halt() override {
         std::lock_guard lock(m_shared->mutex);
@@ -132,10 +155,13 @@ private:
     // millisecond whether or not it has them.
     void tick() {
         std::lock_guard lock(m_shared->mutex);
-        if (m_paused) {
+        if (m_paused || m_failed) {
             return;
         }
-        ++m_ticks;
+        if (++m_ticks == m_shared->setup.failAfterMs) {
+            failLocked(WaveError::NoSoundServer);
+            return;
+        }
         const std::uint64_t due = m_ticks * m_format.samplesPerSec / 1000 - m_frames;
         m_frames += due;
         const std::size_t bytes = due * m_format.blockAlign;
@@ -154,37 +180,60 @@ private:
 
     std::shared_ptr<VirtualShared> m_shared;
     WaveFormat m_format;
+    platform::WindowHandle m_window;
+    std::uint32_t m_handle;
     WaveQueue m_queue;
     std::shared_ptr<std::vector<std::uint8_t>> m_played;
     std::uint32_t m_timer = 0;
     bool m_paused = false;
+    bool m_failed = false;
     bool m_fed = false;  // played something since the device last ran dry
     std::uint64_t m_ticks = 0;
     std::uint64_t m_frames = 0;
     std::uint64_t m_underruns = 0;
 };
 
-class VirtualInput final : public WaveDevice {
+class VirtualInput final : public VirtualDevice {
 public:
     VirtualInput(std::shared_ptr<VirtualShared> shared, const WaveOpenRequest& request)
         : m_shared(std::move(shared)),
           m_format(request.format),
+          m_window(request.window),
+          m_handle(request.handle),
           m_queue(request.window, request.handle, kWaveInDataMessage) {}
 
     bool start() {
+        {
+            std::lock_guard lock(m_shared->mutex);
+            m_shared->open[m_handle] = this;
+        }
         m_timer = platform::timerStart(1, &VirtualInput::onTick, this);
         return m_timer != 0;
     }
 
-    ~VirtualInput() override { platform::timerKill(m_timer); }
+    ~VirtualInput() override {
+        platform::timerKill(m_timer);
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->open.erase(m_handle);
+    }
 
     WaveError submit(WaveHeader* header) override {
         std::lock_guard lock(m_shared->mutex);
+        if (m_failed) {
+            return WaveError::NoDriver;
+        }
         return m_queue.push(header) ? WaveError::Ok : WaveError::NoMemory;
+    }
+    void failLocked(WaveError why) override {
+        platform::postMessage(m_window, kWaveInErrorMessage, m_handle, static_cast<std::intptr_t>(why));
+        m_failed = true;
+        m_running = false;
+        m_pending = 0;
+        m_queue.finishAll();
     }
     WaveError run() override {
         std::lock_guard lock(m_shared->mutex);
-        m_running = true;
+        m_running = !m_failed;
         return WaveError::Ok;
     }
     WaveError halt() override {
@@ -218,7 +267,10 @@ private:
         if (!m_running) {
             return;
         }
-        ++m_ticks;
+        if (++m_ticks == m_shared->setup.failAfterMs) {
+            failLocked(WaveError::NoSoundServer);
+            return;
+        }
         const std::uint64_t due = m_ticks * m_format.samplesPerSec / 1000 - m_frames;
         m_frames += due;
         m_pending += due * m_format.blockAlign;
@@ -245,9 +297,12 @@ private:
 
     std::shared_ptr<VirtualShared> m_shared;
     WaveFormat m_format;
+    platform::WindowHandle m_window;
+    std::uint32_t m_handle;
     WaveQueue m_queue;
     std::uint32_t m_timer = 0;
     bool m_running = false;
+    bool m_failed = false;
     bool m_waiting = false;
     std::uint64_t m_ticks = 0;
     std::uint64_t m_frames = 0;
@@ -349,6 +404,24 @@ std::vector<std::uint8_t> readWaveData(const std::string& path) {
 }
 
 }  // namespace detail
+
+bool failVirtualWaveDevice(std::uint32_t handle, WaveError why) {
+    std::shared_ptr<detail::VirtualShared> shared;
+    {
+        std::lock_guard lock(detail::g_currentMutex);
+        shared = detail::g_current.lock();
+    }
+    if (!shared) {
+        return false;
+    }
+    std::lock_guard lock(shared->mutex);
+    const auto found = shared->open.find(handle);
+    if (found == shared->open.end()) {
+        return false;
+    }
+    found->second->failLocked(why);
+    return true;
+}
 
 std::vector<std::vector<std::uint8_t>> virtualWaveOutputs() {
     std::shared_ptr<detail::VirtualShared> shared;

@@ -20,6 +20,51 @@ namespace {
 // Remaining bytes before writes start failing; negative when no fault is armed.
 std::atomic<std::int64_t> g_writeBudget{-1};
 std::atomic<bool> g_replaceFault{false};
+std::atomic<bool> g_flushFault{false};
+
+// The temporary copies of the replacements under way, for a signal handler to remove:
+// fixed slots of plain characters, since the handler may neither allocate nor lock. A slot
+// is Free, Filling while its owner writes the path, or Live.
+constexpr int kReplacementSlots = 16;
+constexpr std::size_t kReplacementPathBytes = 4096;
+enum SlotState : int { Free, Filling, Live };
+struct ReplacementSlot {
+    std::atomic<int> state{Free};
+    char path[kReplacementPathBytes] = {};
+};
+ReplacementSlot g_replacements[kReplacementSlots];
+
+// A slot holding `path`, or -1 when none is free or the path is too long (the copy is
+// then only removed by the usual ways).
+int registerReplacement(const std::string& path) {
+    if (path.size() >= kReplacementPathBytes) {
+        return -1;
+    }
+    for (int i = 0; i < kReplacementSlots; ++i) {
+        int expected = Free;
+        if (g_replacements[i].state.compare_exchange_strong(expected, Filling)) {
+            std::memcpy(g_replacements[i].path, path.c_str(), path.size() + 1);
+            g_replacements[i].state.store(Live, std::memory_order_release);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void unregisterReplacement(int& slot) {
+    if (slot >= 0) {
+        g_replacements[slot].state.store(Free, std::memory_order_release);
+        slot = -1;
+    }
+}
+
+int syncFd(int fd) {
+    if (g_flushFault.load()) {
+        errno = EIO;
+        return -1;
+    }
+    return ::fsync(fd);
+}
 
 void debugLog(const char* what, const std::string& path, int error) {
     if (std::getenv("CVK_DEBUG") != nullptr) {
@@ -230,6 +275,21 @@ std::string createTempFile(const std::string& folder, const std::string& prefix)
     }
 }
 
+// Any thread. The new file's path, or empty.
+std::string createUserFile(const std::string& folder, const std::string& prefix) {
+    try {
+        const std::string path = createTempFile(folder, prefix);
+        if (!path.empty() && ::chmod(path.c_str(), detail::newFileMode()) != 0) {
+            debugLog("cannot set the permissions of", path, errno);
+            ::unlink(path.c_str());
+            return std::string();
+        }
+        return path;
+    } catch (...) {
+        return std::string();
+    }
+}
+
 // Any thread. Free bytes for an unprivileged user, or nothing.
 std::optional<std::uint64_t> freeDiskSpace(const std::string& folder) {
     struct statvfs info {};
@@ -387,11 +447,18 @@ bool FileWriter::truncate(std::uint64_t size) {
     return m_fd >= 0 && ::ftruncate(m_fd, static_cast<off_t>(size)) == 0;
 }
 
+bool FileWriter::sync() {
+    if (m_fd < 0) {
+        return false;
+    }
+    return syncFd(m_fd) == 0;
+}
+
 bool FileWriter::close() {
     if (m_fd < 0) {
         return false;
     }
-    bool ok = ::fsync(m_fd) == 0 && !m_failed;
+    bool ok = syncFd(m_fd) == 0 && !m_failed;
     ok = ::close(m_fd) == 0 && ok;
     m_fd = -1;
     return ok;
@@ -439,6 +506,7 @@ ReplacementFile::ReplacementFile(const std::string& target, Start start) {
             m_mode = detail::newFileMode();
         }
         m_temporary = std::move(temporary);
+        m_registered = registerReplacement(m_temporary);
     } catch (...) {
         if (!m_temporary.empty()) {
             ::unlink(m_temporary.c_str());
@@ -451,6 +519,7 @@ ReplacementFile::~ReplacementFile() {
     if (!m_temporary.empty()) {
         ::unlink(m_temporary.c_str());
     }
+    unregisterReplacement(m_registered);
 }
 
 bool ReplacementFile::commit() {
@@ -464,6 +533,7 @@ bool ReplacementFile::commit() {
         return false;
     }
     m_temporary.clear();
+    unregisterReplacement(m_registered);
     return true;
 }
 
@@ -474,6 +544,18 @@ void setWriteFaultAfter(std::optional<std::uint64_t> bytes) {
 }
 
 void setReplaceFault(bool fail) { g_replaceFault.store(fail); }
+
+void setFlushFault(bool fail) { g_flushFault.store(fail); }
+
+// Signal handler. A copy renamed into place an instant ago is no longer under its
+// temporary name, so unlinking that name is harmless.
+void removeUncommittedReplacements() noexcept {
+    for (ReplacementSlot& slot : g_replacements) {
+        if (slot.state.load(std::memory_order_acquire) == Live) {
+            ::unlink(slot.path);
+        }
+    }
+}
 
 namespace detail {
 

@@ -87,6 +87,11 @@ bool MessageQueue::peek(Message& out) {
     return queue->messages.pop(out);
 }
 
+void MessageQueue::acknowledge() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const auto got = read(m_eventFd, &count, sizeof count);
+}
+
 bool MessageQueue::wait(Message& out, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -104,8 +109,7 @@ bool MessageQueue::wait(Message& out, int timeoutMs) {
         }
         pollfd pfd{m_eventFd, POLLIN, 0};
         if (poll(&pfd, 1, remaining) > 0) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto got = read(m_eventFd, &count, sizeof count);
+            acknowledge();
         }
     }
 }

@@ -66,6 +66,12 @@ std::int32_t mixFiles(const std::string& firstPath, const std::string& secondPat
     if (headerBytes > kBlockBytes) {
         return 0;
     }
+    // A RIFF size is 32 bits: a mix that cannot be one wave file is refused before a byte
+    // of it is written, not after 4 GB.
+    const std::uint64_t mixBytes = std::max(first.parsed.dataSize, second.parsed.dataSize);
+    if (4 + headerBytes + 8 + mixBytes + (mixBytes & 1u) > 0xFFFFFFFFull) {
+        return 0;
+    }
     std::uint8_t block1[kBlockBytes];
     std::uint8_t block2[kBlockBytes];
     if (!first.file.seek(12) || !first.file.read(block1, headerBytes) ||
@@ -105,9 +111,6 @@ std::int32_t mixFiles(const std::string& firstPath, const std::string& secondPat
             return 0;
         }
     }
-    if (dataBytes + headerBytes + 12 + (dataBytes & 1u) > 0xFFFFFFFFull) {
-        return 0;
-    }
     std::uint8_t size[4];
     put32(size, static_cast<std::uint32_t>(4 + headerBytes + 8 + dataBytes + (dataBytes & 1u)));
     std::uint8_t dataSize[4];
@@ -124,8 +127,10 @@ std::int32_t mixFiles(const std::string& firstPath, const std::string& secondPat
 
 // Mixes two 16-bit mono takes of the same format into `output`, sample by sample with
 // clipping, as long as the longer one, with the first one's header. Caller's thread.
-// 1 on success; 0 when an input is not such a take, the formats differ, or the output
-// could not be written (an existing output is then left as it was).
+// 1 on success; 0 when an input is not such a take, the formats differ, the first has more
+// than 2048 bytes of chunks before its data, the mix would not fit in a wave file, or the
+// output could not be written and flushed to disk (an existing output is then left as it
+// was, and nothing of the mix remains).
 int32_t AudioMixFiles(const char* first, const char* second, const char* output) {
     return platform::guarded(0, [&] {
         if (first == nullptr || second == nullptr || output == nullptr || *output == '\0') {

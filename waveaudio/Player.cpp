@@ -171,16 +171,23 @@ std::int32_t startPlayback(platform::WindowHandle window, const std::string& pat
         errorBox("Cannot Allocate Enough Play Buffers");
         return 0;
     }
-    if (audio::waveOutQuery(audio::kWaveMapper, play.format) != audio::WaveError::Ok) {
+    if (const audio::WaveError query = audio::waveOutQuery(audio::kWaveMapper, play.format);
+        query != audio::WaveError::Ok) {
         release(0);
-        errorBox("Wave Format not supported");
+        errorBox(query == audio::WaveError::NoSoundServer ? kNoSoundServerText
+                                                          : "Wave Format not supported");
         return 0;
     }
-    if (audio::waveOutOpen(&play.device, audio::kWaveMapper, play.format, window) !=
-        audio::WaveError::Ok) {
+    if (const audio::WaveError opened =
+            audio::waveOutOpen(&play.device, audio::kWaveMapper, play.format, window);
+        opened != audio::WaveError::Ok) {
         play.device = 0;
         release(0);
-        ownedBox(window, "Cannot open audio device .Make sure that it is not in use by another application ");
+        if (opened == audio::WaveError::NoSoundServer) {
+            errorBox(kNoSoundServerText);
+        } else {
+            ownedBox(window, "Cannot open audio device .Make sure that it is not in use by another application ");
+        }
         return 0;
     }
     for (int i = 0; i < play.allocated; ++i) {
@@ -236,6 +243,18 @@ void bufferDone(const audio::WaveHeader* header) {
     if (allQueuedDone(play)) {
         finishPlayback();
     }
+}
+
+// An output whose stream failed: the voice's stops (its close notification tells the window
+// that playback has ended, as at the end of the voice); the monitor's costs the monitor only.
+void outputFailed(audio::WaveOutHandle device, audio::WaveError error) {
+    State& s = state();
+    if (s.play.playing && device == s.play.device) {
+        finishPlayback();
+        deferErrorBox("Playback stopped: the voice's stream failed (" + streamFailureText(error) + ").");
+        return;
+    }
+    monitorStreamFailed(device, error);
 }
 
 std::int32_t seekTo(std::int32_t seconds) {
@@ -388,13 +407,17 @@ int32_t AudioSetEchoDelay(int32_t milliseconds) {
 }
 
 // Handles an output notification the window took from its queue: a finished buffer is
-// refilled, or the stream finishes at the end of the data. Window thread. Always 0.
+// refilled, or the stream finishes at the end of the data; a failed stream stops playback
+// (or the recording's monitor). Window thread. Always 0.
 int32_t ProcessWavePlayMsg(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    (void)wParam;
     return guarded(0, [&] {
         if (message == audio::kWaveOutDoneMessage) {
             voxcapt::detail::bufferDone(reinterpret_cast<const audio::WaveHeader*>(lParam));
+        } else if (message == audio::kWaveOutErrorMessage) {
+            voxcapt::detail::outputFailed(static_cast<audio::WaveOutHandle>(wParam),
+                                          static_cast<audio::WaveError>(lParam));
         }
+        voxcapt::detail::showDeferredBoxes();
         return 0;
     });
 }
@@ -423,7 +446,7 @@ namespace voxcapt {
 PlaybackView playbackView() {
     const auto& s = detail::state();
     return {s.play.playing,   s.play.paused,  s.play.position,  s.play.dataSize, s.play.bufferSize,
-            s.play.allocated, s.play.queued,  s.pendingOffset, s.offsetMode};
+            s.play.allocated, s.play.queued,  s.pendingOffset, s.offsetMode, s.play.device};
 }
 
 }  // namespace voxcapt

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "State.h"
 #include "platform/guarded.h"
@@ -104,26 +105,63 @@ bool monitorRunning(const State& s) {
     return s.monitor.requested && !s.monitor.unavailable && s.monitor.device != 0;
 }
 
+// Where a finished take is, and whether that is its target.
+struct Placement {
+    std::string where;
+    bool atTarget = false;
+};
+
 // Puts the take in the target's place. The temporary file lives beside the target, so
 // this is one rename that replaces an old take at once; across file systems (a target
-// folder that refused the temporary file) the take is copied.
-void placeTake(const std::string& temporary, const std::string& target) {
+// folder that refused the temporary file) the take is copied, through a copy beside the
+// target, so that a copy cut short leaves an old take of that name as it was. When both
+// fail the take stays under its temporary name rather than being lost.
+Placement placeTake(const std::string& temporary, const std::string& target) {
     if (std::rename(temporary.c_str(), target.c_str()) == 0) {
-        return;
+        return {target, true};
     }
-    if (platform::copyFile(temporary, target)) {
+    platform::ReplacementFile copy(target, platform::ReplacementFile::Start::Empty);
+    if (copy.valid() && platform::copyFile(temporary, copy.path()) && copy.commit()) {
         platform::removeFile(temporary);
+        return {target, true};
     }
-    // Otherwise the take stays under its temporary name rather than being lost.
+    return {temporary, false};
+}
+
+// The full path of a file, for a message that must let the user find it from anywhere.
+std::string fullPath(const std::string& path) {
+    std::error_code failed;
+    const std::filesystem::path full = std::filesystem::absolute(path, failed);
+    return failed ? path : full.lexically_normal().string();
+}
+
+// Finishes the take file and puts it in its place; false, with the text saying where the
+// take now is, when either failed. A take that could not be completed on disk stays under
+// its temporary name: it must not replace an older take of the target's name.
+bool keepTake(TakeFile& file, const std::string& target, Placement& placed, std::string& failure) {
+    const bool completed = file.finish();
+    const std::string temporary = file.release();
+    if (temporary.empty()) {
+        return true;
+    }
+    if (!completed) {
+        placed = {fullPath(temporary), false};
+        failure = "The recording could not be completed on disk. What was written is kept as " +
+                  placed.where + ".";
+        return false;
+    }
+    placed = placeTake(temporary, target);
+    if (!placed.atTarget) {
+        placed.where = fullPath(temporary);
+        failure = "The recording could not be saved as " + fullPath(target) + ". It is kept as " +
+                  placed.where + ".";
+        return false;
+    }
+    return true;
 }
 
 void finishRecording(State& s) {
     Recording& rec = s.rec;
-    std::string temporary;
-    if (!rec.noFile) {
-        rec.file.finish();
-        temporary = rec.file.release();
-    }
     freeInputBuffers(rec);
     if (rec.device != 0) {
         audio::waveInClose(rec.device);
@@ -132,11 +170,20 @@ void finishRecording(State& s) {
     if (monitorRunning(s)) {
         closeMonitor(s);
     }
-    if (!rec.noFile && !temporary.empty()) {
-        placeTake(temporary, rec.target);
-    }
     rec.active = false;
     rec.recording = false;
+    s.takeResult = rec.cutShort ? 2 : 1;
+    s.takePath.clear();
+    if (rec.noFile) {
+        return;
+    }
+    Placement placed;
+    std::string failure;
+    if (!keepTake(rec.file, rec.target, placed, failure)) {
+        s.takeResult = 0;
+        deferErrorBox(failure);
+    }
+    s.takePath = placed.where;
 }
 
 // Stops capturing: every queued buffer comes back through its data notification, and the
@@ -145,6 +192,14 @@ void stopCapture(Recording& rec) {
     rec.recording = false;
     if (rec.device != 0) {
         audio::waveInReset(rec.device);
+    }
+}
+
+// Counts a buffer that came back for good; the last one finishes the recording.
+void finishIfAllBack(State& s) {
+    Recording& rec = s.rec;
+    if (++rec.returned >= static_cast<std::uint32_t>(rec.inputCount) && !rec.recording) {
+        finishRecording(s);
     }
 }
 
@@ -190,8 +245,14 @@ std::int32_t startRecording(platform::WindowHandle window, const std::string& ta
     format.avgBytesPerSec = format.samplesPerSec * format.blockAlign;
     format.cbSize = 0;
     rec.format = format;
-    if (channels <= 0 || rate <= 0 || bits <= 0 ||
-        audio::waveInQuery(audio::kWaveMapper, format) != audio::WaveError::Ok) {
+    const audio::WaveError query = channels <= 0 || rate <= 0 || bits <= 0
+                                       ? audio::WaveError::BadFormat
+                                       : audio::waveInQuery(audio::kWaveMapper, format);
+    if (query == audio::WaveError::NoSoundServer) {
+        errorBox(kNoSoundServerText);
+        return 0;
+    }
+    if (query != audio::WaveError::Ok) {
         errorBox("Your device is unable to record at the rate or mode you have selected.  Please check your manual.");
         return 0;
     }
@@ -217,12 +278,14 @@ std::int32_t startRecording(platform::WindowHandle window, const std::string& ta
         }
     }
 
-    if (audio::waveInOpen(&rec.device, audio::kWaveMapper, format, window) !=
-        audio::WaveError::Ok) {
+    if (const audio::WaveError opened = audio::waveInOpen(&rec.device, audio::kWaveMapper, format, window);
+        opened != audio::WaveError::Ok) {
         rec.device = 0;
         freeInputBuffers(rec);
         rec.file.abandon();
-        errorBox("Your device is unavailable or unable to record .  Please check your installation.");
+        errorBox(opened == audio::WaveError::NoSoundServer
+                     ? kNoSoundServerText
+                     : "Your device is unavailable or unable to record .  Please check your installation.");
         return 0;
     }
 
@@ -264,6 +327,9 @@ std::int32_t startRecording(platform::WindowHandle window, const std::string& ta
     }
     rec.active = true;
     rec.recording = true;
+    rec.cutShort = false;
+    s.takeResult = -1;
+    s.takePath.clear();
     s.monitor.activeMarker = true;
     return 1;
 }
@@ -322,8 +388,9 @@ void bufferFilled(audio::WaveHeader* header) {
         if (!rec.file.append(data, bytes)) {
             // The take so far is kept: capture stops and the file is finished as usual
             // with what reached the disk.
-            errorBox("Error saving recording to disk");
             stopCapture(rec);
+            rec.cutShort = true;
+            deferErrorBox("Error saving recording to disk");
         } else {
             if (rec.file.patchIfDue()) {
                 rec.freeKb = measureFreeKb(rec.file.path(), rec.file.fileSize());
@@ -331,17 +398,17 @@ void bufferFilled(audio::WaveHeader* header) {
             const std::uint64_t sizeKb = rec.file.fileSize() / 1024;
             if (sizeKb <= rec.freeKb && rec.freeKb - sizeKb < kDiskReserveKb) {
                 stopCapture(rec);
-                errorBox("Hard Disk Full!");
+                rec.cutShort = true;
+                deferErrorBox("Hard Disk Full!");
             }
         }
     }
-    if (rec.recording) {
-        audio::waveInAddBuffer(rec.device, header);
+    // A device whose stream has failed takes no buffer back: this one is home for good,
+    // like those its failure returns.
+    if (rec.recording && audio::waveInAddBuffer(rec.device, header) == audio::WaveError::Ok) {
         return;
     }
-    if (++rec.returned >= static_cast<std::uint32_t>(rec.inputCount)) {
-        finishRecording(s);
-    }
+    finishIfAllBack(s);
 }
 
 std::int32_t recordLevels(std::int32_t* left, std::int32_t* right) {
@@ -365,6 +432,52 @@ void closeRecordingNow() {
     }
     stopCapture(s.rec);
     finishRecording(s);
+}
+
+void recordingStreamFailed(audio::WaveInHandle device, audio::WaveError error) {
+    State& s = state();
+    Recording& rec = s.rec;
+    if (!rec.active || device != rec.device || !rec.recording) {
+        // After a stop the take is finishing anyway: the failure returns its buffers.
+        return;
+    }
+    stopCapture(rec);
+    rec.cutShort = true;
+    deferErrorBox("The recording stopped: the microphone's stream failed (" +
+                  streamFailureText(error) + "). What was recorded so far is kept.");
+    // Every buffer may be back already (the device had none queued when it failed).
+    if (rec.returned >= static_cast<std::uint32_t>(rec.inputCount)) {
+        finishRecording(s);
+    }
+}
+
+void monitorStreamFailed(audio::WaveOutHandle device, audio::WaveError error) {
+    State& s = state();
+    if (device == 0 || device != s.monitor.device) {
+        return;
+    }
+    closeMonitor(s);
+    s.monitor.unavailable = true;
+    deferErrorBox("You can no longer hear yourself: the monitor's stream failed (" +
+                  streamFailureText(error) + "). The recording goes on.");
+}
+
+bool keepTakeAtExit(State& s) {
+    Recording& rec = s.rec;
+    if (!rec.active) {
+        return false;
+    }
+    rec.active = false;
+    rec.recording = false;
+    if (!rec.noFile) {
+        Placement placed;
+        std::string failure;
+        if (!keepTake(rec.file, rec.target, placed, failure)) {
+            // Nobody is left to answer a box.
+            std::fprintf(stderr, "ERROR!: %s\n", failure.c_str());
+        }
+    }
+    return true;
 }
 
 }  // namespace detail
@@ -395,8 +508,9 @@ int32_t AudioStartRecord(uint32_t window, const char* target, int32_t samplesPer
     });
 }
 
-// Stops capturing; the take is finished and renamed once the last buffer has come back.
-// Clears a pending playback offset. Window thread. Always 1.
+// Stops capturing; the take is finished and renamed once the last buffer has come back
+// (AudioGetRecordResult then says how that went). Clears a pending playback offset. Window
+// thread. Always 1.
 int32_t AudioStopRecord() {
     return guarded(1, [] {
         auto& s = state();
@@ -409,14 +523,33 @@ int32_t AudioStopRecord() {
     });
 }
 
-// Handles an input notification the window took from its queue. Window thread. Always 0.
+// Handles an input notification the window took from its queue: a filled buffer is
+// written, a failed stream stops the recording. Window thread. Always 0.
 int32_t ProcessWaveRecMsg(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    (void)wParam;
     return guarded(0, [&] {
         if (message == audio::kWaveInDataMessage) {
             voxcapt::detail::bufferFilled(reinterpret_cast<audio::WaveHeader*>(lParam));
+        } else if (message == audio::kWaveInErrorMessage) {
+            voxcapt::detail::recordingStreamFailed(static_cast<audio::WaveInHandle>(wParam),
+                                                   static_cast<audio::WaveError>(lParam));
         }
+        voxcapt::detail::showDeferredBoxes();
         return 0;
+    });
+}
+
+// How the last recording ended, and where its take is. Window thread. 1 complete, 2
+// complete but cut short by the library, 0 kept elsewhere or incomplete, -1 none yet.
+int32_t AudioGetRecordResult(char* path, int32_t pathBytes) {
+    return guarded(-1, [&] {
+        const auto& s = state();
+        if (path != nullptr && pathBytes > 0) {
+            const std::size_t length =
+                std::min(s.takePath.size(), static_cast<std::size_t>(pathBytes) - 1);
+            std::memcpy(path, s.takePath.data(), length);
+            path[length] = '\0';
+        }
+        return s.takeResult;
     });
 }
 

@@ -1,7 +1,9 @@
 #include "State.h"
 
+#include <algorithm>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "platform/dialogs.h"
 #include "voxcapt/voxcapt.h"
@@ -29,12 +31,35 @@ void setAllocationFaultAfter(std::optional<int> count) { g_allocationsLeft = cou
 namespace detail {
 
 namespace {
-std::unique_ptr<State> g_state = std::make_unique<State>();
+
+// The module state, and its last duty at the process's exit: a take still running there
+// (a host that returned from main without stopping it) is kept, not lost with the memory.
+class StateHolder {
+public:
+    ~StateHolder() {
+        if (m_state && keepTakeAtExit(*m_state)) {
+            // A device may still fill the buffers: they stay (reachable, not leaked).
+            s_keptAtExit = m_state.release();
+        }
+    }
+    State& get() { return *m_state; }
+    void reset() { m_state = std::make_unique<State>(); }
+
+private:
+    std::unique_ptr<State> m_state = std::make_unique<State>();
+    static inline State* s_keptAtExit = nullptr;
+};
+
+StateHolder g_state;
+
+std::vector<std::string> g_deferredBoxes;  // window thread
+bool g_showingBoxes = false;               // window thread
+
 }  // namespace
 
-State& state() { return *g_state; }
+State& state() { return g_state.get(); }
 
-void resetState() { g_state = std::make_unique<State>(); }
+void resetState() { g_state.reset(); }
 
 int allocateBuffers(BufferSlots& slots, std::uint32_t bytes) {
     int made = 0;
@@ -89,11 +114,55 @@ void ownedBox(platform::WindowHandle window, const std::string& text) {
                              platform::MessageIcon::None, window);
 }
 
+void deferErrorBox(const std::string& text) {
+    if (std::find(g_deferredBoxes.begin(), g_deferredBoxes.end(), text) == g_deferredBoxes.end()) {
+        g_deferredBoxes.push_back(text);
+    }
+}
+
+void showDeferredBoxes() {
+    if (g_showingBoxes) {
+        return;
+    }
+    struct Showing {
+        Showing() { g_showingBoxes = true; }
+        ~Showing() { g_showingBoxes = false; }
+    } showing;
+    while (!g_deferredBoxes.empty()) {
+        const std::string text = std::move(g_deferredBoxes.front());
+        g_deferredBoxes.erase(g_deferredBoxes.begin());
+        errorBox(text);
+    }
+}
+
+void forgetDeferredBoxes() {
+    g_deferredBoxes.clear();
+    g_showingBoxes = false;
+}
+
+const char* const kNoSoundServerText =
+    "The sound server is not running, so the voice can be neither played nor recorded. "
+    "Start PulseAudio or PipeWire and try again.";
+
+std::string streamFailureText(audio::WaveError error) {
+    switch (error) {
+        case audio::WaveError::NoSoundServer:
+            return "the sound server went away";
+        case audio::WaveError::BadDeviceId:
+        case audio::WaveError::NoDriver:
+            return "its device was removed";
+        default:
+            return "the sound server ended it";
+    }
+}
+
 }  // namespace detail
 
 void resetForTest() {
     detail::finishPlayback();
     detail::closeRecordingNow();
+    detail::showDeferredBoxes();
+    detail::forgetDeferredBoxes();
     detail::resetState();
     g_allocationsLeft.reset();
     setFreeSpaceProbe({});

@@ -61,6 +61,7 @@ struct Recording {
     TakeFile file;
     bool active = false;     // started and not yet finished
     bool recording = false;  // capturing and writing
+    bool cutShort = false;   // the library stopped capturing (full disk, failed write or stream)
     bool noFile = false;
     std::uint32_t returned = 0;
     // Room for the take in kilobytes, counting the take so far as free; measured at the
@@ -92,6 +93,9 @@ struct State {
     std::unique_ptr<EchoLine> echo;  // owned by whichever stream made it last
     std::uint32_t echoDelayMs = 10;
     std::uint32_t playbackEchoDelayMs = 0;
+    // How the last recording ended (AudioGetRecordResult) and where its take is.
+    std::int32_t takeResult = -1;
+    std::string takePath;
 };
 
 State& state();
@@ -102,8 +106,31 @@ void resetState();
 void errorBox(const std::string& text);
 void ownedBox(platform::WindowHandle window, const std::string& text);
 
+// A failure met while a notification is handled is told once that notification has been
+// dealt with: a box's own event loop takes the next notifications from the queue, and
+// each must find the failure already acted upon, not fail again and stack another box.
+// deferErrorBox keeps the text ("ERROR!" box; the same text waiting twice is shown once);
+// showDeferredBoxes, called by every notification export on its way out, shows what
+// waits. Called from inside a box, it leaves the showing to the call that shows it, so
+// boxes follow one another instead of piling up.
+void deferErrorBox(const std::string& text);
+void showDeferredBoxes();
+void forgetDeferredBoxes();
+
+// What a start says when there is no sound server to play or record through.
+extern const char* const kNoSoundServerText;
+// What happened to a stream that failed, in a few words, from the error it reported.
+std::string streamFailureText(audio::WaveError error);
+
 // Closes everything a stream holds; used by the stop calls and by resetForTest.
 void finishPlayback();
 void closeRecordingNow();
+// The reactions to a device whose stream failed (its error notification).
+void recordingStreamFailed(audio::WaveInHandle device, audio::WaveError error);
+void monitorStreamFailed(audio::WaveOutHandle device, audio::WaveError error);
+// At the process's exit: a take still running is finished with what reached the disk and
+// put in its place. Devices are not touched (the sound library may be gone already).
+// True when a device may still hold buffers of the state, which must then outlive the exit.
+bool keepTakeAtExit(State& s);
 
 }  // namespace voxcapt::detail

@@ -17,8 +17,8 @@ void put32(std::uint8_t* at, std::uint32_t value) {
 
 bool TakeFile::create(const std::string& folder, const std::string& prefix,
                       const audio::WaveFormat& format) {
-    abandon();
-    m_path = platform::createTempFile(folder, prefix);
+    finish();
+    m_path = platform::createUserFile(folder, prefix);
     if (m_path.empty()) {
         return false;
     }
@@ -58,7 +58,11 @@ bool TakeFile::append(const void* data, std::uint32_t bytes) {
 
 bool TakeFile::patchIfDue() {
     const auto now = std::chrono::steady_clock::now();
-    if (m_dataBytes - m_patchedBytes < m_patchEveryBytes && now - m_patchedAt < kPatchInterval) {
+    // The first audio is covered at once: a recorder that dies in its first half second
+    // leaves a take that plays, not one whose header claims no audio.
+    const bool first = m_patchedBytes == 0 && m_dataBytes != 0;
+    if (!first && m_dataBytes - m_patchedBytes < m_patchEveryBytes &&
+        now - m_patchedAt < kPatchInterval) {
         return false;
     }
     m_patchedAt = now;
@@ -85,9 +89,11 @@ bool TakeFile::finish() {
         return false;
     }
     const bool patched = patchSizes();
-    // close() also reports an earlier failed write; the file is complete all the same.
+    const bool flushed = m_writer.sync();
+    // close() also reports an earlier failed write, which append() has already cut off:
+    // what is on the disk is complete all the same.
     m_writer.close();
-    return patched;
+    return patched && flushed;
 }
 
 std::string TakeFile::release() {

@@ -8,29 +8,33 @@
 #include "audio/wave.h"
 
 // The file a recording writes while it runs: a RIFF wave file with an 18-byte `fmt `
-// chunk and the `data` chunk at byte 46. Its two size fields are brought up to date
-// twice a second, so the file is a valid wave file at any moment and a crash loses at
-// most the last second of the take.
+// chunk and the `data` chunk at byte 46. Its two size fields are brought up to date right
+// after the first audio and then twice a second, so the file is a valid wave file at any
+// moment and a crash loses at most the last second of the take.
 namespace voxcapt {
 
 class TakeFile {
 public:
     static constexpr std::uint32_t kHeaderBytes = 46;
 
-    ~TakeFile() { abandon(); }
+    // A take still open is the singer's work: it is finished and kept, never deleted.
+    ~TakeFile() { finish(); }
 
-    // Creates a new file named with `prefix` in `folder` and writes the header (sizes 0).
+    // Creates a new file named with `prefix` in `folder`, with the permissions of a file
+    // the user saves, and writes the header (sizes 0).
     bool create(const std::string& folder, const std::string& prefix,
                 const audio::WaveFormat& format);
     // Appends captured audio; false on a short write, after which the file holds exactly
     // what was written before it.
     bool append(const void* data, std::uint32_t bytes);
-    // Writes the sizes when half a second of audio or of time has passed since the last
-    // time; true when it did (the caller may then look at the disk again).
+    // Writes the sizes after the first audio, and then when half a second of audio or of
+    // time has passed since the last time; true when it did (the caller may then look at
+    // the disk again).
     bool patchIfDue();
-    // Writes the sizes, flushes and closes; false when the file could not be completed.
+    // Writes the sizes, flushes and closes; false when the file could not be completed
+    // (it is closed all the same and holds what reached the disk).
     bool finish();
-    // Closes and deletes the file.
+    // Closes and deletes the file: only for a take whose start failed.
     void abandon();
     // Forgets a finished file, which now belongs to the caller; its path.
     std::string release();

@@ -69,7 +69,8 @@ TEST_F(MessageTest, AClosedWindowStartsAndOpensNothing) {
 }  // namespace
 
 // Guards the wave devices' notifications: each goes back to the half of the wave library
-// that owns it, with its parameters, or the voice stalls after its first buffers.
+// that owns it, with its parameters, or the voice stalls after its first buffers (or a
+// failed stream goes unnoticed).
 TEST_F(MessageTest, WaveNotificationsReachTheWaveLibrary) {
     open();
     std::vector<std::tuple<char, std::uint32_t, std::uintptr_t, std::intptr_t>> calls;
@@ -81,15 +82,18 @@ TEST_F(MessageTest, WaveNotificationsReachTheWaveLibrary) {
         calls.emplace_back('R', m, w, l);
         return 0;
     };
-    for (std::uint32_t m = audio::kWaveOutOpenMessage; m <= audio::kWaveInDataMessage; ++m) {
+    const auto owner = [](std::uint32_t m) {
+        return m <= audio::kWaveOutDoneMessage || m == audio::kWaveOutErrorMessage ? 'P' : 'R';
+    };
+    for (std::uint32_t m = audio::kWaveOutOpenMessage; m <= audio::kWaveInErrorMessage; ++m) {
         ASSERT_TRUE(platform::postMessage(window().Handle(), m, 7, 1000 + m));
     }
-    for (int i = 0; i < 5 && calls.size() < 6; ++i) {
+    for (int i = 0; i < 5 && calls.size() < 8; ++i) {
         QApplication::processEvents();
     }
     decltype(calls) expected;
-    for (std::uint32_t m = audio::kWaveOutOpenMessage; m <= audio::kWaveInDataMessage; ++m) {
-        expected.emplace_back(m <= audio::kWaveOutDoneMessage ? 'P' : 'R', m, 7, 1000 + m);
+    for (std::uint32_t m = audio::kWaveOutOpenMessage; m <= audio::kWaveInErrorMessage; ++m) {
+        expected.emplace_back(owner(m), m, 7, 1000 + m);
     }
     EXPECT_EQ(calls, expected);
 }

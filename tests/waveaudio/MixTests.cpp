@@ -98,15 +98,23 @@ TEST_F(VoiceTest, InputsTheMixCannotCarryAreRefused) {
     }
 }
 
-// Guards a disk that fills during the mix: 0, and the old output is untouched.
+// Guards a mix reported done that is not on the disk: a disk that fills during the mix,
+// or one that fails the final flush, gives 0, and the old output is untouched.
 TEST_F(VoiceTest, AMixThatCannotBeWrittenLeavesTheOldOutput) {
-    testing_support::FaultGuard guard;
     const auto path1 = dir.write("a.wav", waveFile(pcmFormat(22050, 1, 16), samples16(ramp(9000, 5))));
     const auto path2 = dir.write("b.wav", waveFile(pcmFormat(22050, 1, 16), samples16(ramp(9000, 3))));
-    const auto out = dir.write("mix.wav", {'o', 'l', 'd'});
-    platform::setWriteFaultAfter(5000);
-    EXPECT_EQ(AudioMixFiles(path1.c_str(), path2.c_str(), out.c_str()), 0);
-    EXPECT_EQ(readFile(out), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    for (const bool flushFails : {false, true}) {
+        SCOPED_TRACE(flushFails ? "FlushFails" : "DiskFills");
+        testing_support::FaultGuard guard;
+        const auto out = dir.write("mix.wav", {'o', 'l', 'd'});
+        if (flushFails) {
+            platform::setFlushFault(true);
+        } else {
+            platform::setWriteFaultAfter(5000);
+        }
+        EXPECT_EQ(AudioMixFiles(path1.c_str(), path2.c_str(), out.c_str()), 0);
+        EXPECT_EQ(readFile(out), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    }
 }
 
 }  // namespace

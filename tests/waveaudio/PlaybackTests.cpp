@@ -342,4 +342,24 @@ TEST_F(VoiceTest, PauseHoldsThePlaceAndResumeGoesOn) {
     EXPECT_EQ(lastOutput(), data);
 }
 
+// Guards a stream that dies unnoticed (the command waiting for an end that never comes):
+// playback stops with one box naming what happened, and the window hears of the end
+// through the usual close notification; what was played stays a prefix of the voice.
+TEST_F(VoiceTest, AFailedStreamEndsPlaybackWithOneBoxAndTheCloseNotification) {
+    const auto data = rampData(200'000);
+    const auto path = dir.write("v.wav", waveFile(pcmFormat(22050, 1, 16), data));
+    ASSERT_EQ(AudioPlayFile(window.handle(), path.c_str()), 1);
+    run(500);
+    platform::advanceManualClock(150);  // buffers come back; the window is busy elsewhere
+    ASSERT_TRUE(audio::failVirtualWaveDevice(voxcapt::playbackView().device, audio::WaveError::NoSoundServer));
+    run(100);
+    EXPECT_FALSE(voxcapt::playbackView().playing);
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Playback stopped: the voice's stream failed (the sound server went away)."});
+    const auto error = std::find(messages.begin(), messages.end(), audio::kWaveOutErrorMessage);
+    ASSERT_NE(error, messages.end());
+    EXPECT_NE(std::find(error, messages.end(), audio::kWaveOutCloseMessage), messages.end());
+    const auto heard = lastOutput();
+    EXPECT_EQ(heard, slice(data, 0, heard.size()));
+}
+
 }  // namespace

@@ -1,6 +1,8 @@
 // Recording from the virtual microphone: the take on disk, the monitor the singer hears,
 // the meters, and what happens to a take when the disk or the device lets it down.
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "FaultGuard.h"
@@ -34,6 +36,27 @@ std::vector<std::string> filesIn(const std::string& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// How the last take ended, as AudioGetRecordResult tells it.
+std::pair<std::int32_t, std::string> recordResult() {
+    char path[4096] = "?";
+    const std::int32_t result = AudioGetRecordResult(path, sizeof path);
+    return {result, path};
+}
+
+std::vector<std::string> textsOf(const platform::ScriptedMessageBoxes& script) {
+    std::vector<std::string> texts;
+    for (const auto& box : script.shown()) {
+        texts.push_back(box.text);
+    }
+    return texts;
+}
+
+unsigned modeOf(const std::string& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info.st_mode & 07777;
 }
 
 class RecordTest : public VoiceTest {
@@ -191,6 +214,7 @@ TEST_F(RecordTest, AFailedWriteKeepsTheTakeSoFar) {
     EXPECT_EQ(std::vector<std::uint8_t>(file.begin(), file.begin() + 46), header46(10 * kBuffer));
     EXPECT_EQ(dataOf(file), std::vector<std::uint8_t>(voice.begin(), voice.begin() + 10 * kBuffer));
     EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"take.wav"});
+    EXPECT_EQ(recordResult(), std::make_pair(2, target)) << "cut short, kept whole";
 }
 
 // Guards the disk guard: it asks about the disk the take is written to (not the current
@@ -226,6 +250,15 @@ TEST_F(RecordTest, TheTemporaryTakeIsAlwaysAValidWaveFile) {
     microphone(voice);
     ASSERT_EQ(start(dir.path("take.wav"), false), 1);
     const std::string temporary = voxcapt::recordingView().temporaryName;
+    {
+        // A crash in the first half second: the sizes already cover the first buffer.
+        run(100);
+        platform::FileReader reader;
+        ASSERT_TRUE(reader.open(temporary));
+        voxcapt::ParsedWave parsed;
+        ASSERT_EQ(voxcapt::parseWave(reader, parsed), voxcapt::WaveParseError::None);
+        EXPECT_EQ(parsed.dataSize, static_cast<std::uint32_t>(kBuffer));
+    }
     for (int second = 1; second <= 4; ++second) {
         run(1000);
         platform::FileReader reader;
@@ -290,6 +323,210 @@ TEST_F(RecordTest, FailedStartsSayWhyAndLeaveNothingBehind) {
             EXPECT_TRUE(filesIn(dir.path("")).empty());
         }
         pump();
+    }
+}
+
+// Guards the take of a host that returns from main while recording: it is finished and
+// kept under its name, not deleted with the library's state.
+TEST_F(RecordTest, ATakeRunningAtExitIsFinishedAndKept) {
+    // Forked, so that the child records into this test's folder.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    const auto voice = rampData(4 * 44100);
+    microphone(voice);
+    const auto target = dir.path("take.wav");
+    EXPECT_EXIT(
+        {
+            if (start(target) != 1) {
+                std::_Exit(3);
+            }
+            run(2000);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    const auto file = readFile(target);
+    ASSERT_GE(file.size(), 46u);
+    const auto dataBytes = static_cast<std::uint32_t>(file.size() - 46);
+    EXPECT_EQ(std::vector<std::uint8_t>(file.begin(), file.begin() + 46), header46(dataBytes));
+    EXPECT_GE(dataBytes, 2 * 44100 - kBuffer) << "only the buffer being filled may be missing";
+    EXPECT_EQ(dataOf(file), std::vector<std::uint8_t>(voice.begin(), voice.begin() + dataBytes));
+    EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"take.wav"});
+}
+
+// Guards a take only its owner can open (the unique temporary file's 0600): it gets the
+// permissions of any file the user saves.
+TEST_F(RecordTest, ATakeGetsThePermissionsOfASavedFile) {
+    for (const auto& [mask, mode] : {std::pair<mode_t, unsigned>{022, 0644}, {027, 0640}}) {
+        SCOPED_TRACE(mask);
+        const auto target = dir.path("take" + std::to_string(mask) + ".wav");
+        const mode_t before = ::umask(mask);
+        const std::int32_t started = start(target);
+        ::umask(before);
+        ASSERT_EQ(started, 1);
+        recordFor(300);
+        EXPECT_EQ(modeOf(target), mode);
+    }
+}
+
+struct FinishCase {
+    const char* name;
+    bool flushFails;
+    bool targetIsFolder;
+    bool relative;  // the target is given relative to the current folder
+    std::int32_t result;
+    std::string box;  // with <take> for where the take is kept, <target> for its name
+};
+
+// Guards a take reported safe when it is not: a failed flush or a rename and copy that
+// failed must give one box naming where the take is (its full path, whatever the target
+// was relative to), a 0 result, and leave an older take of the target's name alone; a good
+// finish says where the take is, without a box.
+TEST_F(RecordTest, FinishingSaysWhereTheTakeIsWhenItCouldNotBePutInPlace) {
+    const FinishCase cases[] = {
+        {"Complete", false, false, false, 1, ""},
+        {"FlushFails", true, false, false, 0,
+         "The recording could not be completed on disk. What was written is kept as <take>."},
+        {"TargetIsAFolder", false, true, false, 0,
+         "The recording could not be saved as <target>. It is kept as <take>."},
+        {"RelativeTargetIsAFolder", false, true, true, 0,
+         "The recording could not be saved as <target>. It is kept as <take>."},
+    };
+    const std::filesystem::path home = std::filesystem::current_path();
+    const auto voice = rampData(2 * 44100);
+    for (const FinishCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing_support::FaultGuard guard;
+        platform::ScriptedMessageBoxes shown;
+        testing_support::TempDir folder;
+        microphone(voice);
+        const std::string target = folder.path("take.wav");
+        if (c.targetIsFolder) {
+            std::filesystem::create_directory(target);
+        } else {
+            folder.write("take.wav", {'o', 'l', 'd'});
+        }
+        if (c.relative) {
+            std::filesystem::current_path(folder.path(""));
+        }
+        const std::int32_t started = start(c.relative ? "take.wav" : target);
+        const std::string temporary =
+            std::filesystem::absolute(voxcapt::recordingView().temporaryName).lexically_normal().string();
+        run(500);
+        platform::setFlushFault(c.flushFails);
+        AudioStopRecord();
+        recordToEnd();
+        std::filesystem::current_path(home);
+        ASSERT_EQ(started, 1);
+        const std::string kept = c.result == 1 ? target : temporary;
+        const std::vector<std::string> texts = textsOf(shown);
+        std::string box = c.box;
+        if (const auto at = box.find("<target>"); at != std::string::npos) {
+            box.replace(at, 8, target);
+        }
+        if (const auto at = box.find("<take>"); at != std::string::npos) {
+            box.replace(at, 6, kept);
+        }
+        EXPECT_EQ(texts, c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{box});
+        EXPECT_EQ(recordResult(), std::make_pair(c.result, kept));
+        const auto file = readFile(kept);
+        ASSERT_GT(file.size(), 46u);
+        EXPECT_EQ(std::vector<std::uint8_t>(file.begin(), file.begin() + 46),
+                  header46(static_cast<std::uint32_t>(file.size() - 46)));
+        if (c.flushFails) {
+            EXPECT_EQ(readFile(target), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+        }
+    }
+}
+
+struct InHandlerCase {
+    const char* name;
+    std::optional<std::uint64_t> writeFaultAfter;
+    std::optional<std::uint64_t> freeBytes;
+    std::string box;
+};
+
+// Guards a box shown from inside a notification before the failure was acted upon: its
+// event loop takes the next notifications, each fails again and stacks another box.
+// Capture stops first, and one box follows.
+TEST_F(RecordTest, AFailureInANotificationStopsCaptureThenShowsOneBox) {
+    const InHandlerCase cases[] = {
+        {"WriteFails", 3 * kBuffer + 10, std::nullopt, "Error saving recording to disk"},
+        {"DiskFull", std::nullopt, 60 * 1024, "Hard Disk Full!"},
+    };
+    for (const InHandlerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing_support::FaultGuard guard;
+        microphone(rampData(6 * 44100));
+        if (c.freeBytes) {
+            voxcapt::setFreeSpaceProbe([&c](const std::string&) { return c.freeBytes; });
+        }
+        ASSERT_EQ(start(dir.path(std::string(c.name) + ".wav")), 1);
+        platform::setWriteFaultAfter(c.writeFaultAfter);
+        // A modal box: while it is up, its event loop hands the window's notifications on.
+        std::vector<std::pair<std::string, bool>> shown;
+        const auto previous = platform::setMessageBoxHandler([&](const platform::MessageBoxRequest& box) {
+            shown.emplace_back(box.text, voxcapt::recordingView().recording);
+            run(400);
+            return platform::MessageAnswer::Ok;
+        });
+        run(2000);
+        recordToEnd();
+        platform::setMessageBoxHandler(previous);
+        voxcapt::setFreeSpaceProbe({});
+        EXPECT_EQ(shown, (std::vector<std::pair<std::string, bool>>{{c.box, false}}))
+            << "one box, shown once capture had stopped";
+        EXPECT_FALSE(voxcapt::recordingView().active);
+    }
+}
+
+struct StreamCase {
+    const char* name;
+    bool input;  // the capture stream fails; otherwise the monitor's
+    audio::WaveError why;
+    std::string box;
+    std::int32_t result;
+};
+
+// Guards a stream that dies unnoticed: a failed capture stream stops the take and keeps
+// what was recorded (with buffers the device returned before its failure was handled);
+// a failed monitor costs the monitor only. One box each, naming what happened.
+TEST_F(RecordTest, AFailedStreamStopsWhatItCarriedAndKeepsTheTake) {
+    const StreamCase cases[] = {
+        {"Capture", true, audio::WaveError::NoSoundServer,
+         "The recording stopped: the microphone's stream failed (the sound server went away). "
+         "What was recorded so far is kept.",
+         2},
+        {"Monitor", false, audio::WaveError::NoDriver,
+         "You can no longer hear yourself: the monitor's stream failed (its device was removed). "
+         "The recording goes on.",
+         1},
+    };
+    const auto voice = rampData(5 * 44100);
+    for (const StreamCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::ScriptedMessageBoxes shown;
+        microphone(voice);
+        const auto target = dir.path(std::string(c.name) + ".wav");
+        ASSERT_EQ(start(target), 1);
+        run(1000);
+        // Buffers filled and not yet handed back when the stream fails.
+        platform::advanceManualClock(200);
+        const auto view = voxcapt::recordingView();
+        ASSERT_TRUE(audio::failVirtualWaveDevice(c.input ? view.inputDevice : view.monitorDevice, c.why));
+        run(100);
+        const std::size_t heardAtFailure = lastOutput().size();
+        run(1000);
+        EXPECT_EQ(voxcapt::recordingView().active, !c.input);
+        EXPECT_FALSE(voxcapt::recordingView().monitorOpen);
+        AudioStopRecord();
+        recordToEnd();
+        const std::vector<std::string> texts = textsOf(shown);
+        EXPECT_EQ(texts, std::vector<std::string>{c.box});
+        EXPECT_EQ(recordResult(), std::make_pair(c.result, target));
+        EXPECT_EQ(lastOutput().size(), heardAtFailure) << "the monitor is silent from the failure on";
+        const auto take = dataOf(readFile(target));
+        EXPECT_GE(take.size(), (c.input ? 1200u : 2300u) * 44 - kBuffer);
+        EXPECT_LE(take.size(), (c.input ? 1200u : 2300u) * 45);
+        EXPECT_EQ(take, std::vector<std::uint8_t>(voice.begin(), voice.begin() + static_cast<std::ptrdiff_t>(take.size())));
     }
 }
 

@@ -37,7 +37,8 @@ protected:
         platform::Message m;
         while (window.peek(m)) {
             messages.push_back(m.message);
-            if (m.message >= audio::kWaveOutOpenMessage && m.message <= audio::kWaveOutDoneMessage) {
+            if ((m.message >= audio::kWaveOutOpenMessage && m.message <= audio::kWaveOutDoneMessage) ||
+                m.message == audio::kWaveOutErrorMessage) {
                 ProcessWavePlayMsg(m.message, m.wParam, m.lParam);
             } else {
                 ProcessWaveRecMsg(m.message, m.wParam, m.lParam);

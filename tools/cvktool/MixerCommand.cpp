@@ -1,7 +1,8 @@
 #include "MixerCommand.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -169,22 +170,23 @@ int get(std::string_view name) {
     return 0;
 }
 
-// Numbers separated by commas; nothing when any is not a number.
+// Numbers 0..4294967295 separated by commas; nothing when any is something else. Digits
+// only: a sign is refused, not wrapped around into a huge volume.
 std::optional<std::vector<std::uint32_t>> parseValues(std::string_view text) {
     std::vector<std::uint32_t> values;
-    std::string rest(text);
     std::size_t start = 0;
-    while (start <= rest.size()) {
-        const std::size_t comma = rest.find(',', start);
-        const std::string part =
-            rest.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(part.c_str(), &end, 10);
-        if (part.empty() || *end != '\0' || value > 0xFFFFFFFFul) {
+    while (start <= text.size()) {
+        const std::size_t comma = text.find(',', start);
+        const std::string_view part =
+            text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        std::uint32_t value = 0;
+        const char* end = part.data() + part.size();
+        const auto [stop, error] = std::from_chars(part.data(), end, value);
+        if (part.empty() || error != std::errc() || stop != end) {
             return std::nullopt;
         }
-        values.push_back(static_cast<std::uint32_t>(value));
-        if (comma == std::string::npos) {
+        values.push_back(value);
+        if (comma == std::string_view::npos) {
             break;
         }
         start = comma + 1;
@@ -193,18 +195,25 @@ std::optional<std::vector<std::uint32_t>> parseValues(std::string_view text) {
 }
 
 int set(std::string_view name, std::string_view text) {
+    std::optional<std::vector<std::uint32_t>> values = parseValues(text);
+    if (!values || values->size() > 2) {
+        std::fprintf(stderr, "cvktool: '%.*s' is not a value: a number from 0 up, or LEFT,RIGHT\n",
+                     static_cast<int>(text.size()), text.data());
+        std::fputs(kMixerUsage, stderr);
+        return 2;
+    }
     MixerId mixer = 0;
     if (!firstMixer(mixer)) {
         return 1;
     }
     const std::optional<Control> control = find(mixer, name);
-    std::optional<std::vector<std::uint32_t>> values = parseValues(text);
     if (!control) {
         return 1;
     }
-    if (!values || values->size() > 2) {
-        std::fputs(kMixerUsage, stderr);
-        return 2;
+    const bool onOff = control->info.type == ControlType::Mute || control->info.type == ControlType::OnOff;
+    if (onOff && std::any_of(values->begin(), values->end(), [](std::uint32_t v) { return v > 1; })) {
+        std::fprintf(stderr, "cvktool: %s is 0 or 1\n", control->name.c_str());
+        return 1;
     }
     std::uint32_t channels = static_cast<std::uint32_t>(values->size());
     if (audio::isMultipleItem(control->info.type)) {

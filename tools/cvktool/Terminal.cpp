@@ -1,5 +1,6 @@
 #include "Terminal.h"
 
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,6 +20,9 @@ constexpr unsigned char kCtrlC = 0x03;
 termios g_savedMode;
 volatile std::sig_atomic_t g_rawMode = 0;
 volatile std::sig_atomic_t g_stopSignals = 0;
+// A pipe the stop handler writes to: a wait that checked stopRequested() just before the
+// signal came still wakes up.
+int g_stopPipe[2] = {-1, -1};
 
 void restoreTerminal() {
     if (g_rawMode != 0) {
@@ -33,6 +37,10 @@ extern "C" void onStopSignal(int signal) {
         ::_exit(128 + signal);
     }
     g_stopSignals = 1;
+    if (g_stopPipe[1] >= 0) {
+        const char stop = 's';
+        [[maybe_unused]] const auto written = ::write(g_stopPipe[1], &stop, 1);  // async-signal-safe
+    }
 }
 
 }  // namespace
@@ -133,6 +141,9 @@ void KeyboardInput::read(std::vector<Key>& keys) {
 }
 
 void installStopSignals() {
+    if (g_stopPipe[0] < 0 && ::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        g_stopPipe[0] = g_stopPipe[1] = -1;
+    }
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
@@ -145,5 +156,7 @@ void installStopSignals() {
 bool stopRequested() {
     return g_stopSignals != 0;
 }
+
+int stopSignalFd() { return g_stopPipe[0]; }
 
 }  // namespace cvktool

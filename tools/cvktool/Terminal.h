@@ -44,5 +44,8 @@ private:
 // normally. A second signal before that happens restores the terminal and exits at once.
 void installStopSignals();
 bool stopRequested();
+// Readable once a stop signal has come, for a wait that must end at once (-1 before
+// installStopSignals).
+int stopSignalFd();
 
 }  // namespace cvktool

@@ -1,20 +1,20 @@
 #include "VoiceCommands.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "RecordTarget.h"
 #include "Terminal.h"
+#include "VoiceWindow.h"
+#include "WaveFile.h"
 #include "faderlib/faderlib.h"
 #include "platform/files.h"
-#include "platform/messages.h"
 #include "platform/mm_timer.h"
-#include "audio/wave.h"
 #include "voxcapt/voxcapt.h"
 
 namespace cvktool {
@@ -25,9 +25,10 @@ constexpr const char* kRecordUsage =
     "                              [--device K] [--virtual-clock]\n";
 constexpr const char* kPlayUsage =
     "usage: cvktool playwave FILE [--offset UNITS] [--echo MS] [--virtual-clock]\n";
-constexpr const char* kMixUsage = "usage: cvktool mix A.wav B.wav OUT.wav\n";
 
 constexpr int kSeekSeconds = 5;
+// How long a stopped take may take to come back whole before the command gives up on it.
+constexpr std::uint32_t kFinishWaitMs = 10'000;
 
 std::optional<long long> number(std::string_view text, long long low, long long high) {
     long long value = 0;
@@ -39,38 +40,27 @@ std::optional<long long> number(std::string_view text, long long low, long long 
     return value;
 }
 
-// Set when the device of a stream has closed: playback has ended, or a take is finished
-// and named (the library closes the input device right before it renames the take).
-bool g_outputClosed = false;
-bool g_inputClosed = false;
-
-// Hands the devices' notifications back to the library, as the player's window does.
-void dispatch(const platform::Message& m) {
-    g_outputClosed = g_outputClosed || m.message == audio::kWaveOutCloseMessage;
-    g_inputClosed = g_inputClosed || m.message == audio::kWaveInCloseMessage;
-    if (m.message >= audio::kWaveOutOpenMessage && m.message <= audio::kWaveOutDoneMessage) {
-        ProcessWavePlayMsg(m.message, m.wParam, m.lParam);
-    } else if (m.message >= audio::kWaveInOpenMessage && m.message <= audio::kWaveInDataMessage) {
-        ProcessWaveRecMsg(m.message, m.wParam, m.lParam);
+// A duration in seconds, decimals allowed ("0.5", "2.25"), as whole milliseconds.
+std::optional<std::uint32_t> milliseconds(std::string_view text, double highSeconds) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    if (error != std::errc() || stop != end || !std::isfinite(value) || value < 0 || value > highSeconds) {
+        return std::nullopt;
     }
+    return static_cast<std::uint32_t>(std::llround(value * 1000));
 }
 
-// Waits up to `timeoutMs` for notifications and for keys; handles what came. With the
-// virtual clock, time moves only as the devices move it, so the wait is short.
-void pumpOnce(platform::MessageQueue& window, int timeoutMs, KeyboardInput* keyboard,
-              std::vector<Key>* keys) {
-    pollfd fds[2] = {{window.notifyFd(), POLLIN, 0}, {keyboard != nullptr ? keyboard->fd() : -1, POLLIN, 0}};
-    ::poll(fds, 2, timeoutMs);
-    if (keyboard != nullptr && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
-        keyboard->read(*keys);
+// The mixer's recording sources as "0 Microphone, 1 Stereo Mix (Speakers)".
+std::string sourceList() {
+    std::string list;
+    for (int32_t source = 0; source < GetNumberOfInputSources(); ++source) {
+        char name[64] = "";
+        GetInputSourceDescription(source, name);
+        list += (list.empty() ? "" : ", ") + std::to_string(source) + " " + name;
     }
-    platform::Message m;
-    while (window.peek(m)) {
-        dispatch(m);
-    }
+    return list;
 }
-
-int waitMs() { return platform::clockMode() == platform::ClockMode::Virtual ? 1 : 20; }
 
 // Selects the mixer's recording source K as the player's devices see it.
 bool selectRecordingSource(std::int32_t source) {
@@ -78,8 +68,21 @@ bool selectRecordingSource(std::int32_t source) {
     for (int32_t device = 0; device < GetNumberOfInputDevices() && !input; ++device) {
         input = SelectInputDevice(device) == 0;
     }
-    if (!input || SelectInputSource(source) != 0) {
+    if (!input) {
+        std::fputs("cvktool: no input device with a mixer (is the sound server running?)\n", stderr);
+        return false;
+    }
+    if (source >= GetNumberOfInputSources()) {
+        const std::string list = sourceList();
+        std::fprintf(stderr, "cvktool: there is no recording source %d; %s\n", source,
+                     list.empty() ? "the mixer has none"
+                                  : ("the sources are " + list).c_str());
+        DeSelectInputDevice();
+        return false;
+    }
+    if (SelectInputSource(source) != 0) {
         std::fprintf(stderr, "cvktool: cannot record from source %d (see cvktool mixer list)\n", source);
+        DeSelectInputDevice();
         return false;
     }
     return true;
@@ -87,7 +90,7 @@ bool selectRecordingSource(std::int32_t source) {
 
 struct RecordOptions {
     std::string file;
-    std::optional<long long> seconds;
+    std::optional<std::uint32_t> ms;
     long long buffer = 4096;
     bool monitor = true;
     long long echoMs = 0;
@@ -105,8 +108,11 @@ std::optional<RecordOptions> parseRecord(std::span<const std::string_view> args)
             options.monitor = false;
         } else if (arg == "--virtual-clock") {
             options.virtualClock = true;
-        } else if (arg == "--seconds" && hasValue && (value = number(args[++i], 0, 24 * 3600))) {
-            options.seconds = value;
+        } else if (arg == "--seconds" && hasValue) {
+            options.ms = milliseconds(args[++i], 24 * 3600);
+            if (!options.ms) {
+                return std::nullopt;
+            }
         } else if (arg == "--buffer" && hasValue && (value = number(args[++i], 2, 4 * 1024 * 1024))) {
             options.buffer = *value;
         } else if (arg == "--echo" && hasValue && (value = number(args[++i], 0, 1000))) {
@@ -125,6 +131,30 @@ std::optional<RecordOptions> parseRecord(std::span<const std::string_view> args)
     return options;
 }
 
+// Says how the take ended; the exit status.
+int reportTake(const std::string& target, bool finished) {
+    char where[4096] = "";
+    const std::int32_t result = finished ? AudioGetRecordResult(where, sizeof where) : -1;
+    switch (result) {
+        case 1:
+            std::fprintf(stderr, "recorded %s\n", target.c_str());
+            return 0;
+        case 2:
+            // The library's box said what stopped it.
+            std::fprintf(stderr, "cvktool: the take stopped early; what was recorded is in %s\n", where);
+            return 1;
+        case 0:
+            std::fprintf(stderr, "cvktool: the take was not saved as %s; it is kept as %s\n",
+                         target.c_str(), *where != '\0' ? where : "nothing");
+            return 1;
+        default:
+            // Still running: the library finishes it and puts it in place as the program ends.
+            std::fprintf(stderr, "cvktool: the take was not finished in time; what was recorded is kept as %s\n",
+                         target.c_str());
+            return 1;
+    }
+}
+
 }  // namespace
 
 int runRecord(std::span<const std::string_view> args) {
@@ -133,6 +163,12 @@ int runRecord(std::span<const std::string_view> args) {
         std::fputs(kRecordUsage, stderr);
         return 2;
     }
+    std::string problem = recordTargetProblem(options->file);
+    TakeLock lock;
+    if (!problem.empty() || !lock.acquire(options->file, problem)) {
+        std::fprintf(stderr, "cvktool: cannot record to %s: %s\n", options->file.c_str(), problem.c_str());
+        return 1;
+    }
     if (options->virtualClock) {
         platform::setClockMode(platform::ClockMode::Virtual);
     }
@@ -140,7 +176,7 @@ int runRecord(std::span<const std::string_view> args) {
         return 1;
     }
     installStopSignals();
-    platform::MessageQueue window;
+    VoiceWindow window;
     AudioSetEchoDelay(static_cast<std::int32_t>(options->echoMs));
     if (AudioStartRecord(window.handle(), options->file.c_str(), 22050, 1, 16,
                          static_cast<std::int32_t>(options->buffer), options->monitor ? -1 : 0, 0) == 0) {
@@ -149,25 +185,26 @@ int runRecord(std::span<const std::string_view> args) {
     }
     std::fprintf(stderr, "recording %s (monitor %s, echo %lld ms); Ctrl-C stops\n",
                  options->file.c_str(), options->monitor ? "on" : "off", options->echoMs);
-    const std::uint32_t started = platform::clockMillis();
-    while (!stopRequested() &&
-           (!options->seconds || platform::clockMillis() - started < *options->seconds * 1000)) {
-        pumpOnce(window, waitMs(), nullptr, nullptr);
+    std::optional<std::uint32_t> deadline;
+    if (options->ms) {
+        deadline = platform::clockMillis() + *options->ms;
     }
-    AudioStopRecord();
-    // The take gets its name once the last buffer is back.
-    const std::uint32_t stopped = platform::clockMillis();
-    while (!g_inputClosed && platform::clockMillis() - stopped < 10'000) {
-        pumpOnce(window, waitMs(), nullptr, nullptr);
+    const auto before = [](std::uint32_t at) { return static_cast<std::int32_t>(at - platform::clockMillis()) > 0; };
+    // The library finishes a take it had to stop (a full disk, a failed write or stream):
+    // its input then closes, and the command ends at once.
+    while (!stopRequested() && !window.inputClosed() && (!deadline || before(*deadline))) {
+        window.pump(deadline);
+    }
+    if (!window.inputClosed()) {
+        AudioStopRecord();
+        // The take gets its name once the last buffer is back.
+        const std::uint32_t giveUp = platform::clockMillis() + kFinishWaitMs;
+        while (!window.inputClosed() && before(giveUp)) {
+            window.pump(giveUp);
+        }
     }
     DeSelectInputDevice();
-    const platform::FileAttributes take = platform::fileAttributes(options->file);
-    if (!g_inputClosed || !take.exists) {
-        std::fprintf(stderr, "cvktool: the take was not finished\n");
-        return 1;
-    }
-    std::fprintf(stderr, "recorded %s\n", options->file.c_str());
-    return 0;
+    return reportTake(options->file, window.inputClosed());
 }
 
 int runPlayWave(std::span<const std::string_view> args) {
@@ -194,8 +231,19 @@ int runPlayWave(std::span<const std::string_view> args) {
         std::fputs(kPlayUsage, stderr);
         return 2;
     }
+    {
+        // The library keeps a stream of nothing open until it is stopped; there is nothing
+        // to wait for. A file it cannot read is left to it to explain.
+        platform::FileReader reader;
+        voxcapt::ParsedWave parsed;
+        if (reader.open(file) && voxcapt::parseWave(reader, parsed) == voxcapt::WaveParseError::None &&
+            parsed.dataSize == 0) {
+            std::fprintf(stderr, "%s holds no audio\n", file.c_str());
+            return 0;
+        }
+    }
     installStopSignals();
-    platform::MessageQueue window;
+    VoiceWindow window;
     AudioSetEchoDelay(static_cast<std::int32_t>(echoMs));
     UpdateOffsetForPlayBack(static_cast<std::int32_t>(offset));
     if (AudioPlayFile(window.handle(), file.c_str()) == 0) {
@@ -209,9 +257,9 @@ int runPlayWave(std::span<const std::string_view> args) {
     KeyboardInput keyboard;
     std::vector<Key> keys;
     bool quit = false;
-    while (!g_outputClosed && !stopRequested() && !quit) {
+    while (!window.outputClosed() && !stopRequested() && !quit) {
         keys.clear();
-        pumpOnce(window, waitMs(), &keyboard, &keys);
+        window.pump(std::nullopt, &keyboard, &keys);
         const std::uint32_t now = platform::clockMillis();
         if (!paused) {
             voiceMs += now - last;
@@ -237,28 +285,9 @@ int runPlayWave(std::span<const std::string_view> args) {
         }
     }
     AudioStopPlaying();
-    platform::Message m;
-    while (window.peek(m)) {
-        dispatch(m);
-    }
-    return 0;
-}
-
-int runMix(std::span<const std::string_view> args) {
-    if (args.size() != 3) {
-        std::fputs(kMixUsage, stderr);
-        return 2;
-    }
-    const std::string first(args[0]);
-    const std::string second(args[1]);
-    const std::string output(args[2]);
-    if (AudioMixFiles(first.c_str(), second.c_str(), output.c_str()) == 0) {
-        std::fprintf(stderr,
-                     "cvktool: cannot mix %s and %s into %s (both must be 16-bit mono wave files of one rate)\n",
-                     first.c_str(), second.c_str(), output.c_str());
-        return 1;
-    }
-    return 0;
+    window.drain();
+    // A stream that failed ended playback; the library's box said why.
+    return window.outputFailed() ? 1 : 0;
 }
 
 }  // namespace cvktool

@@ -14,9 +14,10 @@
 //
 // A device is opened with a window. It posts, through platform/messages, an open
 // notification at the open, one done (output) or data (input) notification per buffer
-// it hands back, lParam the buffer's WaveHeader and wParam the device's handle, and a
-// close notification at the close. Nothing is ever called back: the window's own thread
-// handles the notifications when it takes them from its queue.
+// it hands back, lParam the buffer's WaveHeader and wParam the device's handle, an error
+// notification if its stream fails, and a close notification at the close. Nothing is
+// ever called back: the window's own thread handles the notifications when it takes them
+// from its queue.
 namespace audio {
 
 using WaveOutHandle = std::uint32_t;  // 0 = none
@@ -64,10 +65,14 @@ constexpr std::uint32_t kWaveOutDoneMessage = 0x3BD;
 constexpr std::uint32_t kWaveInOpenMessage = 0x3BE;
 constexpr std::uint32_t kWaveInCloseMessage = 0x3BF;
 constexpr std::uint32_t kWaveInDataMessage = 0x3C0;
-// A device's stream failed (the server went away, the device it played to or recorded
-// from was removed): posted once, wParam the device handle, lParam the WaveError. Every
-// buffer still queued has come back before it, as after a reset; the device stays open
-// and answers every later call with that error until it is closed.
+// A device's stream failed (the sound server went away or restarted, its device was
+// removed): posted once, wParam the device's handle, lParam the WaveError saying why
+// (NoSoundServer: the server is gone; NoDriver: the device is). The device then behaves
+// as after a reset: every buffer it held comes back, each with its done or data
+// notification, after this one; a paused output or a started input no longer plays or
+// records. From then on it takes no buffers (a write or an added buffer gets NoDriver and
+// is not queued); pause, restart, reset and close work as usual, and it is closed as any
+// other device.
 constexpr std::uint32_t kWaveOutErrorMessage = 0x3C1;
 constexpr std::uint32_t kWaveInErrorMessage = 0x3C2;
 
@@ -96,7 +101,8 @@ CVK_AUDIO_API bool waveFormatPlayable(const WaveFormat& format);
 // data: with no buffer queued it waits (counted as one overrun) and goes on where it
 // stopped. CVK_VIRTUAL_WAVE=1 selects them at the first use, the microphone reading the
 // data of the wave file CVK_WAVE_MICROPHONE names and the speakers writing each output
-// to the wave file CVK_WAVE_SPEAKERS names (the last output to close wins).
+// to the wave file CVK_WAVE_SPEAKERS names (the last output to close wins); with
+// CVK_WAVE_FAIL_MS each stream fails (NoSoundServer) once it has run that long.
 struct VirtualWaveSetup {
     std::vector<std::uint8_t> microphone;  // raw PCM in the format the input is opened with
     std::string microphoneFile;            // or the data of this wave file
@@ -104,9 +110,14 @@ struct VirtualWaveSetup {
     bool formatRefused = false;            // every format query and open refuses the format
     bool outputOpenFails = false;
     bool inputOpenFails = false;
+    std::uint32_t failAfterMs = 0;         // nonzero: each stream fails after running this long
 };
 
 CVK_AUDIO_API void useVirtualWave(const VirtualWaveSetup& setup);
+// Makes the open virtual device with this handle fail as a stream the server dropped: its
+// error notification with `why`, then its buffers back (see kWaveOutErrorMessage). False
+// when no virtual device has that handle.
+CVK_AUDIO_API bool failVirtualWaveDevice(std::uint32_t handle, WaveError why);
 CVK_AUDIO_API void useRealWave();
 // Everything each output device played, in the order the devices were opened since
 // useVirtualWave.

@@ -22,6 +22,11 @@ CVK_PLATFORM_API std::string folderOf(const std::string& path);
 // only. Returns its path, or an empty string when it could not be created.
 CVK_PLATFORM_API std::string createTempFile(const std::string& folder, const std::string& prefix);
 
+// Creates a new empty file "<folder>/<prefix>XXXXXX" with the permissions of a file the
+// user saves (0666 less the umask): for the user's own data written under a temporary
+// name first, such as a take renamed into place when it is complete.
+CVK_PLATFORM_API std::string createUserFile(const std::string& folder, const std::string& prefix);
+
 // Bytes available to this user on the file system holding `folder`; nothing when the
 // folder cannot be examined.
 CVK_PLATFORM_API std::optional<std::uint64_t> freeDiskSpace(const std::string& folder);
@@ -100,6 +105,9 @@ public:
     bool writeAt(std::uint64_t offset, const void* data, std::size_t count);
     // Cuts the file to `size` bytes (the tail of a write that failed halfway).
     bool truncate(std::uint64_t size);
+    // Flushes what was written to disk; false when the disk did not take it. An earlier
+    // failed write() does not count: what was written before it can still be kept.
+    bool sync();
     // Flushes to disk and closes; false when anything written so far was lost.
     bool close();
     bool isOpen() const { return m_fd >= 0; }
@@ -141,6 +149,7 @@ private:
     unsigned m_owner = 0;
     unsigned m_group = 0;
     bool m_keepOwner = false;
+    int m_registered = -1;  // slot of the temporary copy in the signal handler's list
 };
 
 // Test hooks, process-wide. After `bytes` more bytes have gone through FileWriter or
@@ -149,5 +158,12 @@ private:
 CVK_PLATFORM_API void setWriteFaultAfter(std::optional<std::uint64_t> bytes);
 // While set, replaceFile fails before renaming.
 CVK_PLATFORM_API void setReplaceFault(bool fail);
+// While set, flushing a FileWriter to disk (sync, close) fails as a failing disk's does.
+CVK_PLATFORM_API void setFlushFault(bool fail);
+
+// For a handler of a signal that ends the process (Ctrl-C during a long save): removes
+// the temporary copy of every ReplacementFile that is neither committed nor destroyed, so
+// that a save cut short leaves nothing behind. Async-signal-safe.
+CVK_PLATFORM_API void removeUncommittedReplacements() noexcept;
 
 }  // namespace platform

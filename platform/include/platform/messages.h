@@ -40,6 +40,11 @@ public:
     bool wait(Message& out, int timeoutMs);
     // A descriptor that is readable while messages may wait (for poll() or a socket notifier).
     int notifyFd() const { return m_eventFd; }
+    // Makes notifyFd() unreadable until the next post. A host that waits on the descriptor
+    // calls it before it takes the messages with peek(): one posted meanwhile wakes it
+    // again, and a drained queue no longer does (the descriptor would otherwise stay
+    // readable, and every wait would return at once).
+    void acknowledge();
 
 private:
     WindowHandle m_handle = 0;

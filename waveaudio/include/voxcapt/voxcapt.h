@@ -6,9 +6,18 @@
 // program (libvoxcapt.so).
 //
 // Every function runs on the caller's window thread. The devices only post notifications
-// (0x3BB..0x3C0) to the window given at the start; the window hands each one back through
-// ProcessWavePlayMsg or ProcessWaveRecMsg, and all refilling and writing happens inside
-// those calls. Failures show their own message boxes; nothing ever throws.
+// (0x3BB..0x3C2) to the window given at the start; the window hands each one back through
+// ProcessWavePlayMsg (0x3BB..0x3BD and the output error 0x3C1) or ProcessWaveRecMsg
+// (0x3BE..0x3C0 and the input error 0x3C2), and all refilling and writing happens inside
+// those calls. Failures show their own message boxes; nothing ever throws. A failure met
+// inside a notification is acted upon first (capture stopped, stream closed) and its box
+// shown once that notification is handled, so the next ones, taken from the queue by the
+// box's own event loop, find it dealt with.
+//
+// A stream that fails (the sound server went away, a device was removed) stops what it
+// carried with a box naming what happened: playback ends (its close notification follows,
+// as at the end of the voice), a recording keeps what was recorded and is finished as
+// after AudioStopRecord, a recording's monitor closes while the take goes on.
 
 #include <stdint.h>
 
@@ -37,6 +46,17 @@ VOXCAPT_API int32_t AudioStartRecord(uint32_t window, const char* target, int32_
                                      int32_t channels, int32_t bitsPerSample, int32_t bufferBytes,
                                      int32_t monitor, int32_t failWithoutMonitor);
 VOXCAPT_API int32_t AudioStopRecord();
+// How the last recording ended. AudioStopRecord returns before the take is finished, so a
+// caller that must know whether its take is safe asks here once the recording's input
+// device has closed (its close notification, 0x3BF, is handed back after the take was put
+// in place). 1: the take is complete under its target name. 2: it is complete under its
+// target name but ended early, stopped by the library (a full disk, a failed write, a
+// failed input stream; a box said which). 0: it could not be completed on disk or put in
+// its place; a box named where it is kept. -1: a recording runs, or none has ended yet.
+// `path` (when not null) receives where the take is, cut to pathBytes - 1 bytes and
+// terminated: the target, the place it was kept instead, or empty for a recording without
+// a file.
+VOXCAPT_API int32_t AudioGetRecordResult(char* path, int32_t pathBytes);
 VOXCAPT_API int32_t ProcessWaveRecMsg(uint32_t message, uintptr_t wParam, intptr_t lParam);
 VOXCAPT_API int32_t AudioGetWaveRecLevels(int32_t* left, int32_t* right);
 VOXCAPT_API int32_t GetWaveRecLevels(int32_t* left, int32_t* right);
@@ -69,6 +89,7 @@ struct PlaybackView {
     int queued = 0;
     int32_t pendingOffset = 0;
     int offsetMode = 0;
+    uint32_t device = 0;  // the platform's handle of the output
 };
 PlaybackView playbackView();
 struct RecordingView {
