@@ -111,13 +111,13 @@ TEST(MessageLanes, EachLaneIsClaimedOnceUntilReleased) {
     std::size_t first = 0;
     std::size_t second = 0;
     std::size_t none = 0;
-    ASSERT_TRUE(lanes->claim(1, first));
-    ASSERT_TRUE(lanes->claim(1, second));
+    ASSERT_TRUE(lanes->claim(1, 3, first));
+    ASSERT_TRUE(lanes->claim(1, 3, second));
     EXPECT_NE(first, second);
-    EXPECT_FALSE(lanes->claim(1, none));
+    EXPECT_FALSE(lanes->claim(1, 3, none));
     lanes->release(first);
     std::size_t again = 0;
-    ASSERT_TRUE(lanes->claim(1, again));
+    ASSERT_TRUE(lanes->claim(1, 3, again));
     EXPECT_EQ(again, first);
 }
 

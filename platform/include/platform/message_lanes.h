@@ -56,9 +56,9 @@ public:
         return Push::Done;
     }
 
-    // Marks a free lane in [first, LaneCount) as one thread's own; false when none is free.
-    bool claim(std::size_t first, std::size_t& lane) noexcept {
-        for (std::size_t n = first; n < LaneCount; ++n) {
+    // Marks a free lane in [first, end) as one thread's own; false when none is free.
+    bool claim(std::size_t first, std::size_t end, std::size_t& lane) noexcept {
+        for (std::size_t n = first; n < end && n < LaneCount; ++n) {
             bool expected = false;
             if (m_lanes[n].claimed.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
                 lane = n;
