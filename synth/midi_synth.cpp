@@ -471,12 +471,13 @@ platform::MidiError SynthService::prepareEngine(const std::string& path) {
     if (engine == nullptr) {
         return platform::MidiError::SynthFailed;
     }
+    // What was ready in the old engine is not in the new one.
+    m_loader.useSoundFont(path);
     {
         audio::PulseContext::Lock locked(*m_pulse);
         m_engine.swap(engine);
     }
     engine.reset();
-    m_loader.useSoundFont(path);
     return platform::MidiError::Ok;
 }
 
