@@ -14,7 +14,8 @@
 // Each run is a process of its own with the SoundFont given (CVK_SOUNDFONT), since
 // instruments once loaded stay loaded for the process; the synthesizer reports its longest
 // callback, the longest time a pin kept the callbacks out, the program changes that waited
-// and the SoundFont opens inside the callback at the session's end under CVK_DEBUG.
+// and the SoundFont opens inside the callback at the session's end under CVK_DEBUG, and
+// how long preparing the programs took.
 // Runs of the rows take turns, so a busy moment of the machine does not fall on one row.
 //
 //   source scripts/pulse-server.sh && pulse_start
@@ -175,6 +176,7 @@ struct Row {
     players::Cell pin;
     players::Cell held;
     players::Cell opens;
+    players::Cell ready;
 };
 
 // What a run's log says after `key`, as a number.
@@ -209,7 +211,7 @@ void runChild(const std::string& self, const std::string& folder, Row& row, int 
     const std::string logPath = folder + "/run.log";
     std::remove(logPath.c_str());
     players::ChildProcess child;
-    for (players::Cell* cell : {&row.longest, &row.underruns, &row.pin, &row.held, &row.opens}) {
+    for (players::Cell* cell : {&row.longest, &row.underruns, &row.pin, &row.held, &row.opens, &row.ready}) {
         ++cell->runs;
     }
     std::string failure;
@@ -232,15 +234,16 @@ void runChild(const std::string& self, const std::string& folder, Row& row, int 
     const std::optional<double> pin = numberAfter(log, "longest pin ");
     const std::optional<double> held = numberAfter(log, "so far ");
     const std::optional<double> opens = numberAfter(log, "held for their instrument, ");
+    const std::optional<double> ready = numberAfter(log, "programs ready in ");
     // A SoundFont that cannot be read is passed over for another: that run measured
     // the wrong font.
     if (failure.empty() && log.find("synth: SoundFont " + row.font + "\n") == std::string::npos) {
         failure = "the synthesizer did not play " + row.font + " (" + lastLine(log) + ")";
-    } else if (failure.empty() && (!longest || !underruns || !pin || !held || !opens)) {
+    } else if (failure.empty() && (!longest || !underruns || !pin || !held || !opens || !ready)) {
         failure = "no figures in the run's output (" + lastLine(log) + ")";
     }
     if (!failure.empty()) {
-        for (players::Cell* cell : {&row.longest, &row.underruns, &row.pin, &row.held, &row.opens}) {
+        for (players::Cell* cell : {&row.longest, &row.underruns, &row.pin, &row.held, &row.opens, &row.ready}) {
             cell->failure = failure;
         }
         std::fprintf(stderr, "%s, run %d: %s\n", row.label.c_str(), round, failure.c_str());
@@ -251,6 +254,7 @@ void runChild(const std::string& self, const std::string& folder, Row& row, int 
     row.pin.values.push_back(*pin);
     row.held.values.push_back(*held);
     row.opens.values.push_back(*opens);
+    row.ready.values.push_back(*ready);
     std::fprintf(stderr,
                  "%s, run %d: longest callback %.1f ms, %.0f underruns, longest pin %.2f ms, "
                  "%.0f changes waited, %.0f opens while rendering\n",
@@ -335,7 +339,7 @@ int main(int argc, char** argv) {
         std::printf("%s: %s\n", kind, font.c_str());
         for (const Mode mode : modes) {
             const std::string what = mode == Mode::Steady ? "no change" : std::string("10 changes, ") + modeName(mode);
-            rows.push_back({std::string(kind) + ", " + what, font, mode, {}, {}, {}, {}, {}});
+            rows.push_back({std::string(kind) + ", " + what, font, mode, {}, {}, {}, {}, {}, {}});
         }
     }
     if (rows.empty()) {
@@ -364,15 +368,16 @@ int main(int argc, char** argv) {
             std::to_string(runs) + " runs",
         {"longest callback, ms", "voice underruns"});
     players::Table loads("How instruments were loaded: median [min..max] of " + std::to_string(runs) + " runs",
-                         {"longest pin, ms", "changes waited", "opens in callback"});
+                         {"preparing, ms", "longest pin, ms", "changes waited", "opens in callback"});
     for (const Row& row : rows) {
         longest.addRow(row.label, 1, {row.longest, row.underruns});
-        loads.addRow(row.label, 2, {row.pin, row.held, row.opens});
+        loads.addRow(row.label, 2, {row.ready, row.pin, row.held, row.opens});
     }
     longest.print();
     std::printf("\n");
     loads.print();
-    std::printf("(a pin: an instrument made ready in the engine that plays, the callbacks kept out)\n");
+    std::printf("(preparing: the programs made ready before the timer starts, as before Play;\n"
+                " a pin: an instrument made ready in the engine that plays, the callbacks kept out)\n");
     std::printf("(underruns of a voice at %u ms latency over %.1f s; a note every %u ms)\n",
                 audio::kWaveOutMonitorLatencyMs,
                 (std::chrono::duration<double>(kVoiceLead + kVoiceTail).count() +
