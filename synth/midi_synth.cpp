@@ -213,6 +213,7 @@ public:
 private:
     SynthService() : m_loader([this](const Instrument& instrument) { pinInPlayer(instrument); }) {
         m_heldProgram.fill(kNoProgram);
+        lanes();  // made here, not by the first render callback
     }
 
     platform::MidiError prepareEngine(const std::string& path);
