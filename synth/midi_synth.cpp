@@ -31,6 +31,10 @@
 // after: the channel's notes meanwhile play with the instrument it had. Holding the notes
 // back instead would put the channel out of time with the song for as long as the load
 // takes, up to a tenth of a second; a few notes in the old instrument are heard less.
+// The piano and the standard kit, which channels play before any program change and
+// after every reset, are loaded by the worker as soon as the SoundFont is, and waited for
+// with a song's programs. A sender that plays notes at once after opening, without
+// preparing, may come before them; the render thread then loads them itself.
 //
 // Senders. Each sending thread has a lane of its own (platform/message_lanes.h): the
 // timer thread's notes never wait behind a window-thread sender preempted in the middle

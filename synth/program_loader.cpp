@@ -34,17 +34,20 @@ void ProgramLoader::useSoundFont(const std::string& path) {
     forget();
     m_own.reset();
     m_path = path;
-    // The engine that plays loaded its defaults itself.
-    for (const int key : {programKey(0, 0, 0), programKey(kDrumChannel, 0, 0)}) {
-        m_ready[static_cast<std::size_t>(key)].store(true, std::memory_order_release);
-    }
     if (!m_worker.joinable() && !m_stopping.load()) {
         m_worker = std::thread([this] { run(); });
     }
+    for (const int key : kDefaultKeys) {
+        m_requested[static_cast<std::size_t>(key)].store(true, std::memory_order_release);
+    }
+    sem_post(&m_wake);
 }
 
 void ProgramLoader::prepare(std::span<const int> keys) {
     std::lock_guard lock(m_mutex);
+    for (const int key : kDefaultKeys) {
+        prepareKey(key);
+    }
     for (const int key : keys) {
         prepareKey(key);
     }

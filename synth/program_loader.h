@@ -38,6 +38,11 @@ constexpr int kProgramKeys = 129 * 128;
 constexpr int programKey(int channel, int bankMsb, int program) {
     return (channel == kDrumChannel ? kDrumBank : (bankMsb & 0x7F)) * 128 + (program & 0x7F);
 }
+// What a channel plays before any program change, and after every reset: the piano, and
+// the standard kit on the drum channel. Loaded by the worker as soon as the SoundFont is
+// (a second, for some .sf3 pianos: not on the thread that opens the device, which may be
+// the window's at start-up), and waited for before a song plays.
+constexpr int kDefaultKeys[] = {programKey(0, 0, 0), programKey(kDrumChannel, 0, 0)};
 
 class ProgramLoader {
 public:
@@ -53,13 +58,14 @@ public:
     ProgramLoader& operator=(const ProgramLoader&) = delete;
 
     // Opening thread, holding hold(): the engine that plays is new, loaded from `path`;
-    // nothing is ready in it but its defaults.
+    // nothing is ready in it. The worker starts on the defaults at once.
     void useSoundFont(const std::string& path);
     // Keeps loads out (and waits for the one in progress) while the opening thread
     // replaces the engine that plays, or its connection.
     std::unique_lock<std::mutex> hold() { return std::unique_lock(m_mutex); }
 
-    // Opening thread: makes every program in `keys` ready; returns once they are.
+    // Opening thread: makes every program in `keys` ready, and the defaults; returns
+    // once they are.
     void prepare(std::span<const int> keys);
 
     // Render thread; never waits. Whether a program change to `key` finds its samples.

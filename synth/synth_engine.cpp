@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <utility>
 
 namespace synth::detail {
 namespace {
@@ -112,12 +111,6 @@ std::unique_ptr<SynthEngine> SynthEngine::load(const std::string& path) {
     engine->m_font = fluid_synth_sfload(engine->m_synth, path.c_str(), 0);
     if (engine->m_font == FLUID_FAILED) {
         return nullptr;
-    }
-    // A channel's first note without a program change, and every reset, select these.
-    for (const auto& [bank, program] : {std::pair{0, 0}, std::pair{kDrumBank, 0}}) {
-        if (const std::optional<Instrument> instrument = engine->resolve(bank, program)) {
-            engine->pin(*instrument);
-        }
     }
     if (g_debug.load()) {
         std::fprintf(stderr, "synth: SoundFont %s\n", path.c_str());

@@ -43,8 +43,7 @@ public:
     SynthEngine(const SynthEngine&) = delete;
     SynthEngine& operator=(const SynthEngine&) = delete;
 
-    // Creates the synthesizer, reads the SoundFont's instruments and loads the ones a
-    // channel plays before any program change (the piano, the standard drum kit);
+    // Creates the synthesizer and reads the SoundFont's instruments (not their samples);
     // nullptr on failure.
     static std::unique_ptr<SynthEngine> load(const std::string& path);
 
