@@ -377,7 +377,8 @@ int main(int argc, char** argv) {
     std::printf("\n");
     loads.print();
     std::printf("(preparing: the programs made ready before the timer starts, as before Play;\n"
-                " a pin: an instrument made ready in the engine that plays, the callbacks kept out)\n");
+                " a pin: an instrument made ready in the engine that plays, the callbacks kept out;\n"
+                " the longest is often the piano's, pinned once the SoundFont is read)\n");
     std::printf("(underruns of a voice at %u ms latency over %.1f s; a note every %u ms)\n",
                 audio::kWaveOutMonitorLatencyMs,
                 (std::chrono::duration<double>(kVoiceLead + kVoiceTail).count() +
