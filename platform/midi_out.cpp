@@ -202,6 +202,18 @@ std::uint64_t midiOutDroppedCount(MidiOutHandle handle) noexcept {
     return count;
 }
 
+MidiError midiOutPreparePrograms(MidiOutHandle handle, std::span<const MidiProgram> programs) {
+    try {
+        return withOpenDevice(handle, [programs](detail::MidiOutBackend& backend) {
+            backend.preparePrograms(programs);
+        });
+    } catch (const std::bad_alloc&) {
+        return MidiError::NoMemory;
+    } catch (...) {
+        return MidiError::Error;
+    }
+}
+
 MidiError useMidiOutDevice(MidiOutHandle handle, const std::function<void(MidiOutDevice&)>& use) {
     try {
         return withOpenDevice(handle, use);

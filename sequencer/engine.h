@@ -162,6 +162,12 @@ std::string LoadSongFrom(ByteSource& source);
 // Walks a loaded track once: its tick total; for slot 0 it also takes the song's tempo.
 std::uint32_t ScanTrack(int slot);
 
+// --- The song's programs (SongPrograms.cpp) ---
+
+// Every program (channel, bank select and number) the loaded song selects, and the
+// `instruments` the caller puts in place of each track's first one (255: none); each once.
+std::vector<platform::MidiProgram> SongPrograms(const std::uint16_t* instruments);
+
 // --- Interface (seqencr.cpp) ---
 
 // Starts the loaded song from its beginning, at `key` and, unless it is 0, `tempo`, and

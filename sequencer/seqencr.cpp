@@ -298,6 +298,9 @@ int32_t CallStartSong(const char* fileName, PulsantWindow window, uint16_t* divi
             return 0;
         }
         LoadSong(fileName);
+        // The device loads every instrument the song can select now, before the first
+        // note: a load when the program change comes would stall the sound.
+        platform::midiOutPreparePrograms(e.midiOut.load(), SongPrograms(instruments));
 
         const std::uint16_t division = StartLoadedSong(key, volumes, instruments, tempo);
         // The events at tick 0 went out just now: the song's time runs from here.

@@ -24,11 +24,21 @@
 // notes. What is left is FluidSynth's own 64-frame event granularity: notes sound at a
 // constant delay, within 1.45 ms, after they were due.
 //
-// Instruments. A program change loads its instrument's samples in whichever thread
-// applies it. The render thread cannot afford that, so when the window's thread sends
-// one (a song's first beat, a seek) it loads the instrument itself first, with the stream
-// resting; the timer thread cannot, and an instrument first chosen in the middle of a
-// song costs the render thread its load once.
+// Instruments. The render thread never loads one (program_loader.h): a song's programs
+// are prepared before it plays (preparePrograms). A program change whose instrument is not
+// ready - one the song never announced, such as an instrument tried out while it plays -
+// is held on its channel while a worker thread loads it, and applied at the first block
+// after: the channel's notes meanwhile play with the instrument it had. Holding the notes
+// back instead would put the channel out of time with the song for as long as the load
+// takes, up to a tenth of a second; a few notes in the old instrument are heard less.
+// The piano and the standard kit, which channels play before any program change and
+// after every reset, are loaded by the worker as soon as the SoundFont is, and waited for
+// with a song's programs. A sender that plays notes at once after opening, without
+// preparing, may come before them; the render thread then loads them itself.
+//
+// Senders. Each sending thread has a lane of its own (platform/message_lanes.h): the
+// timer thread's notes never wait behind a window-thread sender preempted in the middle
+// of a push. The render thread merges the lanes by time stamp.
 //
 // The stream lives on the process's one sound-server connection: its write callback
 // shares the mainloop thread (and its real-time priority) with the wave devices and the
@@ -46,15 +56,17 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <set>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "audio/pulse_context.h"
 #include "audio/routing.h"
-#include "platform/lockfree_queue.h"
+#include "platform/message_lanes.h"
 #include "platform/midi_device.h"
 #include "platform/mm_timer.h"
 #include "synth/soundfont.h"
+#include "program_loader.h"
 #include "synth/synthesizer.h"
 #include "synth_engine.h"
 
@@ -84,11 +96,19 @@ constexpr int kSlackRequests = 100;
 // How long a sender waits for a resting stream to run again before it sends a song's
 // first notes.
 constexpr std::uint64_t kWakePatienceMicros = 500'000;
-// Messages in flight between their senders and the next write request. A song's densest
+// Messages in flight between a sender and the next write request. A song's densest
 // moments send a few hundred per block; a pause or stop silences up to a few thousand
-// notes at once. The timer thread never waits: a full queue there drops (and counts);
+// notes at once. The timer thread never waits: a full lane there drops (and counts);
 // other threads wait for the next block to make room.
-constexpr std::size_t kQueueCapacity = 16384;
+constexpr std::size_t kLaneCapacity = 8192;
+// The timer threads' lane (one timer sends at a time; a second one sending at the same
+// moment finds it taken and drops, as on a full lane), two lanes for the first two other
+// threads that send (the window's or the caller's, the opening thread), and one that
+// the threads after them share, taking turns.
+constexpr std::size_t kTimerLane = 0;
+constexpr std::size_t kFirstOwnLane = 1;
+constexpr std::size_t kSharedLane = 3;
+constexpr std::size_t kLaneCount = 4;
 // How long a sender other than the timer thread waits for room before it gives up on a
 // stalled stream (and counts the message as dropped).
 constexpr std::uint64_t kSenderPatienceMicros = 1'000'000;
@@ -126,7 +146,43 @@ struct TimedMessage {
     std::uint64_t sentMicros = 0;
 };
 
-// The process's one synthesizer: its engine, its stream and the queue between them.
+using Lanes = platform::MessageLanes<TimedMessage, kLaneCapacity, kLaneCount>;
+
+// Never destroyed: a thread that ends after the process's static objects still gives its
+// lane back.
+Lanes& lanes() {
+    static Lanes* const all = new Lanes;
+    return *all;
+}
+
+// The lane of a sending thread other than a timer's, claimed at its first send.
+class LaneOfThread {
+public:
+    ~LaneOfThread() {
+        if (m_claimed) {
+            lanes().release(m_lane);
+        }
+    }
+    std::size_t lane() {
+        if (!m_chosen) {
+            m_chosen = true;
+            m_claimed = lanes().claim(kFirstOwnLane, kSharedLane, m_lane);
+            if (!m_claimed) {
+                m_lane = kSharedLane;
+            }
+        }
+        return m_lane;
+    }
+
+private:
+    bool m_chosen = false;
+    bool m_claimed = false;
+    std::size_t m_lane = kSharedLane;
+};
+
+thread_local LaneOfThread t_lane;
+
+// The process's one synthesizer: its engine, its stream and the lanes between them.
 class SynthService {
 public:
     static SynthService& instance() {
@@ -139,6 +195,7 @@ public:
     // the memory blocks such a client leaves behind). Created at the first open, the
     // service is destroyed before anything it uses.
     ~SynthService() {
+        m_loader.stop();
         std::lock_guard lock(m_mutex);
         disconnect();
     }
@@ -149,13 +206,21 @@ public:
     // Cuts every voice, at once, and rests the stream once that has been rendered.
     void endSession();
 
+    // Opening thread: loads the instruments of every program in `programs`.
+    void preparePrograms(std::span<const platform::MidiProgram> programs);
+
     void send(std::uint32_t message) noexcept;
     std::uint64_t dropped() const noexcept { return m_dropped.load(); }
     bool readChannels(std::array<SynthChannelState, 16>& out);
+    std::uint64_t heldPrograms() const noexcept { return m_heldPrograms.load(); }
 
 private:
-    SynthService() = default;
+    SynthService() : m_loader([this](const Instrument& instrument) { pinInPlayer(instrument); }) {
+        m_heldProgram.fill(kNoProgram);
+        lanes();  // made here, not by the first render callback
+    }
 
+    platform::MidiError prepareEngine(const std::string& path);
     platform::MidiError connect();
     bool openStream();
     void disconnect();
@@ -180,19 +245,16 @@ private:
     void render(float* out, std::int64_t frames);
     void applyGain(float* out, std::int64_t frames);
     void applyCommand(std::uint32_t command);
+    void applyMessage(std::uint32_t message);
+    void applyReadyPrograms();
 
-    // Loads, on the sender's thread, the instrument a message is about to select, so
-    // that the render thread does not stall on it. Not on the timer thread.
-    void prepareInstrument(std::uint32_t message);
+    // The loader's thread, holding it: pins an instrument with the render callback out.
+    void pinInPlayer(const Instrument& instrument);
 
-    std::mutex m_mutex;  // open and close, and preparing instruments
-    // What the senders have selected this session, per channel: the bank a program change
-    // will choose from, and whether the channel has had a program change at all.
-    std::array<std::atomic<std::uint8_t>, 16> m_bankSelect{};
-    std::array<std::atomic<bool>, 16> m_programmed{};
-    std::set<int> m_prepared;  // bank * 128 + program, guarded by m_mutex
+    std::mutex m_mutex;  // open and close
+    // Replaced by the opening thread holding m_mutex, m_loader and the mainloop lock.
     std::unique_ptr<SynthEngine> m_engine;
-    platform::BoundedQueue<TimedMessage, kQueueCapacity> m_queue;
+    ProgramLoader m_loader;
     std::atomic<bool> m_timed{false};  // this session's messages are time-stamped
 
     // Set up and torn down by the opening thread, the stream with the mainloop locked.
@@ -208,11 +270,12 @@ private:
     bool m_underflow = false;
     int m_slackRequests = 0;
     std::int64_t m_steadyHeadroom = 0;  // the smallest headroom since the last anchor
-    bool m_holding = false;  // m_held was popped but belongs to a later block
-    TimedMessage m_held;
-    // An instrument is being loaded by a sender: the engine is the sender's until then,
-    // and the render thread writes silence (the stream rests meanwhile).
-    bool m_preparing = false;
+    // Per channel: the bank controller 0 selected, and the program change waiting for its
+    // instrument (a key of program_loader.h; kNoProgram for none).
+    static constexpr int kNoProgram = -1;
+    std::array<int, 16> m_bankMsb{};
+    std::array<int, 16> m_heldProgram{};
+    int m_heldCount = 0;
     bool m_corkPending = false;  // a session ended: cork once this block is out
     float m_gain = 1.0f;  // the synthesizer fader's gain at the end of the last block
 
@@ -232,11 +295,16 @@ private:
     std::atomic<std::uint64_t> m_anchorCount{0};  // never reset: a sender waits for it to move
     std::atomic<std::uint32_t> m_lateMessages{0};  // applied after their frame
     // The longest write callback: the wave devices' and the mixer's callbacks wait that
-    // long on the shared thread.
+    // long on the shared thread. And the longest an instrument's pin kept it out.
     std::atomic<std::uint64_t> m_longestWriteMicros{0};
+    std::atomic<std::uint64_t> m_longestPinMicros{0};
     // Messages queued by senders, applied by the mainloop thread, and lost.
     std::atomic<std::uint64_t> m_queued{0};
     std::atomic<std::uint64_t> m_applied{0};
+    // Program changes held for their instrument since the process started, and how many
+    // channels hold one now.
+    std::atomic<std::uint64_t> m_heldPrograms{0};
+    std::atomic<int> m_channelsHolding{0};
     std::atomic<std::uint64_t> m_dropped{0};
 };
 
@@ -389,31 +457,43 @@ void SynthService::waitUntilRunning(std::uint64_t anchorsBefore) {
     }
 }
 
+// Opening thread, m_mutex held: the server, the stream and an engine playing `path`.
+platform::MidiError SynthService::prepareEngine(const std::string& path) {
+    // No instrument is pinned into the engine while it or its connection is replaced.
+    auto still = m_loader.hold();
+    // Connecting is cheap and fails fast without a server, so it comes before the
+    // SoundFont is loaded.
+    if (const platform::MidiError result = connect(); result != platform::MidiError::Ok) {
+        return result;
+    }
+    if (m_engine != nullptr && m_engine->path() == path) {
+        return platform::MidiError::Ok;
+    }
+    // The stream is corked between sessions, so nothing renders while the engine is
+    // replaced; the lock keeps a late callback out all the same. The old one is freed
+    // after: the other modules' callbacks wait on that lock too.
+    std::unique_ptr<SynthEngine> engine = SynthEngine::load(path);
+    if (engine == nullptr) {
+        return platform::MidiError::SynthFailed;
+    }
+    // What was ready in the old engine is not in the new one.
+    m_loader.useSoundFont(path);
+    {
+        audio::PulseContext::Lock locked(*m_pulse);
+        m_engine.swap(engine);
+    }
+    engine.reset();
+    return platform::MidiError::Ok;
+}
+
 platform::MidiError SynthService::beginSession() {
     std::lock_guard lock(m_mutex);
     const std::string path = synth::findSoundFont();
     if (path.empty()) {
         return platform::MidiError::NoSoundFont;
     }
-    // Connecting is cheap and fails fast without a server, so it comes before the
-    // SoundFont is loaded.
-    if (const platform::MidiError result = connect(); result != platform::MidiError::Ok) {
+    if (const platform::MidiError result = prepareEngine(path); result != platform::MidiError::Ok) {
         return result;
-    }
-    if (m_engine == nullptr || m_engine->path() != path) {
-        // The stream is corked between sessions, so nothing renders while the engine is
-        // replaced; the lock keeps a late callback out all the same. The old one is freed
-        // after: the other modules' callbacks wait on that lock too.
-        std::unique_ptr<SynthEngine> engine = SynthEngine::load(path);
-        if (engine == nullptr) {
-            return platform::MidiError::SynthFailed;
-        }
-        {
-            audio::PulseContext::Lock locked(*m_pulse);
-            m_engine.swap(engine);
-        }
-        engine.reset();
-        m_prepared.clear();
     }
     // Other clocks (virtual, manual) do not run at the speed of the sound card: there
     // each message simply plays with the next block. CVK_SYNTH_UNTIMED does the same on
@@ -422,10 +502,6 @@ platform::MidiError SynthService::beginSession() {
     m_timed = platform::clockMode() == platform::ClockMode::Real && (untimed == nullptr || std::strcmp(untimed, "1") != 0);
     m_dropped = 0;
     m_stalled = false;
-    for (int channel = 0; channel < 16; ++channel) {
-        m_bankSelect[channel] = 0;
-        m_programmed[channel] = false;
-    }
     if (!push(TimedMessage{kStartSession, platform::clockMicros()})) {
         return platform::MidiError::SynthFailed;
     }
@@ -452,25 +528,32 @@ void SynthService::endSession() {
     if (debugging()) {
         std::fprintf(stderr,
                      "synth: session ended after %u anchors, %u underflows, %u late messages, "
-                     "longest block %.1f ms\n",
+                     "longest block %.1f ms, longest pin %.2f ms; so far %llu program changes "
+                     "held for their instrument, %llu SoundFont opens while rendering\n",
                      m_anchors.exchange(0), m_underflows.exchange(0), m_lateMessages.exchange(0),
-                     static_cast<double>(m_longestWriteMicros.exchange(0)) / 1000.0);
+                     static_cast<double>(m_longestWriteMicros.exchange(0)) / 1000.0,
+                     static_cast<double>(m_longestPinMicros.exchange(0)) / 1000.0,
+                     static_cast<unsigned long long>(m_heldPrograms.load()),
+                     static_cast<unsigned long long>(fontOpensWhileRendering()));
     }
 }
 
 bool SynthService::push(const TimedMessage& timed) noexcept {
-    if (m_queue.push(timed)) {
+    const bool timer = platform::onTimerThread();
+    const std::size_t lane = timer ? kTimerLane : t_lane.lane();
+    if (lanes().push(lane, timed) == Lanes::Push::Done) {
         m_queued.fetch_add(1, std::memory_order_relaxed);
         return true;
     }
-    if (platform::onTimerThread() || m_stalled.load(std::memory_order_relaxed)) {
+    if (timer || m_stalled.load(std::memory_order_relaxed)) {
         return false;
     }
-    // The render thread empties the queue at every write request, a few ms apart.
+    // The render thread empties the lanes at every write request, a few ms apart; a
+    // shared lane is taken only for the length of a push.
     const std::uint64_t giveUp = monotonicMicros() + kSenderPatienceMicros;
     while (monotonicMicros() < giveUp) {
         pauseBriefly();
-        if (m_queue.push(timed)) {
+        if (lanes().push(lane, timed) == Lanes::Push::Done) {
             m_queued.fetch_add(1, std::memory_order_relaxed);
             return true;
         }
@@ -479,69 +562,7 @@ bool SynthService::push(const TimedMessage& timed) noexcept {
     return false;
 }
 
-void SynthService::prepareInstrument(std::uint32_t message) {
-    constexpr int kDrumChannel = 9;
-    constexpr int kDrumBank = 128;
-    const int kind = static_cast<int>(message & 0xF0);
-    const int channel = static_cast<int>(message & 0x0F);
-    const int data1 = static_cast<int>((message >> 8) & 0x7F);
-    const int data2 = static_cast<int>((message >> 16) & 0x7F);
-    int program = 0;
-    if (kind == 0xC0) {
-        program = data1;
-    } else if (kind != 0x90 || data2 == 0 || m_programmed[channel].load()) {
-        return;  // only a program change, or a channel's first note, selects an instrument
-    }
-    const int bank = channel == kDrumChannel ? kDrumBank : m_bankSelect[channel].load();
-    std::lock_guard lock(m_mutex);
-    if (m_engine == nullptr || m_pulse == nullptr || !m_prepared.insert(bank * 128 + program).second) {
-        return;
-    }
-    // The render thread leaves the engine alone meanwhile, so the stream rests too: left
-    // running it would run dry, and the clocks would be anchored again with the first
-    // notes of a song already late. What the server holds plays on when it wakes; nothing
-    // sounds at a song's start or at a seek, the only times this thread selects
-    // instruments. The load runs without the mainloop lock: it takes tens of
-    // milliseconds, and the wave devices' and the mixer's callbacks wait on that lock.
-    bool rested = false;
-    {
-        audio::PulseContext::Lock locked(*m_pulse);
-        // The server must have the stream at rest before the render thread stops rendering.
-        rested = !m_corked.load() && m_stream != nullptr;
-        if (rested) {
-            corkNow(true);
-        }
-        m_preparing = true;
-    }
-    m_engine->prepare(bank, program);
-    std::uint64_t anchors = 0;
-    {
-        audio::PulseContext::Lock locked(*m_pulse);
-        m_preparing = false;
-        if (rested) {
-            corkNow(false);
-        }
-        anchors = m_anchorCount.load(std::memory_order_acquire);
-    }
-    if (rested) {
-        waitUntilRunning(anchors);
-    }
-}
-
 void SynthService::send(std::uint32_t message) noexcept {
-    const std::uint32_t kind = message & 0xF0;
-    if (!platform::onTimerThread()) {
-        try {
-            prepareInstrument(message);
-        } catch (...) {
-            // Out of memory for the record: the render thread loads the instrument itself.
-        }
-    }
-    if (kind == 0xB0 && ((message >> 8) & 0x7F) == 0) {
-        m_bankSelect[message & 0x0F] = static_cast<std::uint8_t>((message >> 16) & 0x7F);
-    } else if (kind == 0xC0) {
-        m_programmed[message & 0x0F] = true;
-    }
     // Stamped with the timer's deadline: a wake-up made late by a busy machine does not
     // make the note late, as long as it is not later than the headroom.
     if (!push(TimedMessage{message, platform::timerDeadlineMicros()})) {
@@ -549,12 +570,43 @@ void SynthService::send(std::uint32_t message) noexcept {
     }
 }
 
-// Waits until every message queued so far has reached the synthesizer, then reads the
-// state of its channels. Tests only.
+void SynthService::preparePrograms(std::span<const platform::MidiProgram> programs) {
+    std::vector<int> keys;
+    keys.reserve(programs.size());
+    for (const platform::MidiProgram& program : programs) {
+        keys.push_back(programKey(program.channel & 0x0F, program.bankMsb, program.program));
+    }
+    const std::uint64_t began = monotonicMicros();
+    m_loader.prepare(keys);
+    if (debugging()) {
+        std::fprintf(stderr, "synth: %zu programs ready in %.1f ms\n", keys.size(),
+                     static_cast<double>(monotonicMicros() - began) / 1000.0);
+    }
+}
+
+void SynthService::pinInPlayer(const Instrument& instrument) {
+    if (m_engine == nullptr) {
+        return;
+    }
+    if (m_pulse == nullptr) {
+        m_engine->pin(instrument);  // no stream, no render callback
+        return;
+    }
+    audio::PulseContext::Lock locked(*m_pulse);
+    const std::uint64_t began = monotonicMicros();
+    m_engine->pin(instrument);
+    const std::uint64_t took = monotonicMicros() - began;
+    if (took > m_longestPinMicros.load(std::memory_order_relaxed)) {
+        m_longestPinMicros.store(took, std::memory_order_relaxed);
+    }
+}
+
+// Waits until every message queued so far has reached the synthesizer (a program change
+// held for its instrument included), then reads the state of its channels. Tests only.
 bool SynthService::readChannels(std::array<SynthChannelState, 16>& out) {
     const std::uint64_t queued = m_queued.load();
     const std::uint64_t giveUp = monotonicMicros() + 5'000'000;
-    while (m_applied.load(std::memory_order_acquire) < queued) {
+    while (m_applied.load(std::memory_order_acquire) < queued || m_channelsHolding.load() != 0) {
         if (monotonicMicros() > giveUp) {
             return false;
         }
@@ -569,6 +621,7 @@ bool SynthService::readChannels(std::array<SynthChannelState, 16>& out) {
 // Mainloop thread: the server wants `bytes` more.
 // The thread's priority is the shared connection's (pulse_context.h).
 void SynthService::write(std::size_t bytes) {
+    const RenderingScope rendering;
     const std::uint64_t began = monotonicMicros();
     writeBlock(bytes);
     const std::uint64_t took = monotonicMicros() - began;
@@ -578,7 +631,7 @@ void SynthService::write(std::size_t bytes) {
 }
 
 void SynthService::writeBlock(std::size_t bytes) {
-    SynthEngine* engine = m_preparing ? nullptr : m_engine.get();
+    SynthEngine* engine = m_engine.get();
     if (m_timed.load(std::memory_order_relaxed)) {
         followClock(platform::clockMicros(), static_cast<std::int64_t>(bytes / kFrameBytes));
     }
@@ -597,8 +650,7 @@ void SynthService::writeBlock(std::size_t bytes) {
             render(static_cast<float*>(data), static_cast<std::int64_t>(chunk / kFrameBytes));
             applyGain(static_cast<float*>(data), static_cast<std::int64_t>(chunk / kFrameBytes));
         } else {
-            // A new stream asks to be filled before the SoundFont is there, and a resting
-            // one may ask while a sender loads an instrument.
+            // A new stream asks to be filled before the SoundFont is there.
             std::memset(data, 0, chunk);
         }
         if (pa_stream_write(m_stream, data, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
@@ -668,6 +720,10 @@ void SynthService::followClock(std::uint64_t nowMicros, std::int64_t requestFram
 
 void SynthService::applyCommand(std::uint32_t command) {
     m_engine->reset();
+    m_bankMsb.fill(0);
+    m_heldProgram.fill(kNoProgram);
+    m_heldCount = 0;
+    m_channelsHolding.store(0, std::memory_order_relaxed);
     if (command == kEndSession) {
         m_corkPending = true;
         m_endQueued = false;
@@ -691,31 +747,77 @@ void SynthService::applyGain(float* out, std::int64_t frames) {
     m_gain = target;
 }
 
+// A program change whose instrument is not ready is held on its channel, and asked for;
+// a later one on the channel replaces it. The bank selects are followed here, in the
+// order the synthesizer applies them.
+void SynthService::applyMessage(std::uint32_t message) {
+    const int kind = static_cast<int>(message & 0xF0);
+    const int channel = static_cast<int>(message & 0x0F);
+    const int data1 = static_cast<int>((message >> 8) & 0x7F);
+    const int data2 = static_cast<int>((message >> 16) & 0x7F);
+    if (kind == 0xB0 && data1 == 0) {
+        m_bankMsb[channel] = data2;
+    } else if (kind == 0xC0) {
+        const int key = programKey(channel, m_bankMsb[channel], data1);
+        const bool ready = m_loader.ready(key);
+        int& held = m_heldProgram[channel];
+        if (held == kNoProgram && !ready) {
+            ++m_heldCount;
+            m_channelsHolding.fetch_add(1, std::memory_order_relaxed);
+        } else if (held != kNoProgram && ready) {
+            --m_heldCount;
+            m_channelsHolding.fetch_sub(1, std::memory_order_relaxed);
+        }
+        held = ready ? kNoProgram : key;
+        if (!ready) {
+            m_heldPrograms.fetch_add(1, std::memory_order_relaxed);
+            m_loader.request(key);
+            return;
+        }
+    }
+    m_engine->apply(message);
+}
+
+// At the start of a block: the held program changes whose instruments have come.
+void SynthService::applyReadyPrograms() {
+    for (int channel = 0; channel < 16; ++channel) {
+        int& held = m_heldProgram[channel];
+        if (held != kNoProgram && m_loader.ready(held)) {
+            m_engine->changeProgram(channel, held / 128, held % 128, m_bankMsb[channel]);
+            held = kNoProgram;
+            --m_heldCount;
+            m_channelsHolding.fetch_sub(1, std::memory_order_relaxed);
+        }
+    }
+}
+
 // Renders frames [m_writtenFrames, m_writtenFrames + frames), splitting the block at
 // each message's frame.
 void SynthService::render(float* out, std::int64_t frames) {
     const std::int64_t blockStart = m_writtenFrames;
     const std::int64_t blockEnd = blockStart + frames;
     std::int64_t position = blockStart;
+    if (m_heldCount != 0) {
+        applyReadyPrograms();
+    }
+    const auto stampOf = [](const TimedMessage& timed) { return timed.sentMicros; };
     for (;;) {
         // Up to a queued end, everything plays at once; after it, in time again.
         const bool timed = m_timed.load(std::memory_order_relaxed) && !m_endQueued.load();
-        TimedMessage next;
-        if (m_holding) {
-            next = m_held;
-            m_holding = false;
-        } else if (!m_queue.pop(next)) {
+        std::size_t lane = 0;
+        const TimedMessage* front = lanes().front(stampOf, lane);
+        if (front == nullptr) {
             break;
         }
+        const TimedMessage next = *front;
         if (timed && m_anchored) {
             const std::int64_t due =
                 m_anchorFrame +
                 framesFromMicros(static_cast<std::int64_t>(next.sentMicros - m_anchorMicros));
-            // One beyond this block waits for the next; one whose frame has passed (sent
-            // during a stall, or stamped just before another sender's) plays at once.
+            // One beyond this block waits for the next, and so does every later one; one
+            // whose frame has passed (sent during a stall, or stamped just before another
+            // sender's) plays at once.
             if (due >= blockEnd) {
-                m_held = next;
-                m_holding = true;
                 break;
             }
             if (due > position) {
@@ -726,10 +828,11 @@ void SynthService::render(float* out, std::int64_t frames) {
                 m_lateMessages.fetch_add(1, std::memory_order_relaxed);
             }
         }
+        lanes().pop(lane);
         if ((next.message & 0x80) == 0) {
             applyCommand(next.message);
         } else {
-            m_engine->apply(next.message);
+            applyMessage(next.message);
         }
         m_applied.fetch_add(1, std::memory_order_release);
         m_stalled.store(false, std::memory_order_relaxed);
@@ -761,6 +864,10 @@ public:
     }
 
     std::uint64_t dropped() const noexcept override { return SynthService::instance().dropped(); }
+
+    void preparePrograms(std::span<const platform::MidiProgram> programs) override {
+        SynthService::instance().preparePrograms(programs);
+    }
 };
 
 }  // namespace
@@ -787,6 +894,10 @@ namespace synth {
 
 void install() {
     platform::setBuiltInSynthesizer(&detail::openSynthesizer);
+}
+
+SynthLoadCounts synthesizerLoadCounts() {
+    return {detail::fontOpensWhileRendering(), detail::SynthService::instance().heldPrograms()};
 }
 
 bool readSynthesizerChannels(platform::MidiOutHandle handle, std::array<SynthChannelState, 16>& out) {

@@ -18,7 +18,44 @@ void fluidLog(int level, const char* message, void*) {
     }
 }
 
+thread_local bool t_rendering = false;
+std::atomic<std::uint64_t> g_opensWhileRendering{0};
+
+// FluidSynth's own file access, but counting the opens made inside a render callback.
+void* openFont(const char* path) {
+    if (t_rendering) {
+        g_opensWhileRendering.fetch_add(1, std::memory_order_relaxed);
+    }
+    return std::fopen(path, "rb");
+}
+
+int readFont(void* buffer, fluid_long_long_t count, void* file) {
+    return std::fread(buffer, static_cast<std::size_t>(count), 1, static_cast<std::FILE*>(file)) == 1
+               ? FLUID_OK
+               : FLUID_FAILED;
+}
+
+int seekFont(void* file, fluid_long_long_t offset, int origin) {
+    return fseeko(static_cast<std::FILE*>(file), static_cast<off_t>(offset), origin) == 0 ? FLUID_OK
+                                                                                         : FLUID_FAILED;
+}
+
+fluid_long_long_t tellFont(void* file) {
+    return static_cast<fluid_long_long_t>(ftello(static_cast<std::FILE*>(file)));
+}
+
+int closeFont(void* file) {
+    return std::fclose(static_cast<std::FILE*>(file)) == 0 ? FLUID_OK : FLUID_FAILED;
+}
+
 }  // namespace
+
+RenderingScope::RenderingScope() { t_rendering = true; }
+RenderingScope::~RenderingScope() { t_rendering = false; }
+
+std::uint64_t fontOpensWhileRendering() {
+    return g_opensWhileRendering.load(std::memory_order_relaxed);
+}
 
 void quietFluidSynth() {
     static std::once_flag once;
@@ -62,9 +99,15 @@ std::unique_ptr<SynthEngine> SynthEngine::load(const std::string& path) {
     if (engine->m_synth == nullptr) {
         return nullptr;
     }
-    // Only the instruments' descriptions: no channel selects one yet, so no samples are
-    // loaded until a song asks for an instrument (most choose theirs before the first
-    // note, and the default piano and drums would be loaded for nothing).
+    // Tried before the synthesizer's own loader: the same SoundFont reader, with file
+    // access that counts.
+    fluid_sfloader_t* loader = new_fluid_defsfloader(settings);
+    if (loader == nullptr) {
+        return nullptr;
+    }
+    fluid_sfloader_set_callbacks(loader, openFont, readFont, seekFont, tellFont, closeFont);
+    fluid_synth_add_sfloader(engine->m_synth, loader);
+    // Only the instruments' descriptions; no channel selects one yet.
     engine->m_font = fluid_synth_sfload(engine->m_synth, path.c_str(), 0);
     if (engine->m_font == FLUID_FAILED) {
         return nullptr;
@@ -73,6 +116,28 @@ std::unique_ptr<SynthEngine> SynthEngine::load(const std::string& path) {
         std::fprintf(stderr, "synth: SoundFont %s\n", path.c_str());
     }
     return engine;
+}
+
+std::optional<Instrument> SynthEngine::resolve(int bank, int program) const {
+    fluid_sfont_t* font = fluid_synth_get_sfont_by_id(m_synth, m_font);
+    if (font == nullptr) {
+        return std::nullopt;
+    }
+    const auto has = [font](int b, int p) { return fluid_sfont_get_preset(font, b, p) != nullptr; };
+    if (has(bank, program)) {
+        return Instrument{bank, program};
+    }
+    if (bank == kDrumBank) {
+        return has(kDrumBank, 0) ? std::optional<Instrument>(Instrument{kDrumBank, 0}) : std::nullopt;
+    }
+    if (has(0, program)) {
+        return Instrument{0, program};
+    }
+    return has(0, 0) ? std::optional<Instrument>(Instrument{0, 0}) : std::nullopt;
+}
+
+void SynthEngine::pin(const Instrument& instrument) {
+    fluid_synth_pin_preset(m_synth, m_font, instrument.bank, instrument.program);
 }
 
 void SynthEngine::apply(std::uint32_t message) {
@@ -109,7 +174,6 @@ void SynthEngine::apply(std::uint32_t message) {
             break;
         case 0xC0:
             fluid_synth_program_change(m_synth, channel, data1);
-            keepChannelInstrument(channel);
             break;
         case 0xD0:
             fluid_synth_channel_pressure(m_synth, channel, data1);
@@ -122,28 +186,22 @@ void SynthEngine::apply(std::uint32_t message) {
     }
 }
 
-// Pins the channel's instrument: a reset or another program change then leaves its
-// samples loaded, so no song pays for an instrument's load twice.
-void SynthEngine::keepChannelInstrument(int channel) {
-    int font = 0;
-    int bank = 0;
-    int program = 0;
-    if (fluid_synth_get_program(m_synth, channel, &font, &bank, &program) == FLUID_OK) {
-        fluid_synth_pin_preset(m_synth, font, bank, program);
+void SynthEngine::changeProgram(int channel, int bankMsb, int program, int currentBankMsb) {
+    m_fresh = false;
+    const bool otherBank = channel != kDrumChannel && bankMsb != currentBankMsb;
+    if (otherBank) {
+        fluid_synth_bank_select(m_synth, channel, bankMsb);
+    }
+    fluid_synth_program_change(m_synth, channel, program);
+    if (otherBank) {
+        fluid_synth_bank_select(m_synth, channel, currentBankMsb);
     }
 }
 
 // A channel that plays before any program change plays the General MIDI default: the
 // piano, or on the drum channel the standard kit. Bank selects wait for a program change.
 void SynthEngine::selectDefaultInstrument(int channel) {
-    constexpr int kDrumChannel = 9;
-    constexpr int kDrumBank = 128;
     fluid_synth_program_select(m_synth, channel, m_font, channel == kDrumChannel ? kDrumBank : 0, 0);
-    keepChannelInstrument(channel);
-}
-
-void SynthEngine::prepare(int bank, int program) {
-    fluid_synth_pin_preset(m_synth, m_font, bank, program);
 }
 
 void SynthEngine::reset() {
@@ -153,15 +211,12 @@ void SynthEngine::reset() {
     // for a second: let the fade run out where nobody hears it, and empty the effects
     // once more.
     if (m_fresh) {
-        return;  // nothing has played: the reset would only load the default instruments
+        return;  // nothing has played: there is nothing to reset
     }
     fluid_synth_system_reset(m_synth);
     fluid_synth_all_sounds_off(m_synth, -1);
     render(m_scratch.data(), kFadeFrames);
     fluid_synth_system_reset(m_synth);
-    // The reset selected the defaults everywhere; kept, the next reset costs nothing.
-    keepChannelInstrument(0);
-    keepChannelInstrument(9);
 }
 
 void SynthEngine::render(float* interleaved, int frames) {

@@ -5,17 +5,25 @@
 // A run plays, from a real 1 ms platform timer as the sequencer sends a song, a note on
 // the first channel every 500 ms for 5 s through the built-in synthesizer (MIDI device 0),
 // each after a program change to an instrument not played before: 10 changes in 5 s.
-// For comparison, `steady` runs play the same notes on one instrument, selected before
-// the timer starts. Each run is a process of its own with the SoundFont given
-// (CVK_SOUNDFONT), since instruments once loaded stay loaded for the process; the longest
-// callback is the one the synthesizer reports at the session's end under CVK_DEBUG.
+// Rows:
+// - `prepared`: the programs are prepared before the voice starts and the timer plays, as
+//   the sequencer prepares a song's programs before Play: what a user gets;
+// - `unprepared`: the timer sends the changes unannounced, as the instrument dialog's
+//   choices come: each waits on its channel while the synthesizer's worker loads it;
+// - `steady`: the same notes on one instrument, prepared and selected before the timer.
+// Each run is a process of its own with the SoundFont given (CVK_SOUNDFONT), since
+// instruments once loaded stay loaded for the process; the synthesizer reports its longest
+// callback, the longest time a pin kept the callbacks out, the program changes that waited
+// and the SoundFont opens inside the callback at the session's end under CVK_DEBUG, and
+// how long preparing the programs took.
 // Runs of the rows take turns, so a busy moment of the machine does not fall on one row.
 //
 //   source scripts/pulse-server.sh && pulse_start
-//   synth_programs [--runs N] [--sf2 FILE] [--sf3 FILE]
+//   synth_programs [--runs N] [--sf2 FILE] [--sf3 FILE] [--rows prepared,unprepared,steady]
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -34,6 +42,7 @@
 #include "VoiceBeside.h"
 #include "platform/midi_out.h"
 #include "platform/mm_timer.h"
+#include "synth/synthesizer.h"
 
 namespace {
 
@@ -52,9 +61,33 @@ constexpr auto kVoiceTail = std::chrono::milliseconds(300);
 // has hung.
 constexpr auto kRunPatience = std::chrono::seconds(90);
 
-const char* const kUsage = "usage: synth_programs [--runs N] [--sf2 FILE] [--sf3 FILE]\n";
+const char* const kUsage =
+    "usage: synth_programs [--runs N] [--sf2 FILE] [--sf3 FILE] [--rows prepared,unprepared,steady]\n";
 
 // ---- one run, in a process of its own --------------------------------------------------
+
+enum class Mode { Prepared, Unprepared, Steady };
+
+const char* modeName(Mode mode) {
+    switch (mode) {
+        case Mode::Prepared:
+            return "prepared";
+        case Mode::Unprepared:
+            return "unprepared";
+        case Mode::Steady:
+            break;
+    }
+    return "steady";
+}
+
+std::optional<Mode> modeNamed(const std::string& name) {
+    for (const Mode mode : {Mode::Prepared, Mode::Unprepared, Mode::Steady}) {
+        if (name == modeName(mode)) {
+            return mode;
+        }
+    }
+    return std::nullopt;
+}
 
 struct Sender {
     platform::MidiOutHandle handle = 0;
@@ -83,18 +116,27 @@ void onTick(std::uint32_t, void* user) {
     }
 }
 
-// Prints the voice's underruns; the synthesizer prints its longest callback (CVK_DEBUG)
-// when it is closed.
-int runOnce(bool changes) {
+// Prints the voice's underruns; the synthesizer prints its figures (CVK_DEBUG) when it is
+// closed.
+int runOnce(Mode mode) {
     Sender sender;
-    sender.changes = changes;
+    sender.changes = mode != Mode::Steady;
     const platform::MidiError opened = platform::midiOutOpen(&sender.handle, 0);
     if (opened != platform::MidiError::Ok) {
         std::printf("synth_programs: %s\n", platform::midiOutErrorText(opened).c_str());
         return 1;
     }
-    if (!changes) {
-        // From this thread, not the timer's: the instrument is ready before the notes.
+    std::vector<platform::MidiProgram> programs;
+    if (mode == Mode::Prepared) {
+        for (const std::uint8_t program : kPrograms) {
+            programs.push_back({0, 0, 0, program});
+        }
+    } else if (mode == Mode::Steady) {
+        programs.push_back({0, 0, 0, kSteadyProgram});
+    }
+    platform::midiOutPreparePrograms(sender.handle, programs);
+    if (mode == Mode::Steady) {
+        // From this thread, not the timer's: the instrument is selected before the notes.
         platform::midiOutShortMessage(sender.handle, 0xC0 | (std::uint32_t{kSteadyProgram} << 8));
     }
     bench::VoiceBeside voice(false);
@@ -128,9 +170,13 @@ int runOnce(bool changes) {
 struct Row {
     std::string label;
     std::string font;
-    bool changes;
+    Mode mode;
     players::Cell longest;
     players::Cell underruns;
+    players::Cell pin;
+    players::Cell held;
+    players::Cell opens;
+    players::Cell ready;
 };
 
 // What a run's log says after `key`, as a number.
@@ -165,10 +211,11 @@ void runChild(const std::string& self, const std::string& folder, Row& row, int 
     const std::string logPath = folder + "/run.log";
     std::remove(logPath.c_str());
     players::ChildProcess child;
-    ++row.longest.runs;
-    ++row.underruns.runs;
+    for (players::Cell* cell : {&row.longest, &row.underruns, &row.pin, &row.held, &row.opens, &row.ready}) {
+        ++cell->runs;
+    }
     std::string failure;
-    if (!child.start({self, "--one", row.changes ? "changes" : "steady"},
+    if (!child.start({self, "--one", modeName(row.mode)},
                      {{"CVK_DEBUG", "1"}, {"CVK_SOUNDFONT", row.font}}, logPath)) {
         failure = "cannot start " + self;
     } else {
@@ -184,22 +231,34 @@ void runChild(const std::string& self, const std::string& folder, Row& row, int 
     const std::string log = readAll(logPath);
     const std::optional<double> longest = numberAfter(log, "longest block ");
     const std::optional<double> underruns = numberAfter(log, "voice underruns ");
+    const std::optional<double> pin = numberAfter(log, "longest pin ");
+    const std::optional<double> held = numberAfter(log, "so far ");
+    const std::optional<double> opens = numberAfter(log, "held for their instrument, ");
+    const std::optional<double> ready = numberAfter(log, "programs ready in ");
     // A SoundFont that cannot be read is passed over for another: that run measured
     // the wrong font.
     if (failure.empty() && log.find("synth: SoundFont " + row.font + "\n") == std::string::npos) {
         failure = "the synthesizer did not play " + row.font + " (" + lastLine(log) + ")";
-    } else if (failure.empty() && (!longest || !underruns)) {
+    } else if (failure.empty() && (!longest || !underruns || !pin || !held || !opens || !ready)) {
         failure = "no figures in the run's output (" + lastLine(log) + ")";
     }
     if (!failure.empty()) {
-        row.longest.failure = row.underruns.failure = failure;
+        for (players::Cell* cell : {&row.longest, &row.underruns, &row.pin, &row.held, &row.opens, &row.ready}) {
+            cell->failure = failure;
+        }
         std::fprintf(stderr, "%s, run %d: %s\n", row.label.c_str(), round, failure.c_str());
         return;
     }
     row.longest.values.push_back(*longest);
     row.underruns.values.push_back(*underruns);
-    std::fprintf(stderr, "%s, run %d: longest callback %.1f ms, %.0f underruns\n",
-                 row.label.c_str(), round, *longest, *underruns);
+    row.pin.values.push_back(*pin);
+    row.held.values.push_back(*held);
+    row.opens.values.push_back(*opens);
+    row.ready.values.push_back(*ready);
+    std::fprintf(stderr,
+                 "%s, run %d: longest callback %.1f ms, %.0f underruns, longest pin %.2f ms, "
+                 "%.0f changes waited, %.0f opens while rendering\n",
+                 row.label.c_str(), round, *longest, *underruns, *pin, *held, *opens);
 }
 
 std::string firstReadable(const std::vector<std::string>& paths) {
@@ -220,10 +279,15 @@ std::string selfPath() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Nothing else here names the synthesizer's library: without this the linker leaves
+    // it out, and device 0 has no synthesizer behind it.
+    synth::install();
     if (argc == 3 && std::string(argv[1]) == "--one") {
-        return runOnce(std::string(argv[2]) == "changes");
+        const std::optional<Mode> mode = modeNamed(argv[2]);
+        return mode ? runOnce(*mode) : 2;
     }
     int runs = 5;
+    std::vector<Mode> modes = {Mode::Prepared, Mode::Unprepared, Mode::Steady};
     // fluid-soundfont-gm; musescore-general-soundfont-small (or its larger sibling) for a
     // compressed one. default-GM.sf3 is left out: Debian points it at an .sf2 file when no
     // .sf3 font is installed.
@@ -238,6 +302,19 @@ int main(int argc, char** argv) {
             sf2 = argv[++i];
         } else if (arg == "--sf3" && i + 1 < argc) {
             sf3 = argv[++i];
+        } else if (arg == "--rows" && i + 1 < argc) {
+            modes.clear();
+            std::string list = argv[++i];
+            for (std::size_t start = 0; start <= list.size();) {
+                const std::size_t comma = std::min(list.find(',', start), list.size());
+                const std::optional<Mode> mode = modeNamed(list.substr(start, comma - start));
+                if (!mode) {
+                    std::fputs(kUsage, stderr);
+                    return 2;
+                }
+                modes.push_back(*mode);
+                start = comma + 1;
+            }
         } else {
             std::fputs(kUsage, stderr);
             return 2;
@@ -260,8 +337,10 @@ int main(int argc, char** argv) {
             continue;
         }
         std::printf("%s: %s\n", kind, font.c_str());
-        rows.push_back({std::string(kind) + ", 10 program changes", font, true, {}, {}});
-        rows.push_back({std::string(kind) + ", no change", font, false, {}, {}});
+        for (const Mode mode : modes) {
+            const std::string what = mode == Mode::Steady ? "no change" : std::string("10 changes, ") + modeName(mode);
+            rows.push_back({std::string(kind) + ", " + what, font, mode, {}, {}, {}, {}, {}, {}});
+        }
     }
     if (rows.empty()) {
         return 1;
@@ -288,10 +367,18 @@ int main(int argc, char** argv) {
         "[min..max] of " +
             std::to_string(runs) + " runs",
         {"longest callback, ms", "voice underruns"});
+    players::Table loads("How instruments were loaded: median [min..max] of " + std::to_string(runs) + " runs",
+                         {"preparing, ms", "longest pin, ms", "changes waited", "opens in callback"});
     for (const Row& row : rows) {
         longest.addRow(row.label, 1, {row.longest, row.underruns});
+        loads.addRow(row.label, 2, {row.ready, row.pin, row.held, row.opens});
     }
     longest.print();
+    std::printf("\n");
+    loads.print();
+    std::printf("(preparing: the programs made ready before the timer starts, as before Play;\n"
+                " a pin: an instrument made ready in the engine that plays, the callbacks kept out;\n"
+                " the longest is often the piano's, pinned once the SoundFont is read)\n");
     std::printf("(underruns of a voice at %u ms latency over %.1f s; a note every %u ms)\n",
                 audio::kWaveOutMonitorLatencyMs,
                 (std::chrono::duration<double>(kVoiceLead + kVoiceTail).count() +

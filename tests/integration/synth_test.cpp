@@ -85,6 +85,11 @@ protected:
     void send(std::uint32_t message) {
         ASSERT_EQ(platform::midiOutShortMessage(m_handle, message), MidiError::Ok);
     }
+    // As the sequencer does before a song: the instrument is there when its change comes.
+    void prepare(std::uint8_t channel, std::uint8_t program) {
+        const platform::MidiProgram programs[] = {{channel, 0, 0, program}};
+        ASSERT_EQ(platform::midiOutPreparePrograms(m_handle, programs), MidiError::Ok);
+    }
     // Lets `micros` pass and waits until the recording has caught up with it.
     std::uint64_t wait(std::uint64_t micros) {
         const std::uint64_t until = platform::clockMicros() + micros;
@@ -123,6 +128,7 @@ TEST_F(SynthOnServer, NoteSoundsShortlyAfterItIsSent) {
 // the next song, and against a cached synthesizer that no longer plays once reopened.
 TEST_F(SynthOnServer, ReopenedSynthesizerStartsSilentAndPlays) {
     open();
+    prepare(0, 19);
     send(shortMessage(0xC0, 19));  // church organ: sounds for as long as the key is down
     send(shortMessage(0x90, 60, 100));
     const std::uint64_t held = wait(400 * kMs);
@@ -142,6 +148,7 @@ TEST_F(SynthOnServer, ReopenedSynthesizerStartsSilentAndPlays) {
 // notes, and against the reset overtaking messages sent before it.
 TEST_F(SynthOnServer, ResetSilencesNotesHeldByThePedal) {
     open();
+    prepare(3, 19);
     send(shortMessage(0xC3, 19));
     send(shortMessage(0xB3, 64, 127));
     send(shortMessage(0x93, 67, 100));
@@ -200,6 +207,7 @@ TEST_F(SynthOnServer, MixerFaderScalesTheSynthesizer) {
     faderlib::resetForTest();
     ASSERT_EQ(SelectOutputDevice(0), 0);
     open();
+    prepare(0, 19);
     send(shortMessage(0xC0, 19));  // church organ: steady for as long as the key is down
     send(shortMessage(0x90, 60, 100));
     const std::uint64_t full = wait(500 * kMs);

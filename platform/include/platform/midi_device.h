@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 
 #include "platform/export.h"
 #include "platform/midi_out.h"
@@ -20,6 +21,8 @@ public:
     virtual void shortMessage(std::uint32_t message) noexcept = 0;
     // Every note off on every channel.
     virtual void reset() = 0;
+    // See midiOutPreparePrograms: the caller's thread, never the timer's.
+    virtual void preparePrograms(std::span<const MidiProgram> /*programs*/) {}
     // Messages lost since the open (a full queue on the timer thread, a stalled device).
     virtual std::uint64_t dropped() const noexcept { return 0; }
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "platform/export.h"
@@ -35,6 +36,22 @@ CVK_PLATFORM_API std::uint32_t midiOutDeviceCount();
 CVK_PLATFORM_API std::string midiOutDeviceName(std::uint32_t deviceId);
 
 CVK_PLATFORM_API MidiError midiOutOpen(MidiOutHandle* handle, std::int32_t deviceId);
+// A program a song selects: the channel, the bank select in force there (controllers 0
+// and 32) and the program number.
+struct MidiProgram {
+    std::uint8_t channel = 0;
+    std::uint8_t bankMsb = 0;
+    std::uint8_t bankLsb = 0;
+    std::uint8_t program = 0;
+    bool operator==(const MidiProgram&) const = default;
+};
+// Gets the device ready to switch to each of `programs` without a pause in the sound (the
+// built-in synthesizer loads their instruments' samples); a device with nothing to load
+// returns at once. Before a song plays, on the thread that starts it (never the timer's):
+// it may take a second or more the first time. Any program change may still be sent
+// without it; the device then catches up as it can.
+CVK_PLATFORM_API MidiError midiOutPreparePrograms(MidiOutHandle handle,
+                                                  std::span<const MidiProgram> programs);
 // Sends a one- to three-byte message packed as status | data1 << 8 | data2 << 16.
 // Real-time safe on the timer thread: no allocation, no lock, no waiting. On any other
 // thread a device that cannot keep up may make the caller wait for room.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 #include "platform/midi_out.h"
 #include "synth/export.h"
@@ -28,5 +29,16 @@ struct SynthChannelState {
 // applied, then reads its channels. False for another device or a stalled one.
 CVK_SYNTH_API bool readSynthesizerChannels(platform::MidiOutHandle handle,
                                            std::array<SynthChannelState, 16>& out);
+
+// Tests and benchmarks: what loading instruments has cost the render callback since the
+// process started.
+struct SynthLoadCounts {
+    // SoundFont file opens inside the render callback: each is an instrument loaded (or
+    // looked up) there, while every stream of the process waits.
+    std::uint64_t opensWhileRendering = 0;
+    // Program changes that found their instrument not ready and waited for it.
+    std::uint64_t heldPrograms = 0;
+};
+CVK_SYNTH_API SynthLoadCounts synthesizerLoadCounts();
 
 }  // namespace synth
