@@ -16,6 +16,7 @@
 #include "engine.h"
 #include "platform/midi_out.h"
 #include "platform/mm_timer.h"
+#include "synth/synthesizer.h"
 
 using namespace testing_support;
 
@@ -48,6 +49,7 @@ ByteVector densestSong() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    synth::install();
     const std::string device = argc > 1 ? argv[1] : "Built-in Synthesizer";
     if (device != "Capture" && !testing_support::benchServerGiven("seek_bench")) {
         return 77;

@@ -11,6 +11,7 @@
 
 #include "BenchSupport.h"
 #include "platform/mm_timer.h"
+#include "synth/synthesizer.h"
 
 using namespace testing_support;
 
@@ -26,6 +27,7 @@ double cpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    synth::install();
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
     platform::setClockMode(platform::ClockMode::Real);
     bench::Scratch scratch("Built-in Synthesizer");
