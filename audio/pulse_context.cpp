@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "platform/environment.h"
@@ -16,6 +17,8 @@ struct Registry {
     std::mutex mutex;  // the callers' threads, never with a mainloop lock held
     std::weak_ptr<PulseContext> current;
 };
+
+std::atomic<std::uint64_t> g_roundTrips{0};
 
 Registry& registry() {
     static Registry* registry = new Registry;
@@ -96,6 +99,7 @@ bool PulseContext::complete(pa_operation* operation) {
     if (operation == nullptr) {
         return false;
     }
+    g_roundTrips.fetch_add(1, std::memory_order_relaxed);
     // A failing connection cancels what it had running, so a dead server ends the wait too.
     waitFor([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
     const pa_operation_state_t state = pa_operation_get_state(operation);
@@ -104,6 +108,10 @@ bool PulseContext::complete(pa_operation* operation) {
     }
     pa_operation_unref(operation);
     return state == PA_OPERATION_DONE;
+}
+
+std::uint64_t PulseContext::roundTrips() noexcept {
+    return g_roundTrips.load(std::memory_order_relaxed);
 }
 
 void PulseContext::setEventHandler(EventHandler handler, void* user) {

@@ -22,6 +22,7 @@
 
 #include "audio/export.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -77,6 +78,10 @@ public:
     // connection failed, or the server did not answer in time (the operation is then
     // cancelled, so its callback never comes).
     bool complete(pa_operation* operation);
+
+    // How many times a caller of this process has waited for the server's answer: its
+    // round trips, for benchmarks. Any thread.
+    static std::uint64_t roundTrips() noexcept;
 
     // The server's change events (one subscriber: the mixer). With the lock held; a
     // subscriber that goes clears its own handler, never another's.
