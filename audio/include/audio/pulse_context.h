@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace audio {
@@ -78,6 +79,9 @@ public:
     // connection failed, or the server did not answer in time (the operation is then
     // cancelled, so its callback never comes).
     bool complete(pa_operation* operation);
+    // The same for operations sent together: one round trip for all of them; false when
+    // any failed (or was never made: nullptr).
+    bool completeAll(std::span<pa_operation* const> operations);
 
     // How many times a caller of this process has waited for the server's answer: its
     // round trips, for benchmarks. Any thread.
