@@ -1,5 +1,7 @@
 #include "audio/mixer.h"
 
+#include <array>
+#include <atomic>
 #include <mutex>
 #include <new>
 
@@ -9,23 +11,41 @@
 namespace audio {
 namespace {
 
-struct OpenMixer {
-    MixerHandle handle = 0;
-    MixerId mixer = 0;
-    platform::WindowHandle window = 0;
+// An open handle, as the server's thread reads it to post a notification: written under
+// the handles' mutex, read without a lock. The version is odd while the slot is rewritten
+// and changes with every rewrite, so a reader that sees it odd or changed skips the slot;
+// only a handle opening or closing at that very moment misses a notification.
+struct OpenSlot {
+    std::atomic<std::uint32_t> version{0};
+    std::atomic<MixerHandle> handle{0};  // 0: free
+    std::atomic<MixerId> mixer{0};
+    std::atomic<platform::WindowHandle> window{0};
 };
 
+constexpr std::size_t kMostOpen = 64;
+
 struct State {
-    // The open handles: taken by the server's thread to post notifications. Declared
+    // The open handles: read by the server's thread to post notifications. Declared
     // first, so that they outlive a backend whose thread still posts while it ends.
-    std::mutex handlesMutex;
-    std::vector<OpenMixer> open;
+    std::mutex handlesMutex;  // the callers' threads, for writing the slots
+    std::array<OpenSlot, kMostOpen> open;
     MixerHandle nextHandle = 1;
     // Calls into the backend, one at a time; the sound server's answers are waited for
     // with this held, so the server's thread never takes it.
     std::mutex backendMutex;
     std::unique_ptr<detail::MixerBackend> backend;
 };
+
+// With the handles' mutex held.
+void writeSlot(OpenSlot& slot, MixerHandle handle, MixerId mixer, platform::WindowHandle window) {
+    const std::uint32_t version = slot.version.load(std::memory_order_relaxed);
+    slot.version.store(version + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    slot.handle.store(handle, std::memory_order_relaxed);
+    slot.mixer.store(mixer, std::memory_order_relaxed);
+    slot.window.store(window, std::memory_order_relaxed);
+    slot.version.store(version + 2, std::memory_order_release);
+}
 
 State& state() {
     static State s;
@@ -57,7 +77,11 @@ void replaceBackend(std::unique_ptr<detail::MixerBackend> backend) {
     resetRouting();
     {
         std::lock_guard handles(s.handlesMutex);
-        s.open.clear();
+        for (OpenSlot& slot : s.open) {
+            if (slot.handle.load(std::memory_order_relaxed) != 0) {
+                writeSlot(slot, 0, 0, 0);
+            }
+        }
     }
     std::lock_guard lock(s.backendMutex);
     s.backend = std::move(backend);
@@ -85,12 +109,17 @@ MixerError checkChannels(detail::MixerBackend& backend, MixerId mixer, std::uint
 namespace detail {
 
 void notifyMixerChange(MixerId mixer, std::uint32_t message, std::uint32_t id) {
-    State& s = state();
-    std::lock_guard lock(s.handlesMutex);
-    for (const OpenMixer& open : s.open) {
-        if (open.mixer == mixer && open.window != 0) {
-            platform::postMessage(open.window, message, open.handle, static_cast<std::intptr_t>(id));
+    for (const OpenSlot& slot : state().open) {
+        const std::uint32_t version = slot.version.load(std::memory_order_acquire);
+        const MixerHandle handle = slot.handle.load(std::memory_order_relaxed);
+        const MixerId slotMixer = slot.mixer.load(std::memory_order_relaxed);
+        const platform::WindowHandle window = slot.window.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if ((version & 1) != 0 || slot.version.load(std::memory_order_relaxed) != version ||
+            handle == 0 || slotMixer != mixer || window == 0) {
+            continue;
         }
+        platform::postMessage(window, message, handle, static_cast<std::intptr_t>(id));
     }
 }
 
@@ -176,11 +205,17 @@ MixerError mixerOpen(MixerHandle& handle, MixerId mixer, platform::WindowHandle 
     State& s = state();
     return withBackend([&](detail::MixerBackend& b) {
         bool first = true;
+        bool room = false;
         {
             std::lock_guard lock(s.handlesMutex);
-            for (const OpenMixer& open : s.open) {
-                first = first && open.mixer != mixer;
+            for (const OpenSlot& slot : s.open) {
+                const bool free = slot.handle.load(std::memory_order_relaxed) == 0;
+                room = room || free;
+                first = first && (free || slot.mixer.load(std::memory_order_relaxed) != mixer);
             }
+        }
+        if (!room) {
+            return MixerError::NoMemory;
         }
         if (first) {
             if (const MixerError error = b.opened(mixer); error != MixerError::Ok) {
@@ -188,9 +223,14 @@ MixerError mixerOpen(MixerHandle& handle, MixerId mixer, platform::WindowHandle 
             }
         }
         std::lock_guard lock(s.handlesMutex);
-        handle = s.nextHandle++;
-        s.open.push_back({handle, mixer, window});
-        return MixerError::Ok;
+        for (OpenSlot& slot : s.open) {
+            if (slot.handle.load(std::memory_order_relaxed) == 0) {
+                handle = s.nextHandle++;
+                writeSlot(slot, handle, mixer, window);
+                return MixerError::Ok;
+            }
+        }
+        return MixerError::NoMemory;
     });
 }
 
@@ -201,11 +241,11 @@ MixerError mixerClose(MixerHandle handle) {
         bool found = false;
         {
             std::lock_guard lock(s.handlesMutex);
-            for (auto it = s.open.begin(); it != s.open.end(); ++it) {
-                if (it->handle == handle) {
-                    mixer = it->mixer;
+            for (OpenSlot& slot : s.open) {
+                if (handle != 0 && slot.handle.load(std::memory_order_relaxed) == handle) {
+                    mixer = slot.mixer.load(std::memory_order_relaxed);
                     found = true;
-                    s.open.erase(it);
+                    writeSlot(slot, 0, 0, 0);
                     break;
                 }
             }
