@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "audio/routing.h"
 #include "mixer_backend.h"
@@ -24,7 +25,16 @@ struct OpenSlot {
 
 constexpr std::size_t kMostOpen = 64;
 
+// A mute the recording path needs off, and whether a hold switched it off.
+struct HeldMute {
+    MixerId mixer = 0;
+    std::uint32_t control = 0;
+};
+
 struct State {
+    // Ends with the process: a microphone a recording left open is muted again.
+    ~State();
+
     // The open handles: read by the server's thread to post notifications. Declared
     // first, so that they outlive a backend whose thread still posts while it ends.
     std::mutex handlesMutex;  // the callers' threads, for writing the slots
@@ -34,6 +44,12 @@ struct State {
     // with this held, so the server's thread never takes it.
     std::mutex backendMutex;
     std::unique_ptr<detail::MixerBackend> backend;
+    // The microphone's holds and the mutes they switch: the callers' threads, never taken
+    // inside a backend call.
+    std::mutex holdMutex;
+    int holds = 0;
+    std::vector<HeldMute> heldMutes;  // registered
+    std::vector<HeldMute> unmuted;    // switched off by the holds, to be switched on again
 };
 
 // With the handles' mutex held.
@@ -54,8 +70,7 @@ State& state() {
 
 // Runs `call` on the backend in use, the sound server unless a test chose otherwise.
 template <typename Call>
-auto withBackend(Call call) -> decltype(call(std::declval<detail::MixerBackend&>())) {
-    State& s = state();
+auto withBackend(State& s, Call call) -> decltype(call(std::declval<detail::MixerBackend&>())) {
     std::lock_guard lock(s.backendMutex);
     try {
         if (s.backend == nullptr) {
@@ -71,10 +86,21 @@ auto withBackend(Call call) -> decltype(call(std::declval<detail::MixerBackend&>
     }
 }
 
+template <typename Call>
+auto withBackend(Call call) -> decltype(call(std::declval<detail::MixerBackend&>())) {
+    return withBackend(state(), call);
+}
+
 void replaceBackend(std::unique_ptr<detail::MixerBackend> backend) {
     State& s = state();
-    // What the old mixer routed means nothing to the new one.
+    // What the old mixer routed, and the mutes registered with it, mean nothing to the new
+    // one; a hold that goes on does not switch the old one's mutes back either.
     resetRouting();
+    {
+        std::lock_guard hold(s.holdMutex);
+        s.heldMutes.clear();
+        s.unmuted.clear();
+    }
     {
         std::lock_guard handles(s.handlesMutex);
         for (OpenSlot& slot : s.open) {
@@ -102,6 +128,57 @@ MixerError checkChannels(detail::MixerBackend& backend, MixerId mixer, std::uint
         return MixerError::InvalidValue;
     }
     return MixerError::Ok;
+}
+
+// A switch's value (0 or 1) through the backend of `s`; false when it cannot be read.
+bool readSwitch(State& s, const HeldMute& mute, std::uint32_t& value) {
+    return withBackend(s, [&](detail::MixerBackend& b) {
+        std::array<std::uint32_t, 1> values{};
+        if (checkChannels(b, mute.mixer, mute.control, 1, values.size()) != MixerError::Ok ||
+            b.getValues(mute.mixer, mute.control, 1, values) != MixerError::Ok) {
+            return false;
+        }
+        value = values[0];
+        return true;
+    });
+}
+
+bool writeSwitch(State& s, const HeldMute& mute, std::uint32_t value) {
+    return withBackend(s, [&](detail::MixerBackend& b) {
+        const std::array<std::uint32_t, 1> values{value};
+        return checkChannels(b, mute.mixer, mute.control, 1, values.size()) == MixerError::Ok &&
+               b.setValues(mute.mixer, mute.control, 1, values) == MixerError::Ok;
+    });
+}
+
+// Switches a registered mute off for a hold; remembers it when it was on.
+void unmuteForHold(State& s, const HeldMute& mute) {
+    std::uint32_t value = 0;
+    if (readSwitch(s, mute, value) && value != 0 && writeSwitch(s, mute, 0)) {
+        s.unmuted.push_back(mute);
+    }
+}
+
+// The hold has ended: what it switched off is switched on again, where it is still off.
+void remuteAfterHold(State& s) {
+    for (const HeldMute& mute : s.unmuted) {
+        std::uint32_t value = 1;
+        if (readSwitch(s, mute, value) && value == 0) {
+            writeSwitch(s, mute, 1);
+        }
+    }
+    s.unmuted.clear();
+}
+
+State::~State() {
+    try {
+        std::lock_guard hold(holdMutex);
+        if (backend != nullptr) {
+            remuteAfterHold(*this);
+        }
+    } catch (...) {
+        // Nothing more can be done at the process's end.
+    }
 }
 
 }  // namespace
@@ -256,6 +333,40 @@ MixerError mixerClose(MixerHandle handle) {
         b.closed(mixer);
         return MixerError::Ok;
     });
+}
+
+void mixerUnmuteWhileHeld(MixerId mixer, std::uint32_t muteControl) {
+    State& s = state();
+    std::lock_guard lock(s.holdMutex);
+    const HeldMute mute{mixer, muteControl};
+    s.heldMutes.push_back(mute);
+    if (s.holds > 0) {
+        unmuteForHold(s, mute);
+    }
+}
+
+void mixerForgetHeldMutes() {
+    State& s = state();
+    std::lock_guard lock(s.holdMutex);
+    s.heldMutes.clear();
+}
+
+void mixerHoldMicrophone() {
+    State& s = state();
+    std::lock_guard lock(s.holdMutex);
+    if (s.holds++ == 0) {
+        for (const HeldMute& mute : s.heldMutes) {
+            unmuteForHold(s, mute);
+        }
+    }
+}
+
+void mixerReleaseMicrophone() {
+    State& s = state();
+    std::lock_guard lock(s.holdMutex);
+    if (s.holds > 0 && --s.holds == 0) {
+        remuteAfterHold(s);
+    }
 }
 
 void useVirtualMixer(const VirtualMixerSetup& setup) {
