@@ -76,7 +76,9 @@ std::int32_t selectOutputDevice(std::int32_t device) {
     if (audio::mixerOpen(s.outputHandle, mixer, s.callbackWindow) != MixerError::Ok) {
         return -1;
     }
-    unmuteOutput();
+    // Audible for as long as the device is selected; the user's mute and volume come back
+    // when it is let go.
+    unmuteOutput(&s.outputBorrowed);
     return 0;
 }
 
@@ -89,6 +91,7 @@ std::int32_t selectInputDevice(std::int32_t device) {
     }
     s.inputMixer = mixer;
     s.sourceVolume = s.sourceMute = s.selector = kNone;
+    audio::mixerForgetHeldMutes();
     s.recordVolume = destinationControl(mixer, ComponentType::DstWaveIn, ControlType::Volume);
     s.recordMute = destinationControl(mixer, ComponentType::DstWaveIn, ControlType::Mute);
     s.selector = destinationControl(mixer, ComponentType::DstWaveIn, ControlType::Mux);
@@ -172,6 +175,7 @@ int32_t SelectOutputDevice(int32_t device) {
 // Closes the output mixer's notification handle; the controls stay usable. 0.
 int32_t DeSelectOutputDevice() {
     return guarded(0, [] {
+        faderlib::giveBack(faderlib::state().outputBorrowed);
         faderlib::closeHandle(faderlib::state().outputHandle);
         return 0;
     });
@@ -207,6 +211,8 @@ int32_t SelectInputDevice(int32_t device) {
 // Closes the input mixer's notification handle; the controls stay usable. 0.
 int32_t DeSelectInputDevice() {
     return guarded(0, [] {
+        audio::mixerForgetHeldMutes();
+        faderlib::giveBack(faderlib::state().inputBorrowed);
         faderlib::closeHandle(faderlib::state().inputHandle);
         return 0;
     });

@@ -198,18 +198,22 @@ std::int32_t selectInputSource(std::int32_t source) {
         s.sourceVolume = controlOn(s.inputMixer, line.lineId, ControlType::Volume);
         s.sourceMute = controlOn(s.inputMixer, line.lineId, ControlType::Mute);
     }
+    // A microphone the user muted is opened only while something records from it.
+    audio::mixerForgetHeldMutes();
     if (s.recordMute != kNone) {
-        writeOne(s.inputMixer, s.recordMute, 0);
+        audio::mixerUnmuteWhileHeld(s.inputMixer, static_cast<std::uint32_t>(s.recordMute));
     }
     if (s.sourceMute != kNone) {
-        writeOne(s.inputMixer, s.sourceMute, 0);
+        audio::mixerUnmuteWhileHeld(s.inputMixer, static_cast<std::uint32_t>(s.sourceMute));
     }
+    // Loud enough to record, for as long as the device is selected.
     if (getLevel(Side::Input) < 9) {
-        setLevel(Side::Input, 9);
+        writeBorrowed(s.inputBorrowed, s.inputMixer, s.sourceVolume,
+                      levelToValue(9, s.inputMinimum, s.inputMaximum));
     }
     std::uint32_t record = 0;
     if (readOne(s.inputMixer, s.recordVolume, record) && record < s.inputMaximum / 10) {
-        writeOne(s.inputMixer, s.recordVolume, s.inputMaximum / 10);
+        writeBorrowed(s.inputBorrowed, s.inputMixer, s.recordVolume, s.inputMaximum / 10);
     }
     return 0;
 }

@@ -21,6 +21,7 @@ void resetForTest() {
     State& s = state();
     closeHandle(s.outputHandle);
     closeHandle(s.inputHandle);
+    audio::mixerForgetHeldMutes();
     s = State{};
 }
 

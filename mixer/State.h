@@ -3,9 +3,11 @@
 // The mixer library's module-wide state, and what its parts share: finding a control on a
 // line, reading and writing one value. Private to the library.
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "audio/mixer.h"
 #include "platform/messages.h"
@@ -21,6 +23,17 @@ using audio::MixerLineInfo;
 constexpr std::int64_t kNone = -1;
 constexpr std::size_t kDescriptionMax = 63;
 constexpr std::size_t kDeviceNameMax = 31;
+
+// A control the selection of a device changed (a mute switched off, a volume raised to
+// be heard): its value before, given back when the device is let go unless the user
+// changed it since.
+struct Borrowed {
+    audio::MixerId mixer = 0;
+    std::int64_t control = kNone;
+    std::uint32_t channels = 1;
+    std::array<std::uint32_t, 2> before{};
+    std::array<std::uint32_t, 2> written{};
+};
 
 // Module-wide state; all of it belongs to the window's thread.
 struct State {
@@ -40,6 +53,7 @@ struct State {
     std::int64_t micSelect = kNone;
     std::uint32_t outputMinimum = 0;
     std::uint32_t outputMaximum = 0;
+    std::vector<Borrowed> outputBorrowed;
 
     std::int32_t inputIndex = -1;
     audio::MixerId inputMixer = 0;
@@ -51,6 +65,7 @@ struct State {
     std::int64_t sourceMute = kNone;
     std::uint32_t inputMinimum = 0;
     std::uint32_t inputMaximum = 0;
+    std::vector<Borrowed> inputBorrowed;
 };
 
 State& state();
@@ -76,9 +91,16 @@ bool readOne(audio::MixerId mixer, std::int64_t control, std::uint32_t& value);
 bool writeOne(audio::MixerId mixer, std::int64_t control, std::uint32_t value);
 void closeHandle(audio::MixerHandle& handle);
 
+// Writes one value as the selection of a device does, remembering the value before.
+bool writeBorrowed(std::vector<Borrowed>& borrowed, audio::MixerId mixer, std::int64_t control,
+                   std::uint32_t value);
+// Gives back every borrowed value the user left as the selection wrote it.
+void giveBack(std::vector<Borrowed>& borrowed);
+
 // Volumes.cpp
 std::int32_t getLevel(Side side);
 std::int32_t setLevel(Side side, std::int32_t level);
-std::int32_t unmuteOutput();
+// Makes the output audible; through `borrowed` when the selection of the device does it.
+std::int32_t unmuteOutput(std::vector<Borrowed>* borrowed);
 
 }  // namespace faderlib

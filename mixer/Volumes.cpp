@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "State.h"
 #include "faderlib/faderlib.h"
@@ -63,14 +64,22 @@ std::int32_t setSwitch(std::int64_t control, std::int32_t on) {
     return s.outputIndex >= 0 && writeOne(s.outputMixer, control, on != 0 ? 1 : 0) ? 0 : -1;
 }
 
+// Writes one value; borrowed when `borrowed` is given.
+bool writeFor(std::vector<Borrowed>* borrowed, audio::MixerId mixer, std::int64_t control,
+              std::uint32_t value) {
+    return borrowed != nullptr ? writeBorrowed(*borrowed, mixer, control, value)
+                               : writeOne(mixer, control, value);
+}
+
 // Raises a volume below a tenth of the range's maximum to that tenth.
-bool raiseToTenth(audio::MixerId mixer, std::int64_t control, std::uint32_t maximum) {
+bool raiseToTenth(std::vector<Borrowed>* borrowed, audio::MixerId mixer, std::int64_t control,
+                  std::uint32_t maximum) {
     std::uint32_t value = 0;
     if (!readOne(mixer, control, value)) {
         return false;
     }
     if (value < maximum / 10) {
-        writeOne(mixer, control, maximum / 10);
+        writeFor(borrowed, mixer, control, maximum / 10);
     }
     return true;
 }
@@ -110,7 +119,7 @@ std::int32_t setLevel(Side side, std::int32_t level) {
     return writeOne(output ? s.outputMixer : s.inputMixer, control, value) ? 0 : -3;
 }
 
-std::int32_t unmuteOutput() {
+std::int32_t unmuteOutput(std::vector<Borrowed>* borrowed) {
     State& s = state();
     if (s.outputIndex < 0) {
         return -1;
@@ -118,15 +127,15 @@ std::int32_t unmuteOutput() {
     if (s.masterMute == kNone || s.waveMute == kNone) {
         return -2;
     }
-    if (!writeOne(s.outputMixer, s.masterMute, 0)) {
+    if (!writeFor(borrowed, s.outputMixer, s.masterMute, 0)) {
         return -3;
     }
-    if (!raiseToTenth(s.outputMixer, s.waveVolume, s.outputMaximum)) {
+    if (!raiseToTenth(borrowed, s.outputMixer, s.waveVolume, s.outputMaximum)) {
         return -3;
     }
     s.masterVolume =
         destinationControl(s.outputMixer, ComponentType::DstSpeakers, ControlType::Volume);
-    if (!raiseToTenth(s.outputMixer, s.masterVolume, s.outputMaximum)) {
+    if (!raiseToTenth(borrowed, s.outputMixer, s.masterVolume, s.outputMaximum)) {
         return -3;
     }
     return 0;
@@ -227,5 +236,5 @@ int32_t MuteOutput() {
 // Unmutes the master and raises wave and master volumes to at least a tenth of the range:
 // 0; -1 no output device; -2 no master or wave mute; -3 a read failed.
 int32_t UnmuteOutput() {
-    return guarded(-3, [] { return faderlib::unmuteOutput(); });
+    return guarded(-3, [] { return faderlib::unmuteOutput(nullptr); });
 }
