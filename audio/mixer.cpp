@@ -25,7 +25,7 @@ struct OpenSlot {
 
 constexpr std::size_t kMostOpen = 64;
 
-// A mute the recording path needs off, and whether a hold switched it off.
+// A mute the recording path needs off.
 struct HeldMute {
     MixerId mixer = 0;
     std::uint32_t control = 0;
