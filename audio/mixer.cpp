@@ -56,10 +56,10 @@ struct State {
 void writeSlot(OpenSlot& slot, MixerHandle handle, MixerId mixer, platform::WindowHandle window) {
     const std::uint32_t version = slot.version.load(std::memory_order_relaxed);
     slot.version.store(version + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    slot.handle.store(handle, std::memory_order_relaxed);
-    slot.mixer.store(mixer, std::memory_order_relaxed);
-    slot.window.store(window, std::memory_order_relaxed);
+    // Released: a reader that sees a new field sees the odd version too.
+    slot.handle.store(handle, std::memory_order_release);
+    slot.mixer.store(mixer, std::memory_order_release);
+    slot.window.store(window, std::memory_order_release);
     slot.version.store(version + 2, std::memory_order_release);
 }
 
@@ -188,11 +188,10 @@ namespace detail {
 void notifyMixerChange(MixerId mixer, std::uint32_t message, std::uint32_t id) {
     for (const OpenSlot& slot : state().open) {
         const std::uint32_t version = slot.version.load(std::memory_order_acquire);
-        const MixerHandle handle = slot.handle.load(std::memory_order_relaxed);
-        const MixerId slotMixer = slot.mixer.load(std::memory_order_relaxed);
-        const platform::WindowHandle window = slot.window.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if ((version & 1) != 0 || slot.version.load(std::memory_order_relaxed) != version ||
+        const MixerHandle handle = slot.handle.load(std::memory_order_acquire);
+        const MixerId slotMixer = slot.mixer.load(std::memory_order_acquire);
+        const platform::WindowHandle window = slot.window.load(std::memory_order_acquire);
+        if ((version & 1) != 0 || slot.version.load(std::memory_order_acquire) != version ||
             handle == 0 || slotMixer != mixer || window == 0) {
             continue;
         }
