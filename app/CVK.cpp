@@ -10,6 +10,8 @@
 #include "Cantivo.h"
 #include "MidiSplit.h"
 #include "QtMessageBoxes.h"
+#include "StopSignals.h"
+#include "faderlib/faderlib.h"
 #include "platform/dialogs.h"
 #include "platform/instance.h"
 #include "synth/synthesizer.h"
@@ -66,10 +68,23 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName("cantivo");
     platform::setMessageBoxHandler(messageBoxes());
 
+    // Before the window, so that a signal while it starts up is not lost: the notifier
+    // hands it over once the event loop runs.
+    cvkapp::StopSignals stopSignals;
+
     cvkapp::CantivoOptions options;
     options.commandLineFile = QString::fromLocal8Bit(file.c_str());
     cvkapp::TCantivo window(options);
     window.AttachInstance(instance.get());
+    // The program ends with the window, whatever else is open (the help window).
+    QObject::connect(&stopSignals, &cvkapp::StopSignals::stopRequested, &window, [&window] {
+        window.CloseWithoutQuestions([] { QCoreApplication::exit(0); });
+    });
+    if (std::getenv("CVK_TEST_PASS_THROUGH") != nullptr) {
+        // Tests of the built program: the microphone pass-through on, as the hardware
+        // monitor switches it during a take, which the window cannot record yet.
+        SetMicOutMuteSetting(0);
+    }
     window.show();
     const int result = QApplication::exec();
     window.AttachInstance(nullptr);

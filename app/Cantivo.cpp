@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -319,6 +320,27 @@ void TCantivo::closeEvent(QCloseEvent* event) {
         event->accept();
     } else {
         event->ignore();
+    }
+}
+
+void TCantivo::CloseWithoutQuestions(const std::function<void()>& closed) {
+    m_withoutQuestions = true;
+    // A box or dialog in front runs an event loop of its own, the one this runs inside: it
+    // is cancelled, and the close comes once that loop has returned. One that will not go
+    // is left after a few tries.
+    if (QWidget* modal = QApplication::activeModalWidget();
+        modal != nullptr && modal != this && m_modalsCancelled < 10) {
+        ++m_modalsCancelled;
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+        QTimer::singleShot(0, this, [this, closed] { CloseWithoutQuestions(closed); });
+        return;
+    }
+    if (close() && closed) {
+        closed();
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -112,6 +113,10 @@ public:
     void FormShow();
     // True when the window may close; false when the user kept it open.
     bool FormClose();
+    // Closes as File > Exit does, without a question (a stop signal): a changed song is
+    // left unsaved and no recorded voice is deleted; a dialog open in front is cancelled
+    // first. `closed` runs once the window has closed.
+    void CloseWithoutQuestions(const std::function<void()>& closed = {});
     void FormDestroy();
     // Takes every message waiting in the window's queue, as the window procedure.
     void PumpMessages();
@@ -405,6 +410,9 @@ private:
     // Inside FormClose: a performance saved on the way out is not loaded again.
     bool m_closing = false;
     bool m_closed = false;
+    // Closing for a stop signal: nothing is asked.
+    bool m_withoutQuestions = false;
+    int m_modalsCancelled = 0;
     // Song saves write a fresh file (Save As) rather than over the old one's start.
     bool m_saveFresh = false;
     // The lyric font's family as the settings file names it; what is drawn may differ.

@@ -95,9 +95,12 @@ bool TCantivo::FormClose() {
         VoicePlaying = false;
         RecLedLevel->SetLevel(0);
     }
-    // CloseSong freed the lyrics and removed the split copy; the voice files are left.
-    deleteFileAndForget(RecordingFile);
-    deleteFileAndForget(PendingWaveFile);
+    // CloseSong freed the lyrics and removed the split copy; the voice files are left, and
+    // kept when nobody could be asked about them.
+    if (!m_withoutQuestions) {
+        deleteFileAndForget(RecordingFile);
+        deleteFileAndForget(PendingWaveFile);
+    }
 
     SaveLyricFont();
     WriteCloseSettings();

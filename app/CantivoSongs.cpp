@@ -180,7 +180,7 @@ bool TCantivo::CloseSong() {
         PauseButton->SetPaused(false);
     }
 
-    while (SongModified) {
+    while (SongModified && !m_withoutQuestions) {
         const auto answer = platform::showMessageBox(
             "The file " + SongFileName + "  has changed. Do you want to save it ?", kTitle,
             MessageButtons::YesNoCancel, MessageIcon::Error, Handle());
@@ -198,7 +198,7 @@ bool TCantivo::CloseSong() {
     }
     SongModified = false;
 
-    if (PerformanceUnsaved) {
+    if (PerformanceUnsaved && !m_withoutQuestions) {
         if (askToSavePerformance()) {
             if (!SavePerformance()) {
                 RecButton->SetEnabled(kRecordingAvailable);

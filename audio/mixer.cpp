@@ -1,7 +1,10 @@
 #include "audio/mixer.h"
 
+#include <array>
+#include <atomic>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "audio/routing.h"
 #include "mixer_backend.h"
@@ -9,23 +12,56 @@
 namespace audio {
 namespace {
 
-struct OpenMixer {
-    MixerHandle handle = 0;
+// An open handle, as the server's thread reads it to post a notification: written under
+// the handles' mutex, read without a lock. The version is odd while the slot is rewritten
+// and changes with every rewrite, so a reader that sees it odd or changed skips the slot;
+// only a handle opening or closing at that very moment misses a notification.
+struct OpenSlot {
+    std::atomic<std::uint32_t> version{0};
+    std::atomic<MixerHandle> handle{0};  // 0: free
+    std::atomic<MixerId> mixer{0};
+    std::atomic<platform::WindowHandle> window{0};
+};
+
+constexpr std::size_t kMostOpen = 64;
+
+// A mute the recording path needs off.
+struct HeldMute {
     MixerId mixer = 0;
-    platform::WindowHandle window = 0;
+    std::uint32_t control = 0;
 };
 
 struct State {
-    // The open handles: taken by the server's thread to post notifications. Declared
+    // Ends with the process: a microphone a recording left open is muted again.
+    ~State();
+
+    // The open handles: read by the server's thread to post notifications. Declared
     // first, so that they outlive a backend whose thread still posts while it ends.
-    std::mutex handlesMutex;
-    std::vector<OpenMixer> open;
+    std::mutex handlesMutex;  // the callers' threads, for writing the slots
+    std::array<OpenSlot, kMostOpen> open;
     MixerHandle nextHandle = 1;
     // Calls into the backend, one at a time; the sound server's answers are waited for
     // with this held, so the server's thread never takes it.
     std::mutex backendMutex;
     std::unique_ptr<detail::MixerBackend> backend;
+    // The microphone's holds and the mutes they switch: the callers' threads, never taken
+    // inside a backend call.
+    std::mutex holdMutex;
+    int holds = 0;
+    std::vector<HeldMute> heldMutes;  // registered
+    std::vector<HeldMute> unmuted;    // switched off by the holds, to be switched on again
 };
+
+// With the handles' mutex held.
+void writeSlot(OpenSlot& slot, MixerHandle handle, MixerId mixer, platform::WindowHandle window) {
+    const std::uint32_t version = slot.version.load(std::memory_order_relaxed);
+    slot.version.store(version + 1, std::memory_order_relaxed);
+    // Released: a reader that sees a new field sees the odd version too.
+    slot.handle.store(handle, std::memory_order_release);
+    slot.mixer.store(mixer, std::memory_order_release);
+    slot.window.store(window, std::memory_order_release);
+    slot.version.store(version + 2, std::memory_order_release);
+}
 
 State& state() {
     static State s;
@@ -34,8 +70,7 @@ State& state() {
 
 // Runs `call` on the backend in use, the sound server unless a test chose otherwise.
 template <typename Call>
-auto withBackend(Call call) -> decltype(call(std::declval<detail::MixerBackend&>())) {
-    State& s = state();
+auto withBackend(State& s, Call call) -> decltype(call(std::declval<detail::MixerBackend&>())) {
     std::lock_guard lock(s.backendMutex);
     try {
         if (s.backend == nullptr) {
@@ -51,13 +86,28 @@ auto withBackend(Call call) -> decltype(call(std::declval<detail::MixerBackend&>
     }
 }
 
+template <typename Call>
+auto withBackend(Call call) -> decltype(call(std::declval<detail::MixerBackend&>())) {
+    return withBackend(state(), call);
+}
+
 void replaceBackend(std::unique_ptr<detail::MixerBackend> backend) {
     State& s = state();
-    // What the old mixer routed means nothing to the new one.
+    // What the old mixer routed, and the mutes registered with it, mean nothing to the new
+    // one; a hold that goes on does not switch the old one's mutes back either.
     resetRouting();
     {
+        std::lock_guard hold(s.holdMutex);
+        s.heldMutes.clear();
+        s.unmuted.clear();
+    }
+    {
         std::lock_guard handles(s.handlesMutex);
-        s.open.clear();
+        for (OpenSlot& slot : s.open) {
+            if (slot.handle.load(std::memory_order_relaxed) != 0) {
+                writeSlot(slot, 0, 0, 0);
+            }
+        }
     }
     std::lock_guard lock(s.backendMutex);
     s.backend = std::move(backend);
@@ -80,17 +130,72 @@ MixerError checkChannels(detail::MixerBackend& backend, MixerId mixer, std::uint
     return MixerError::Ok;
 }
 
+// A switch's value (0 or 1) through the backend of `s`; false when it cannot be read.
+bool readSwitch(State& s, const HeldMute& mute, std::uint32_t& value) {
+    return withBackend(s, [&](detail::MixerBackend& b) {
+        std::array<std::uint32_t, 1> values{};
+        if (checkChannels(b, mute.mixer, mute.control, 1, values.size()) != MixerError::Ok ||
+            b.getValues(mute.mixer, mute.control, 1, values) != MixerError::Ok) {
+            return false;
+        }
+        value = values[0];
+        return true;
+    });
+}
+
+bool writeSwitch(State& s, const HeldMute& mute, std::uint32_t value) {
+    return withBackend(s, [&](detail::MixerBackend& b) {
+        const std::array<std::uint32_t, 1> values{value};
+        return checkChannels(b, mute.mixer, mute.control, 1, values.size()) == MixerError::Ok &&
+               b.setValues(mute.mixer, mute.control, 1, values) == MixerError::Ok;
+    });
+}
+
+// Switches a registered mute off for a hold; remembers it when it was on.
+void unmuteForHold(State& s, const HeldMute& mute) {
+    std::uint32_t value = 0;
+    if (readSwitch(s, mute, value) && value != 0 && writeSwitch(s, mute, 0)) {
+        s.unmuted.push_back(mute);
+    }
+}
+
+// The hold has ended: what it switched off is switched on again, where it is still off.
+void remuteAfterHold(State& s) {
+    for (const HeldMute& mute : s.unmuted) {
+        std::uint32_t value = 1;
+        if (readSwitch(s, mute, value) && value == 0) {
+            writeSwitch(s, mute, 1);
+        }
+    }
+    s.unmuted.clear();
+}
+
+State::~State() {
+    try {
+        std::lock_guard hold(holdMutex);
+        if (backend != nullptr) {
+            remuteAfterHold(*this);
+        }
+    } catch (...) {
+        // Nothing more can be done at the process's end.
+    }
+}
+
 }  // namespace
 
 namespace detail {
 
 void notifyMixerChange(MixerId mixer, std::uint32_t message, std::uint32_t id) {
-    State& s = state();
-    std::lock_guard lock(s.handlesMutex);
-    for (const OpenMixer& open : s.open) {
-        if (open.mixer == mixer && open.window != 0) {
-            platform::postMessage(open.window, message, open.handle, static_cast<std::intptr_t>(id));
+    for (const OpenSlot& slot : state().open) {
+        const std::uint32_t version = slot.version.load(std::memory_order_acquire);
+        const MixerHandle handle = slot.handle.load(std::memory_order_acquire);
+        const MixerId slotMixer = slot.mixer.load(std::memory_order_acquire);
+        const platform::WindowHandle window = slot.window.load(std::memory_order_acquire);
+        if ((version & 1) != 0 || slot.version.load(std::memory_order_acquire) != version ||
+            handle == 0 || slotMixer != mixer || window == 0) {
+            continue;
         }
+        platform::postMessage(window, message, handle, static_cast<std::intptr_t>(id));
     }
 }
 
@@ -176,11 +281,17 @@ MixerError mixerOpen(MixerHandle& handle, MixerId mixer, platform::WindowHandle 
     State& s = state();
     return withBackend([&](detail::MixerBackend& b) {
         bool first = true;
+        bool room = false;
         {
             std::lock_guard lock(s.handlesMutex);
-            for (const OpenMixer& open : s.open) {
-                first = first && open.mixer != mixer;
+            for (const OpenSlot& slot : s.open) {
+                const bool free = slot.handle.load(std::memory_order_relaxed) == 0;
+                room = room || free;
+                first = first && (free || slot.mixer.load(std::memory_order_relaxed) != mixer);
             }
+        }
+        if (!room) {
+            return MixerError::NoMemory;
         }
         if (first) {
             if (const MixerError error = b.opened(mixer); error != MixerError::Ok) {
@@ -188,9 +299,14 @@ MixerError mixerOpen(MixerHandle& handle, MixerId mixer, platform::WindowHandle 
             }
         }
         std::lock_guard lock(s.handlesMutex);
-        handle = s.nextHandle++;
-        s.open.push_back({handle, mixer, window});
-        return MixerError::Ok;
+        for (OpenSlot& slot : s.open) {
+            if (slot.handle.load(std::memory_order_relaxed) == 0) {
+                handle = s.nextHandle++;
+                writeSlot(slot, handle, mixer, window);
+                return MixerError::Ok;
+            }
+        }
+        return MixerError::NoMemory;
     });
 }
 
@@ -201,11 +317,11 @@ MixerError mixerClose(MixerHandle handle) {
         bool found = false;
         {
             std::lock_guard lock(s.handlesMutex);
-            for (auto it = s.open.begin(); it != s.open.end(); ++it) {
-                if (it->handle == handle) {
-                    mixer = it->mixer;
+            for (OpenSlot& slot : s.open) {
+                if (handle != 0 && slot.handle.load(std::memory_order_relaxed) == handle) {
+                    mixer = slot.mixer.load(std::memory_order_relaxed);
                     found = true;
-                    s.open.erase(it);
+                    writeSlot(slot, 0, 0, 0);
                     break;
                 }
             }
@@ -216,6 +332,40 @@ MixerError mixerClose(MixerHandle handle) {
         b.closed(mixer);
         return MixerError::Ok;
     });
+}
+
+void mixerUnmuteWhileHeld(MixerId mixer, std::uint32_t muteControl) {
+    State& s = state();
+    std::lock_guard lock(s.holdMutex);
+    const HeldMute mute{mixer, muteControl};
+    s.heldMutes.push_back(mute);
+    if (s.holds > 0) {
+        unmuteForHold(s, mute);
+    }
+}
+
+void mixerForgetHeldMutes() {
+    State& s = state();
+    std::lock_guard lock(s.holdMutex);
+    s.heldMutes.clear();
+}
+
+void mixerHoldMicrophone() {
+    State& s = state();
+    std::lock_guard lock(s.holdMutex);
+    if (s.holds++ == 0) {
+        for (const HeldMute& mute : s.heldMutes) {
+            unmuteForHold(s, mute);
+        }
+    }
+}
+
+void mixerReleaseMicrophone() {
+    State& s = state();
+    std::lock_guard lock(s.holdMutex);
+    if (s.holds > 0 && --s.holds == 0) {
+        remuteAfterHold(s);
+    }
 }
 
 void useVirtualMixer(const VirtualMixerSetup& setup) {

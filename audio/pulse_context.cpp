@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
+#include <atomic>
 #include <mutex>
 
 #include "platform/environment.h"
@@ -16,6 +18,8 @@ struct Registry {
     std::mutex mutex;  // the callers' threads, never with a mainloop lock held
     std::weak_ptr<PulseContext> current;
 };
+
+std::atomic<std::uint64_t> g_roundTrips{0};
 
 Registry& registry() {
     static Registry* registry = new Registry;
@@ -93,17 +97,41 @@ PulseContext::~PulseContext() {
 }
 
 bool PulseContext::complete(pa_operation* operation) {
-    if (operation == nullptr) {
-        return false;
+    pa_operation* const operations[] = {operation};
+    return completeAll(operations);
+}
+
+bool PulseContext::completeAll(std::span<pa_operation* const> operations) {
+    const auto running = [](pa_operation* operation) {
+        return operation != nullptr && pa_operation_get_state(operation) == PA_OPERATION_RUNNING;
+    };
+    bool any = false;
+    for (pa_operation* operation : operations) {
+        any = any || operation != nullptr;
     }
-    // A failing connection cancels what it had running, so a dead server ends the wait too.
-    waitFor([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
-    const pa_operation_state_t state = pa_operation_get_state(operation);
-    if (state == PA_OPERATION_RUNNING) {
-        pa_operation_cancel(operation);
+    if (any) {
+        g_roundTrips.fetch_add(1, std::memory_order_relaxed);
+        // A failing connection cancels what it had running, so a dead server ends the wait too.
+        waitFor([&] { return std::none_of(operations.begin(), operations.end(), running); });
     }
-    pa_operation_unref(operation);
-    return state == PA_OPERATION_DONE;
+    bool done = true;
+    for (pa_operation* operation : operations) {
+        if (operation == nullptr) {
+            done = false;
+            continue;
+        }
+        const pa_operation_state_t state = pa_operation_get_state(operation);
+        if (state == PA_OPERATION_RUNNING) {
+            pa_operation_cancel(operation);
+        }
+        pa_operation_unref(operation);
+        done = done && state == PA_OPERATION_DONE;
+    }
+    return done;
+}
+
+std::uint64_t PulseContext::roundTrips() noexcept {
+    return g_roundTrips.load(std::memory_order_relaxed);
 }
 
 void PulseContext::setEventHandler(EventHandler handler, void* user) {

@@ -1,5 +1,6 @@
 #include "audio/wave_in.h"
 
+#include "audio/mixer.h"
 #include "wave_device.h"
 
 namespace audio {
@@ -36,7 +37,11 @@ WaveError waveInOpen(WaveInHandle* handle, std::int32_t deviceId, const WaveForm
     request.deviceId = deviceId;
     request.format = format;
     request.window = window;
-    return detail::tableOpen(request, handle);
+    const WaveError result = detail::tableOpen(request, handle);
+    if (result == WaveError::Ok) {
+        mixerHoldMicrophone();
+    }
+    return result;
 }
 
 WaveError waveInPrepareHeader(WaveInHandle handle, WaveHeader* header) {
@@ -51,7 +56,13 @@ WaveError waveInAddBuffer(WaveInHandle handle, WaveHeader* header) {
 WaveError waveInStart(WaveInHandle handle) { return detail::tableRun(true, handle); }
 WaveError waveInStop(WaveInHandle handle) { return detail::tableHalt(true, handle); }
 WaveError waveInReset(WaveInHandle handle) { return detail::tableReset(true, handle); }
-WaveError waveInClose(WaveInHandle handle) { return detail::tableClose(true, handle); }
+WaveError waveInClose(WaveInHandle handle) {
+    const WaveError result = detail::tableClose(true, handle);
+    if (result == WaveError::Ok) {
+        mixerReleaseMicrophone();
+    }
+    return result;
+}
 std::uint64_t waveInOverruns(WaveInHandle handle) { return detail::tableXruns(true, handle); }
 
 }  // namespace audio

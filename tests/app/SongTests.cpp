@@ -1,4 +1,5 @@
 #include <QAction>
+#include <QDialog>
 
 #include <sys/stat.h>
 
@@ -201,6 +202,27 @@ TEST_F(SongTest, CancelledCloseKeepsTheWindowAsItWas) {
     boxes.answerNext(MessageAnswer::No);
     EXPECT_TRUE(window().FormClose());
     EXPECT_EQ(intSetting("Monitor", "Status"), 1);
+}
+
+// Guards the close for a stop signal: with a changed song and a dialog in front nothing is
+// asked; the dialog is cancelled, the song left unsaved and the window closed.
+TEST_F(SongTest, AStopSignalsCloseAsksNothing) {
+    open();
+    const std::string file = songFile("song.kar", noteSong(4));
+    openSong(file);
+    const ByteVector before = fileBytes(file);
+    window().TempoSpinUpClick();
+    bool closed = false;
+    QDialog inFront(&window());
+    QTimer::singleShot(0, &window(), [&] { window().CloseWithoutQuestions([&] { closed = true; }); });
+    EXPECT_EQ(inFront.exec(), QDialog::Rejected);
+    for (int turn = 0; turn < 100 && !closed; ++turn) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(window().SongLoaded);
+    EXPECT_TRUE(boxTexts().empty());
+    EXPECT_EQ(fileBytes(file), before);
 }
 
 // Guards against Save not writing the changed tempo or not taking the saved file up again.

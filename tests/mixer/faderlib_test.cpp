@@ -195,10 +195,16 @@ TEST_F(FaderlibTest, SelectingASourceForEachSelectorKind) {
         }
         EXPECT_EQ(IsCurrentInputSourceSelected(1), 1);
         EXPECT_EQ(IsCurrentInputSourceSelected(0), 0);
-        // The chosen source is unmuted, audible, and its volume is the input level's.
+        // The chosen source is audible and its volume is the input level's; it is unmuted
+        // only while the microphone is held (a recording, a level test), then muted again.
+        EXPECT_EQ(GetCurrentInputLevel(), 9);
+        EXPECT_EQ(values("record mute")[0], 1u);
+        audio::mixerHoldMicrophone();
         EXPECT_EQ(values("record mute")[0], 0u);
         EXPECT_EQ(values("Mic mute")[0], 0u);
-        EXPECT_EQ(GetCurrentInputLevel(), 9);
+        audio::mixerReleaseMicrophone();
+        EXPECT_EQ(values("record mute")[0], 1u);
+        EXPECT_EQ(values("Mic mute")[0], kind == Selector::None ? 0u : 1u);
         int32_t wave = 0, record = 0, selector = 0, source = 0;
         GetVolumeIDs(&wave, &record, &selector, &source);
         EXPECT_EQ(static_cast<std::uint32_t>(source),
@@ -206,6 +212,34 @@ TEST_F(FaderlibTest, SelectingASourceForEachSelectorKind) {
         EXPECT_EQ(
             static_cast<std::uint32_t>(selector),
             kind == Selector::None ? 0xFFFFFFFFu : audio::virtualMixerControlId("selector"));
+    }
+}
+
+// Guards the user's settings: what selecting the devices changed (the speakers unmuted,
+// quiet volumes raised) is given back when they are let go, and what the user changed
+// since is left as the user left it.
+TEST_F(FaderlibTest, DeselectingGivesBackWhatSelectingChanged) {
+    audio::useVirtualMixer(card(Selector::Mux));
+    audio::setVirtualMixerValues("master", {1000, 2000});
+    audio::setVirtualMixerValues("master mute", {1, 1});
+    audio::setVirtualMixerValues("wave", {500, 500});
+    audio::setVirtualMixerValues("record", {0, 0});
+    ASSERT_EQ(SelectOutputDevice(0), 0);
+    ASSERT_EQ(SelectInputDevice(0), 0);
+    ASSERT_EQ(SelectInputSource(1), 0);
+    ASSERT_EQ(values("master mute")[0], 0u);
+    ASSERT_GT(values("Mic volume")[0], 0u);
+    const std::uint32_t users[2] = {3000, 3000};
+    ASSERT_EQ(SetCurrentOutputVolSetting(2, users), 0);
+
+    DeSelectInputDevice();
+    DeSelectOutputDevice();
+    const std::pair<const char*, std::vector<std::uint32_t>> expected[] = {
+        {"master", {1000, 2000}}, {"master mute", {1, 1}}, {"wave", {3000, 3000}},
+        {"Mic volume", {0, 0}},   {"record", {0, 0}},      {"record mute", {1, 1}},
+        {"Mic mute", {1, 1}}};
+    for (const auto& [tag, after] : expected) {
+        EXPECT_EQ(values(tag), after) << tag;
     }
 }
 

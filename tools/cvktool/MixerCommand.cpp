@@ -1,14 +1,18 @@
 #include "MixerCommand.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "faderlib/faderlib.h"
+#include "Terminal.h"
 #include "audio/mixer.h"
+#include "faderlib/faderlib.h"
 
 namespace cvktool {
 namespace {
@@ -21,11 +25,14 @@ using audio::MixerId;
 using audio::MixerLineInfo;
 
 constexpr const char* kMixerUsage =
-    "usage: cvktool mixer [list | get NAME | set NAME VALUE | select-source K]\n"
+    "usage: cvktool mixer [list | get NAME | set NAME VALUE | select-source K |\n"
+    "                      pass-through [--seconds N]]\n"
     "  list               every device, line, control and source with its value\n"
     "  get NAME           one control, NAME as list prints it (\"Speakers/Volume\")\n"
     "  set NAME VALUE     sets it (a volume 0..65535, or LEFT,RIGHT; a switch 0 or 1)\n"
-    "  select-source K    selects the devices as the player does and records from source K\n";
+    "  select-source K    selects the devices as the player does and records from source K\n"
+    "  pass-through       plays the recording source through the speakers until Ctrl-C,\n"
+    "                     SIGTERM or N seconds\n";
 
 constexpr ControlType kControlTypes[] = {ControlType::Volume, ControlType::Mute, ControlType::OnOff,
                                          ControlType::Mux, ControlType::Mixer};
@@ -93,8 +100,7 @@ std::string valueText(MixerId mixer, const Control& control) {
     const std::uint32_t channels =
         control.info.type == ControlType::Volume ? control.line.channels : 1;
     std::vector<std::uint32_t> values(channels, 0);
-    if (audio::mixerGetValues(mixer, control.info.controlId, channels, values) !=
-        MixerError::Ok) {
+    if (audio::mixerGetValues(mixer, control.info.controlId, channels, values) != MixerError::Ok) {
         return " (unreadable)";
     }
     std::string text;
@@ -267,9 +273,63 @@ int selectSource(std::string_view text) {
     return result == 0 ? 0 : 1;
 }
 
+// The microphone through the speakers until a stop signal or `seconds` have passed; off
+// again at the end however it came.
+int passThrough(std::span<const std::string_view> args) {
+    double seconds = -1;
+    if (args.size() == 2 && args[0] == "--seconds") {
+        const std::string text(args[1]);
+        char* end = nullptr;
+        seconds = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !(seconds >= 0)) {
+            std::fputs(kMixerUsage, stderr);
+            return 2;
+        }
+    } else if (!args.empty()) {
+        std::fputs(kMixerUsage, stderr);
+        return 2;
+    }
+    MixerId mixer = 0;
+    if (!firstMixer(mixer)) {
+        return 1;
+    }
+    const std::optional<Control> mute = find(mixer, "Microphone/Mute");
+    if (!mute) {
+        return 1;
+    }
+    const std::uint32_t on[1] = {0};
+    if (audio::mixerSetValues(mixer, mute->info.controlId, 1, on) != MixerError::Ok) {
+        std::fputs(
+            "cvktool: the pass-through cannot be made (the recording source must not be the "
+            "speakers' own monitor)\n",
+            stderr);
+        return 1;
+    }
+    std::fputs("the microphone plays through the speakers; Ctrl-C stops\n", stderr);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = seconds < 0
+                                      ? Clock::time_point::max()
+                                      : Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                           std::chrono::duration<double>(seconds));
+    // A stop signal cuts the sleep short.
+    while (!stopRequested() && Clock::now() < end) {
+        const auto left = std::min<Clock::duration>(end - Clock::now(), std::chrono::seconds(1));
+        const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        timespec pause{static_cast<time_t>(nanos / 1'000'000'000),
+                       static_cast<long>(nanos % 1'000'000'000)};
+        ::nanosleep(&pause, nullptr);
+    }
+    const std::uint32_t off[1] = {1};
+    audio::mixerSetValues(mixer, mute->info.controlId, 1, off);
+    return 0;
+}
+
 }  // namespace
 
 int runMixer(std::span<const std::string_view> args) {
+    // A stop signal lets the command end as it does by itself: a pass-through it made is
+    // unloaded on the way out, never left playing the microphone into the speakers.
+    installStopSignals();
     if (args.empty() || (args.size() == 1 && args[0] == "list")) {
         return list();
     }
@@ -285,6 +345,9 @@ int runMixer(std::span<const std::string_view> args) {
     }
     if (args[0] == "select-source" && args.size() == 2) {
         return selectSource(args[1]);
+    }
+    if (args[0] == "pass-through") {
+        return passThrough(args.subspan(1));
     }
     std::fputs(kMixerUsage, stderr);
     return 2;

@@ -29,7 +29,7 @@ constexpr Command kCommands[] = {
     {"write", cvktool::runWrite,
      "write SRC DST [--tempo BPM] [--key N] [--volumes V0,...] [--instruments P0,...]"},
     {"mixer", cvktool::runMixer,
-     "mixer [list | get NAME | set NAME VALUE | select-source K]   the sound server's mixer"},
+     "mixer [list | get NAME | set NAME VALUE | select-source K | pass-through]   the sound server's mixer"},
     {"record", cvktool::runRecord,
      "record OUT.wav [--seconds N] [--buffer BYTES] [--no-monitor] [--echo MS] [--device K]"},
     {"playwave", cvktool::runPlayWave, "playwave FILE [--offset UNITS] [--echo MS]   play a take"},

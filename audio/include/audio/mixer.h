@@ -118,6 +118,19 @@ CVK_AUDIO_API MixerError mixerItemTexts(MixerId mixer, std::uint32_t controlId,
 CVK_AUDIO_API MixerError mixerOpen(MixerHandle& handle, MixerId mixer, platform::WindowHandle window);
 CVK_AUDIO_API MixerError mixerClose(MixerHandle handle);
 
+// The microphone is opened only while something records. A mute the recording path needs
+// off (the recording source's, its destination's) is registered here instead of being
+// switched off at the source's selection; it is switched off while the microphone is held
+// and back on when the last hold ends, unless something else switched it meanwhile. So a
+// microphone the user muted stays muted while nothing records. Every open wave input holds
+// the microphone: recordings and level tests alike. The window's thread.
+CVK_AUDIO_API void mixerUnmuteWhileHeld(MixerId mixer, std::uint32_t muteControl);
+// Forgets the registered mutes (the source was let go); what a hold switched off is
+// switched on again when the hold ends.
+CVK_AUDIO_API void mixerForgetHeldMutes();
+CVK_AUDIO_API void mixerHoldMicrophone();
+CVK_AUDIO_API void mixerReleaseMicrophone();
+
 // The virtual mixer (tests). Control tags name controls for the test's own reads and writes.
 struct VirtualMixerControl {
     ControlType type = ControlType::Volume;

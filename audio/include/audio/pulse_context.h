@@ -22,7 +22,9 @@
 
 #include "audio/export.h"
 
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace audio {
@@ -77,6 +79,13 @@ public:
     // connection failed, or the server did not answer in time (the operation is then
     // cancelled, so its callback never comes).
     bool complete(pa_operation* operation);
+    // The same for operations sent together: one round trip for all of them; false when
+    // any failed (or was never made: nullptr).
+    bool completeAll(std::span<pa_operation* const> operations);
+
+    // How many times a caller of this process has waited for the server's answer: its
+    // round trips, for benchmarks. Any thread.
+    static std::uint64_t roundTrips() noexcept;
 
     // The server's change events (one subscriber: the mixer). With the lock held; a
     // subscriber that goes clears its own handler, never another's.
