@@ -2,6 +2,7 @@
 // as the device hands them back, with pause, seeking, the alignment offset, the echo line,
 // silent mode and peak levels.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
@@ -107,6 +108,9 @@ void refill(State& s, Buffer& buffer) {
         std::memset(bytes, 0, buffer.header.dwBufferLength);
     }
     audio::waveOutWrite(play.device, &buffer.header);
+    if (play.position >= play.dataSize) {
+        play.underrunsBeforeTheEnd = audio::waveOutUnderruns(play.device);
+    }
 }
 
 bool allQueuedDone(const Playback& play) {
@@ -155,6 +159,7 @@ std::int32_t startPlayback(platform::WindowHandle window, const std::string& pat
     play.dataOffset = parsed.dataOffset;
     play.dataSize = parsed.dataSize;
     play.position = 0;
+    play.underrunsBeforeTheEnd = 0;
     // About an eighth of a second in whole kilobytes.
     play.bufferSize = std::max<std::uint32_t>(
                           1, (static_cast<std::uint32_t>(play.format.blockAlign) *
@@ -265,6 +270,13 @@ void finishPlayback() {
     Playback& play = s.play;
     if (!play.playing) {
         return;
+    }
+    if (debugging()) {
+        const std::uint64_t underruns = play.position >= play.dataSize
+                                            ? play.underrunsBeforeTheEnd
+                                            : audio::waveOutUnderruns(play.device);
+        std::fprintf(stderr, "voice: %llu underruns before its end\n",
+                     static_cast<unsigned long long>(underruns));
     }
     audio::waveOutReset(play.device);
     play.file.close();
@@ -423,7 +435,7 @@ namespace voxcapt {
 PlaybackView playbackView() {
     const auto& s = detail::state();
     return {s.play.playing,   s.play.paused,  s.play.position,  s.play.dataSize, s.play.bufferSize,
-            s.play.allocated, s.play.queued,  s.pendingOffset, s.offsetMode};
+            s.play.allocated, s.play.queued,  s.pendingOffset, s.offsetMode, s.play.underrunsBeforeTheEnd};
 }
 
 }  // namespace voxcapt

@@ -1,5 +1,6 @@
 #include "State.h"
 
+#include <cstdlib>
 #include <new>
 #include <optional>
 
@@ -77,6 +78,14 @@ int slotOf(const BufferSlots& slots, const audio::WaveHeader* header) {
         }
     }
     return -1;
+}
+
+bool debugging() {
+    static const bool enabled = [] {
+        const char* debug = std::getenv("CVK_DEBUG");
+        return debug != nullptr && *debug != '\0';
+    }();
+    return enabled;
 }
 
 void errorBox(const std::string& text) {

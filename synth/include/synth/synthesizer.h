@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 #include "platform/midi_out.h"
 #include "synth/export.h"
@@ -28,5 +29,9 @@ struct SynthChannelState {
 // applied, then reads its channels. False for another device or a stalled one.
 CVK_SYNTH_API bool readSynthesizerChannels(platform::MidiOutHandle handle,
                                            std::array<SynthChannelState, 16>& out);
+
+// Tests and benchmarks: how often the synthesizer's stream has run dry while a song could
+// play (a session open) since the process started. Any thread.
+CVK_SYNTH_API std::uint64_t synthesizerUnderruns();
 
 }  // namespace synth

@@ -69,6 +69,9 @@ struct PlaybackView {
     int queued = 0;
     int32_t pendingOffset = 0;
     int offsetMode = 0;
+    // Times the stream ran dry before the last of the voice was handed to it (running
+    // dry after that is the voice's end): a machine too busy to play it steadily.
+    uint64_t underrunsBeforeTheEnd = 0;
 };
 PlaybackView playbackView();
 struct RecordingView {
