@@ -7,6 +7,14 @@
 // - Feeder: plays a signal into an output device (the "Microphone" sink, as a singer into
 //   a microphone, or the speakers) as the player does;
 // - clicks, and where they are in a recording of a sink's monitor.
+//
+// A test judging what it heard wraps its body in testing_support::retryWhileDisturbed
+// (tests/support/SteadyRuns.h; see pulse_support.h for the rules) and counts what these
+// say about the machine: Feeder::underrunsBeforeTheEnd (give the signal a tail of silence
+// longer than the feeder queues, so that a run dry anywhere in the sound is counted),
+// voxcapt::playbackView().underrunsBeforeTheEnd for the library's voice, and for a
+// recording audio::waveInOverruns(recordingView().inputDevice) and
+// audio::waveOutUnderruns(recordingView().monitorDevice), read before the take stops.
 
 #include <poll.h>
 #include <unistd.h>
@@ -50,7 +58,7 @@ inline std::optional<std::int32_t> outputNamed(const std::string& name) {
 class Feeder {
 public:
     static constexpr std::uint32_t kBufferBytes = 2048;
-    static constexpr int kBuffers = 8;  // 370 ms queued: the test thread may stall on a busy machine
+    static constexpr int kBuffers = 16;  // 740 ms queued: the test thread may stall on a busy machine
 
     explicit Feeder(std::vector<std::int16_t> samples, platform::MessageQueue* window = nullptr,
                     std::uint32_t bufferBytes = kBufferBytes, int buffers = kBuffers)
