@@ -29,6 +29,7 @@
 #include "platform/midi_out.h"
 #include "platform/mm_timer.h"
 #include "pulse_support.h"
+#include "synth/synthesizer.h"
 
 namespace {
 
@@ -187,6 +188,8 @@ bool measure(const char* label, std::uint32_t seconds, bool busy) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A linker that leaves out unreferenced libraries would leave out the synthesizer.
+    synth::install();
     const std::uint32_t seconds = argc > 1 ? static_cast<std::uint32_t>(std::atoi(argv[1])) : 10;
     const bool busy = argc > 2 && std::string(argv[2]) == "busy";
     if (!testing_support::benchServerGiven("synth_onset")) {

@@ -34,6 +34,7 @@
 #include "VoiceBeside.h"
 #include "platform/midi_out.h"
 #include "platform/mm_timer.h"
+#include "synth/synthesizer.h"
 
 namespace {
 
@@ -220,6 +221,8 @@ std::string selfPath() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A linker that leaves out unreferenced libraries would leave out the synthesizer.
+    synth::install();
     if (argc == 3 && std::string(argv[1]) == "--one") {
         return runOnce(std::string(argv[2]) == "changes");
     }
