@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "RunningProgram.h"
 #include "SteadyRuns.h"
 #include "TempDir.h"
 #include "TestServer.h"
-#include "child_process.h"
 #include "voice_support.h"
 
 namespace {
@@ -101,7 +101,7 @@ TEST(CvktoolVoice, RecordsWithTheEchoMonitorAndPlaysTheTakeBack) {
         {
             cvktest::PulseRecorder heard;
             ASSERT_TRUE(heard.start("speakers.monitor", 60.0, error)) << error;
-            cvktest::ChildProcess recorder;
+            testing_support::RunningProgram recorder;
             ASSERT_TRUE(recorder.start({tool, "record", take, "--seconds", "60", "--echo", "300", "--buffer", "1024"},
                                        {"CVK_DEBUG=1"}));
             ASSERT_TRUE(recorder.waitForText("recording ", 30.0)) << "the take never started: " << recorder.said();
@@ -139,7 +139,7 @@ TEST(CvktoolVoice, RecordsWithTheEchoMonitorAndPlaysTheTakeBack) {
 
         cvktest::PulseRecorder played;
         ASSERT_TRUE(played.start("speakers.monitor", 60.0, error)) << error;
-        cvktest::ChildProcess player;
+        testing_support::RunningProgram player;
         ASSERT_TRUE(player.start({tool, "playwave", take}, {"CVK_DEBUG=1"}));
         ASSERT_EQ(player.finish(60.0), 0) << player.said();
         const auto voice = reported(player.said(), "voice: % underruns before its end");

@@ -1,8 +1,8 @@
 #pragma once
 
-// A program run beside the test (cvktool against the test server), whose standard error
-// the test reads as it is printed: the test waits for what the program says it is doing
-// ("recording ..."), not for a guess at how long that takes.
+// A program run beside the test (cvktool recording or playing), whose standard error the
+// test reads as it is printed: the test waits for what the program says or does
+// ("recording ...", a file growing), not for a guess at how long that takes.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,22 +11,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdint>
+#include <chrono>
 #include <string>
 #include <vector>
 
-#include "platform/mm_timer.h"
-
 extern char** environ;
 
-namespace cvktest {
+namespace testing_support {
 
-class ChildProcess {
+class RunningProgram {
 public:
-    ChildProcess() = default;
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-    ~ChildProcess() {
+    RunningProgram() = default;
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+    ~RunningProgram() {
         if (m_pid > 0) {
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
@@ -79,9 +77,9 @@ public:
     // Reads what the child prints until `text` is among it (true), the child closes its
     // standard error, or `seconds` pass.
     bool waitForText(const std::string& text, double seconds) {
-        const std::uint64_t giveUp = platform::clockMicros() + static_cast<std::uint64_t>(seconds * 1e6);
+        const auto giveUp = deadline(seconds);
         while (m_said.find(text) == std::string::npos) {
-            if (m_err < 0 || platform::clockMicros() > giveUp || !readSome(50)) {
+            if (m_err < 0 || Clock::now() > giveUp || !readSome(50)) {
                 return m_said.find(text) != std::string::npos;
             }
         }
@@ -95,16 +93,17 @@ public:
     }
 
     // Waits for the child to end, reading what it prints, `seconds` at most (then kills
-    // it). Its exit code; -1 when it was killed or killed itself.
+    // it). Its exit code, 128 + the signal's number when a signal ended it (as a shell
+    // says), -1 when the watchdog did.
     int finish(double seconds) {
-        const std::uint64_t giveUp = platform::clockMicros() + static_cast<std::uint64_t>(seconds * 1e6);
+        const auto giveUp = deadline(seconds);
         int status = 0;
-        while (m_pid > 0 && platform::clockMicros() < giveUp) {
+        while (m_pid > 0 && Clock::now() < giveUp) {
             if (m_err >= 0) {
                 readSome(50);
             } else if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
                 m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             } else {
                 ::usleep(10'000);
             }
@@ -121,6 +120,11 @@ public:
     const std::string& said() const { return m_said; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point deadline(double seconds) {
+        return Clock::now() + std::chrono::microseconds(static_cast<long long>(seconds * 1e6));
+    }
+
     // False once the child has closed its standard error.
     bool readSome(int timeoutMs) {
         pollfd fd{m_err, POLLIN, 0};
@@ -143,4 +147,4 @@ private:
     std::string m_said;
 };
 
-}  // namespace cvktest
+}  // namespace testing_support
