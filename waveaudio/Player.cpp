@@ -113,6 +113,18 @@ void refill(State& s, Buffer& buffer) {
     }
 }
 
+int stillQueued(const Playback& play) {
+    int count = 0;
+    for (int i = 0; i < play.queued; ++i) {
+        const Buffer* buffer = play.buffers[static_cast<std::size_t>(i)].get();
+        count += buffer != nullptr && (buffer->header.dwFlags.load(std::memory_order_acquire) &
+                                       audio::kWaveHeaderInQueue) != 0
+                     ? 1
+                     : 0;
+    }
+    return count;
+}
+
 bool allQueuedDone(const Playback& play) {
     for (int i = 0; i < play.queued; ++i) {
         const Buffer* buffer = play.buffers[static_cast<std::size_t>(i)].get();
@@ -237,6 +249,11 @@ void bufferDone(const audio::WaveHeader* header) {
     if (play.position < play.dataSize) {
         refill(s, *play.buffers[static_cast<std::size_t>(slot)]);
         return;
+    }
+    // A run dry while two buffers or more were still to play was not the voice's end;
+    // the stream's delivery may stall after the last refill as well as before.
+    if (stillQueued(play) >= 2) {
+        play.underrunsBeforeTheEnd = audio::waveOutUnderruns(play.device);
     }
     if (allQueuedDone(play)) {
         finishPlayback();

@@ -52,7 +52,8 @@ struct Playback {
     bool paused = false;
     Peaks peaks;
     int levelIndex = 1;
-    std::uint64_t underrunsBeforeTheEnd = 0;  // as the device counted them at the last refill
+    // As the device counted them while two buffers or more were still to play.
+    std::uint64_t underrunsBeforeTheEnd = 0;
 };
 
 struct Recording {

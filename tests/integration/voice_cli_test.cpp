@@ -92,8 +92,8 @@ TEST(CvktoolVoice, RecordsWithTheEchoMonitorAndPlaysTheTakeBack) {
     const auto microphone = cvktest::outputNamed("Microphone");
     ASSERT_TRUE(microphone.has_value()) << "no \"Microphone\" sink";
     std::vector<std::int16_t> sung = voiceTone();
-    // Silence after the voice, longer than the singer queues: a run dry anywhere in the
-    // voice is counted, and the echo of its end is heard before the singer is done.
+    // A second of silence after the voice: a run dry anywhere in the voice is counted,
+    // and the echo of its end is heard before the singer is done.
     sung.resize(sung.size() + cvktest::kVoiceRate, 0);
 
     testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {

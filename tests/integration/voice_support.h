@@ -11,7 +11,7 @@
 // A test judging what it heard wraps its body in testing_support::retryWhileDisturbed
 // (tests/support/SteadyRuns.h; see pulse_support.h for the rules) and counts what these
 // say about the machine: Feeder::underrunsBeforeTheEnd (give the signal a tail of silence
-// longer than the feeder queues, so that a run dry anywhere in the sound is counted),
+// of two buffers or more, so that a run dry anywhere in the sound is counted),
 // voxcapt::playbackView().underrunsBeforeTheEnd for the library's voice, and for a
 // recording audio::waveInOverruns(recordingView().inputDevice) and
 // audio::waveOutUnderruns(recordingView().monitorDevice), read before the take stops.
@@ -100,6 +100,9 @@ public:
             return false;
         }
         --m_queued;
+        if (m_queued >= 2) {
+            m_underrunsBeforeTheEnd = underruns();
+        }
         refill(*reinterpret_cast<audio::WaveHeader*>(m.lParam));
         return true;
     }
@@ -117,7 +120,8 @@ public:
     bool wroteAll() const { return m_refused == 0; }
     std::uint64_t underruns() const { return m_out != 0 ? audio::waveOutUnderruns(m_out) : 0; }
     // The server runs dry once at the end of the signal; this counts the times it did
-    // before the signal's last bytes were handed over.
+    // while two buffers or more were still to play (the stream's delivery may stall after
+    // the last bytes were handed over as well as before).
     std::uint64_t underrunsBeforeTheEnd() const { return m_underrunsBeforeTheEnd; }
 
     // The device's answer to being closed (Ok when it was never open).

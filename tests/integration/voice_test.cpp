@@ -147,8 +147,7 @@ TEST_F(VoiceOnServer, TheTakeHoldsWhatWasSungIntoTheMicrophone) {
     const std::vector<std::int16_t> sung = sweep(1.0);
     std::vector<std::int16_t> signal(kVoiceRate / 4, 0);
     signal.insert(signal.end(), sung.begin(), sung.end());
-    // Silence after the sweep, longer than the singer queues: the sweep is over before the
-    // last bytes are handed over, so a run dry anywhere in it is counted.
+    // A second of silence after the sweep, so that a run dry anywhere in it is counted.
     signal.resize(signal.size() + kVoiceRate, 0);
     const std::string target = dir.path("take.wav");
     testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {
@@ -218,7 +217,8 @@ TEST_F(VoiceOnServer, TheMonitorPlaysEachClickAndOneEchoThreeHundredMilliseconds
     for (std::size_t k = 0; k < kClicks; ++k) {
         at.push_back(kVoiceRate / 5 + k * kSpacing);
     }
-    // Silence after the last click, longer than the singer queues (see above).
+    // A second of silence after the last click, so that a run dry anywhere among the
+    // clicks is counted.
     const std::vector<std::int16_t> clicks = cvktest::clickTrack(0.2 + 0.7 * kClicks + 1.0, at);
     testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {
         voxcapt::resetForTest();

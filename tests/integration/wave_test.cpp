@@ -44,6 +44,13 @@ std::vector<std::int16_t> tone(double frequency, double seconds, std::uint32_t r
     return samples;
 }
 
+// The signal and a quarter second of silence: a run dry anywhere in the signal comes while
+// the player still has two buffers or more to play, and is counted.
+std::vector<std::int16_t> withTail(std::vector<std::int16_t> samples) {
+    samples.resize(samples.size() + kRate / 4, 0);
+    return samples;
+}
+
 // Amplitude of `frequency` in the samples (a single-bin Fourier sum), on the samples' scale.
 template <typename Sample>
 double amplitudeAt(const std::vector<Sample>& samples, std::size_t first, std::size_t last,
@@ -263,7 +270,7 @@ TEST_P(WaveFaderOnServer, TheVoiceFollowsTheMixersWaveLine) {
         cvktest::PulseRecorder speakers;
         std::string error;
         ASSERT_TRUE(speakers.start("speakers.monitor", 8.0, error)) << error;
-        cvktest::Feeder player(tone(1000, 1.0), &window, kPlayerBufferBytes, kPlayerBuffers);
+        cvktest::Feeder player(withTail(tone(1000, 1.0)), &window, kPlayerBufferBytes, kPlayerBuffers);
         ASSERT_TRUE(player.open(audio::kWaveMapper));
         ASSERT_TRUE(pump(window, [&](const platform::Message& m) { return player.take(m); },
                          [&] { return player.finished(); }, 30.0));
@@ -304,7 +311,7 @@ TEST_F(WaveOnServer, PauseSilencesAndRestartLosesNothing) {
         cvktest::PulseRecorder speakers;
         std::string error;
         ASSERT_TRUE(speakers.start("speakers.monitor", 8.0, error)) << error;
-        cvktest::Feeder player(tone(1000, 1.0), &window, kPlayerBufferBytes, kPlayerBuffers);
+        cvktest::Feeder player(withTail(tone(1000, 1.0)), &window, kPlayerBufferBytes, kPlayerBuffers);
         ASSERT_TRUE(player.open(audio::kWaveMapper));
         auto refill = [&](const platform::Message& m) { return player.take(m); };
         // Paused once the tone is being heard, and well before its end.
@@ -334,7 +341,7 @@ TEST_F(WaveOnServer, RecordsWhatIsPlayedIntoTheMicrophone) {
     const int microphone = deviceIndex(false, "Microphone");
     ASSERT_GE(microphone, 0);
     testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {
-        const std::vector<std::int16_t> recorded = recordWhilePlaying(microphone, tone(440, 1.0), disturbed);
+        const std::vector<std::int16_t> recorded = recordWhilePlaying(microphone, withTail(tone(440, 1.0)), disturbed);
 
         std::size_t onset = 0;
         while (onset < recorded.size() && std::abs(recorded[onset]) < 3000) {
@@ -363,7 +370,7 @@ TEST_F(WaveOnServer, TheDefaultInputRecordsTheMixersChosenSource) {
     ASSERT_GE(stereoMix, 0);
     ASSERT_EQ(SelectInputSource(stereoMix), 0);
     testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {
-        const std::vector<std::int16_t> recorded = recordWhilePlaying(audio::kWaveMapper, tone(440, 1.0), disturbed);
+        const std::vector<std::int16_t> recorded = recordWhilePlaying(audio::kWaveMapper, withTail(tone(440, 1.0)), disturbed);
         const std::size_t loud = static_cast<std::size_t>(std::count_if(
             recorded.begin(), recorded.end(), [](std::int16_t v) { return std::abs(v) > 3000; }));
         EXPECT_GT(loud, static_cast<std::size_t>(kRate / 4)) << "the speakers' mix was not recorded";

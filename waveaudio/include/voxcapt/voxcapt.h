@@ -69,8 +69,8 @@ struct PlaybackView {
     int queued = 0;
     int32_t pendingOffset = 0;
     int offsetMode = 0;
-    // Times the stream ran dry before the last of the voice was handed to it (running
-    // dry after that is the voice's end): a machine too busy to play it steadily.
+    // Times the stream ran dry while more than the voice's last buffer was still to play
+    // (running dry after that is the voice's end): a machine too busy to play it steadily.
     uint64_t underrunsBeforeTheEnd = 0;
 };
 PlaybackView playbackView();
