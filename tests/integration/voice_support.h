@@ -259,6 +259,18 @@ inline std::vector<std::int16_t> clickTrack(double seconds, const std::vector<st
     return samples;
 }
 
+// The sound, `silence` frames of nothing, and a click that ends it. A test of how a stream
+// ends listens for the click: running dry at the very end is how every stream ends, and a
+// run dry counted while two buffers or more were still to play (the feeder's and the
+// voice's underrunsBeforeTheEnd) then covers all of the sound, when `silence` spans two
+// buffers.
+inline std::vector<std::int16_t> endingInAClick(std::vector<std::int16_t> sound, std::size_t silence) {
+    sound.resize(sound.size() + silence, 0);
+    const std::vector<std::int16_t> last = click();
+    sound.insert(sound.end(), last.begin(), last.end());
+    return sound;
+}
+
 // The frame of the loudest sample in [first, last).
 inline std::size_t loudestFrame(const PulseRecorder& recording, std::size_t first, std::size_t last) {
     std::size_t best = first;

@@ -66,7 +66,7 @@ private:
 // A skip inside the body skips the test. Call it last in the test: a skip or a failure
 // ends the test once it returns.
 template <typename Body>
-void retryWhileDisturbed(Body&& body, int runs = 3) {
+void retryWhileDisturbed(Body&& body, int runs = 5) {
     std::string setAside;
     for (int run = 1; run <= runs; ++run) {
         Disturbances disturbed;
