@@ -211,6 +211,7 @@ public:
 
     void send(std::uint32_t message) noexcept;
     std::uint64_t dropped() const noexcept { return m_dropped.load(); }
+    std::uint64_t underruns() const noexcept { return m_sessionUnderruns.load(std::memory_order_relaxed); }
     bool readChannels(std::array<SynthChannelState, 16>& out);
     std::uint64_t heldPrograms() const noexcept { return m_heldPrograms.load(); }
 
@@ -292,6 +293,9 @@ private:
     // Reported at a session's end when CVK_DEBUG is set.
     std::atomic<std::uint32_t> m_anchors{0};
     std::atomic<std::uint32_t> m_underflows{0};
+    // Never reset: runs dry while a session was open, for tests and benchmarks to tell a
+    // machine too busy to judge the sound by.
+    std::atomic<std::uint64_t> m_sessionUnderruns{0};
     std::atomic<std::uint64_t> m_anchorCount{0};  // never reset: a sender waits for it to move
     std::atomic<std::uint32_t> m_lateMessages{0};  // applied after their frame
     // The longest write callback: the wave devices' and the mixer's callbacks wait that
@@ -320,6 +324,9 @@ void SynthService::onUnderflow(pa_stream*, void* user) {
     auto* self = static_cast<SynthService*>(user);
     self->m_underflow = true;
     self->m_underflows.fetch_add(1, std::memory_order_relaxed);
+    if (self->m_sessionOpen.load(std::memory_order_relaxed)) {
+        self->m_sessionUnderruns.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 void SynthService::onOperationDone(pa_stream*, int, void* user) {
@@ -898,6 +905,10 @@ void install() {
 
 SynthLoadCounts synthesizerLoadCounts() {
     return {detail::fontOpensWhileRendering(), detail::SynthService::instance().heldPrograms()};
+}
+
+std::uint64_t synthesizerUnderruns() {
+    return detail::SynthService::instance().underruns();
 }
 
 bool readSynthesizerChannels(platform::MidiOutHandle handle, std::array<SynthChannelState, 16>& out) {

@@ -2,6 +2,7 @@
 // as the device hands them back, with pause, seeking, the alignment offset, the echo line,
 // silent mode and peak levels.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
@@ -107,6 +108,21 @@ void refill(State& s, Buffer& buffer) {
         std::memset(bytes, 0, buffer.header.dwBufferLength);
     }
     audio::waveOutWrite(play.device, &buffer.header);
+    if (play.position >= play.dataSize) {
+        play.underrunsBeforeTheEnd = audio::waveOutUnderruns(play.device);
+    }
+}
+
+int stillQueued(const Playback& play) {
+    int count = 0;
+    for (int i = 0; i < play.queued; ++i) {
+        const Buffer* buffer = play.buffers[static_cast<std::size_t>(i)].get();
+        count += buffer != nullptr && (buffer->header.dwFlags.load(std::memory_order_acquire) &
+                                       audio::kWaveHeaderInQueue) != 0
+                     ? 1
+                     : 0;
+    }
+    return count;
 }
 
 bool allQueuedDone(const Playback& play) {
@@ -155,6 +171,7 @@ std::int32_t startPlayback(platform::WindowHandle window, const std::string& pat
     play.dataOffset = parsed.dataOffset;
     play.dataSize = parsed.dataSize;
     play.position = 0;
+    play.underrunsBeforeTheEnd = 0;
     // About an eighth of a second in whole kilobytes.
     play.bufferSize = std::max<std::uint32_t>(
                           1, (static_cast<std::uint32_t>(play.format.blockAlign) *
@@ -240,6 +257,11 @@ void bufferDone(const audio::WaveHeader* header) {
         refill(s, *play.buffers[static_cast<std::size_t>(slot)]);
         return;
     }
+    // A run dry while two buffers or more were still to play was not the voice's end;
+    // the stream's delivery may stall after the last refill as well as before.
+    if (stillQueued(play) >= 2) {
+        play.underrunsBeforeTheEnd = audio::waveOutUnderruns(play.device);
+    }
     if (allQueuedDone(play)) {
         finishPlayback();
     }
@@ -284,6 +306,13 @@ void finishPlayback() {
     Playback& play = s.play;
     if (!play.playing) {
         return;
+    }
+    if (debugging()) {
+        const std::uint64_t underruns = play.position >= play.dataSize
+                                            ? play.underrunsBeforeTheEnd
+                                            : audio::waveOutUnderruns(play.device);
+        std::fprintf(stderr, "voice: %llu underruns before its end\n",
+                     static_cast<unsigned long long>(underruns));
     }
     audio::waveOutReset(play.device);
     play.file.close();
@@ -446,7 +475,8 @@ namespace voxcapt {
 PlaybackView playbackView() {
     const auto& s = detail::state();
     return {s.play.playing,   s.play.paused,  s.play.position,  s.play.dataSize, s.play.bufferSize,
-            s.play.allocated, s.play.queued,  s.pendingOffset, s.offsetMode, s.play.device};
+            s.play.allocated, s.play.queued,  s.pendingOffset, s.offsetMode, s.play.device,
+            s.play.underrunsBeforeTheEnd};
 }
 
 }  // namespace voxcapt

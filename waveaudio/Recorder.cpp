@@ -514,6 +514,12 @@ int32_t AudioStartRecord(uint32_t window, const char* target, int32_t samplesPer
 int32_t AudioStopRecord() {
     return guarded(1, [] {
         auto& s = state();
+        if (s.rec.active && voxcapt::detail::debugging()) {
+            std::fprintf(stderr, "take: %llu monitor underruns, %llu input overruns\n",
+                         static_cast<unsigned long long>(
+                             s.monitor.device != 0 ? audio::waveOutUnderruns(s.monitor.device) : 0),
+                         static_cast<unsigned long long>(audio::waveInOverruns(s.rec.device)));
+        }
         if (s.rec.active) {
             voxcapt::detail::stopCapture(s.rec);
         }

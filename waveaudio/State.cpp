@@ -1,6 +1,7 @@
 #include "State.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 #include <optional>
 #include <vector>
@@ -102,6 +103,14 @@ int slotOf(const BufferSlots& slots, const audio::WaveHeader* header) {
         }
     }
     return -1;
+}
+
+bool debugging() {
+    static const bool enabled = [] {
+        const char* debug = std::getenv("CVK_DEBUG");
+        return debug != nullptr && *debug != '\0';
+    }();
+    return enabled;
 }
 
 void errorBox(const std::string& text) {

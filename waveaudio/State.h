@@ -33,6 +33,10 @@ void freeBuffers(BufferSlots& slots, std::uint32_t device,
 // The slot that holds this header, or -1: a notification about a buffer that is gone.
 int slotOf(const BufferSlots& slots, const audio::WaveHeader* header);
 
+// CVK_DEBUG is set: the streams' underruns and overruns are reported on stderr when they
+// end, for tests and benchmarks that run the library in another process.
+bool debugging();
+
 struct Playback {
     platform::FileReader file;
     audio::WaveFormat format{};
@@ -48,6 +52,8 @@ struct Playback {
     bool paused = false;
     Peaks peaks;
     int levelIndex = 1;
+    // As the device counted them while two buffers or more were still to play.
+    std::uint64_t underrunsBeforeTheEnd = 0;
 };
 
 struct Recording {

@@ -188,6 +188,7 @@ bool measure(const char* label, std::uint32_t seconds, bool busy) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A linker that leaves out unreferenced libraries would leave out the synthesizer.
     synth::install();
     const std::uint32_t seconds = argc > 1 ? static_cast<std::uint32_t>(std::atoi(argv[1])) : 10;
     const bool busy = argc > 2 && std::string(argv[2]) == "busy";

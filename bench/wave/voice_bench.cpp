@@ -10,8 +10,9 @@
 //   underruns of the monitor output a minute and overruns of the input. Then, from the
 //   smallest size that ran without loss upward, each is run for a whole minute until one
 //   holds it (unless SECONDS already was a minute).
-// start: AudioPlayFile of a 1 kHz tone to its first sound on the speakers' monitor, over
-//   ten starts: median, lowest and highest.
+// start: AudioPlayFile of a 1 kHz tone to its first sound on the speakers' monitor, and
+//   its last sound there to the close notification, over ten starts: median, lowest and
+//   highest.
 // cpu: the process's CPU time (getrusage) over SECONDS of a monitored recording into a
 //   file with a 300 ms echo, at 4096 bytes and at the size the latency runs found (64
 //   when they were not made), as a percentage of one core.
@@ -162,8 +163,14 @@ void printLatency(const std::vector<LatencyRun>& runs) {
     }
 }
 
-// The tone's first sound on the speakers after each AudioPlayFile, in ms.
-std::vector<double> measureStarts(std::string& failure) {
+struct StartsAndEnds {
+    std::vector<double> starts;  // AudioPlayFile to the tone's first sound, ms
+    std::vector<double> closes;  // the tone's last sound to the close notification, ms
+};
+
+// The tone's first sound on the speakers after each AudioPlayFile, and its last sound
+// against the close notification that ends the voice for the program.
+StartsAndEnds measureStarts(std::string& failure) {
     testing_support::TempDir dir;
     std::vector<std::int16_t> samples(kVoiceRate);
     for (std::size_t i = 0; i < samples.size(); ++i) {
@@ -176,7 +183,7 @@ std::vector<double> measureStarts(std::string& failure) {
     if (!heard.start("speakers.monitor", kStarts * 2.0 + 2, failure)) {
         return {};
     }
-    std::vector<double> starts;
+    StartsAndEnds measured;
     for (int i = 0; i < kStarts; ++i) {
         cvktest::VoiceHost host;
         voxcapt::resetForTest();
@@ -194,10 +201,15 @@ std::vector<double> measureStarts(std::string& failure) {
             failure = "a start was never heard";
             break;
         }
-        starts.push_back(millis(heard.frameMicros(onsets.front()), called));
+        measured.starts.push_back(millis(heard.frameMicros(onsets.front()), called));
+        std::size_t end = heard.frames();
+        while (end > onsets.front() && std::fabs(heard.sample(end - 1)) < 0.05f) {
+            --end;
+        }
+        measured.closes.push_back(millis(host.closeMicros, heard.frameMicros(end)));
     }
     heard.stop();
-    return starts;
+    return measured;
 }
 
 // Percent of one core the process spends on a monitored recording with the echo.
@@ -272,7 +284,8 @@ int main(int argc, char** argv) {
     }
     if (mode == "all" || mode == "start") {
         std::string failure;
-        const std::vector<double> starts = measureStarts(failure);
+        const StartsAndEnds measured = measureStarts(failure);
+        const std::vector<double>& starts = measured.starts;
         std::printf("\nPlayback start, AudioPlayFile to the first sound on the speakers (%zu starts)\n",
                     starts.size());
         if (!failure.empty()) {
@@ -280,6 +293,12 @@ int main(int argc, char** argv) {
         }
         std::printf("  p50 %.1f ms   min %.1f ms   max %.1f ms\n", bench::percentile(starts, 0.5),
                     bench::percentile(starts, 0.0), bench::percentile(starts, 1.0));
+        // Negative: closed before the end was heard (the recording's clock errs early by
+        // up to a block of the server's).
+        const std::vector<double>& closes = measured.closes;
+        std::printf("Playback end, the tone's last sound on the speakers to the close notification\n");
+        std::printf("  p50 %.1f ms   min %.1f ms   max %.1f ms\n", bench::percentile(closes, 0.5),
+                    bench::percentile(closes, 0.0), bench::percentile(closes, 1.0));
     }
     if (mode == "all" || mode == "cpu") {
         std::printf("\nCPU of a monitored recording into a file, echo 300 ms, over %.0f s\n", seconds);

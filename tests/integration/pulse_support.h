@@ -7,7 +7,24 @@
 // - PulseRecorder: records a source (a sink's monitor) into memory with each frame's time
 //   on platform::clockMicros(), so a test can say when a sound started relative to the
 //   message that caused it;
-// - onsets: where sounds start in such a recording.
+// - onsets: where sounds start in such a recording;
+// - putServerBack: the server's volumes, mutes, defaults and modules as it started.
+//
+// Writing a test that plays or records through the server:
+// - judge the sound from the recording (what was heard, how long, in what order), never a
+//   latency or a deadline: those are benchmark figures (bench/);
+// - wrap the body in testing_support::retryWhileDisturbed (tests/support/SteadyRuns.h)
+//   and count what the test's own streams say about the machine: the Feeder's
+//   underrunsBeforeTheEnd, audio::waveOutUnderruns of a monitor, audio::waveInOverruns,
+//   PulseRecorder::holes, synth::synthesizerUnderruns. A run that failed while something
+//   was counted runs again; when every run was disturbed the test skips with the counts;
+//   a run that failed with nothing counted fails;
+// - wait for the thing itself (a buffer back, a sound in the recording, a line a child
+//   printed) with a generous watchdog, never a sleep that races it;
+// - put it in tests/integration: that program's tests run one at a time (the ctest
+//   resource lock "sound_server"), and each starts and ends with the process's globals and
+//   the server as they were (fresh_globals.cpp). A tools test that starts cvktool against
+//   the server has a suite name ending in "OnServer", which gets the same lock.
 
 #include <pulse/pulseaudio.h>
 #include <time.h>
@@ -21,6 +38,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/mm_timer.h"
@@ -45,6 +63,89 @@ inline void pauseMicros(long micros) {
     nanosleep(&pause, nullptr);
 }
 
+// A connection of the test's own to the server, for requests answered one at a time.
+class ServerRequests {
+public:
+    ServerRequests() = default;
+    ServerRequests(const ServerRequests&) = delete;
+    ServerRequests& operator=(const ServerRequests&) = delete;
+    ~ServerRequests() { disconnect(); }
+
+    // Fails (with the reason in `error`) when the server cannot be reached in 3 s.
+    bool connect(const char* name, std::string& error) {
+        if (m_context != nullptr) {
+            return true;
+        }
+        m_mainloop = pa_mainloop_new();
+        m_context = pa_context_new(pa_mainloop_get_api(m_mainloop), name);
+        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            error = "cannot connect to the sound server";
+            disconnect();
+            return false;
+        }
+        const std::uint64_t giveUp = platform::clockMicros() + 3'000'000;
+        for (;;) {
+            const pa_context_state_t state = pa_context_get_state(m_context);
+            if (state == PA_CONTEXT_READY) {
+                return true;
+            }
+            if (!PA_CONTEXT_IS_GOOD(state) || platform::clockMicros() > giveUp) {
+                error = "the sound server did not answer";
+                disconnect();
+                return false;
+            }
+            pa_mainloop_iterate(m_mainloop, 0, nullptr);
+            pauseMicros(1000);
+        }
+    }
+
+    void disconnect() {
+        if (m_context != nullptr) {
+            pa_context_disconnect(m_context);
+            pa_context_unref(m_context);
+            m_context = nullptr;
+        }
+        if (m_mainloop != nullptr) {
+            pa_mainloop_free(m_mainloop);
+            m_mainloop = nullptr;
+        }
+    }
+
+    pa_context* context() const { return m_context; }
+
+    // Runs the mainloop until the operation is done (3 s at most); false when it failed
+    // to start or ran out of time.
+    bool wait(pa_operation* operation) {
+        if (operation == nullptr) {
+            return false;
+        }
+        const std::uint64_t giveUp = platform::clockMicros() + 3'000'000;
+        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING &&
+               platform::clockMicros() < giveUp) {
+            pa_mainloop_iterate(m_mainloop, 0, nullptr);
+            pauseMicros(500);
+        }
+        const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
+        pa_operation_unref(operation);
+        return done;
+    }
+
+    // Callbacks for requests that answer with a success flag (which only ever clears the
+    // caller's bool, so one flag can follow many requests) or an index.
+    static void onSuccess(pa_context*, int success, void* user) {
+        if (success == 0) {
+            *static_cast<bool*>(user) = false;
+        }
+    }
+    static void onIndex(pa_context*, std::uint32_t index, void* user) {
+        *static_cast<std::uint32_t*>(user) = index;
+    }
+
+private:
+    pa_mainloop* m_mainloop = nullptr;
+    pa_context* m_context = nullptr;
+};
+
 class PrivateSink {
 public:
     PrivateSink() = default;
@@ -58,20 +159,13 @@ public:
         m_name = "cvktest_" + std::to_string(::getpid()) + "_" + std::to_string(++serial);
         const std::string arguments =
             "sink_name=" + m_name + " rate=44100 channels=2 format=float32le norewinds=1";
-        if (!connect(error)) {
+        if (!m_server.connect("cvk-test-sink", error)) {
             return false;
         }
         m_module = PA_INVALID_INDEX;
-        m_done = false;
-        pa_operation* operation = pa_context_load_module(
-            m_context, "module-null-sink", arguments.c_str(),
-            [](pa_context*, std::uint32_t index, void* user) {
-                auto* self = static_cast<PrivateSink*>(user);
-                self->m_module = index;
-                self->m_done = true;
-            },
-            this);
-        if (!run(operation) || m_module == PA_INVALID_INDEX) {
+        if (!m_server.wait(pa_context_load_module(m_server.context(), "module-null-sink", arguments.c_str(),
+                                                  &ServerRequests::onIndex, &m_module)) ||
+            m_module == PA_INVALID_INDEX) {
             error = "cannot load a null sink on the sound server";
             return false;
         }
@@ -84,12 +178,10 @@ public:
     std::string monitor() const { return m_name + ".monitor"; }
 
     void remove() {
-        if (m_context != nullptr && m_module != PA_INVALID_INDEX) {
-            m_done = false;
-            run(pa_context_unload_module(
-                m_context, m_module,
-                [](pa_context*, int, void* user) { static_cast<PrivateSink*>(user)->m_done = true; },
-                this));
+        if (m_server.context() != nullptr && m_module != PA_INVALID_INDEX) {
+            bool unloaded = true;
+            m_server.wait(pa_context_unload_module(m_server.context(), m_module, &ServerRequests::onSuccess,
+                                                   &unloaded));
             m_module = PA_INVALID_INDEX;
             if (m_previousSink) {
                 ::setenv("PULSE_SINK", m_previousSink->c_str(), 1);
@@ -97,61 +189,82 @@ public:
                 ::unsetenv("PULSE_SINK");
             }
         }
-        if (m_context != nullptr) {
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
-            m_context = nullptr;
-        }
-        if (m_mainloop != nullptr) {
-            pa_mainloop_free(m_mainloop);
-            m_mainloop = nullptr;
-        }
+        m_server.disconnect();
     }
 
 private:
-    bool connect(std::string& error) {
-        m_mainloop = pa_mainloop_new();
-        m_context = pa_context_new(pa_mainloop_get_api(m_mainloop), "cvk-test-sink");
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            error = "cannot connect to the sound server";
-            return false;
-        }
-        const std::uint64_t giveUp = platform::clockMicros() + 3'000'000;
-        for (;;) {
-            const pa_context_state_t state = pa_context_get_state(m_context);
-            if (state == PA_CONTEXT_READY) {
-                return true;
-            }
-            if (!PA_CONTEXT_IS_GOOD(state) || platform::clockMicros() > giveUp) {
-                error = "the sound server did not answer";
-                return false;
-            }
-            pa_mainloop_iterate(m_mainloop, 0, nullptr);
-            pauseMicros(1000);
-        }
-    }
-
-    // Runs the mainloop until the operation's callback sets m_done (3 s at most).
-    bool run(pa_operation* operation) {
-        if (operation == nullptr) {
-            return false;
-        }
-        const std::uint64_t giveUp = platform::clockMicros() + 3'000'000;
-        while (!m_done && platform::clockMicros() < giveUp) {
-            pa_mainloop_iterate(m_mainloop, 0, nullptr);
-            pauseMicros(1000);
-        }
-        pa_operation_unref(operation);
-        return m_done;
-    }
-
-    pa_mainloop* m_mainloop = nullptr;
-    pa_context* m_context = nullptr;
+    ServerRequests m_server;
     std::uint32_t m_module = PA_INVALID_INDEX;
-    bool m_done = false;
     std::string m_name;
     std::optional<std::string> m_previousSink;
 };
+
+// Puts the test server (scripts/pulse-server.sh) back as it started, whatever a test left
+// behind: every sink and source at full volume and unmuted, "speakers" and "mic" the
+// defaults, and no loopback (the mixer's microphone pass-through) left playing. False,
+// with the reason, when the server cannot be reached.
+inline bool putServerBack(std::string& error) {
+    ServerRequests server;
+    if (!server.connect("cvk-test-reset", error)) {
+        return false;
+    }
+    struct Listed {
+        std::vector<std::pair<std::string, std::uint8_t>> sinks;  // name, channels
+        std::vector<std::pair<std::string, std::uint8_t>> sources;
+        std::vector<std::uint32_t> loopbacks;
+    } listed;
+    pa_context* context = server.context();
+    bool ok = server.wait(pa_context_get_sink_info_list(
+        context,
+        [](pa_context*, const pa_sink_info* info, int eol, void* user) {
+            if (eol == 0 && info != nullptr) {
+                static_cast<Listed*>(user)->sinks.emplace_back(info->name, info->channel_map.channels);
+            }
+        },
+        &listed));
+    ok = ok && server.wait(pa_context_get_source_info_list(
+                   context,
+                   [](pa_context*, const pa_source_info* info, int eol, void* user) {
+                       if (eol == 0 && info != nullptr) {
+                           static_cast<Listed*>(user)->sources.emplace_back(info->name, info->channel_map.channels);
+                       }
+                   },
+                   &listed));
+    ok = ok && server.wait(pa_context_get_module_info_list(
+                   context,
+                   [](pa_context*, const pa_module_info* info, int eol, void* user) {
+                       if (eol == 0 && info != nullptr && std::string(info->name) == "module-loopback") {
+                           static_cast<Listed*>(user)->loopbacks.push_back(info->index);
+                       }
+                   },
+                   &listed));
+    bool answered = true;
+    for (const auto& [name, channels] : listed.sinks) {
+        pa_cvolume full;
+        pa_cvolume_reset(&full, channels);
+        ok = ok && server.wait(pa_context_set_sink_volume_by_name(context, name.c_str(), &full,
+                                                                  &ServerRequests::onSuccess, &answered));
+        ok = ok && server.wait(pa_context_set_sink_mute_by_name(context, name.c_str(), 0,
+                                                                &ServerRequests::onSuccess, &answered));
+    }
+    for (const auto& [name, channels] : listed.sources) {
+        pa_cvolume full;
+        pa_cvolume_reset(&full, channels);
+        ok = ok && server.wait(pa_context_set_source_volume_by_name(context, name.c_str(), &full,
+                                                                    &ServerRequests::onSuccess, &answered));
+        ok = ok && server.wait(pa_context_set_source_mute_by_name(context, name.c_str(), 0,
+                                                                  &ServerRequests::onSuccess, &answered));
+    }
+    for (const std::uint32_t module : listed.loopbacks) {
+        ok = ok && server.wait(pa_context_unload_module(context, module, &ServerRequests::onSuccess, &answered));
+    }
+    ok = ok && server.wait(pa_context_set_default_sink(context, "speakers", &ServerRequests::onSuccess, &answered));
+    ok = ok && server.wait(pa_context_set_default_source(context, "mic", &ServerRequests::onSuccess, &answered));
+    if (!ok || !answered) {
+        error = "the sound server refused to be put back as it started";
+    }
+    return ok && answered;
+}
 
 class PulseRecorder {
 public:
@@ -225,6 +338,10 @@ public:
         pa_threaded_mainloop_free(m_mainloop);
         m_mainloop = nullptr;
     }
+
+    // Stretches the server could not hand over (holes in the stream, recorded as silence):
+    // a machine too busy for the recording to be judged.
+    std::uint64_t holes() const { return m_holes.load(std::memory_order_acquire); }
 
     // Frames recorded so far; samples [0, frames()) may be read while recording goes on.
     std::size_t frames() const { return m_frames.load(std::memory_order_acquire); }
@@ -305,6 +422,8 @@ private:
         const std::size_t take = std::min(count, m_samples.size() - have);
         if (data != nullptr) {
             std::copy(data, data + take, m_samples.begin() + static_cast<std::ptrdiff_t>(have));
+        } else {
+            m_holes.fetch_add(1, std::memory_order_release);
         }
         const std::uint64_t arrived =
             platform::clockMicros() - (have + count) * 1'000'000ull / kRate;
@@ -320,6 +439,7 @@ private:
     std::vector<float> m_samples;                // written by the mainloop thread
     std::atomic<std::size_t> m_frames{0};        // published by the mainloop thread
     std::atomic<std::uint64_t> m_startMicros{0};  // clock time of frame 0, refined per read
+    std::atomic<std::uint64_t> m_holes{0};        // counted by the mainloop thread
 };
 
 // Frames from `first` on where the sound rises above `threshold` after at least

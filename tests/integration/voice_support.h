@@ -7,6 +7,14 @@
 // - Feeder: plays a signal into an output device (the "Microphone" sink, as a singer into
 //   a microphone, or the speakers) as the player does;
 // - clicks, and where they are in a recording of a sink's monitor.
+//
+// A test judging what it heard wraps its body in testing_support::retryWhileDisturbed
+// (tests/support/SteadyRuns.h; see pulse_support.h for the rules) and counts what these
+// say about the machine: Feeder::underrunsBeforeTheEnd (give the signal a tail of silence
+// of two buffers or more, so that a run dry anywhere in the sound is counted),
+// voxcapt::playbackView().underrunsBeforeTheEnd for the library's voice, and for a
+// recording audio::waveInOverruns(recordingView().inputDevice) and
+// audio::waveOutUnderruns(recordingView().monitorDevice), read before the take stops.
 
 #include <poll.h>
 #include <unistd.h>
@@ -50,7 +58,7 @@ inline std::optional<std::int32_t> outputNamed(const std::string& name) {
 class Feeder {
 public:
     static constexpr std::uint32_t kBufferBytes = 2048;
-    static constexpr int kBuffers = 8;  // 370 ms queued: the test thread may stall on a busy machine
+    static constexpr int kBuffers = 16;  // 740 ms queued: the test thread may stall on a busy machine
 
     explicit Feeder(std::vector<std::int16_t> samples, platform::MessageQueue* window = nullptr,
                     std::uint32_t bufferBytes = kBufferBytes, int buffers = kBuffers)
@@ -92,6 +100,9 @@ public:
             return false;
         }
         --m_queued;
+        if (m_queued >= 2) {
+            m_underrunsBeforeTheEnd = underruns();
+        }
         refill(*reinterpret_cast<audio::WaveHeader*>(m.lParam));
         return true;
     }
@@ -109,7 +120,8 @@ public:
     bool wroteAll() const { return m_refused == 0; }
     std::uint64_t underruns() const { return m_out != 0 ? audio::waveOutUnderruns(m_out) : 0; }
     // The server runs dry once at the end of the signal; this counts the times it did
-    // before the signal's last bytes were handed over.
+    // while two buffers or more were still to play (the stream's delivery may stall after
+    // the last bytes were handed over as well as before).
     std::uint64_t underrunsBeforeTheEnd() const { return m_underrunsBeforeTheEnd; }
 
     // The device's answer to being closed (Ok when it was never open).
@@ -245,6 +257,18 @@ inline std::vector<std::int16_t> clickTrack(double seconds, const std::vector<st
         }
     }
     return samples;
+}
+
+// The sound, `silence` frames of nothing, and a click that ends it. A test of how a stream
+// ends listens for the click: running dry at the very end is how every stream ends, and a
+// run dry counted while two buffers or more were still to play (the feeder's and the
+// voice's underrunsBeforeTheEnd) then covers all of the sound, when `silence` spans two
+// buffers.
+inline std::vector<std::int16_t> endingInAClick(std::vector<std::int16_t> sound, std::size_t silence) {
+    sound.resize(sound.size() + silence, 0);
+    const std::vector<std::int16_t> last = click();
+    sound.insert(sound.end(), last.begin(), last.end());
+    return sound;
 }
 
 // The frame of the loudest sample in [first, last).

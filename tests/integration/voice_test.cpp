@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "SteadyRuns.h"
 #include "TempDir.h"
 #include "TestServer.h"
 #include "WaveBuilder.h"
@@ -72,153 +73,148 @@ std::vector<std::int16_t> takeSamples(const std::string& path, audio::WaveFormat
 
 class VoiceOnServer : public testing::Test {
 protected:
-    void SetUp() override {
-        SKIP_WITHOUT_TEST_SERVER();
-        platform::setClockMode(platform::ClockMode::Real);
-        audio::useRealWave();
-        voxcapt::resetForTest();
-    }
-    void TearDown() override {
-        voxcapt::resetForTest();
-        AudioSetEchoDelay(10);
-        host.pumpFor(0.05);
-    }
+    void SetUp() override { SKIP_WITHOUT_TEST_SERVER(); }
 
-    bool startRecorder(PulseRecorder& recorder, const char* source, double seconds) {
+    static bool startRecorder(PulseRecorder& recorder, const char* source, double seconds) {
         std::string error;
         const bool started = recorder.start(source, seconds, error);
         EXPECT_TRUE(started) << error;
         return started;
     }
-    std::int32_t microphoneSink() {
+    static std::int32_t microphoneSink() {
         const auto device = cvktest::outputNamed("Microphone");
         EXPECT_TRUE(device.has_value()) << "no \"Microphone\" sink on " << std::getenv("PULSE_SERVER");
         return device.value_or(audio::kWaveMapper);
     }
-    bool stopRecording() {
+    static bool stopRecording(cvktest::VoiceHost& host) {
         AudioStopRecord();
-        return host.pumpUntil([] { return !voxcapt::recordingView().active; }, 5.0);
+        return host.pumpUntil([] { return !voxcapt::recordingView().active; }, 30.0);
     }
 
-    cvktest::VoiceHost host;
-    platform::ScriptedMessageBoxes boxes;
     testing_support::TempDir dir;
 };
 
 // Guards against a voice cut short or stretched (buffers lost, refilled twice, or played at
 // the wrong rate), and against the close notification, which the program takes as the end
-// of the voice, coming before the voice has been heard to its end.
+// of the voice, coming before the voice has been heard to its end (the click that ends
+// the file, 0.3 s after the tone).
 TEST_F(VoiceOnServer, AVoiceFileIsHeardAtItsPitchAndLengthThenTheDeviceCloses) {
-    const std::string path =
-        dir.write("tone.wav", testing_support::waveFile(testing_support::pcmFormat(kVoiceRate, 1, 16),
-                                                        testing_support::samples16(tone(1000, 1.0))));
-    PulseRecorder speakers;
-    ASSERT_TRUE(startRecorder(speakers, "speakers.monitor", 4.0));
-    ASSERT_EQ(AudioPlayFile(host.window.handle(), path.c_str()), 1);
-    ASSERT_TRUE(host.pumpUntil([&] { return host.closeMicros != 0; }, 5.0)) << "the device never closed";
-    ASSERT_FALSE(voxcapt::playbackView().playing);
-    ASSERT_TRUE(speakers.waitForSound(host.closeMicros + 300'000, 3'000'000));
-    speakers.stop();
+    const std::string path = dir.write(
+        "tone.wav", testing_support::waveFile(testing_support::pcmFormat(kVoiceRate, 1, 16),
+                                              testing_support::samples16(cvktest::endingInAClick(
+                                                  tone(1000, 1.0), kVoiceRate * 3 / 10))));
+    testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {
+        voxcapt::resetForTest();
+        cvktest::VoiceHost host;
+        platform::ScriptedMessageBoxes boxes;
+        PulseRecorder speakers;
+        ASSERT_TRUE(startRecorder(speakers, "speakers.monitor", 8.0));
+        ASSERT_EQ(AudioPlayFile(host.window.handle(), path.c_str()), 1);
+        ASSERT_TRUE(host.pumpUntil([&] { return host.closeMicros != 0; }, 30.0)) << "the device never closed";
+        disturbed.count("the voice ran dry", voxcapt::playbackView().underrunsBeforeTheEnd);
+        ASSERT_FALSE(voxcapt::playbackView().playing);
+        ASSERT_TRUE(speakers.waitForSound(host.closeMicros + 300'000, 30'000'000)) << "the recording stalled";
+        speakers.stop();
+        disturbed.count("the speakers' recording had a hole", speakers.holes());
 
-    const auto starts = cvktest::onsets(speakers, 0, 0.05f, PulseRecorder::kRate / 100);
-    ASSERT_EQ(starts.size(), 1u) << "the tone was not heard in one piece";
-    std::size_t end = speakers.frames();
-    while (end > starts[0] && std::fabs(speakers.sample(end - 1)) < 0.05f) {
-        --end;
-    }
-    EXPECT_NEAR(static_cast<double>(end - starts[0]) * 1000 / PulseRecorder::kRate, 1000.0, 3.0)
-        << "the tone's length in ms";
-    const std::size_t from = starts[0] + PulseRecorder::kRate / 10;
-    const std::size_t to = from + PulseRecorder::kRate / 2;
-    const double level = amplitudeAt(speakers, from, to, 1000);
-    EXPECT_NEAR(level, 16000.0 / 32768.0, 0.05) << "the tone's level";
-    EXPECT_LT(amplitudeAt(speakers, from, to, 1100), level / 20) << "not a clean 1 kHz tone";
-    // The frames' times err early by up to a block of the server's, never late.
-    EXPECT_GE(static_cast<double>(host.closeMicros) + 30'000, static_cast<double>(speakers.frameMicros(end)))
-        << "closed " << (static_cast<double>(speakers.frameMicros(end)) - static_cast<double>(host.closeMicros)) / 1000
-        << " ms before the tone's end was heard";
-    EXPECT_EQ(host.messages.front(), audio::kWaveOutOpenMessage);
-    EXPECT_EQ(host.messages.back(), audio::kWaveOutCloseMessage);
-    EXPECT_TRUE(boxes.shown().empty());
+        const auto starts = cvktest::onsets(speakers, 0, 0.05f, PulseRecorder::kRate / 100);
+        ASSERT_EQ(starts.size(), 2u) << "not the tone in one piece, then the click";
+        std::size_t toneEnd = starts[1];
+        while (toneEnd > starts[0] && std::fabs(speakers.sample(toneEnd - 1)) < 0.05f) {
+            --toneEnd;
+        }
+        EXPECT_NEAR(static_cast<double>(toneEnd - starts[0]) * 1000 / PulseRecorder::kRate, 1000.0, 3.0)
+            << "the tone's length in ms";
+        std::size_t end = speakers.frames();
+        while (end > starts[1] && std::fabs(speakers.sample(end - 1)) < 0.05f) {
+            --end;
+        }
+        const std::size_t from = starts[0] + PulseRecorder::kRate / 10;
+        const std::size_t to = from + PulseRecorder::kRate / 2;
+        const double level = amplitudeAt(speakers, from, to, 1000);
+        EXPECT_NEAR(level, 16000.0 / 32768.0, 0.05) << "the tone's level";
+        EXPECT_LT(amplitudeAt(speakers, from, to, 1100), level / 20) << "not a clean 1 kHz tone";
+        // An order, not a delay: the close may not come before the click was heard. The
+        // recording's clock errs early by up to a block of the server's (30 ms at most),
+        // never late; how long after the end the close comes is voice_bench's figure.
+        EXPECT_GE(static_cast<double>(host.closeMicros) + 30'000, static_cast<double>(speakers.frameMicros(end)))
+            << "closed " << (static_cast<double>(speakers.frameMicros(end)) - static_cast<double>(host.closeMicros)) / 1000
+            << " ms before the voice's end was heard";
+        ASSERT_FALSE(host.messages.empty());
+        EXPECT_EQ(host.messages.front(), audio::kWaveOutOpenMessage);
+        EXPECT_EQ(host.messages.back(), audio::kWaveOutCloseMessage);
+        EXPECT_TRUE(boxes.shown().empty());
+    });
 }
 
 // Guards against a take that misses what was sung, holds it twice, in pieces, at the wrong
-// rate, or from another source than the microphone. A take during which the singer's
-// stream ran dry or the server dropped captured frames proves nothing about the library
-// (the machine was too busy), so it is sung again, up to three times.
+// rate, or from another source than the microphone.
 TEST_F(VoiceOnServer, TheTakeHoldsWhatWasSungIntoTheMicrophone) {
     const std::vector<std::int16_t> sung = sweep(1.0);
     std::vector<std::int16_t> signal(kVoiceRate / 4, 0);
     signal.insert(signal.end(), sung.begin(), sung.end());
-    // Silence after the sweep, longer than the singer queues: the sweep is over before the
-    // last bytes are handed over, so a run dry anywhere in it is counted.
-    signal.resize(signal.size() + kVoiceRate / 2, 0);
+    // A second of silence after the sweep, so that a run dry anywhere in it is counted.
+    signal.resize(signal.size() + kVoiceRate, 0);
     const std::string target = dir.path("take.wav");
-    std::vector<std::int16_t> take;
-    audio::WaveFormat format;
-    int disturbed = 0;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {
+        voxcapt::resetForTest();
+        cvktest::VoiceHost host;
+        platform::ScriptedMessageBoxes boxes;
         cvktest::Feeder singer(signal);
         ASSERT_EQ(AudioStartRecord(host.window.handle(), target.c_str(), kVoiceRate, 1, 16, 4096, 0, 0), 1);
         const audio::WaveInHandle input = voxcapt::recordingView().inputDevice;
         ASSERT_TRUE(singer.open(microphoneSink()));
-        ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 5.0, &singer));
-        host.pumpFor(0.4, &singer);
-        const std::uint64_t dropped = singer.underrunsBeforeTheEnd() + audio::waveInOverruns(input);
-        ASSERT_TRUE(stopRecording()) << "the take was never finished";
+        ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 30.0, &singer)) << "the singer never finished";
+        disturbed.count("the singer ran dry", singer.underrunsBeforeTheEnd());
+        disturbed.count("captured audio found no buffer", audio::waveInOverruns(input));
+        ASSERT_TRUE(stopRecording(host)) << "the take was never finished";
         singer.close();
         EXPECT_TRUE(boxes.shown().empty());
-        take = takeSamples(target, format);
-        if (dropped == 0) {
-            break;
-        }
-        ++disturbed;
-    }
-    ASSERT_LT(disturbed, 3) << "the singer ran dry or captured frames were dropped on every take";
+        audio::WaveFormat format;
+        const std::vector<std::int16_t> take = takeSamples(target, format);
 
-    EXPECT_EQ(format.samplesPerSec, kVoiceRate);
-    EXPECT_EQ(format.blockAlign, 2);
-    std::size_t onset = 0;
-    while (onset < take.size() && std::abs(take[onset]) < 2000) {
-        ++onset;
-    }
-    ASSERT_LT(onset + sung.size() + 100, take.size()) << "the sweep is not in the take whole";
-    // Align on the best of a few frames around the onset, then compare the whole sweep. The
-    // server resamples on the way in and out, which may delay the take by a part of a
-    // frame (half a frame costs 3 kHz a 40° turn): quarter frames are tried too.
-    double best = 0;
-    for (const double delay : {-0.5, -0.25, 0.0, 0.25, 0.5}) {
-        const std::vector<std::int16_t> reference = sweep(1.0, delay);
-        double referenceEnergy = 0;
-        for (const std::int16_t v : reference) {
-            referenceEnergy += static_cast<double>(v) * v;
+        EXPECT_EQ(format.samplesPerSec, kVoiceRate);
+        EXPECT_EQ(format.blockAlign, 2);
+        std::size_t onset = 0;
+        while (onset < take.size() && std::abs(take[onset]) < 2000) {
+            ++onset;
         }
-        for (std::size_t start = onset >= 20 ? onset - 20 : 0; start <= onset + 20; ++start) {
-            double cross = 0;
-            double energy = 0;
-            for (std::size_t i = 0; i < reference.size(); ++i) {
-                cross += static_cast<double>(take[start + i]) * reference[i];
-                energy += static_cast<double>(take[start + i]) * take[start + i];
+        ASSERT_LT(onset + sung.size() + 100, take.size()) << "the sweep is not in the take whole";
+        // Align on the best of a few frames around the onset, then compare the whole sweep.
+        // The server resamples on the way in and out, which may delay the take by a part of
+        // a frame (half a frame costs 3 kHz a 40° turn): quarter frames are tried too.
+        double best = 0;
+        for (const double delay : {-0.5, -0.25, 0.0, 0.25, 0.5}) {
+            const std::vector<std::int16_t> reference = sweep(1.0, delay);
+            double referenceEnergy = 0;
+            for (const std::int16_t v : reference) {
+                referenceEnergy += static_cast<double>(v) * v;
             }
-            best = std::max(best, cross / std::sqrt(energy * referenceEnergy));
+            for (std::size_t start = onset >= 20 ? onset - 20 : 0; start <= onset + 20; ++start) {
+                double cross = 0;
+                double energy = 0;
+                for (std::size_t i = 0; i < reference.size(); ++i) {
+                    cross += static_cast<double>(take[start + i]) * reference[i];
+                    energy += static_cast<double>(take[start + i]) * take[start + i];
+                }
+                best = std::max(best, cross / std::sqrt(energy * referenceEnergy));
+            }
         }
-    }
-    EXPECT_GT(best, 0.98) << "the take does not hold the sweep as it was sung (" << disturbed
-                          << " disturbed takes before this one)";
-    std::size_t end = take.size();
-    while (end > onset && std::abs(take[end - 1]) < 2000) {
-        --end;
-    }
-    EXPECT_NEAR(static_cast<double>(end - onset), static_cast<double>(sung.size()), kVoiceRate / 100.0)
-        << "frames of the sweep lost or repeated";
+        EXPECT_GT(best, 0.98) << "the take does not hold the sweep as it was sung";
+        std::size_t end = take.size();
+        while (end > onset && std::abs(take[end - 1]) < 2000) {
+            --end;
+        }
+        EXPECT_NEAR(static_cast<double>(end - onset), static_cast<double>(sung.size()), kVoiceRate / 100.0)
+            << "frames of the sweep lost or repeated";
+    });
 }
 
 // Guards the monitor's echo: a click sung into the microphone is heard on the speakers,
 // then once more at 70 % exactly 300 ms of the take's frames later (6614 frames at
-// 22050 Hz, 13228 at the speakers' 44100), and never a third time. A run during which the
-// singer or the monitor ran dry, or the server dropped captured frames, moves clicks and
-// echoes by however long the machine stalled; it proves nothing and is sung again, up to
-// three times.
+// 22050 Hz, 13228 at the speakers' 44100), and never a third time; the clicks keep their
+// spacing. A singer or a monitor that ran dry, or captured frames dropped, move clicks and
+// echoes by however long the machine stalled.
 TEST_F(VoiceOnServer, TheMonitorPlaysEachClickAndOneEchoThreeHundredMillisecondsLater) {
     constexpr std::size_t kClicks = 4;
     constexpr std::size_t kSpacing = kVoiceRate * 7 / 10;
@@ -227,37 +223,43 @@ TEST_F(VoiceOnServer, TheMonitorPlaysEachClickAndOneEchoThreeHundredMilliseconds
     for (std::size_t k = 0; k < kClicks; ++k) {
         at.push_back(kVoiceRate / 5 + k * kSpacing);
     }
-    AudioSetEchoDelay(300);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        SCOPED_TRACE("attempt " + std::to_string(attempt + 1));
-        cvktest::Feeder singer(cvktest::clickTrack(0.2 + 0.7 * kClicks + 0.5, at));
+    // A second of silence after the last click, so that a run dry anywhere among the
+    // clicks is counted.
+    const std::vector<std::int16_t> clicks = cvktest::clickTrack(0.2 + 0.7 * kClicks + 1.0, at);
+    testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {
+        voxcapt::resetForTest();
+        AudioSetEchoDelay(300);
+        cvktest::VoiceHost host;
+        platform::ScriptedMessageBoxes boxes;
+        cvktest::Feeder singer(clicks);
         PulseRecorder speakers;
-        ASSERT_TRUE(startRecorder(speakers, "speakers.monitor", 8.0));
-        ASSERT_EQ(AudioStartRecord(host.window.handle(), "", kVoiceRate, 1, 16, 2048, -1, 1), 1);
+        ASSERT_TRUE(startRecorder(speakers, "speakers.monitor", 12.0));
+        // Buffers of 4096 bytes: the monitor's pre-roll of three is 280 ms against stalls.
+        ASSERT_EQ(AudioStartRecord(host.window.handle(), "", kVoiceRate, 1, 16, 4096, -1, 1), 1);
         const audio::WaveOutHandle monitor = voxcapt::recordingView().monitorDevice;
         const audio::WaveInHandle input = voxcapt::recordingView().inputDevice;
         ASSERT_NE(monitor, 0u) << "no monitor";
-        host.pumpFor(0.5);  // the monitor's pre-roll
+        host.pumpFor(0.5);  // the monitor's pre-roll: three buffers captured before it plays
         const std::uint64_t underrunsBefore = audio::waveOutUnderruns(monitor);
         const std::size_t firstFrame = speakers.frames();
         ASSERT_TRUE(singer.open(microphoneSink()));
-        ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 8.0, &singer));
-        host.pumpFor(0.6, &singer);
-        const bool steady = audio::waveOutUnderruns(monitor) == underrunsBefore &&
-                            singer.underrunsBeforeTheEnd() == 0 && audio::waveInOverruns(input) == 0;
-        ASSERT_TRUE(stopRecording());
+        ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 60.0, &singer)) << "the singer never finished";
+        disturbed.count("the singer ran dry", singer.underrunsBeforeTheEnd());
+        disturbed.count("the monitor ran dry", audio::waveOutUnderruns(monitor) - underrunsBefore);
+        disturbed.count("captured audio found no buffer", audio::waveInOverruns(input));
+        ASSERT_TRUE(stopRecording(host));
         singer.close();
+        ASSERT_TRUE(speakers.waitForSound(platform::clockMicros() + 300'000, 30'000'000)) << "the recording stalled";
         speakers.stop();
+        disturbed.count("the speakers' recording had a hole", speakers.holes());
         EXPECT_TRUE(boxes.shown().empty());
-        if (!steady) {
-            continue;
-        }
 
         const auto heard = cvktest::onsets(speakers, firstFrame, 0.1f, PulseRecorder::kRate / 20);
         ASSERT_FALSE(heard.empty()) << "nothing was heard on the speakers";
         for (std::size_t k = 0; k < kClicks; ++k) {
             SCOPED_TRACE("click " + std::to_string(k));
             const std::size_t expected = heard[0] + k * 2 * kSpacing;
+            ASSERT_LT(expected + kEchoFrames * 2 + 2000, speakers.frames()) << "the recording ends before the click";
             const std::size_t peak = cvktest::loudestFrame(speakers, expected - 2000, expected + 2000);
             const float clickPeak = std::fabs(speakers.sample(peak));
             ASSERT_GT(clickPeak, 0.3f) << "the click was not heard";
@@ -270,11 +272,7 @@ TEST_F(VoiceOnServer, TheMonitorPlaysEachClickAndOneEchoThreeHundredMilliseconds
             EXPECT_LT(speakers.peak(peak + 2 * kEchoFrames - 2000, peak + 2 * kEchoFrames + 2000), 0.05f * clickPeak)
                 << "the echo came back a second time";
         }
-        return;
-    }
-    // Three runs in a row disturbed is more likely a monitor that never keeps up than a
-    // busy machine.
-    ADD_FAILURE() << "the monitor, the singer or the recording ran dry on every run";
+    });
 }
 
 }  // namespace

@@ -40,5 +40,8 @@ struct SynthLoadCounts {
     std::uint64_t heldPrograms = 0;
 };
 CVK_SYNTH_API SynthLoadCounts synthesizerLoadCounts();
+// Tests and benchmarks: how often the synthesizer's stream has run dry while a song could
+// play (a session open) since the process started. Any thread.
+CVK_SYNTH_API std::uint64_t synthesizerUnderruns();
 
 }  // namespace synth

@@ -90,6 +90,9 @@ struct PlaybackView {
     int32_t pendingOffset = 0;
     int offsetMode = 0;
     uint32_t device = 0;  // the platform's handle of the output
+    // Times the stream ran dry while more than the voice's last buffer was still to play
+    // (running dry after that is the voice's end): a machine too busy to play it steadily.
+    uint64_t underrunsBeforeTheEnd = 0;
 };
 PlaybackView playbackView();
 struct RecordingView {
