@@ -9,10 +9,16 @@
 // Output: a buffer is done once the server has played it (as far as its requests for more
 // tell: to within a request), not when it took it: a player that closes at the last
 // done must not cut off the audio still in the server's buffer. The stream keeps
-// latencyMs of audio ahead of the speaker. After running dry it waits until it is filled
-// again rather than playing on into silence: a stream that plays on moves past what it has
-// been given, and the server then throws away the start of what comes late. Input: the server hands over about 10 ms at a time; a
-// buffer is done once full. Audio that finds no buffer queued is lost and counted.
+// latencyMs of audio ahead of the speaker. When the queue runs out the server plays what
+// it holds however little that is (a short wave would wait for its start level forever),
+// and a few ms of silence follow it to push out the frames the server's resampler holds
+// back; audio that comes before that silence is played takes its place. After running dry
+// the stream waits until it is filled again rather than playing on into silence: a
+// stream that plays on moves past what it has been given, and the server then throws
+// away the start of what comes late.
+//
+// Input: the server hands over about 10 ms at a time; a buffer is done once full. Audio
+// that finds no buffer queued is lost and counted.
 
 #include <pulse/pulseaudio.h>
 
@@ -24,6 +30,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "audio/pulse_context.h"
 #include "audio/routing.h"
@@ -33,6 +40,10 @@ namespace audio::detail {
 namespace {
 
 constexpr pa_usec_t kCaptureFragmentMicros = 10'000;
+// Silence after the last audio handed over: a server's resampler holds back the last few
+// frames it was given until more follow (a few frames at the qualities servers use, up to
+// about 6 ms at the finest), and they would never be heard.
+constexpr pa_usec_t kTailMicros = 8'000;
 
 struct Endpoint {
     std::string name;         // the server's
@@ -105,6 +116,7 @@ public:
         : m_pulse(std::move(pulse)),
           m_input(request.input),
           m_eightBit(request.format.bitsPerSample == 8),
+          m_frameBytes(request.format.blockAlign),
           m_queue(request.window, request.handle,
                   request.input ? kWaveInDataMessage : kWaveOutDoneMessage, !request.input) {}
 
@@ -150,6 +162,7 @@ public:
             pa_stream_set_underflow_callback(m_stream, &PulseDevice::onUnderflow, this);
             attr.tlength = static_cast<std::uint32_t>(
                 pa_usec_to_bytes(static_cast<pa_usec_t>(request.latencyMs) * 1000, &spec));
+            m_tailBytes = pa_usec_to_bytes(kTailMicros, &spec);
             connected = pa_stream_connect_playback(m_stream, target, &attr, flags, nullptr, nullptr);
         }
         if (connected != 0 ||
@@ -176,7 +189,14 @@ public:
 
     WaveError run() override {
         PulseContext::Lock lock(*m_pulse);
-        return cork(false);
+        const WaveError result = cork(false);
+        // A queue handed over whole while the stream stood still (a player fills it before
+        // it starts) may hold less than the server waits for before it plays: the trigger
+        // given then went to a corked stream, which forgets it.
+        if (result == WaveError::Ok && !m_input && !m_queue.empty() && !m_queue.untaken()) {
+            trigger();
+        }
+        return result;
     }
 
     WaveError halt() override {
@@ -194,6 +214,7 @@ public:
         if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
             pa_operation_unref(flushed);
         }
+        m_tail = 0;
         m_queue.finishAll();
         m_dry = false;
         return cork(m_input);
@@ -218,31 +239,45 @@ private:
         return WaveError::Ok;
     }
 
-    // Output: hands the server up to `bytes` of the queued buffers. When that empties the
-    // queue, the server plays what it has without waiting to be filled to its start
-    // level: the last buffer of a take may be shorter than that.
+    // Output: hands the server up to `bytes` of the queued buffers, in whole frames. When
+    // that empties the queue, silence follows it (kTailMicros), which the next audio
+    // overwrites as long as it has not been played; and the server plays what it has
+    // without waiting to be filled to its start level: the last buffer of a take may be
+    // shorter than that.
     void feed(std::size_t bytes) {
         const bool had = m_queue.untaken();
-        while (bytes != 0 && m_queue.untaken()) {
+        while (bytes >= m_frameBytes && m_queue.untaken()) {
             void* data = nullptr;
-            std::size_t room = bytes;
-            if (pa_stream_begin_write(m_stream, &data, &room) < 0 || data == nullptr || room == 0) {
+            std::size_t room = bytes - bytes % m_frameBytes;
+            if (pa_stream_begin_write(m_stream, &data, &room) < 0 || data == nullptr) {
                 return;
             }
-            const std::size_t taken = m_queue.take(static_cast<std::uint8_t*>(data), room);
+            room -= room % m_frameBytes;
+            auto* out = static_cast<std::uint8_t*>(data);
+            const std::size_t taken = room != 0 ? m_queue.take(out, room) : 0;
             if (taken == 0) {
                 pa_stream_cancel_write(m_stream);
                 return;
             }
-            applyGain(static_cast<std::uint8_t*>(data), taken, waveOutputGain());
-            pa_stream_write(m_stream, data, taken, nullptr, 0, PA_SEEK_RELATIVE);
+            applyGain(out, taken, waveOutputGain());
+            // The server refuses a write that ends inside a frame, and the queue ends inside
+            // one only when its last buffer does: that frame is made whole with silence.
+            const std::size_t whole = (taken + m_frameBytes - 1) / m_frameBytes * m_frameBytes;
+            std::memset(out + taken, m_eightBit ? 0x80 : 0, whole - taken);
+            const auto back = -static_cast<std::int64_t>(std::exchange(m_tail, 0));
+            pa_stream_write(m_stream, data, whole, nullptr, back, PA_SEEK_RELATIVE);
             m_fed = true;
-            bytes -= std::min(bytes, taken);
+            bytes -= std::min(bytes, whole);
         }
         if (had && !m_queue.untaken()) {
-            if (pa_operation* triggered = pa_stream_trigger(m_stream, nullptr, nullptr)) {
-                pa_operation_unref(triggered);
-            }
+            m_tail = writeSilence(m_tailBytes);
+            trigger();
+        }
+    }
+
+    void trigger() {
+        if (pa_operation* triggered = pa_stream_trigger(m_stream, nullptr, nullptr)) {
+            pa_operation_unref(triggered);
         }
     }
 
@@ -284,10 +319,29 @@ private:
     static void onUnderflow(pa_stream*, void* user) {
         auto* self = static_cast<PulseDevice*>(user);
         self->m_queue.release(self->m_queue.takenBytes());  // everything has been played
+        self->m_tail = 0;
         if (self->m_fed) {
             self->m_fed = false;
             self->m_xruns.fetch_add(1, std::memory_order_relaxed);
         }
+    }
+
+    // Output: up to `bytes` of silence (whole frames) after what the server holds; the
+    // bytes written.
+    std::size_t writeSilence(std::size_t bytes) {
+        void* data = nullptr;
+        std::size_t room = bytes;
+        if (pa_stream_begin_write(m_stream, &data, &room) < 0 || data == nullptr) {
+            return 0;
+        }
+        room = std::min(room, bytes);
+        room -= room % m_frameBytes;
+        std::memset(data, m_eightBit ? 0x80 : 0, room);
+        if (room == 0 || pa_stream_write(m_stream, data, room, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            pa_stream_cancel_write(m_stream);
+            return 0;
+        }
+        return room;
     }
 
     static void onRead(pa_stream* stream, std::size_t, void* user) {
@@ -315,8 +369,11 @@ private:
     std::shared_ptr<PulseContext> m_pulse;  // outlives the stream: held until it is disconnected
     bool m_input;
     bool m_eightBit;
+    std::size_t m_frameBytes;
     WaveQueue m_queue;             // with the lock held
     pa_stream* m_stream = nullptr;
+    std::size_t m_tailBytes = 0;   // output: the silence after the last audio handed over
+    std::size_t m_tail = 0;        // output: bytes of it the server holds, not yet played
     bool m_fed = false;            // output: the server had audio of ours since it last ran dry
     bool m_dry = false;            // input: audio is being lost for want of a buffer
     std::atomic<std::uint64_t> m_xruns{0};
