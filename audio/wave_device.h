@@ -32,6 +32,8 @@ public:
         : m_window(window), m_handle(handle), m_doneMessage(doneMessage), m_deferred(deferred) {}
 
     bool empty() const noexcept { return m_count == 0; }
+    // Ok, or the error the device's stream failed with.
+    WaveError failure() const noexcept { return m_failure; }
     // Output: queued audio not yet taken.
     bool untaken() const noexcept { return m_taken < m_count; }
     // Output: bytes taken since the queue was made.
@@ -126,6 +128,19 @@ public:
         m_offset = 0;
     }
 
+    // The device's stream failed: every queued buffer comes back as at a reset, then the
+    // error notification, once; failure() answers with `error` from then on.
+    void fail(WaveError error) noexcept {
+        if (m_failure != WaveError::Ok) {
+            return;
+        }
+        m_failure = error;
+        finishAll();
+        const std::uint32_t message =
+            m_doneMessage == kWaveInDataMessage ? kWaveInErrorMessage : kWaveOutErrorMessage;
+        platform::postMessage(m_window, message, m_handle, static_cast<std::intptr_t>(error));
+    }
+
 private:
     void finishFront() noexcept {
         WaveHeader* front = m_ring[m_head];
@@ -150,10 +165,12 @@ private:
     std::size_t m_taken = 0;     // deferred: buffers at the front taken whole
     std::uint32_t m_offset = 0;  // output: bytes of the buffer being taken already taken
     std::uint64_t m_position = 0;
+    WaveError m_failure = WaveError::Ok;
 };
 
 // One open device. Output: submit queues audio, halt pauses, run restarts. Input: submit
-// queues an empty buffer, run starts, halt stops.
+// queues an empty buffer, run starts, halt stops. A device whose stream failed answers
+// submit, run, halt and reset with its failure().
 class WaveDevice {
 public:
     virtual ~WaveDevice() = default;
@@ -163,6 +180,7 @@ public:
     virtual WaveError reset() = 0;
     virtual bool busy() = 0;  // buffers are queued
     virtual std::uint64_t xruns() = 0;  // underruns or overruns
+    virtual WaveError failure() = 0;
 };
 
 struct WaveOpenRequest {

@@ -131,9 +131,12 @@ WaveError tableClose(bool input, std::uint32_t handle) {
 }
 
 WaveError tablePrepare(bool input, std::uint32_t handle, WaveHeader* header) {
-    return withDevice(input, handle, [header](Entry&) {
+    return withDevice(input, handle, [header](Entry& entry) {
         if (header == nullptr) {
             return WaveError::InvalidParameter;
+        }
+        if (const WaveError failed = entry.device->failure(); failed != WaveError::Ok) {
+            return failed;
         }
         header->dwFlags.fetch_or(kWaveHeaderPrepared);
         return WaveError::Ok;

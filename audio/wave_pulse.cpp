@@ -171,13 +171,17 @@ public:
                 return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
             }) ||
             pa_stream_get_state(m_stream) != PA_STREAM_READY) {
-            return WaveError::NoDriver;
+            return m_pulse->ready() ? WaveError::NoDriver : WaveError::NoSoundServer;
         }
+        m_connected = true;
         return WaveError::Ok;
     }
 
     WaveError submit(WaveHeader* header) override {
         PulseContext::Lock lock(*m_pulse);
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
+        }
         if (!m_queue.push(header)) {
             return WaveError::NoMemory;
         }
@@ -189,6 +193,9 @@ public:
 
     WaveError run() override {
         PulseContext::Lock lock(*m_pulse);
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
+        }
         const WaveError result = cork(false);
         // A queue handed over whole while the stream stood still (a player fills it before
         // it starts) may hold less than the server waits for before it plays: the trigger
@@ -201,6 +208,9 @@ public:
 
     WaveError halt() override {
         PulseContext::Lock lock(*m_pulse);
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
+        }
         const WaveError result = cork(true);
         if (m_input) {
             m_queue.finishPartial();
@@ -210,6 +220,9 @@ public:
 
     WaveError reset() override {
         PulseContext::Lock lock(*m_pulse);
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
+        }
         // What the server holds of ours goes; a recording stops, a playback runs on.
         if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
             pa_operation_unref(flushed);
@@ -226,6 +239,11 @@ public:
     }
 
     std::uint64_t xruns() override { return m_xruns.load(std::memory_order_relaxed); }
+
+    WaveError failure() override {
+        PulseContext::Lock lock(*m_pulse);
+        return m_queue.failure();
+    }
 
 private:
     // With the lock held. Corking is ordered with everything else on the stream, so there
@@ -301,7 +319,15 @@ private:
         }
     }
 
-    static void onState(pa_stream*, void* user) { static_cast<PulseDevice*>(user)->m_pulse->signal(); }
+    // A stream that was ready fails when the server goes away (the connection fails first)
+    // or when it removes the device.
+    static void onState(pa_stream* stream, void* user) {
+        auto* self = static_cast<PulseDevice*>(user);
+        if (self->m_connected && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+            self->m_queue.fail(self->m_pulse->ready() ? WaveError::NoDriver : WaveError::NoSoundServer);
+        }
+        self->m_pulse->signal();
+    }
 
     // The server asks for what it misses of its target length: what it holds beyond that
     // is all it has not played yet.
@@ -372,6 +398,7 @@ private:
     std::size_t m_frameBytes;
     WaveQueue m_queue;             // with the lock held
     pa_stream* m_stream = nullptr;
+    bool m_connected = false;      // the stream was ready: its failure is the device's
     std::size_t m_tailBytes = 0;   // output: the silence after the last audio handed over
     std::size_t m_tail = 0;        // output: bytes of it the server holds, not yet played
     bool m_fed = false;            // output: the server had audio of ours since it last ran dry

@@ -27,6 +27,7 @@ struct VirtualShared {
     std::mutex mutex;  // the devices' timers and the callers of their devices
     VirtualWaveSetup setup;
     std::vector<std::shared_ptr<std::vector<std::uint8_t>>> outputs;
+    WaveError failure = WaveError::Ok;  // failVirtualWave's
 };
 
 std::mutex g_currentMutex;
@@ -97,24 +98,27 @@ public:
 
     WaveError submit(WaveHeader* header) override {
         std::lock_guard lock(m_shared->mutex);
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
+        }
         return m_queue.push(header) ? WaveError::Ok : WaveError::NoMemory;
     }
     WaveError run() override {
         std::lock_guard lock(m_shared->mutex);
         m_paused = false;
-        return WaveError::Ok;
+        return m_queue.failure();
     }
     WaveError halt() override {
         std::lock_guard lock(m_shared->mutex);
         m_paused = true;
-        return WaveError::Ok;
+        return m_queue.failure();
     }
     WaveError reset() override {
         std::lock_guard lock(m_shared->mutex);
         m_queue.finishAll();
         m_paused = false;
         m_fed = false;
-        return WaveError::Ok;
+        return m_queue.failure();
     }
     bool busy() override {
         std::lock_guard lock(m_shared->mutex);
@@ -124,6 +128,10 @@ public:
         std::lock_guard lock(m_shared->mutex);
         return m_underruns;
     }
+    WaveError failure() override {
+        std::lock_guard lock(m_shared->mutex);
+        return m_queue.failure();
+    }
 
 private:
     static void onTick(std::uint32_t, void* user) { static_cast<VirtualOutput*>(user)->tick(); }
@@ -132,6 +140,10 @@ private:
     // millisecond whether or not it has them.
     void tick() {
         std::lock_guard lock(m_shared->mutex);
+        if (m_shared->failure != WaveError::Ok) {
+            m_queue.fail(m_shared->failure);
+            return;
+        }
         if (m_paused) {
             return;
         }
@@ -180,18 +192,21 @@ public:
 
     WaveError submit(WaveHeader* header) override {
         std::lock_guard lock(m_shared->mutex);
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
+        }
         return m_queue.push(header) ? WaveError::Ok : WaveError::NoMemory;
     }
     WaveError run() override {
         std::lock_guard lock(m_shared->mutex);
-        m_running = true;
-        return WaveError::Ok;
+        m_running = m_queue.failure() == WaveError::Ok;
+        return m_queue.failure();
     }
     WaveError halt() override {
         std::lock_guard lock(m_shared->mutex);
         m_running = false;
         m_queue.finishPartial();
-        return WaveError::Ok;
+        return m_queue.failure();
     }
     WaveError reset() override {
         std::lock_guard lock(m_shared->mutex);
@@ -199,7 +214,7 @@ public:
         m_pending = 0;
         m_waiting = false;
         m_queue.finishAll();
-        return WaveError::Ok;
+        return m_queue.failure();
     }
     bool busy() override {
         std::lock_guard lock(m_shared->mutex);
@@ -209,12 +224,21 @@ public:
         std::lock_guard lock(m_shared->mutex);
         return m_overruns;
     }
+    WaveError failure() override {
+        std::lock_guard lock(m_shared->mutex);
+        return m_queue.failure();
+    }
 
 private:
     static void onTick(std::uint32_t, void* user) { static_cast<VirtualInput*>(user)->tick(); }
 
     void tick() {
         std::lock_guard lock(m_shared->mutex);
+        if (m_shared->failure != WaveError::Ok) {
+            m_running = false;
+            m_queue.fail(m_shared->failure);
+            return;
+        }
         if (!m_running) {
             return;
         }
@@ -265,6 +289,12 @@ public:
     }
 
     WaveError query(bool, std::int32_t deviceId, const WaveFormat& format) override {
+        {
+            std::lock_guard lock(m_shared->mutex);
+            if (m_shared->failure != WaveError::Ok) {
+                return m_shared->failure;
+            }
+        }
         if (deviceId != kWaveMapper && deviceId != 0) {
             return WaveError::BadDeviceId;
         }
@@ -277,6 +307,7 @@ public:
             result != WaveError::Ok) {
             return result;
         }
+
         if (request.input ? m_shared->setup.inputOpenFails : m_shared->setup.outputOpenFails) {
             return WaveError::NoDriver;
         }
@@ -349,6 +380,18 @@ std::vector<std::uint8_t> readWaveData(const std::string& path) {
 }
 
 }  // namespace detail
+
+void failVirtualWave(WaveError error) {
+    std::shared_ptr<detail::VirtualShared> shared;
+    {
+        std::lock_guard lock(detail::g_currentMutex);
+        shared = detail::g_current.lock();
+    }
+    if (shared) {
+        std::lock_guard lock(shared->mutex);
+        shared->failure = error;
+    }
+}
 
 std::vector<std::vector<std::uint8_t>> virtualWaveOutputs() {
     std::shared_ptr<detail::VirtualShared> shared;

@@ -413,3 +413,88 @@ TEST_F(WaveDevices, VirtualClockRunPlaysEveryByteInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+struct FailureCase {
+    const char* name;
+    bool input;
+    WaveError error;
+};
+
+class WaveFailure : public WaveDevices, public testing::WithParamInterface<FailureCase> {};
+
+// Guards a failed stream: a buffer kept (the player or the take waits for it forever), an
+// error posted before the buffers or more than once, or a device that goes on taking
+// buffers, starting or stopping as if nothing happened; it must still close.
+TEST_P(WaveFailure, EveryBufferComesBackThenOneErrorAndOnlyCloseWorks) {
+    const FailureCase& c = GetParam();
+    const WaveFormat format = pcm(22050, 1, 16);
+    std::uint32_t device = 0;
+    if (c.input) {
+        ASSERT_EQ(audio::waveInOpen(&device, audio::kWaveMapper, format, window.handle()), WaveError::Ok);
+    } else {
+        ASSERT_EQ(audio::waveOutOpen(&device, audio::kWaveMapper, format, window.handle()), WaveError::Ok);
+    }
+    auto prepare = c.input ? audio::waveInPrepareHeader : audio::waveOutPrepareHeader;
+    auto submit = c.input ? audio::waveInAddBuffer : audio::waveOutWrite;
+    auto run = c.input ? audio::waveInStart : audio::waveOutRestart;
+    auto halt = c.input ? audio::waveInStop : audio::waveOutPause;
+    auto reset = c.input ? audio::waveInReset : audio::waveOutReset;
+    Buffer first(441), second(4410), third(4410), late(100);
+    for (Buffer* buffer : {&first, &second, &third}) {
+        ASSERT_EQ(prepare(device, &buffer->header), WaveError::Ok);
+        ASSERT_EQ(submit(device, &buffer->header), WaveError::Ok);
+    }
+    ASSERT_EQ(run(device), WaveError::Ok);
+    platform::advanceManualClock(20);  // the first back, the second under way
+    take(window);
+
+    audio::failVirtualWave(c.error);
+    platform::advanceManualClock(1);
+    const auto messages = take(window);
+    const std::uint32_t backMessage = c.input ? audio::kWaveInDataMessage : audio::kWaveOutDoneMessage;
+    const std::uint32_t errorMessage = c.input ? audio::kWaveInErrorMessage : audio::kWaveOutErrorMessage;
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0].message, backMessage);
+    EXPECT_EQ(headerOf(messages[0]), &second.header);
+    EXPECT_EQ(messages[1].message, backMessage);
+    EXPECT_EQ(headerOf(messages[1]), &third.header);
+    EXPECT_EQ(messages[2].message, errorMessage);
+    EXPECT_EQ(messages[2].wParam, device);
+    EXPECT_EQ(static_cast<WaveError>(messages[2].lParam), c.error);
+    for (Buffer* buffer : {&first, &second, &third}) {
+        EXPECT_EQ(buffer->header.dwFlags.load(), audio::kWaveHeaderPrepared | audio::kWaveHeaderDone);
+    }
+    platform::advanceManualClock(100);
+    EXPECT_TRUE(take(window).empty()) << "the error came again";
+
+    EXPECT_EQ(prepare(device, &late.header), c.error);
+    EXPECT_EQ(submit(device, &second.header), c.error);
+    EXPECT_EQ(second.header.dwFlags.load(), audio::kWaveHeaderPrepared | audio::kWaveHeaderDone);
+    EXPECT_EQ(run(device), c.error);
+    EXPECT_EQ(halt(device), c.error);
+    EXPECT_EQ(reset(device), c.error);
+    std::uint32_t another = 0;
+    EXPECT_EQ(c.input ? audio::waveInOpen(&another, audio::kWaveMapper, format, window.handle())
+                      : audio::waveOutOpen(&another, audio::kWaveMapper, format, window.handle()),
+              c.error);
+    for (Buffer* buffer : {&first, &second, &third}) {
+        EXPECT_EQ((c.input ? audio::waveInUnprepareHeader : audio::waveOutUnprepareHeader)(device, &buffer->header),
+                  WaveError::Ok);
+    }
+    EXPECT_EQ(c.input ? audio::waveInClose(device) : audio::waveOutClose(device), WaveError::Ok);
+    const auto closed = take(window);
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed[0].message, c.input ? audio::kWaveInCloseMessage : audio::kWaveOutCloseMessage);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, WaveFailure,
+    testing::Values(FailureCase{"PlaybackWithoutServer", false, WaveError::NoSoundServer},
+                    FailureCase{"PlaybackDeviceRemoved", false, WaveError::NoDriver},
+                    FailureCase{"RecordingWithoutServer", true, WaveError::NoSoundServer},
+                    FailureCase{"RecordingDeviceRemoved", true, WaveError::NoDriver}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+}  // namespace

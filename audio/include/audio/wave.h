@@ -65,9 +65,11 @@ constexpr std::uint32_t kWaveInOpenMessage = 0x3BE;
 constexpr std::uint32_t kWaveInCloseMessage = 0x3BF;
 constexpr std::uint32_t kWaveInDataMessage = 0x3C0;
 // A device's stream failed (the server went away, the device it played to or recorded
-// from was removed): posted once, wParam the device handle, lParam the WaveError. Every
-// buffer still queued has come back before it, as after a reset; the device stays open
-// and answers every later call with that error until it is closed.
+// from was removed): posted once, wParam the device handle, lParam the WaveError
+// (NoSoundServer: the server went away; NoDriver: the device was removed). Every buffer
+// still queued has come back before it, as after a reset; the device stays open and
+// answers every later call with that error until it is closed (unprepare still hands a
+// buffer back, so that it can be freed).
 constexpr std::uint32_t kWaveOutErrorMessage = 0x3C1;
 constexpr std::uint32_t kWaveInErrorMessage = 0x3C2;
 
@@ -111,5 +113,9 @@ CVK_AUDIO_API void useRealWave();
 // Everything each output device played, in the order the devices were opened since
 // useVirtualWave.
 CVK_AUDIO_API std::vector<std::vector<std::uint8_t>> virtualWaveOutputs();
+// Fails the virtual devices as a sound server's streams fail: each open one at its next
+// millisecond (NoSoundServer: the server went away; NoDriver: the device was removed),
+// and every later query and open, until the next useVirtualWave.
+CVK_AUDIO_API void failVirtualWave(WaveError error);
 
 }  // namespace audio
