@@ -148,9 +148,13 @@ public:
         attr.prebuf = static_cast<std::uint32_t>(-1);
         attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);
-        // Always explicit: left to the server, a stream's buffer would be seconds long.
+        // Always explicit: left to the server, a stream's buffer would be seconds long. Never
+        // moved by the server: when its device goes, a take would go on recording another
+        // source (the speakers' monitor: the program's own output), a voice go on playing
+        // elsewhere. Losing the device fails the stream instead (onState).
         const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_ADJUST_LATENCY | (m_input ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS));
+            PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
+            (m_input ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS));
         const char* target = device.empty() ? nullptr : device.c_str();
         int connected = -1;
         if (m_input) {

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -192,6 +194,79 @@ TEST_P(ServerKilled, EveryBufferComesBackThenOneErrorNamingTheServer) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, ServerKilled,
                          testing::Values(KillCase{"Recording", true}, KillCase{"Playback", false}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+struct RemovalCase {
+    const char* name;
+    bool input;
+};
+
+class DeviceRemoved : public StreamFailure, public testing::WithParamInterface<RemovalCase> {
+protected:
+    // Unloads the module whose line in the server's list holds `arguments`.
+    void unload(const std::string& arguments) {
+        std::istringstream modules(server.pactl("list short modules"));
+        std::string line;
+        while (std::getline(modules, line)) {
+            if (line.find(arguments) != std::string::npos) {
+                server.pactl("unload-module " + line.substr(0, line.find_first_of(" \t")));
+                return;
+            }
+        }
+        ADD_FAILURE() << "no module with " << arguments;
+    }
+};
+
+// Guards a stream the server moves when its device goes: a take that goes on recording the
+// speakers (the program's own output) once the microphone is removed, a voice that moves
+// to the speakers once its device is. The stream fails instead, as for a dead server,
+// and nothing of the other device's sound gets into it.
+TEST_P(DeviceRemoved, TheStreamFailsAndNothingElseIsRecordedOrPlayed) {
+    const RemovalCase& c = GetParam();
+    platform::MessageQueue otherWindow;
+    cvktest::PulseRecorder speakers;
+    Stream loud(false, otherWindow);
+    Stream stream(c.input, window);
+    if (c.input) {
+        // The speakers play a tone while the microphone hears nothing.
+        ASSERT_EQ(loud.open(audio::kWaveMapper, 8, 8820, toneCycle()), WaveError::Ok);
+        ASSERT_EQ(stream.open(audio::kWaveMapper, 4, 2048), WaveError::Ok);
+    } else {
+        std::string error;
+        ASSERT_TRUE(speakers.start("speakers.monitor", 4.0, error)) << error;
+        std::int32_t microphone = -1;
+        for (std::uint32_t i = 0; i < audio::waveOutDeviceCount(); ++i) {
+            if (audio::waveOutDeviceName(i) == "Microphone") {
+                microphone = static_cast<std::int32_t>(i);
+            }
+        }
+        ASSERT_GE(microphone, 0);
+        ASSERT_EQ(stream.open(microphone, 8, 8820, toneCycle()), WaveError::Ok);
+    }
+    stream.pump(0.3);
+    ASSERT_EQ(stream.errors, 0);
+    stream.stopRecycling();
+    unload(c.input ? "source_name=mic" : "sink_name=microphone");
+    stream.pump(5.0, [&] { return stream.errors != 0; });
+    stream.pump(0.5);
+    EXPECT_EQ(stream.errors, 1);
+    EXPECT_EQ(stream.error, WaveError::NoDriver);
+    EXPECT_EQ(stream.queuedAtError, 0) << "buffers were still out when the error came";
+    EXPECT_EQ(stream.submitAgain(), WaveError::NoDriver);
+    EXPECT_EQ(stream.close(), WaveError::Ok);
+    if (c.input) {
+        ASSERT_FALSE(stream.recorded.empty());
+        const auto loudest = std::max_element(stream.recorded.begin(), stream.recorded.end(),
+                                              [](std::int16_t a, std::int16_t b) { return std::abs(a) < std::abs(b); });
+        EXPECT_LT(std::abs(*loudest), 1000) << "the take recorded the speakers";
+    } else {
+        speakers.stop();
+        EXPECT_LT(speakers.peak(0, speakers.frames()), 0.03f) << "the voice moved to the speakers";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, DeviceRemoved,
+                         testing::Values(RemovalCase{"Recording", true}, RemovalCase{"Playback", false}),
                          [](const auto& param) { return std::string(param.param.name); });
 
 // Guards the message a user sees with no server running: an open that fails for want of a
