@@ -18,7 +18,8 @@
 // away the start of what comes late.
 //
 // Input: the server hands over about 10 ms at a time; a buffer is done once full. Audio
-// that finds no buffer queued is lost and counted.
+// that finds no buffer queued waits, up to kBacklogSeconds of it, and fills the buffers
+// as they are added; only beyond that is audio lost.
 
 #include <pulse/pulseaudio.h>
 
@@ -34,12 +35,15 @@
 
 #include "audio/pulse_context.h"
 #include "audio/routing.h"
+#include "capture_backlog.h"
 #include "wave_device.h"
 
 namespace audio::detail {
 namespace {
 
 constexpr pa_usec_t kCaptureFragmentMicros = 10'000;
+// Captured audio that may wait for the window's thread to hand buffers back.
+constexpr std::size_t kBacklogSeconds = 5;
 // Silence after the last audio handed over: a server's resampler holds back the last few
 // frames it was given until more follow (a few frames at the qualities servers use, up to
 // about 6 ms at the finest), and they would never be heard.
@@ -118,7 +122,9 @@ public:
           m_eightBit(request.format.bitsPerSample == 8),
           m_frameBytes(request.format.blockAlign),
           m_queue(request.window, request.handle,
-                  request.input ? kWaveInDataMessage : kWaveOutDoneMessage, !request.input) {}
+                  request.input ? kWaveInDataMessage : kWaveOutDoneMessage, !request.input),
+          m_backlog(request.input ? std::size_t{request.format.avgBytesPerSec} * kBacklogSeconds : 0,
+                    request.format.blockAlign) {}
 
     ~PulseDevice() override {
         if (m_stream == nullptr) {
@@ -189,7 +195,14 @@ public:
         if (!m_queue.push(header)) {
             return WaveError::NoMemory;
         }
-        if (!m_input) {
+        if (m_input) {
+            // Audio waiting for a buffer goes into it at once.
+            m_waiting = false;
+            m_backlog.drainInto(m_queue);
+            if (!m_backlog.empty()) {
+                noteWaiting();
+            }
+        } else {
             feed(pa_stream_writable_size(m_stream));
         }
         return WaveError::Ok;
@@ -217,6 +230,7 @@ public:
         }
         const WaveError result = cork(true);
         if (m_input) {
+            m_backlog.drainInto(m_queue);
             m_queue.finishPartial();
         }
         return result;
@@ -227,13 +241,16 @@ public:
         if (m_queue.failure() != WaveError::Ok) {
             return m_queue.failure();
         }
-        // What the server holds of ours goes; a recording stops, a playback runs on.
+        // What the server holds of ours goes; a recording stops, a playback runs on. What was
+        // recorded before the reset comes back in the buffers as far as they hold it.
         if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
             pa_operation_unref(flushed);
         }
         m_tail = 0;
+        m_backlog.drainInto(m_queue);
+        m_backlog.clear();
         m_queue.finishAll();
-        m_dry = false;
+        m_waiting = false;
         return cork(m_input);
     }
 
@@ -328,6 +345,7 @@ private:
     static void onState(pa_stream* stream, void* user) {
         auto* self = static_cast<PulseDevice*>(user);
         if (self->m_connected && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+            self->m_backlog.drainInto(self->m_queue);
             self->m_queue.fail(self->m_pulse->ready() ? WaveError::NoDriver : WaveError::NoSoundServer);
         }
         self->m_pulse->signal();
@@ -383,16 +401,27 @@ private:
                 break;  // nothing there after all
             }
             // A hole in the recording is silence of its length.
-            const std::size_t stored = self->m_queue.put(static_cast<const std::uint8_t*>(data), bytes);
-            if (stored < bytes) {
-                if (!self->m_dry) {
-                    self->m_dry = true;
-                    self->m_xruns.fetch_add(1, std::memory_order_relaxed);
-                }
-            } else {
-                self->m_dry = false;
-            }
+            self->capture(static_cast<const std::uint8_t*>(data), bytes);
             pa_stream_drop(stream);
+        }
+    }
+
+    // Input: recorded audio goes behind what waits into the queued buffers, and what finds
+    // no room there waits in the backlog; only a full backlog loses audio.
+    void capture(const std::uint8_t* data, std::size_t bytes) {
+        m_backlog.drainInto(m_queue);
+        const std::size_t stored = m_backlog.empty() ? m_queue.put(data, bytes) : 0;
+        if (stored < bytes) {
+            noteWaiting();
+            m_backlog.store(data != nullptr ? data + stored : nullptr, bytes - stored);
+        }
+    }
+
+    // Input: audio found no buffer queued; counted once until the next buffer is added.
+    void noteWaiting() {
+        if (!m_waiting) {
+            m_waiting = true;
+            m_xruns.fetch_add(1, std::memory_order_relaxed);
         }
     }
 
@@ -406,7 +435,8 @@ private:
     std::size_t m_tailBytes = 0;   // output: the silence after the last audio handed over
     std::size_t m_tail = 0;        // output: bytes of it the server holds, not yet played
     bool m_fed = false;            // output: the server had audio of ours since it last ran dry
-    bool m_dry = false;            // input: audio is being lost for want of a buffer
+    CaptureBacklog m_backlog;      // input: with the lock held
+    bool m_waiting = false;        // input: audio found no buffer since one was last added
     std::atomic<std::uint64_t> m_xruns{0};
 };
 

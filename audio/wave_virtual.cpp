@@ -195,6 +195,7 @@ public:
         if (m_queue.failure() != WaveError::Ok) {
             return m_queue.failure();
         }
+        m_waiting = false;  // audio that finds no buffer after this one is counted again
         return m_queue.push(header) ? WaveError::Ok : WaveError::NoMemory;
     }
     WaveError run() override {
@@ -205,12 +206,14 @@ public:
     WaveError halt() override {
         std::lock_guard lock(m_shared->mutex);
         m_running = false;
+        deliver();
         m_queue.finishPartial();
         return m_queue.failure();
     }
     WaveError reset() override {
         std::lock_guard lock(m_shared->mutex);
         m_running = false;
+        deliver();
         m_pending = 0;
         m_waiting = false;
         m_queue.finishAll();
@@ -246,6 +249,15 @@ private:
         const std::uint64_t due = m_ticks * m_format.samplesPerSec / 1000 - m_frames;
         m_frames += due;
         m_pending += due * m_format.blockAlign;
+        // No buffer to record into: the microphone waits for one.
+        if (!deliver() && !m_waiting) {
+            ++m_overruns;
+            m_waiting = true;
+        }
+    }
+
+    // Stores what was recorded and not yet stored in the queued buffers; whether all of it.
+    bool deliver() {
         const std::vector<std::uint8_t>& voice = m_shared->setup.microphone;
         while (m_pending != 0) {
             const bool speaking = m_position < voice.size();
@@ -256,15 +268,10 @@ private:
             m_position += stored;
             m_pending -= stored;
             if (stored < offer) {
-                // No buffer to record into: the microphone waits for one.
-                if (!m_waiting) {
-                    ++m_overruns;
-                    m_waiting = true;
-                }
-                return;
+                return false;
             }
         }
-        m_waiting = false;
+        return true;
     }
 
     std::shared_ptr<VirtualShared> m_shared;
@@ -272,7 +279,7 @@ private:
     WaveQueue m_queue;
     std::uint32_t m_timer = 0;
     bool m_running = false;
-    bool m_waiting = false;
+    bool m_waiting = false;  // audio found no buffer since one was last added
     std::uint64_t m_ticks = 0;
     std::uint64_t m_frames = 0;
     std::size_t m_pending = 0;   // bytes recorded and not yet stored

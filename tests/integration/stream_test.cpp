@@ -4,14 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TempDir.h"
 #include "TestServer.h"
 #include "WaveBuilder.h"
+#include "WaveFile.h"
 #include "platform/dialogs.h"
 #include "voice_support.h"
 
@@ -95,5 +99,130 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ShortWaveOnServer,
                                          ShortWave{"Bytes2200", 2200}, ShortWave{"OneBuffer", 5120},
                                          ShortWave{"OneBufferAndAByte", 5121}),
                          [](const auto& param) { return std::string(param.param.name); });
+
+// Noise under about 5 kHz (it passes the server's resampling at 22050 Hz unchanged in
+// shape), from a fixed seed: a stretch of it matches the signal at one place only, so a
+// frame lost or repeated anywhere shows as a shift of everything after it.
+std::vector<std::int16_t> noise(double seconds) {
+    std::vector<double> white(static_cast<std::size_t>(seconds * kVoiceRate) + 4);
+    std::uint32_t state = 12345;
+    for (double& v : white) {
+        state = state * 1664525u + 1013904223u;
+        v = static_cast<double>(state >> 8) / (1u << 24) - 0.5;
+    }
+    std::vector<std::int16_t> samples(white.size() - 4);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double low = (white[i] + 4 * white[i + 1] + 6 * white[i + 2] + 4 * white[i + 3] + white[i + 4]) / 16;
+        samples[i] = static_cast<std::int16_t>(std::clamp(low * 60000, -30000.0, 30000.0));
+    }
+    return samples;
+}
+
+// Normalized correlation of take[at, at + length) with reference[from, from + length).
+double match(const std::vector<std::int16_t>& take, std::size_t at, const std::vector<std::int16_t>& reference,
+             std::size_t from, std::size_t length) {
+    double cross = 0;
+    double takeEnergy = 0;
+    double referenceEnergy = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const double a = take[at + i];
+        const double b = reference[from + i];
+        cross += a * b;
+        takeEnergy += a * a;
+        referenceEnergy += b * b;
+    }
+    return takeEnergy > 0 && referenceEnergy > 0 ? cross / std::sqrt(takeEnergy * referenceEnergy) : 0;
+}
+
+// The take's samples, read back with the library's own reader.
+std::vector<std::int16_t> takeSamples(const std::string& path) {
+    platform::FileReader file;
+    voxcapt::ParsedWave parsed;
+    if (!file.open(path) || voxcapt::parseWave(file, parsed) != voxcapt::WaveParseError::None) {
+        return {};
+    }
+    std::vector<std::int16_t> samples(parsed.dataSize / 2);
+    file.seek(parsed.dataOffset);
+    file.read(samples.data(), samples.size() * 2);
+    return samples;
+}
+
+// Where a stretch of the signal sits in the take, as an offset (take frame minus signal
+// frame) within [lowest, highest]; nothing when it matches nowhere.
+std::optional<std::ptrdiff_t> locate(const std::vector<std::int16_t>& take, const std::vector<std::int16_t>& sung,
+                                     std::size_t from, std::size_t length, std::ptrdiff_t lowest,
+                                     std::ptrdiff_t highest) {
+    std::optional<std::ptrdiff_t> found;
+    double best = 0.9;
+    for (std::ptrdiff_t offset = std::max(lowest, -static_cast<std::ptrdiff_t>(from)); offset <= highest; ++offset) {
+        const std::size_t at = from + static_cast<std::size_t>(offset);
+        if (at + length > take.size()) {
+            break;
+        }
+        if (const double m = match(take, at, sung, from, length); m > best) {
+            best = m;
+            found = offset;
+        }
+    }
+    return found;
+}
+
+// Guards the singer's audio against a window thread that is late to hand buffers back (a
+// busy machine): the capture device must keep what it records meanwhile and hand it over
+// later, so the take holds every frame sung, in order, none twice. A busy machine may run
+// the singer's own stream dry, which delays the rest of the signal in the microphone; a
+// frame the take lost brings the rest of it early.
+TEST_F(StreamOnServer, ATakeKeepsEveryFrameWhileTheWindowStalls) {
+    constexpr double kSeconds = 6.0;
+    const std::vector<std::int16_t> sung = noise(kSeconds);
+    const auto microphone = cvktest::outputNamed("Microphone");
+    ASSERT_TRUE(microphone.has_value());
+    const std::string target = dir.path("take.wav");
+    // All of the signal is queued at once: the singer never waits for this thread.
+    cvktest::Feeder singer(sung, nullptr, 8192, static_cast<int>(sung.size() * 2 / 8192 + 1));
+    ASSERT_EQ(AudioStartRecord(host.window.handle(), target.c_str(), kVoiceRate, 1, 16, 4096, 0, 0), 1);
+    ASSERT_TRUE(singer.open(*microphone));
+    for (int stall = 0; stall < 3; ++stall) {
+        host.pumpFor(0.7, &singer);
+        // Longer than the recorder's eight buffers of 93 ms last.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 10.0, &singer));
+    host.pumpFor(0.5, &singer);
+    const std::uint64_t dry = singer.underruns();
+    AudioStopRecord();
+    ASSERT_TRUE(host.pumpUntil([] { return !voxcapt::recordingView().active; }, 5.0));
+    singer.close();
+    const std::vector<std::int16_t> take = takeSamples(target);
+    EXPECT_TRUE(boxes.shown().empty());
+    SCOPED_TRACE("the singer ran dry " + std::to_string(dry) + " times (once is its end)");
+
+    constexpr std::size_t kWindow = 1024;
+    const auto second = static_cast<std::ptrdiff_t>(kVoiceRate);
+    // The singer starts within a second or two of the take.
+    std::optional<std::ptrdiff_t> offset = locate(take, sung, 0, kWindow, 0, 2 * second);
+    ASSERT_TRUE(offset.has_value()) << "the signal's start is not in the take";
+    bool lastMatched = true;
+    for (std::size_t from = kWindow; from + kWindow <= sung.size(); from += kWindow) {
+        const double seconds = static_cast<double>(from) / kVoiceRate;
+        if (*offset + static_cast<std::ptrdiff_t>(from + kWindow) <= static_cast<std::ptrdiff_t>(take.size()) &&
+            match(take, from + static_cast<std::size_t>(*offset), sung, from, kWindow) > 0.9) {
+            lastMatched = true;
+            continue;
+        }
+        const auto moved = locate(take, sung, from, kWindow, *offset - second, *offset + second);
+        if (!moved) {
+            // A stretch in which the singer ran dry matches nowhere whole; the next one must.
+            ASSERT_TRUE(lastMatched) << "frames of the signal lost or out of order around " << seconds << " s of it";
+            lastMatched = false;
+            continue;
+        }
+        ASSERT_GE(*moved, *offset) << static_cast<double>(*offset - *moved) / kVoiceRate
+                                   << " s of the signal lost before " << seconds << " s of it";
+        offset = moved;
+        lastMatched = true;
+    }
+    EXPECT_TRUE(lastMatched) << "the signal's end is not in the take";
+}
 
 }  // namespace
