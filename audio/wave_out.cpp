@@ -248,13 +248,14 @@ WaveError waveOutQuery(std::int32_t deviceId, const WaveFormat& format) {
 }
 
 WaveError waveOutOpen(WaveOutHandle* handle, std::int32_t deviceId, const WaveFormat& format,
-                      platform::WindowHandle window, std::uint32_t latencyMs) {
+                      platform::WindowHandle window, std::uint32_t latencyMs, std::uint32_t liveLeadBytes) {
     detail::WaveOpenRequest request;
     request.input = false;
     request.deviceId = deviceId;
     request.format = format;
     request.window = window;
     request.latencyMs = std::clamp<std::uint32_t>(latencyMs, kWaveOutMonitorLatencyMs, kWaveOutLatencyMs);
+    request.liveLeadBytes = liveLeadBytes;
     return detail::tableOpen(request, handle);
 }
 

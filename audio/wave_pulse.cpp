@@ -121,6 +121,7 @@ public:
           m_input(request.input),
           m_eightBit(request.format.bitsPerSample == 8),
           m_frameBytes(request.format.blockAlign),
+          m_liveLead(request.input ? 0 : request.liveLeadBytes),
           m_queue(request.window, request.handle,
                   request.input ? kWaveInDataMessage : kWaveOutDoneMessage, !request.input),
           m_backlog(request.input ? std::size_t{request.format.avgBytesPerSec} * kBacklogSeconds : 0,
@@ -203,6 +204,14 @@ public:
                 noteWaiting();
             }
         } else {
+            if (m_liveLead != 0 && m_queue.untakenBytes() > m_liveLead + header->dwBufferLength) {
+                // A live output behind: what the server holds is the oldest and goes first.
+                if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
+                    pa_operation_unref(flushed);
+                }
+                m_tail = 0;
+                m_queue.dropOldest(m_liveLead, m_frameBytes);
+            }
             feed(pa_stream_writable_size(m_stream));
         }
         return WaveError::Ok;
@@ -429,6 +438,7 @@ private:
     bool m_input;
     bool m_eightBit;
     std::size_t m_frameBytes;
+    std::uint64_t m_liveLead;      // output: 0, or the lead of a live output
     WaveQueue m_queue;             // with the lock held
     pa_stream* m_stream = nullptr;
     bool m_connected = false;      // the stream was ready: its failure is the device's

@@ -78,6 +78,7 @@ public:
     VirtualOutput(std::shared_ptr<VirtualShared> shared, const WaveOpenRequest& request)
         : m_shared(std::move(shared)),
           m_format(request.format),
+          m_liveLead(request.liveLeadBytes),
           m_queue(request.window, request.handle, kWaveOutDoneMessage),
           m_played(std::make_shared<std::vector<std::uint8_t>>()) {
         m_shared->outputs.push_back(m_played);
@@ -101,7 +102,13 @@ public:
         if (m_queue.failure() != WaveError::Ok) {
             return m_queue.failure();
         }
-        return m_queue.push(header) ? WaveError::Ok : WaveError::NoMemory;
+        if (!m_queue.push(header)) {
+            return WaveError::NoMemory;
+        }
+        if (m_liveLead != 0 && m_queue.untakenBytes() > m_liveLead + header->dwBufferLength) {
+            m_queue.dropOldest(m_liveLead, m_format.blockAlign);
+        }
+        return WaveError::Ok;
     }
     WaveError run() override {
         std::lock_guard lock(m_shared->mutex);
@@ -166,6 +173,7 @@ private:
 
     std::shared_ptr<VirtualShared> m_shared;
     WaveFormat m_format;
+    std::uint64_t m_liveLead;  // 0, or the lead of a live output
     WaveQueue m_queue;
     std::shared_ptr<std::vector<std::uint8_t>> m_played;
     std::uint32_t m_timer = 0;

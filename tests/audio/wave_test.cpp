@@ -368,6 +368,35 @@ TEST_F(WaveDevices, DeferredQueueFinishesBuffersOnlyOncePlayed) {
     EXPECT_TRUE(queue.empty());
 }
 
+// Guards a live output that drops audio: buffers coming back out of order, the server's
+// oldest audio kept while newer is dropped, a frame split, or more dropped than the lead
+// asks (the monitor would fall silent).
+TEST_F(WaveDevices, LiveQueueDropsTheOldestDownToItsLead) {
+    audio::detail::WaveQueue queue(window.handle(), 9, audio::kWaveOutDoneMessage, true);
+    Buffer a(100), b(100, 100), c(100, 200), d(100, 44);
+    for (Buffer* buffer : {&a, &b, &c, &d}) {
+        buffer->header.dwFlags = audio::kWaveHeaderPrepared;
+        ASSERT_TRUE(queue.push(&buffer->header));
+    }
+    std::vector<std::uint8_t> server(400);
+    ASSERT_EQ(queue.take(server.data(), 150), 150u);  // a whole, half of b
+    queue.dropOldest(119, 2);
+    EXPECT_EQ(queue.untakenBytes(), 118u);
+    auto done = take(window);
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(headerOf(done[0]), &a.header);
+    EXPECT_EQ(headerOf(done[1]), &b.header);
+    ASSERT_EQ(queue.take(server.data(), 400), 118u);
+    std::vector<std::uint8_t> expected(c.data.end() - 18, c.data.end());
+    expected.insert(expected.end(), d.data.begin(), d.data.end());
+    EXPECT_EQ(std::vector<std::uint8_t>(server.begin(), server.begin() + 118), expected);
+    queue.release(queue.takenBytes());
+    done = take(window);
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(headerOf(done[0]), &c.header);
+    EXPECT_EQ(headerOf(done[1]), &d.header);
+}
+
 // Guards against a device thread that touches a buffer after handing it back, or a
 // notification that arrives before the buffer shows Done (run under ThreadSanitizer):
 // on the virtual clock the device runs on its own thread while this one refills.
