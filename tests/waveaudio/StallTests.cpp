@@ -1,5 +1,5 @@
-// How late the singer hears themself through the monitor, on the virtual devices and the
-// manual clock, before and after the monitor is held up.
+// A take while the window thread or the monitor is held up, on the virtual devices and the
+// manual clock: what the take keeps, and how late the singer hears themself afterwards.
 
 #include "VoiceHarness.h"
 #include "audio/wave_out.h"
@@ -71,6 +71,29 @@ TEST_P(MonitorDelay, ReturnsToThePreRollAfterAStall) {
         << "frames between the microphone and the monitor";
     AudioStopRecord();
     recordToEnd();
+}
+
+// Guards the take against a window thread that is late to hand buffers back: everything
+// the microphone delivered meanwhile is in the take, in order, none of it twice.
+TEST_F(VoiceTest, ATakeKeepsEveryByteWhileTheWindowStalls) {
+    const std::vector<std::uint8_t> voice = testing_support::rampData(22050 * 2 * 6);
+    audio::VirtualWaveSetup setup;
+    setup.microphone = voice;
+    useDevices(setup);
+    const std::string target = dir.path("take.wav");
+    ASSERT_EQ(AudioStartRecord(window.handle(), target.c_str(), 22050, 1, 16, 4096, 0, 0), 1);
+    for (int stall = 0; stall < 3; ++stall) {
+        run(700);
+        platform::advanceManualClock(1000);  // longer than the eight buffers last
+    }
+    run(700);
+    AudioStopRecord();
+    recordToEnd();
+    const std::vector<std::uint8_t> file = readFile(target);
+    ASSERT_GE(file.size(), 46u);
+    const std::vector<std::uint8_t> take(file.begin() + 46, file.end());
+    EXPECT_GE(take.size(), 2u * 22050 * 5) << "audio of the stalls is missing";
+    EXPECT_EQ(take, std::vector<std::uint8_t>(voice.begin(), voice.begin() + static_cast<std::ptrdiff_t>(take.size())));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stalls, MonitorDelay,
