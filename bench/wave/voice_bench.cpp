@@ -241,10 +241,16 @@ DriftRun measureDrift(std::int32_t bufferBytes, double seconds, double stallMs) 
     if (sungAt.empty() || heardAt.empty()) {
         return run;
     }
-    // The first sound on the speakers is the first click's; each later click is the onset
+    // The first sound on the speakers is the last click sung before it (the monitor may
+    // have dropped the clicks before: it is allowed to); each later click is the onset
     // nearest the delay of the one before, which clicks a second apart keep unambiguous
     // for a delay that moves by less than half a second between two of them.
-    double expected = millis(heard.frameMicros(heardAt.front()), sung.frameMicros(sungAt.front()));
+    double expected = 0;
+    for (std::size_t onset : sungAt) {
+        if (sung.frameMicros(onset) <= heard.frameMicros(heardAt.front())) {
+            expected = millis(heard.frameMicros(heardAt.front()), sung.frameMicros(onset));
+        }
+    }
     for (std::size_t onset : sungAt) {
         const std::uint64_t sungMicros = sung.frameMicros(onset);
         double best = 1e9;
