@@ -32,10 +32,14 @@ public:
         : m_window(window), m_handle(handle), m_doneMessage(doneMessage), m_deferred(deferred) {}
 
     bool empty() const noexcept { return m_count == 0; }
+    // Ok, or the error the device's stream failed with.
+    WaveError failure() const noexcept { return m_failure; }
     // Output: queued audio not yet taken.
     bool untaken() const noexcept { return m_taken < m_count; }
     // Output: bytes taken since the queue was made.
     std::uint64_t takenBytes() const noexcept { return m_position; }
+    // Output: bytes queued and not yet taken.
+    std::uint64_t untakenBytes() const noexcept { return m_untaken; }
 
     bool push(WaveHeader* header) noexcept {
         if (m_count == kCapacity) {
@@ -45,6 +49,7 @@ public:
                               std::memory_order_release);
         m_ring[(m_head + m_count) % kCapacity] = header;
         ++m_count;
+        m_untaken += header->dwBufferLength;
         return true;
     }
 
@@ -62,6 +67,7 @@ public:
                 copied += now;
                 m_offset += static_cast<std::uint32_t>(now);
                 m_position += now;
+                m_untaken -= now;
             }
             if (m_offset < next->dwBufferLength) {
                 break;
@@ -124,6 +130,44 @@ public:
             finishFront();
         }
         m_offset = 0;
+        m_untaken = 0;
+    }
+
+    // Live output: drops the oldest audio until at most `keep` bytes are left untaken, in
+    // whole frames. Every buffer taken whole comes back (the device has dropped what it
+    // took), then every buffer dropped whole, in order.
+    void dropOldest(std::uint64_t keep, std::size_t frameBytes) noexcept {
+        while (m_taken != 0) {
+            finishFront();
+        }
+        while (m_untaken > keep && m_count != 0) {
+            const std::uint32_t length = m_ring[m_head]->dwBufferLength;
+            const std::uint64_t left = length - m_offset;
+            const std::uint64_t excess = m_untaken - keep;
+            const std::uint64_t drop =
+                std::min(left, (excess + frameBytes - 1) / frameBytes * frameBytes);
+            m_untaken -= drop;
+            m_offset += static_cast<std::uint32_t>(drop);
+            if (m_offset == length) {
+                m_offset = 0;
+                finishFront();
+            }
+        }
+    }
+
+    // The device's stream failed: the error notification, once, then every queued buffer
+    // comes back as at a reset; failure() answers with `error` from then on. The error
+    // comes first so that its handler has stopped asking for more before the buffers
+    // arrive, and counts them back instead of queueing them again.
+    void fail(WaveError error) noexcept {
+        if (m_failure != WaveError::Ok) {
+            return;
+        }
+        m_failure = error;
+        const std::uint32_t message =
+            m_doneMessage == kWaveInDataMessage ? kWaveInErrorMessage : kWaveOutErrorMessage;
+        platform::postMessage(m_window, message, m_handle, static_cast<std::intptr_t>(error));
+        finishAll();
     }
 
 private:
@@ -150,10 +194,13 @@ private:
     std::size_t m_taken = 0;     // deferred: buffers at the front taken whole
     std::uint32_t m_offset = 0;  // output: bytes of the buffer being taken already taken
     std::uint64_t m_position = 0;
+    std::uint64_t m_untaken = 0;  // output
+    WaveError m_failure = WaveError::Ok;
 };
 
 // One open device. Output: submit queues audio, halt pauses, run restarts. Input: submit
-// queues an empty buffer, run starts, halt stops.
+// queues an empty buffer, run starts, halt stops. A device whose stream failed answers
+// submit, run, halt and reset with its failure().
 class WaveDevice {
 public:
     virtual ~WaveDevice() = default;
@@ -163,6 +210,7 @@ public:
     virtual WaveError reset() = 0;
     virtual bool busy() = 0;  // buffers are queued
     virtual std::uint64_t xruns() = 0;  // underruns or overruns
+    virtual WaveError failure() = 0;
 };
 
 struct WaveOpenRequest {
@@ -172,6 +220,7 @@ struct WaveOpenRequest {
     platform::WindowHandle window = 0;
     std::uint32_t handle = 0;  // the handle the table gave the device
     std::uint32_t latencyMs = 100;
+    std::uint32_t liveLeadBytes = 0;  // output: 0, or the lead of a live output (wave_out.h)
 };
 
 class WaveBackend {

@@ -133,9 +133,12 @@ WaveError tableClose(bool input, std::uint32_t handle) {
 }
 
 WaveError tablePrepare(bool input, std::uint32_t handle, WaveHeader* header) {
-    return withDevice(input, handle, [header](Entry&) {
+    return withDevice(input, handle, [header](Entry& entry) {
         if (header == nullptr) {
             return WaveError::InvalidParameter;
+        }
+        if (const WaveError failed = entry.device->failure(); failed != WaveError::Ok) {
+            return failed;
         }
         header->dwFlags.fetch_or(kWaveHeaderPrepared);
         return WaveError::Ok;
@@ -247,13 +250,14 @@ WaveError waveOutQuery(std::int32_t deviceId, const WaveFormat& format) {
 }
 
 WaveError waveOutOpen(WaveOutHandle* handle, std::int32_t deviceId, const WaveFormat& format,
-                      platform::WindowHandle window, std::uint32_t latencyMs) {
+                      platform::WindowHandle window, std::uint32_t latencyMs, std::uint32_t liveLeadBytes) {
     detail::WaveOpenRequest request;
     request.input = false;
     request.deviceId = deviceId;
     request.format = format;
     request.window = window;
     request.latencyMs = std::clamp<std::uint32_t>(latencyMs, kWaveOutMonitorLatencyMs, kWaveOutLatencyMs);
+    request.liveLeadBytes = liveLeadBytes;
     return detail::tableOpen(request, handle);
 }
 

@@ -9,10 +9,17 @@
 // Output: a buffer is done once the server has played it (as far as its requests for more
 // tell: to within a request), not when it took it: a player that closes at the last
 // done must not cut off the audio still in the server's buffer. The stream keeps
-// latencyMs of audio ahead of the speaker. After running dry it waits until it is filled
-// again rather than playing on into silence: a stream that plays on moves past what it has
-// been given, and the server then throws away the start of what comes late. Input: the server hands over about 10 ms at a time; a
-// buffer is done once full. Audio that finds no buffer queued is lost and counted.
+// latencyMs of audio ahead of the speaker. When the queue runs out the server plays what
+// it holds however little that is (a short wave would wait for its start level forever),
+// and a few ms of silence follow it to push out the frames the server's resampler holds
+// back; audio that comes before that silence is played takes its place. After running dry
+// the stream waits until it is filled again rather than playing on into silence: a
+// stream that plays on moves past what it has been given, and the server then throws
+// away the start of what comes late.
+//
+// Input: the server hands over about 10 ms at a time; a buffer is done once full. Audio
+// that finds no buffer queued waits, up to kBacklogSeconds of it, and fills the buffers
+// as they are added; only beyond that is audio lost.
 
 #include <pulse/pulseaudio.h>
 
@@ -24,15 +31,23 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "audio/pulse_context.h"
 #include "audio/routing.h"
+#include "capture_backlog.h"
 #include "wave_device.h"
 
 namespace audio::detail {
 namespace {
 
 constexpr pa_usec_t kCaptureFragmentMicros = 10'000;
+// Captured audio that may wait for the window's thread to hand buffers back.
+constexpr std::size_t kBacklogSeconds = 5;
+// Silence after the last audio handed over: a server's resampler holds back the last few
+// frames it was given until more follow (a few frames at the qualities servers use, up to
+// about 6 ms at the finest), and they would never be heard.
+constexpr pa_usec_t kTailMicros = 8'000;
 
 struct Endpoint {
     std::string name;         // the server's
@@ -105,8 +120,12 @@ public:
         : m_pulse(std::move(pulse)),
           m_input(request.input),
           m_eightBit(request.format.bitsPerSample == 8),
+          m_frameBytes(request.format.blockAlign),
+          m_liveLead(request.input ? 0 : request.liveLeadBytes),
           m_queue(request.window, request.handle,
-                  request.input ? kWaveInDataMessage : kWaveOutDoneMessage, !request.input) {}
+                  request.input ? kWaveInDataMessage : kWaveOutDoneMessage, !request.input),
+          m_backlog(request.input ? std::size_t{request.format.avgBytesPerSec} * kBacklogSeconds : 0,
+                    request.format.blockAlign) {}
 
     ~PulseDevice() override {
         if (m_stream == nullptr) {
@@ -136,9 +155,13 @@ public:
         attr.prebuf = static_cast<std::uint32_t>(-1);
         attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);
-        // Always explicit: left to the server, a stream's buffer would be seconds long.
+        // Always explicit: left to the server, a stream's buffer would be seconds long. Never
+        // moved by the server: when its device goes, a take would go on recording another
+        // source (the speakers' monitor: the program's own output), a voice go on playing
+        // elsewhere. Losing the device fails the stream instead (onState).
         const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_ADJUST_LATENCY | (m_input ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS));
+            PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
+            (m_input ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS));
         const char* target = device.empty() ? nullptr : device.c_str();
         int connected = -1;
         if (m_input) {
@@ -150,6 +173,7 @@ public:
             pa_stream_set_underflow_callback(m_stream, &PulseDevice::onUnderflow, this);
             attr.tlength = static_cast<std::uint32_t>(
                 pa_usec_to_bytes(static_cast<pa_usec_t>(request.latencyMs) * 1000, &spec));
+            m_tailBytes = pa_usec_to_bytes(kTailMicros, &spec);
             connected = pa_stream_connect_playback(m_stream, target, &attr, flags, nullptr, nullptr);
         }
         if (connected != 0 ||
@@ -158,17 +182,36 @@ public:
                 return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
             }) ||
             pa_stream_get_state(m_stream) != PA_STREAM_READY) {
-            return WaveError::NoDriver;
+            return m_pulse->ready() ? WaveError::NoDriver : WaveError::NoSoundServer;
         }
+        m_connected = true;
         return WaveError::Ok;
     }
 
     WaveError submit(WaveHeader* header) override {
         PulseContext::Lock lock(*m_pulse);
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
+        }
         if (!m_queue.push(header)) {
             return WaveError::NoMemory;
         }
-        if (!m_input) {
+        if (m_input) {
+            // Audio waiting for a buffer goes into it at once.
+            m_waiting = false;
+            m_backlog.drainInto(m_queue);
+            if (!m_backlog.empty()) {
+                noteWaiting();
+            }
+        } else {
+            if (m_liveLead != 0 && m_queue.untakenBytes() > m_liveLead + header->dwBufferLength) {
+                // A live output behind: what the server holds is the oldest and goes first.
+                if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
+                    pa_operation_unref(flushed);
+                }
+                m_tail = 0;
+                m_queue.dropOldest(m_liveLead, m_frameBytes);
+            }
             feed(pa_stream_writable_size(m_stream));
         }
         return WaveError::Ok;
@@ -176,13 +219,27 @@ public:
 
     WaveError run() override {
         PulseContext::Lock lock(*m_pulse);
-        return cork(false);
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
+        }
+        const WaveError result = cork(false);
+        // A queue handed over whole while the stream stood still (a player fills it before
+        // it starts) may hold less than the server waits for before it plays: the trigger
+        // given then went to a corked stream, which forgets it.
+        if (result == WaveError::Ok && !m_input && !m_queue.empty() && !m_queue.untaken()) {
+            trigger();
+        }
+        return result;
     }
 
     WaveError halt() override {
         PulseContext::Lock lock(*m_pulse);
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
+        }
         const WaveError result = cork(true);
         if (m_input) {
+            m_backlog.drainInto(m_queue);
             m_queue.finishPartial();
         }
         return result;
@@ -190,12 +247,19 @@ public:
 
     WaveError reset() override {
         PulseContext::Lock lock(*m_pulse);
-        // What the server holds of ours goes; a recording stops, a playback runs on.
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
+        }
+        // What the server holds of ours goes; a recording stops, a playback runs on. What was
+        // recorded before the reset comes back in the buffers as far as they hold it.
         if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
             pa_operation_unref(flushed);
         }
+        m_tail = 0;
+        m_backlog.drainInto(m_queue);
+        m_backlog.clear();
         m_queue.finishAll();
-        m_dry = false;
+        m_waiting = false;
         return cork(m_input);
     }
 
@@ -205,6 +269,11 @@ public:
     }
 
     std::uint64_t xruns() override { return m_xruns.load(std::memory_order_relaxed); }
+
+    WaveError failure() override {
+        PulseContext::Lock lock(*m_pulse);
+        return m_queue.failure();
+    }
 
 private:
     // With the lock held. Corking is ordered with everything else on the stream, so there
@@ -218,31 +287,45 @@ private:
         return WaveError::Ok;
     }
 
-    // Output: hands the server up to `bytes` of the queued buffers. When that empties the
-    // queue, the server plays what it has without waiting to be filled to its start
-    // level: the last buffer of a take may be shorter than that.
+    // Output: hands the server up to `bytes` of the queued buffers, in whole frames. When
+    // that empties the queue, silence follows it (kTailMicros), which the next audio
+    // overwrites as long as it has not been played; and the server plays what it has
+    // without waiting to be filled to its start level: the last buffer of a take may be
+    // shorter than that.
     void feed(std::size_t bytes) {
         const bool had = m_queue.untaken();
-        while (bytes != 0 && m_queue.untaken()) {
+        while (bytes >= m_frameBytes && m_queue.untaken()) {
             void* data = nullptr;
-            std::size_t room = bytes;
-            if (pa_stream_begin_write(m_stream, &data, &room) < 0 || data == nullptr || room == 0) {
+            std::size_t room = bytes - bytes % m_frameBytes;
+            if (pa_stream_begin_write(m_stream, &data, &room) < 0 || data == nullptr) {
                 return;
             }
-            const std::size_t taken = m_queue.take(static_cast<std::uint8_t*>(data), room);
+            room -= room % m_frameBytes;
+            auto* out = static_cast<std::uint8_t*>(data);
+            const std::size_t taken = room != 0 ? m_queue.take(out, room) : 0;
             if (taken == 0) {
                 pa_stream_cancel_write(m_stream);
                 return;
             }
-            applyGain(static_cast<std::uint8_t*>(data), taken, waveOutputGain());
-            pa_stream_write(m_stream, data, taken, nullptr, 0, PA_SEEK_RELATIVE);
+            applyGain(out, taken, waveOutputGain());
+            // The server refuses a write that ends inside a frame, and the queue ends inside
+            // one only when its last buffer does: that frame is made whole with silence.
+            const std::size_t whole = (taken + m_frameBytes - 1) / m_frameBytes * m_frameBytes;
+            std::memset(out + taken, m_eightBit ? 0x80 : 0, whole - taken);
+            const auto back = -static_cast<std::int64_t>(std::exchange(m_tail, 0));
+            pa_stream_write(m_stream, data, whole, nullptr, back, PA_SEEK_RELATIVE);
             m_fed = true;
-            bytes -= std::min(bytes, taken);
+            bytes -= std::min(bytes, whole);
         }
         if (had && !m_queue.untaken()) {
-            if (pa_operation* triggered = pa_stream_trigger(m_stream, nullptr, nullptr)) {
-                pa_operation_unref(triggered);
-            }
+            m_tail = writeSilence(m_tailBytes);
+            trigger();
+        }
+    }
+
+    void trigger() {
+        if (pa_operation* triggered = pa_stream_trigger(m_stream, nullptr, nullptr)) {
+            pa_operation_unref(triggered);
         }
     }
 
@@ -266,7 +349,16 @@ private:
         }
     }
 
-    static void onState(pa_stream*, void* user) { static_cast<PulseDevice*>(user)->m_pulse->signal(); }
+    // A stream that was ready fails when the server goes away (the connection fails first)
+    // or when it removes the device.
+    static void onState(pa_stream* stream, void* user) {
+        auto* self = static_cast<PulseDevice*>(user);
+        if (self->m_connected && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+            self->m_backlog.drainInto(self->m_queue);
+            self->m_queue.fail(self->m_pulse->ready() ? WaveError::NoDriver : WaveError::NoSoundServer);
+        }
+        self->m_pulse->signal();
+    }
 
     // The server asks for what it misses of its target length: what it holds beyond that
     // is all it has not played yet.
@@ -284,10 +376,29 @@ private:
     static void onUnderflow(pa_stream*, void* user) {
         auto* self = static_cast<PulseDevice*>(user);
         self->m_queue.release(self->m_queue.takenBytes());  // everything has been played
+        self->m_tail = 0;
         if (self->m_fed) {
             self->m_fed = false;
             self->m_xruns.fetch_add(1, std::memory_order_relaxed);
         }
+    }
+
+    // Output: up to `bytes` of silence (whole frames) after what the server holds; the
+    // bytes written.
+    std::size_t writeSilence(std::size_t bytes) {
+        void* data = nullptr;
+        std::size_t room = bytes;
+        if (pa_stream_begin_write(m_stream, &data, &room) < 0 || data == nullptr) {
+            return 0;
+        }
+        room = std::min(room, bytes);
+        room -= room % m_frameBytes;
+        std::memset(data, m_eightBit ? 0x80 : 0, room);
+        if (room == 0 || pa_stream_write(m_stream, data, room, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            pa_stream_cancel_write(m_stream);
+            return 0;
+        }
+        return room;
     }
 
     static void onRead(pa_stream* stream, std::size_t, void* user) {
@@ -299,26 +410,43 @@ private:
                 break;  // nothing there after all
             }
             // A hole in the recording is silence of its length.
-            const std::size_t stored = self->m_queue.put(static_cast<const std::uint8_t*>(data), bytes);
-            if (stored < bytes) {
-                if (!self->m_dry) {
-                    self->m_dry = true;
-                    self->m_xruns.fetch_add(1, std::memory_order_relaxed);
-                }
-            } else {
-                self->m_dry = false;
-            }
+            self->capture(static_cast<const std::uint8_t*>(data), bytes);
             pa_stream_drop(stream);
+        }
+    }
+
+    // Input: recorded audio goes behind what waits into the queued buffers, and what finds
+    // no room there waits in the backlog; only a full backlog loses audio.
+    void capture(const std::uint8_t* data, std::size_t bytes) {
+        m_backlog.drainInto(m_queue);
+        const std::size_t stored = m_backlog.empty() ? m_queue.put(data, bytes) : 0;
+        if (stored < bytes) {
+            noteWaiting();
+            m_backlog.store(data != nullptr ? data + stored : nullptr, bytes - stored);
+        }
+    }
+
+    // Input: audio found no buffer queued; counted once until the next buffer is added.
+    void noteWaiting() {
+        if (!m_waiting) {
+            m_waiting = true;
+            m_xruns.fetch_add(1, std::memory_order_relaxed);
         }
     }
 
     std::shared_ptr<PulseContext> m_pulse;  // outlives the stream: held until it is disconnected
     bool m_input;
     bool m_eightBit;
+    std::size_t m_frameBytes;
+    std::uint64_t m_liveLead;      // output: 0, or the lead of a live output
     WaveQueue m_queue;             // with the lock held
     pa_stream* m_stream = nullptr;
+    bool m_connected = false;      // the stream was ready: its failure is the device's
+    std::size_t m_tailBytes = 0;   // output: the silence after the last audio handed over
+    std::size_t m_tail = 0;        // output: bytes of it the server holds, not yet played
     bool m_fed = false;            // output: the server had audio of ours since it last ran dry
-    bool m_dry = false;            // input: audio is being lost for want of a buffer
+    CaptureBacklog m_backlog;      // input: with the lock held
+    bool m_waiting = false;        // input: audio found no buffer since one was last added
     std::atomic<std::uint64_t> m_xruns{0};
 };
 

@@ -35,6 +35,7 @@ struct VirtualShared {
     VirtualWaveSetup setup;
     std::vector<std::shared_ptr<std::vector<std::uint8_t>>> outputs;
     std::map<std::uint32_t, VirtualDevice*> open;  // by handle
+    WaveError failure = WaveError::Ok;  // failVirtualWave's
 };
 
 std::mutex g_currentMutex;
@@ -85,8 +86,8 @@ public:
     VirtualOutput(std::shared_ptr<VirtualShared> shared, const WaveOpenRequest& request)
         : m_shared(std::move(shared)),
           m_format(request.format),
-          m_window(request.window),
           m_handle(request.handle),
+          m_liveLead(request.liveLeadBytes),
           m_queue(request.window, request.handle, kWaveOutDoneMessage),
           m_played(std::make_shared<std::vector<std::uint8_t>>()) {
         m_shared->outputs.push_back(m_played);
@@ -112,32 +113,33 @@ public:
 
     WaveError submit(WaveHeader* header) override {
         std::lock_guard lock(m_shared->mutex);
-        if (m_failed) {
-            return WaveError::NoDriver;
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
         }
-        return m_queue.push(header) ? WaveError::Ok : WaveError::NoMemory;
+        if (!m_queue.push(header)) {
+            return WaveError::NoMemory;
+        }
+        if (m_liveLead != 0 && m_queue.untakenBytes() > m_liveLead + header->dwBufferLength) {
+            m_queue.dropOldest(m_liveLead, m_format.blockAlign);
+        }
+        return WaveError::Ok;
     }
     WaveError run() override {
         std::lock_guard lock(m_shared->mutex);
         m_paused = false;
-        return WaveError::Ok;
-    }
-    void failLocked(WaveError why) override {
-        platform::postMessage(m_window, kWaveOutErrorMessage, m_handle, static_cast<std::intptr_t>(why));
-        m_failed = true;
-        m_queue.finishAll();
+        return m_queue.failure();
     }
     WaveError halt() override {
         std::lock_guard lock(m_shared->mutex);
         m_paused = true;
-        return WaveError::Ok;
+        return m_queue.failure();
     }
     WaveError reset() override {
         std::lock_guard lock(m_shared->mutex);
         m_queue.finishAll();
         m_paused = false;
         m_fed = false;
-        return WaveError::Ok;
+        return m_queue.failure();
     }
     bool busy() override {
         std::lock_guard lock(m_shared->mutex);
@@ -147,6 +149,11 @@ public:
         std::lock_guard lock(m_shared->mutex);
         return m_underruns;
     }
+    WaveError failure() override {
+        std::lock_guard lock(m_shared->mutex);
+        return m_queue.failure();
+    }
+    void failLocked(WaveError why) override { m_queue.fail(why); }
 
 private:
     static void onTick(std::uint32_t, void* user) { static_cast<VirtualOutput*>(user)->tick(); }
@@ -155,7 +162,10 @@ private:
     // millisecond whether or not it has them.
     void tick() {
         std::lock_guard lock(m_shared->mutex);
-        if (m_paused || m_failed) {
+        if (m_shared->failure != WaveError::Ok) {
+            failLocked(m_shared->failure);
+        }
+        if (m_paused || m_queue.failure() != WaveError::Ok) {
             return;
         }
         if (++m_ticks == m_shared->setup.failAfterMs) {
@@ -180,13 +190,12 @@ private:
 
     std::shared_ptr<VirtualShared> m_shared;
     WaveFormat m_format;
-    platform::WindowHandle m_window;
     std::uint32_t m_handle;
+    std::uint64_t m_liveLead;  // 0, or the lead of a live output
     WaveQueue m_queue;
     std::shared_ptr<std::vector<std::uint8_t>> m_played;
     std::uint32_t m_timer = 0;
     bool m_paused = false;
-    bool m_failed = false;
     bool m_fed = false;  // played something since the device last ran dry
     std::uint64_t m_ticks = 0;
     std::uint64_t m_frames = 0;
@@ -198,7 +207,6 @@ public:
     VirtualInput(std::shared_ptr<VirtualShared> shared, const WaveOpenRequest& request)
         : m_shared(std::move(shared)),
           m_format(request.format),
-          m_window(request.window),
           m_handle(request.handle),
           m_queue(request.window, request.handle, kWaveInDataMessage) {}
 
@@ -219,36 +227,32 @@ public:
 
     WaveError submit(WaveHeader* header) override {
         std::lock_guard lock(m_shared->mutex);
-        if (m_failed) {
-            return WaveError::NoDriver;
+        if (m_queue.failure() != WaveError::Ok) {
+            return m_queue.failure();
         }
+        m_waiting = false;  // audio that finds no buffer after this one is counted again
         return m_queue.push(header) ? WaveError::Ok : WaveError::NoMemory;
-    }
-    void failLocked(WaveError why) override {
-        platform::postMessage(m_window, kWaveInErrorMessage, m_handle, static_cast<std::intptr_t>(why));
-        m_failed = true;
-        m_running = false;
-        m_pending = 0;
-        m_queue.finishAll();
     }
     WaveError run() override {
         std::lock_guard lock(m_shared->mutex);
-        m_running = !m_failed;
-        return WaveError::Ok;
+        m_running = m_queue.failure() == WaveError::Ok;
+        return m_queue.failure();
     }
     WaveError halt() override {
         std::lock_guard lock(m_shared->mutex);
         m_running = false;
+        deliver();
         m_queue.finishPartial();
-        return WaveError::Ok;
+        return m_queue.failure();
     }
     WaveError reset() override {
         std::lock_guard lock(m_shared->mutex);
         m_running = false;
+        deliver();
         m_pending = 0;
         m_waiting = false;
         m_queue.finishAll();
-        return WaveError::Ok;
+        return m_queue.failure();
     }
     bool busy() override {
         std::lock_guard lock(m_shared->mutex);
@@ -258,12 +262,26 @@ public:
         std::lock_guard lock(m_shared->mutex);
         return m_overruns;
     }
+    WaveError failure() override {
+        std::lock_guard lock(m_shared->mutex);
+        return m_queue.failure();
+    }
+    // What the microphone had not yet stored goes with the stream.
+    void failLocked(WaveError why) override {
+        m_running = false;
+        m_pending = 0;
+        m_queue.fail(why);
+    }
 
 private:
     static void onTick(std::uint32_t, void* user) { static_cast<VirtualInput*>(user)->tick(); }
 
     void tick() {
         std::lock_guard lock(m_shared->mutex);
+        if (m_shared->failure != WaveError::Ok) {
+            failLocked(m_shared->failure);
+            return;
+        }
         if (!m_running) {
             return;
         }
@@ -274,6 +292,15 @@ private:
         const std::uint64_t due = m_ticks * m_format.samplesPerSec / 1000 - m_frames;
         m_frames += due;
         m_pending += due * m_format.blockAlign;
+        // No buffer to record into: the microphone waits for one.
+        if (!deliver() && !m_waiting) {
+            ++m_overruns;
+            m_waiting = true;
+        }
+    }
+
+    // Stores what was recorded and not yet stored in the queued buffers; whether all of it.
+    bool deliver() {
         const std::vector<std::uint8_t>& voice = m_shared->setup.microphone;
         while (m_pending != 0) {
             const bool speaking = m_position < voice.size();
@@ -284,26 +311,19 @@ private:
             m_position += stored;
             m_pending -= stored;
             if (stored < offer) {
-                // No buffer to record into: the microphone waits for one.
-                if (!m_waiting) {
-                    ++m_overruns;
-                    m_waiting = true;
-                }
-                return;
+                return false;
             }
         }
-        m_waiting = false;
+        return true;
     }
 
     std::shared_ptr<VirtualShared> m_shared;
     WaveFormat m_format;
-    platform::WindowHandle m_window;
     std::uint32_t m_handle;
     WaveQueue m_queue;
     std::uint32_t m_timer = 0;
     bool m_running = false;
-    bool m_failed = false;
-    bool m_waiting = false;
+    bool m_waiting = false;  // audio found no buffer since one was last added
     std::uint64_t m_ticks = 0;
     std::uint64_t m_frames = 0;
     std::size_t m_pending = 0;   // bytes recorded and not yet stored
@@ -320,6 +340,12 @@ public:
     }
 
     WaveError query(bool, std::int32_t deviceId, const WaveFormat& format) override {
+        {
+            std::lock_guard lock(m_shared->mutex);
+            if (m_shared->failure != WaveError::Ok) {
+                return m_shared->failure;
+            }
+        }
         if (deviceId != kWaveMapper && deviceId != 0) {
             return WaveError::BadDeviceId;
         }
@@ -332,6 +358,7 @@ public:
             result != WaveError::Ok) {
             return result;
         }
+
         if (request.input ? m_shared->setup.inputOpenFails : m_shared->setup.outputOpenFails) {
             return WaveError::NoDriver;
         }
@@ -421,6 +448,18 @@ bool failVirtualWaveDevice(std::uint32_t handle, WaveError why) {
     }
     found->second->failLocked(why);
     return true;
+}
+
+void failVirtualWave(WaveError error) {
+    std::shared_ptr<detail::VirtualShared> shared;
+    {
+        std::lock_guard lock(detail::g_currentMutex);
+        shared = detail::g_current.lock();
+    }
+    if (shared) {
+        std::lock_guard lock(shared->mutex);
+        shared->failure = error;
+    }
 }
 
 std::vector<std::vector<std::uint8_t>> virtualWaveOutputs() {

@@ -68,6 +68,12 @@ void closeMonitor(State& s) {
 
 enum class MonitorOpen { Ok, Failed, WithoutEcho };
 
+// The monitor is a live output: beyond the three buffers feedMonitor gathers before it
+// starts (and the one being written), the oldest captured audio waiting to be heard is
+// dropped, so that a stall or an underrun never adds to the singer's delay for the rest
+// of the take.
+std::uint32_t monitorLeadBytes(const Recording& rec) { return 3 * rec.bufferBytes; }
+
 MonitorOpen openMonitor(State& s) {
     Recording& rec = s.rec;
     Monitor& monitor = s.monitor;
@@ -78,7 +84,7 @@ MonitorOpen openMonitor(State& s) {
     }
     if (audio::waveOutQuery(audio::kWaveMapper, rec.format) != audio::WaveError::Ok ||
         audio::waveOutOpen(&monitor.device, audio::kWaveMapper, rec.format, rec.window,
-                              audio::kWaveOutMonitorLatencyMs) != audio::WaveError::Ok) {
+                              audio::kWaveOutMonitorLatencyMs, monitorLeadBytes(rec)) != audio::WaveError::Ok) {
         monitor.device = 0;
         freeMonitorBuffers(monitor);
         return MonitorOpen::Failed;

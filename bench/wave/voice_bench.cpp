@@ -2,6 +2,7 @@
 // is heard, and what a monitored recording costs.
 //
 //   voice_bench [latency|start|cpu|all] [SECONDS]      (default all, 20 s a run)
+//   voice_bench drift [SECONDS] [STALL_MS]             (default 20 s, 250 ms)
 //
 // latency: clicks every 300 ms played into the "Microphone" sink while the library records
 //   with its monitor on (echo off), at recording buffers of 4096, 1024, 256 and 64 bytes;
@@ -16,18 +17,27 @@
 // cpu: the process's CPU time (getrusage) over SECONDS of a monitored recording into a
 //   file with a 300 ms echo, at 4096 bytes and at the size the latency runs found (64
 //   when they were not made), as a percentage of one core.
+// drift: whether the monitor's delay comes back after a disturbance. A click a second into
+//   the "Microphone" sink (all of it queued at once, so the singer never waits) while the
+//   library records with its monitor at 4096, 1024 and 256 bytes, and the window thread
+//   stalls for STALL_MS every 3 s from the fourth second to three seconds before the end
+//   (0: never; the server's own underruns are then the only disturbance). Each click is
+//   followed from the delay of the one before it; the median delay of the first three
+//   clicks against the last three, and the monitor's underruns.
 //
 //   source scripts/pulse-server.sh && pulse_start
 //   build/default/bin/voice_bench
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BenchSupport.h"
@@ -163,6 +173,124 @@ void printLatency(const std::vector<LatencyRun>& runs) {
     }
 }
 
+struct DriftRun {
+    std::int32_t bufferBytes = 0;
+    std::vector<double> latencyMs;  // of each click followed, in order
+    std::uint64_t underruns = 0;
+    std::string failure;
+};
+
+DriftRun measureDrift(std::int32_t bufferBytes, double seconds, double stallMs) {
+    DriftRun run;
+    run.bufferBytes = bufferBytes;
+    const auto microphoneSink = cvktest::outputNamed("Microphone");
+    if (!microphoneSink) {
+        run.failure = "no \"Microphone\" sink";
+        return run;
+    }
+    std::vector<std::size_t> at;
+    for (double t = 0.5; t < seconds; t += 1.0) {
+        at.push_back(static_cast<std::size_t>(t * kVoiceRate));
+    }
+    const std::vector<std::int16_t> clicks = cvktest::clickTrack(seconds + 0.2, at);
+    // At most 60 buffers (the device queues 64), all written at the start.
+    const auto singerBytes = static_cast<std::uint32_t>(std::max<std::size_t>(16384, (clicks.size() * 2 / 60 + 1) & ~std::size_t{1}));
+    cvktest::Feeder singer(clicks, nullptr, singerBytes, static_cast<int>(clicks.size() * 2 / singerBytes + 1));
+    PulseRecorder sung;
+    PulseRecorder heard;
+    std::string error;
+    if (!sung.start("microphone.monitor", seconds + 4, error) || !heard.start("speakers.monitor", seconds + 4, error)) {
+        run.failure = error;
+        return run;
+    }
+    cvktest::VoiceHost host;
+    voxcapt::resetForTest();
+    AudioSetEchoDelay(0);
+    if (AudioStartRecord(host.window.handle(), "", kVoiceRate, 1, 16, bufferBytes, -1, 1) != 1) {
+        run.failure = "the recording did not start";
+        return run;
+    }
+    const voxcapt::RecordingView view = voxcapt::recordingView();
+    host.pumpFor(0.5);
+    const std::uint64_t underrunsBefore = audio::waveOutUnderruns(view.monitorDevice);
+    const std::size_t firstSung = sung.frames();
+    const std::size_t firstHeard = heard.frames();
+    if (!singer.open(*microphoneSink)) {
+        run.failure = "cannot play into the microphone sink";
+    } else {
+        double clock = 0;
+        for (double stallAt = 3.5; stallMs > 0 && stallAt + 3 < seconds; stallAt += 3) {
+            host.pumpFor(stallAt - clock, &singer);
+            std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(stallMs * 1000)));
+            clock = stallAt + stallMs / 1000;
+        }
+        if (!host.pumpUntil([&] { return singer.finished(); }, seconds + 5, &singer)) {
+            run.failure = "the clicks did not finish playing";
+        }
+    }
+    host.pumpFor(1.0, &singer);
+    run.underruns = audio::waveOutUnderruns(view.monitorDevice) - underrunsBefore;
+    AudioStopRecord();
+    host.pumpUntil([] { return !voxcapt::recordingView().active; }, 3);
+    singer.close();
+    sung.stop();
+    heard.stop();
+
+    constexpr std::size_t kQuiet = PulseRecorder::kRate / 20;
+    const auto sungAt = cvktest::onsets(sung, firstSung, 0.1f, kQuiet);
+    const auto heardAt = cvktest::onsets(heard, firstHeard, 0.1f, kQuiet);
+    if (sungAt.empty() || heardAt.empty()) {
+        return run;
+    }
+    // The first sound on the speakers is the last click sung before it (the monitor may
+    // have dropped the clicks before: it is allowed to); each later click is the onset
+    // nearest the delay of the one before, which clicks a second apart keep unambiguous
+    // for a delay that moves by less than half a second between two of them.
+    double expected = 0;
+    for (std::size_t onset : sungAt) {
+        if (sung.frameMicros(onset) <= heard.frameMicros(heardAt.front())) {
+            expected = millis(heard.frameMicros(heardAt.front()), sung.frameMicros(onset));
+        }
+    }
+    for (std::size_t onset : sungAt) {
+        const std::uint64_t sungMicros = sung.frameMicros(onset);
+        double best = 1e9;
+        for (std::size_t candidate : heardAt) {
+            const double latency = millis(heard.frameMicros(candidate), sungMicros);
+            if (std::abs(latency - expected) < std::abs(best - expected)) {
+                best = latency;
+            }
+        }
+        if (std::abs(best - expected) < 450) {
+            run.latencyMs.push_back(best);
+            expected = best;
+        }
+    }
+    return run;
+}
+
+void printDrift(const std::vector<DriftRun>& runs, double seconds, double stallMs) {
+    std::printf("\nMonitor delay before and after disturbances (%.0f s, a click a second, window thread stalled %.0f ms every 3 s)\n",
+                seconds, stallMs);
+    std::printf("%8s %8s %14s %14s %10s %10s\n", "buffer", "clicks", "first 3 ms", "last 3 ms", "grew ms", "underruns");
+    for (const DriftRun& run : runs) {
+        if (!run.failure.empty()) {
+            std::printf("%8d  failed: %s\n", run.bufferBytes, run.failure.c_str());
+            continue;
+        }
+        if (run.latencyMs.size() < 6) {
+            std::printf("%8d  only %zu clicks followed\n", run.bufferBytes, run.latencyMs.size());
+            continue;
+        }
+        const std::vector<double> first(run.latencyMs.begin(), run.latencyMs.begin() + 3);
+        const std::vector<double> last(run.latencyMs.end() - 3, run.latencyMs.end());
+        const double before = bench::percentile(first, 0.5);
+        const double after = bench::percentile(last, 0.5);
+        std::printf("%8d %8zu %14.1f %14.1f %10.1f %10llu\n", run.bufferBytes, run.latencyMs.size(), before, after,
+                    after - before, static_cast<unsigned long long>(run.underruns));
+    }
+}
+
 struct StartsAndEnds {
     std::vector<double> starts;  // AudioPlayFile to the tone's first sound, ms
     std::vector<double> closes;  // the tone's last sound to the close notification, ms
@@ -243,8 +371,9 @@ double measureCpu(std::int32_t bufferBytes, double seconds, std::uint64_t& under
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "all";
     const double seconds = argc > 2 ? std::atof(argv[2]) : 20;
-    if (mode != "all" && mode != "latency" && mode != "start" && mode != "cpu") {
-        std::fprintf(stderr, "usage: voice_bench [latency|start|cpu|all] [SECONDS]\n");
+    if (mode != "all" && mode != "latency" && mode != "start" && mode != "cpu" && mode != "drift") {
+        std::fprintf(stderr, "usage: voice_bench [latency|start|cpu|all] [SECONDS]\n"
+                             "       voice_bench drift [SECONDS] [STALL_MS]\n");
         return 2;
     }
     if (!testing_support::benchServerGiven("voice_bench")) {
@@ -257,6 +386,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "voice_bench: box \"%s\"\n", box.text.c_str());
         return platform::defaultAnswer(box.buttons);
     });
+
+    if (mode == "drift") {
+        const double stallMs = argc > 3 ? std::atof(argv[3]) : 250;
+        std::vector<DriftRun> runs;
+        for (std::int32_t size : {4096, 1024, 256}) {
+            runs.push_back(measureDrift(size, seconds, stallMs));
+        }
+        printDrift(runs, seconds, stallMs);
+        return 0;
+    }
 
     std::int32_t smallestClean = 0;
     if (mode == "all" || mode == "latency") {

@@ -368,6 +368,35 @@ TEST_F(WaveDevices, DeferredQueueFinishesBuffersOnlyOncePlayed) {
     EXPECT_TRUE(queue.empty());
 }
 
+// Guards a live output that drops audio: buffers coming back out of order, the server's
+// oldest audio kept while newer is dropped, a frame split, or more dropped than the lead
+// asks (the monitor would fall silent).
+TEST_F(WaveDevices, LiveQueueDropsTheOldestDownToItsLead) {
+    audio::detail::WaveQueue queue(window.handle(), 9, audio::kWaveOutDoneMessage, true);
+    Buffer a(100), b(100, 100), c(100, 200), d(100, 44);
+    for (Buffer* buffer : {&a, &b, &c, &d}) {
+        buffer->header.dwFlags = audio::kWaveHeaderPrepared;
+        ASSERT_TRUE(queue.push(&buffer->header));
+    }
+    std::vector<std::uint8_t> server(400);
+    ASSERT_EQ(queue.take(server.data(), 150), 150u);  // a whole, half of b
+    queue.dropOldest(119, 2);
+    EXPECT_EQ(queue.untakenBytes(), 118u);
+    auto done = take(window);
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(headerOf(done[0]), &a.header);
+    EXPECT_EQ(headerOf(done[1]), &b.header);
+    ASSERT_EQ(queue.take(server.data(), 400), 118u);
+    std::vector<std::uint8_t> expected(c.data.end() - 18, c.data.end());
+    expected.insert(expected.end(), d.data.begin(), d.data.end());
+    EXPECT_EQ(std::vector<std::uint8_t>(server.begin(), server.begin() + 118), expected);
+    queue.release(queue.takenBytes());
+    done = take(window);
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(headerOf(done[0]), &c.header);
+    EXPECT_EQ(headerOf(done[1]), &d.header);
+}
+
 // Guards against a device thread that touches a buffer after handing it back, or a
 // notification that arrives before the buffer shows Done (run under ThreadSanitizer):
 // on the virtual clock the device runs on its own thread while this one refills.
@@ -411,5 +440,90 @@ TEST_F(WaveDevices, VirtualClockRunPlaysEveryByteInOrder) {
     ASSERT_EQ(audio::waveOutClose(out), WaveError::Ok);
     EXPECT_EQ(audio::virtualWaveOutputs().back(), expected);
 }
+
+}  // namespace
+
+namespace {
+
+struct FailureCase {
+    const char* name;
+    bool input;
+    WaveError error;
+};
+
+class WaveFailure : public WaveDevices, public testing::WithParamInterface<FailureCase> {};
+
+// Guards a failed stream: a buffer kept (the player or the take waits for it forever), an
+// error posted after the buffers (their handler would queue them again) or more than once, or a device that goes on taking
+// buffers, starting or stopping as if nothing happened; it must still close.
+TEST_P(WaveFailure, OneErrorThenEveryBufferComesBackAndOnlyCloseWorks) {
+    const FailureCase& c = GetParam();
+    const WaveFormat format = pcm(22050, 1, 16);
+    std::uint32_t device = 0;
+    if (c.input) {
+        ASSERT_EQ(audio::waveInOpen(&device, audio::kWaveMapper, format, window.handle()), WaveError::Ok);
+    } else {
+        ASSERT_EQ(audio::waveOutOpen(&device, audio::kWaveMapper, format, window.handle()), WaveError::Ok);
+    }
+    auto prepare = c.input ? audio::waveInPrepareHeader : audio::waveOutPrepareHeader;
+    auto submit = c.input ? audio::waveInAddBuffer : audio::waveOutWrite;
+    auto run = c.input ? audio::waveInStart : audio::waveOutRestart;
+    auto halt = c.input ? audio::waveInStop : audio::waveOutPause;
+    auto reset = c.input ? audio::waveInReset : audio::waveOutReset;
+    Buffer first(441), second(4410), third(4410), late(100);
+    for (Buffer* buffer : {&first, &second, &third}) {
+        ASSERT_EQ(prepare(device, &buffer->header), WaveError::Ok);
+        ASSERT_EQ(submit(device, &buffer->header), WaveError::Ok);
+    }
+    ASSERT_EQ(run(device), WaveError::Ok);
+    platform::advanceManualClock(20);  // the first back, the second under way
+    take(window);
+
+    audio::failVirtualWave(c.error);
+    platform::advanceManualClock(1);
+    const auto messages = take(window);
+    const std::uint32_t backMessage = c.input ? audio::kWaveInDataMessage : audio::kWaveOutDoneMessage;
+    const std::uint32_t errorMessage = c.input ? audio::kWaveInErrorMessage : audio::kWaveOutErrorMessage;
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0].message, errorMessage);
+    EXPECT_EQ(messages[0].wParam, device);
+    EXPECT_EQ(static_cast<WaveError>(messages[0].lParam), c.error);
+    EXPECT_EQ(messages[1].message, backMessage);
+    EXPECT_EQ(headerOf(messages[1]), &second.header);
+    EXPECT_EQ(messages[2].message, backMessage);
+    EXPECT_EQ(headerOf(messages[2]), &third.header);
+    for (Buffer* buffer : {&first, &second, &third}) {
+        EXPECT_EQ(buffer->header.dwFlags.load(), audio::kWaveHeaderPrepared | audio::kWaveHeaderDone);
+    }
+    platform::advanceManualClock(100);
+    EXPECT_TRUE(take(window).empty()) << "the error came again";
+
+    EXPECT_EQ(prepare(device, &late.header), c.error);
+    EXPECT_EQ(submit(device, &second.header), c.error);
+    EXPECT_EQ(second.header.dwFlags.load(), audio::kWaveHeaderPrepared | audio::kWaveHeaderDone);
+    EXPECT_EQ(run(device), c.error);
+    EXPECT_EQ(halt(device), c.error);
+    EXPECT_EQ(reset(device), c.error);
+    std::uint32_t another = 0;
+    EXPECT_EQ(c.input ? audio::waveInOpen(&another, audio::kWaveMapper, format, window.handle())
+                      : audio::waveOutOpen(&another, audio::kWaveMapper, format, window.handle()),
+              c.error);
+    for (Buffer* buffer : {&first, &second, &third}) {
+        EXPECT_EQ((c.input ? audio::waveInUnprepareHeader : audio::waveOutUnprepareHeader)(device, &buffer->header),
+                  WaveError::Ok);
+    }
+    EXPECT_EQ(c.input ? audio::waveInClose(device) : audio::waveOutClose(device), WaveError::Ok);
+    const auto closed = take(window);
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed[0].message, c.input ? audio::kWaveInCloseMessage : audio::kWaveOutCloseMessage);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, WaveFailure,
+    testing::Values(FailureCase{"PlaybackWithoutServer", false, WaveError::NoSoundServer},
+                    FailureCase{"PlaybackDeviceRemoved", false, WaveError::NoDriver},
+                    FailureCase{"RecordingWithoutServer", true, WaveError::NoSoundServer},
+                    FailureCase{"RecordingDeviceRemoved", true, WaveError::NoDriver}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

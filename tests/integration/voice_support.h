@@ -225,9 +225,11 @@ private:
             if (m.message == audio::kWaveOutCloseMessage) {
                 closeMicros = platform::clockMicros();
             }
-            if (m.message >= audio::kWaveOutOpenMessage && m.message <= audio::kWaveOutDoneMessage) {
+            if ((m.message >= audio::kWaveOutOpenMessage && m.message <= audio::kWaveOutDoneMessage) ||
+                m.message == audio::kWaveOutErrorMessage) {
                 ProcessWavePlayMsg(m.message, m.wParam, m.lParam);
-            } else if (m.message >= audio::kWaveInOpenMessage && m.message <= audio::kWaveInDataMessage) {
+            } else if ((m.message >= audio::kWaveInOpenMessage && m.message <= audio::kWaveInDataMessage) ||
+                       m.message == audio::kWaveInErrorMessage) {
                 ProcessWaveRecMsg(m.message, m.wParam, m.lParam);
             }
         }

@@ -67,12 +67,13 @@ constexpr std::uint32_t kWaveInCloseMessage = 0x3BF;
 constexpr std::uint32_t kWaveInDataMessage = 0x3C0;
 // A device's stream failed (the sound server went away or restarted, its device was
 // removed): posted once, wParam the device's handle, lParam the WaveError saying why
-// (NoSoundServer: the server is gone; NoDriver: the device is). The device then behaves
-// as after a reset: every buffer it held comes back, each with its done or data
-// notification, after this one; a paused output or a started input no longer plays or
-// records. From then on it takes no buffers (a write or an added buffer gets NoDriver and
-// is not queued); pause, restart, reset and close work as usual, and it is closed as any
-// other device.
+// (NoSoundServer: the server is gone; NoDriver: the device is). Then every buffer the
+// device held comes back, each with its done or data notification, after this one, as
+// after a reset (an input first stores what it had captured and not yet handed over); a
+// paused output or a started input no longer plays or records. From then on the device
+// takes no buffers (a write or an added buffer gets the error and is not queued), every
+// other call answers with the error too, and unprepare and close work as usual, so the
+// buffers can be freed and the device closed.
 constexpr std::uint32_t kWaveOutErrorMessage = 0x3C1;
 constexpr std::uint32_t kWaveInErrorMessage = 0x3C2;
 
@@ -122,5 +123,9 @@ CVK_AUDIO_API void useRealWave();
 // Everything each output device played, in the order the devices were opened since
 // useVirtualWave.
 CVK_AUDIO_API std::vector<std::vector<std::uint8_t>> virtualWaveOutputs();
+// Fails the virtual devices as a sound server's streams fail: each open one at its next
+// millisecond (NoSoundServer: the server went away; NoDriver: the device was removed),
+// and every later query and open, until the next useVirtualWave.
+CVK_AUDIO_API void failVirtualWave(WaveError error);
 
 }  // namespace audio

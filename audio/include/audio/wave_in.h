@@ -11,7 +11,9 @@
 //
 // An open device records nothing until it is started. Recorded audio fills the queued
 // buffers in the order they were added; a buffer comes back (Done, dwBytesRecorded set,
-// its data notification posted) once it is full. Every call is made from the window's
+// its data notification posted) once it is full. Audio that finds no buffer queued waits
+// in the device (at least 5 s of it) and fills the next buffers added, so a window that
+// is late to hand buffers back loses nothing. Every call is made from the window's
 // thread.
 namespace audio {
 
@@ -29,10 +31,12 @@ CVK_AUDIO_API WaveError waveInAddBuffer(WaveInHandle handle, WaveHeader* header)
 CVK_AUDIO_API WaveError waveInStart(WaveInHandle handle);
 // Stops recording; the buffer being filled comes back with what it holds, if anything.
 CVK_AUDIO_API WaveError waveInStop(WaveInHandle handle);
-// Stops recording and returns every queued buffer, the partly filled one with its bytes.
+// Stops recording and returns every queued buffer, filled with what waited as far as they
+// hold it, the partly filled one with its bytes; what they cannot hold is dropped.
 CVK_AUDIO_API WaveError waveInReset(WaveInHandle handle);
 CVK_AUDIO_API WaveError waveInClose(WaveInHandle handle);
-// Times recorded audio found no buffer queued since the device was opened.
+// Times recorded audio found no buffer queued since the device was opened (counted once
+// until the next buffer is added), whether it then waited or was lost.
 CVK_AUDIO_API std::uint64_t waveInOverruns(WaveInHandle handle);
 
 }  // namespace audio

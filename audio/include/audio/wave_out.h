@@ -29,9 +29,16 @@ CVK_AUDIO_API std::string waveOutDeviceName(std::uint32_t deviceId);
 CVK_AUDIO_API WaveError waveOutQuery(std::int32_t deviceId, const WaveFormat& format);
 // Opens a device for this format; its notifications go to `window`. latencyMs is clamped
 // to 20..100.
+//
+// liveLeadBytes other than 0 opens a live output (a monitor), whose audio is worth hearing
+// only at once: when a write leaves more than liveLeadBytes and that buffer waiting to be
+// played, the oldest waiting audio is dropped (what the server holds first) until
+// liveLeadBytes are left. Buffers dropped come back done, in order. A stall of the writer
+// or of the device thus never adds to the delay for the rest of the stream.
 CVK_AUDIO_API WaveError waveOutOpen(WaveOutHandle* handle, std::int32_t deviceId,
                                        const WaveFormat& format, platform::WindowHandle window,
-                                       std::uint32_t latencyMs = kWaveOutLatencyMs);
+                                       std::uint32_t latencyMs = kWaveOutLatencyMs,
+                                       std::uint32_t liveLeadBytes = 0);
 CVK_AUDIO_API WaveError waveOutPrepareHeader(WaveOutHandle handle, WaveHeader* header);
 // StillPlaying while the buffer is queued.
 CVK_AUDIO_API WaveError waveOutUnprepareHeader(WaveOutHandle handle, WaveHeader* header);
