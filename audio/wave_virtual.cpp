@@ -24,11 +24,7 @@ namespace {
 const char* const kSpeakersName = "Virtual Speakers";
 const char* const kMicrophoneName = "Virtual Microphone";
 
-// A virtual device a test can make fail; with the shared mutex held.
-class VirtualDevice : public WaveDevice {
-public:
-    virtual void failLocked(WaveError why) = 0;
-};
+class VirtualDevice;
 
 struct VirtualShared {
     std::mutex mutex;  // the devices' timers and the callers of their devices
@@ -36,6 +32,40 @@ struct VirtualShared {
     std::vector<std::shared_ptr<std::vector<std::uint8_t>>> outputs;
     std::map<std::uint32_t, VirtualDevice*> open;  // by handle
     WaveError failure = WaveError::Ok;  // failVirtualWave's
+};
+
+// What both virtual devices share: their 1 ms timer, and a place among the open devices a
+// test can make fail.
+class VirtualDevice : public WaveDevice {
+public:
+    // With the shared mutex held.
+    virtual void failLocked(WaveError why) = 0;
+
+protected:
+    VirtualDevice(std::shared_ptr<VirtualShared> shared, std::uint32_t handle)
+        : m_shared(std::move(shared)), m_handle(handle) {}
+
+    // `user`: the device itself, as `tick` takes it.
+    bool startTicking(platform::TimerCallback tick, void* user) {
+        {
+            std::lock_guard lock(m_shared->mutex);
+            m_shared->open[m_handle] = this;
+        }
+        m_timer = platform::timerStart(1, tick, user);
+        return m_timer != 0;
+    }
+    // Called first by a device's destructor: no tick runs after it.
+    void stopTicking() {
+        platform::timerKill(m_timer);
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->open.erase(m_handle);
+    }
+
+    std::shared_ptr<VirtualShared> m_shared;
+
+private:
+    std::uint32_t m_handle;
+    std::uint32_t m_timer = 0;
 };
 
 std::mutex g_currentMutex;
@@ -84,28 +114,19 @@ void writeWaveFile(const std::string& path, const WaveFormat& format,
 class VirtualOutput final : public VirtualDevice {
 public:
     VirtualOutput(std::shared_ptr<VirtualShared> shared, const WaveOpenRequest& request)
-        : m_shared(std::move(shared)),
+        : VirtualDevice(std::move(shared), request.handle),
           m_format(request.format),
-          m_handle(request.handle),
           m_liveLead(request.liveLeadBytes),
           m_queue(request.window, request.handle, kWaveOutDoneMessage),
           m_played(std::make_shared<std::vector<std::uint8_t>>()) {
         m_shared->outputs.push_back(m_played);
     }
 
-    bool start() {
-        {
-            std::lock_guard lock(m_shared->mutex);
-            m_shared->open[m_handle] = this;
-        }
-        m_timer = platform::timerStart(1, &VirtualOutput::onTick, this);
-        return m_timer != 0;
-    }
+    bool start() { return startTicking(&VirtualOutput::onTick, this); }
 
     ~VirtualOutput() override {
-        platform::timerKill(m_timer);
+        stopTicking();
         std::lock_guard lock(m_shared->mutex);
-        m_shared->open.erase(m_handle);
         if (!m_shared->setup.speakersFile.empty()) {
             writeWaveFile(m_shared->setup.speakersFile, m_format, *m_played);
         }
@@ -188,13 +209,10 @@ private:
         }
     }
 
-    std::shared_ptr<VirtualShared> m_shared;
     WaveFormat m_format;
-    std::uint32_t m_handle;
     std::uint64_t m_liveLead;  // 0, or the lead of a live output
     WaveQueue m_queue;
     std::shared_ptr<std::vector<std::uint8_t>> m_played;
-    std::uint32_t m_timer = 0;
     bool m_paused = false;
     bool m_fed = false;  // played something since the device last ran dry
     std::uint64_t m_ticks = 0;
@@ -205,25 +223,13 @@ private:
 class VirtualInput final : public VirtualDevice {
 public:
     VirtualInput(std::shared_ptr<VirtualShared> shared, const WaveOpenRequest& request)
-        : m_shared(std::move(shared)),
+        : VirtualDevice(std::move(shared), request.handle),
           m_format(request.format),
-          m_handle(request.handle),
           m_queue(request.window, request.handle, kWaveInDataMessage) {}
 
-    bool start() {
-        {
-            std::lock_guard lock(m_shared->mutex);
-            m_shared->open[m_handle] = this;
-        }
-        m_timer = platform::timerStart(1, &VirtualInput::onTick, this);
-        return m_timer != 0;
-    }
+    bool start() { return startTicking(&VirtualInput::onTick, this); }
 
-    ~VirtualInput() override {
-        platform::timerKill(m_timer);
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->open.erase(m_handle);
-    }
+    ~VirtualInput() override { stopTicking(); }
 
     WaveError submit(WaveHeader* header) override {
         std::lock_guard lock(m_shared->mutex);
@@ -317,11 +323,8 @@ private:
         return true;
     }
 
-    std::shared_ptr<VirtualShared> m_shared;
     WaveFormat m_format;
-    std::uint32_t m_handle;
     WaveQueue m_queue;
-    std::uint32_t m_timer = 0;
     bool m_running = false;
     bool m_waiting = false;  // audio found no buffer since one was last added
     std::uint64_t m_ticks = 0;

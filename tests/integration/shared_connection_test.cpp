@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TestServer.h"
+#include "own_server.h"
 #include "audio/mixer.h"
 #include "audio/wave_out.h"
 #include "platform/messages.h"
@@ -28,90 +29,28 @@ using audio::WaveError;
 
 using cvktest::run;
 
-// A server of the test's own, so that killing it disturbs no other test.
-class OwnServer {
-public:
-    ~OwnServer() {
-        if (!m_dir.empty()) {
-            script("pulse_stop");
+// Clients of this process that call themselves ours, on `server`.
+int clientsOfOurs(const cvktest::OwnServer& server) {
+    const std::string pid = "application.process.id = \"" + std::to_string(::getpid()) + "\"";
+    int count = 0;
+    std::istringstream listing(server.pactl("list clients"));
+    std::string line;
+    bool named = false;
+    bool mine = false;
+    auto close = [&] {
+        count += named && mine ? 1 : 0;
+        named = mine = false;
+    };
+    while (std::getline(listing, line)) {
+        if (line.rfind("Client #", 0) == 0) {
+            close();
         }
+        named = named || line.find("application.name = \"Cantivo\"") != std::string::npos;
+        mine = mine || line.find(pid) != std::string::npos;
     }
-
-    bool start() {
-        std::istringstream said(run(
-            "unset CVK_PULSE_PID CVK_PULSE_DIR; bash -c 'source \"$CVK_SOURCE_DIR/scripts/pulse-server.sh\" && "
-            "pulse_start >&2 && echo \"$CVK_PULSE_DIR $CVK_PULSE_PID\"'"));
-        return static_cast<bool>(said >> m_dir >> m_pid);
-    }
-
-    std::string address() const { return "unix:" + m_dir + "/native"; }
-
-    // As a crash: the connections of its clients break.
-    void kill() { ::kill(m_pid, SIGKILL); }
-
-    bool restart() {
-        std::istringstream said(script("pulse_restart >&2 && echo \"$CVK_PULSE_PID\""));
-        return static_cast<bool>(said >> m_pid);
-    }
-
-    std::string pactl(const std::string& arguments) const {
-        return run("PULSE_SERVER=" + address() + " pactl " + arguments);
-    }
-
-    // Clients of this process that call themselves ours.
-    int clientsOfOurs() const {
-        const std::string pid = "application.process.id = \"" + std::to_string(::getpid()) + "\"";
-        int count = 0;
-        std::istringstream listing(pactl("list clients"));
-        std::string line;
-        bool named = false;
-        bool mine = false;
-        auto close = [&] {
-            count += named && mine ? 1 : 0;
-            named = mine = false;
-        };
-        while (std::getline(listing, line)) {
-            if (line.rfind("Client #", 0) == 0) {
-                close();
-            }
-            named = named || line.find("application.name = \"Cantivo\"") != std::string::npos;
-            mine = mine || line.find(pid) != std::string::npos;
-        }
-        close();
-        return count;
-    }
-
-private:
-    std::string script(const std::string& commands) const {
-        return run("CVK_PULSE_DIR=" + m_dir + " CVK_PULSE_PID=" + std::to_string(m_pid) +
-                   " bash -c 'source \"$CVK_SOURCE_DIR/scripts/pulse-server.sh\" && " + commands + "'");
-    }
-
-    std::string m_dir;
-    pid_t m_pid = 0;
-};
-
-class ScopedServer {
-public:
-    explicit ScopedServer(const std::string& address) {
-        if (const char* old = std::getenv("PULSE_SERVER")) {
-            m_old = old;
-        }
-        ::setenv("PULSE_SERVER", address.c_str(), 1);
-    }
-    ~ScopedServer() {
-        if (m_old) {
-            ::setenv("PULSE_SERVER", m_old->c_str(), 1);
-        } else {
-            ::unsetenv("PULSE_SERVER");
-        }
-    }
-    ScopedServer(const ScopedServer&) = delete;
-    ScopedServer& operator=(const ScopedServer&) = delete;
-
-private:
-    std::optional<std::string> m_old;
-};
+    close();
+    return count;
+}
 
 // The three modules open at once, as the window has them while a performance plays.
 struct Opened {
@@ -152,8 +91,8 @@ protected:
         scoped.emplace(server.address());
     }
 
-    OwnServer server;
-    std::optional<ScopedServer> scoped;  // goes before the server does
+    cvktest::OwnServer server;
+    std::optional<cvktest::ScopedServer> scoped;  // goes before the server does
 };
 
 // Guards the one connection: the synthesizer, a voice and the mixer in one process are one
@@ -182,7 +121,7 @@ TEST_F(SharedConnection, OneClientForEveryModuleAndANewOneAfterTheServerCameBack
                                              volume),
                   MixerError::Ok);
         open.masterVolume = volume.controlId;
-        EXPECT_EQ(server.clientsOfOurs(), 1);
+        EXPECT_EQ(clientsOfOurs(server), 1);
 
         // The voice's stream plays: its buffer comes back.
         open.header.lpData = reinterpret_cast<char*>(open.samples.data());
