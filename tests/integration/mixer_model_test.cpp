@@ -32,7 +32,7 @@ namespace {
 
 // The mainloop whose thread's allocations are counted; none while nullptr.
 std::atomic<pa_threaded_mainloop*> g_watched{nullptr};
-std::atomic<std::uint64_t> g_watchedNews{0};
+[[maybe_unused]] std::atomic<std::uint64_t> g_watchedNews{0};
 
 }  // namespace
 
