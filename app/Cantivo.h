@@ -162,14 +162,28 @@ public:
     // ---- recording call sites (CantivoRecording.cpp)
     void RecButtonClick();
     void OpenFileRequest(std::uint16_t atom);
-    bool SavePerformance();
-    bool ReadPerformanceWave(const std::string& path);
     void RunConfigWizard();
     // The mixers: the first output and input devices that can be selected, the microphone
     // as the recording source; let go when the window closes.
     void SelectAudioDevices();
     void DeselectAudioDevices();
     void SelectMicrophoneSource();
+
+    // ---- performance files (CantivoPerformance.cpp)
+    // Asks for a .pfc name and writes the song with the pending voice; true when written.
+    bool SavePerformance();
+    // The voice chunk of the performance at `path` into a new temporary wave file, which
+    // becomes RecordingFile and PendingWaveFile; false when the file holds none.
+    bool ReadPerformanceWave(const std::string& path);
+
+    // ---- preferences and device dialogs (CantivoPreferences.cpp)
+    void PreferencesClick();
+    // Play's step: VoiceOffset back to 0, then the offset slider's position handed to the
+    // voice as a change by the user would hand it.
+    void ReapplyVoiceOffset();
+    // A recording without a file for the processing-mode test; true when it runs.
+    bool StartMonitorTest(int bufferBytes, bool monitor);
+    void StopMonitorTest();
 
     // ---- songs (CantivoSongs.cpp)
     void Open1Click();

@@ -53,16 +53,6 @@ void TCantivo::OpenFileRequest(std::uint16_t atom) {
     }
 }
 
-bool TCantivo::SavePerformance() {
-    // Nothing to save before a voice can be recorded.
-    return false;
-}
-
-bool TCantivo::ReadPerformanceWave(const std::string&) {
-    // A performance's voice cannot be played yet; the file opens as its song.
-    return false;
-}
-
 void TCantivo::RunConfigWizard() {
     // The audio wizard comes with the sound-card settings.
 }
