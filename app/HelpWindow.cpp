@@ -21,6 +21,14 @@ QString helpPageUrl(HelpPage page) {
     switch (page) {
         case HelpPage::UsingHelp:
             return QStringLiteral("qrc:/help/using-help.html");
+        case HelpPage::ProcessingMode:
+            return QStringLiteral("qrc:/help/preferences.html#processing");
+        case HelpPage::BufferTest:
+            return QStringLiteral("qrc:/help/preferences.html#buffertest");
+        case HelpPage::SelectMidiDevice:
+            return QStringLiteral("qrc:/help/SelectMIDIDevice.html");
+        case HelpPage::Offset:
+            return QStringLiteral("qrc:/help/OffsetHelp.html");
         case HelpPage::Contents:
             break;
     }

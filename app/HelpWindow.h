@@ -16,7 +16,8 @@ class QToolButton;
 
 namespace cvkapp {
 
-enum class HelpPage { Contents, UsingHelp };
+// The guide's contents, how to use help, and the pages of the preference dialogs.
+enum class HelpPage { Contents, UsingHelp, ProcessingMode, BufferTest, SelectMidiDevice, Offset };
 
 // Where `page` lives among the program's resources, e.g. "qrc:/help/cvk.html".
 QString helpPageUrl(HelpPage page);
