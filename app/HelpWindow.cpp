@@ -1,6 +1,7 @@
 #include "HelpWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -208,6 +209,11 @@ void showHelp(QWidget* parent, HelpPage page) {
     QPointer<THelpWindow>& window = sharedWindow();
     if (window.isNull()) {
         window = new THelpWindow(parent);
+    } else if (parent != nullptr && window->parentWidget() != parent &&
+               QApplication::activeModalWidget() != nullptr) {
+        // Asked from a modal dialog: a window outside it would take no input until the
+        // dialog closes, so the help goes with the dialog.
+        window->setParent(parent, window->windowFlags());
     }
     window->showPage(page);
     if (window->isMinimized()) {

@@ -64,7 +64,8 @@ private:
 };
 
 // Shows `page` in the program's help window: made on first use as a child of `parent`
-// (so it closes with it), shown again and raised on every later call.
+// (so it closes with it), shown again and raised on every later call. Asked for while a
+// modal dialog is open, it moves to `parent` (the dialog asking), so that it takes input.
 void showHelp(QWidget* parent, HelpPage page);
 
 // The help window showHelp uses, or nullptr before the first call and after its parent
