@@ -40,15 +40,15 @@ TOffsetForm::TOffsetForm(QWidget* parent) : QDialog(parent) {
         "starts ahead of or behind the other.",
         this);
     Label1->setWordWrap(true);
-    Label1->setGeometry(12, 62, 302, 44);
+    Label1->setGeometry(12, 62, 302, 48);
 
     OKButton = new QPushButton("OK", this);
-    OKButton->setGeometry(33, 114, 75, 25);
+    OKButton->setGeometry(33, 120, 75, 25);
     OKButton->setDefault(true);
     CancelButton = new QPushButton("Cancel", this);
-    CancelButton->setGeometry(125, 114, 75, 25);
+    CancelButton->setGeometry(125, 120, 75, 25);
     HelpButton = new QPushButton("Help!", this);
-    HelpButton->setGeometry(217, 114, 75, 25);
+    HelpButton->setGeometry(217, 120, 75, 25);
 
     connect(PlaybackDistanceSlider, &QSlider::valueChanged, this, &TOffsetForm::valueChanged);
     connect(OKButton, &QPushButton::clicked, this, &TOffsetForm::OKButtonClick);

@@ -19,7 +19,7 @@ class TOffsetForm : public QDialog {
 
 public:
     static constexpr int kClientWidth = 326;
-    static constexpr int kClientHeight = 150;
+    static constexpr int kClientHeight = 156;
     static constexpr int kLowest = -10;
     static constexpr int kHighest = 10;
 

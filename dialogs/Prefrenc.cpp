@@ -18,13 +18,13 @@ QLineEdit* displayBox(QWidget* parent) {
     auto* box = new QLineEdit(parent);
     box->setReadOnly(true);
     box->setFocusPolicy(Qt::NoFocus);
-    box->setGeometry(12, 22, 156, 24);
+    box->setGeometry(12, 22, 180, 24);
     return box;
 }
 
 QGroupBox* group(QWidget* parent, const char* title, int y, int height) {
     auto* box = new QGroupBox(title, parent);
-    box->setGeometry(8, y, 314, height);
+    box->setGeometry(8, y, TPreference::kClientWidth - 16, height);
     return box;
 }
 
@@ -45,19 +45,19 @@ TPreference::TPreference(QWidget* parent) : QDialog(parent) {
     ModeDisplayBox->setObjectName("ModeDisplayBox");
     ProcessButton = new QPushButton("Change Processing Mode...", ModeGroup);
     ProcessButton->setObjectName("ProcessButton");
-    ProcessButton->setGeometry(174, 21, 130, 26);
+    ProcessButton->setGeometry(200, 21, 166, 26);
 
     MidiDeviceGroup = group(this, " MIDI Device to use ", 116, 56);
     MidiDeviceDisplayBox = displayBox(MidiDeviceGroup);
     MidiDeviceDisplayBox->setObjectName("MidiDeviceDisplayBox");
     MidiDeviceSelectButton = new QPushButton("Change MIDI Device...", MidiDeviceGroup);
     MidiDeviceSelectButton->setObjectName("MidiDeviceSelectButton");
-    MidiDeviceSelectButton->setGeometry(174, 21, 130, 26);
+    MidiDeviceSelectButton->setGeometry(200, 21, 166, 26);
 
     OffsetGroup = group(this, "Offset Slider", 176, 52);
     OffsetButton = new QPushButton("Offset Slider...", OffsetGroup);
     OffsetButton->setObjectName("OffsetButton");
-    OffsetButton->setGeometry(12, 20, 130, 26);
+    OffsetButton->setGeometry(12, 20, 180, 26);
 
     AUCGroup = group(this, "AUC", 232, 48);
     AUCCheckBox = new QCheckBox("Automatically download update information", AUCGroup);
@@ -70,9 +70,9 @@ TPreference::TPreference(QWidget* parent) : QDialog(parent) {
 
     // The update group has no part in this program: it goes, and the buttons take its place.
     AUCGroup->hide();
-    OKButton->setGeometry(33, kButtonTop, 80, 25);
-    CancelButton->setGeometry(125, kButtonTop, 80, 25);
-    HelpButton->setGeometry(217, kButtonTop, 80, 25);
+    OKButton->setGeometry(58, kButtonTop, 80, 25);
+    CancelButton->setGeometry(155, kButtonTop, 80, 25);
+    HelpButton->setGeometry(252, kButtonTop, 80, 25);
     setFixedSize(kClientWidth, kClientHeight);
 
     connect(CharacterCheckBox, &QCheckBox::clicked, this, &TPreference::CharacterCheckBoxClick);

@@ -21,7 +21,7 @@ class TPreference : public QDialog {
     Q_OBJECT
 
 public:
-    static constexpr int kClientWidth = 330;
+    static constexpr int kClientWidth = 390;
     // 300 pixels with its title bar.
     static constexpr int kClientHeight = 272;
     static constexpr int kButtonTop = 235;

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int kPanelWidth = 224;
+constexpr int kPanelWidth = 244;
 constexpr int kPanelHeight = 244;
 constexpr int kPictureHeight = 40;
 
@@ -53,9 +53,9 @@ TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
         "options effect how Cantivo plays your vocals through the speakers while you sing.",
         this);
     Label1->setWordWrap(true);
-    Label1->setGeometry(12, 8, 456, 40);
+    Label1->setGeometry(12, 8, 496, 50);
 
-    SoftPanel = panel(this, 12, 54);
+    SoftPanel = panel(this, 12, 62);
     SoftImage = picture(SoftPanel, "MODE_SOFTWARE");
     SoftRadioButton = new QRadioButton("Software Processing", SoftPanel);
     SoftRadioButton->setObjectName("SoftRadioButton");
@@ -67,9 +67,9 @@ TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
                    80, 120);
     ConfigureButton = new QPushButton("Configure and Test...", SoftPanel);
     ConfigureButton->setObjectName("ConfigureButton");
-    ConfigureButton->setGeometry(37, 206, 150, 27);
+    ConfigureButton->setGeometry(47, 206, 150, 27);
 
-    HardPanel = panel(this, 244, 54);
+    HardPanel = panel(this, 264, 62);
     HardImage = picture(HardPanel, "MODE_HARDWARE");
     HardRadioButton = new QRadioButton("Hardware Pass-Through", HardPanel);
     HardRadioButton->setObjectName("HardRadioButton");
@@ -89,15 +89,15 @@ TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
     Label2 = new QLabel("You can change these options in the future by choosing Preferences from the File menu.",
                         this);
     Label2->setWordWrap(true);
-    Label2->setGeometry(12, 304, 456, 20);
+    Label2->setGeometry(12, 312, 496, 34);
 
     OKButton = new QPushButton("&OK", this);
-    OKButton->setGeometry(93, 334, 80, 25);
+    OKButton->setGeometry(113, 354, 80, 25);
     OKButton->setDefault(true);
     CancelButton = new QPushButton("&Cancel", this);
-    CancelButton->setGeometry(200, 334, 80, 25);
+    CancelButton->setGeometry(220, 354, 80, 25);
     HelpButton = new QPushButton("&Help!", this);
-    HelpButton->setGeometry(307, 334, 80, 25);
+    HelpButton->setGeometry(327, 354, 80, 25);
 
     connect(SoftRadioButton, &QRadioButton::clicked, this, &TProcessForm::SoftRadioButtonClick);
     connect(HardRadioButton, &QRadioButton::clicked, this, &TProcessForm::HardRadioButtonClick);

@@ -17,8 +17,8 @@ class TProcessForm : public QDialog {
     Q_OBJECT
 
 public:
-    static constexpr int kClientWidth = 480;
-    static constexpr int kClientHeight = 372;
+    static constexpr int kClientWidth = 520;
+    static constexpr int kClientHeight = 390;
     static constexpr const char* kNotSupported = "Your computers soundcard does not support this mode";
 
     struct Hooks {
