@@ -288,6 +288,18 @@ TEST_F(PreferencesTest, AMonitorTestThatCannotStartIsReported) {
     EXPECT_EQ(stops, 0);
 }
 
+// Guards the monitor test playing the voice twice: the card's own path from microphone to
+// speakers is shut while the program plays the voice back.
+TEST_F(PreferencesTest, TheMonitorTestShutsTheCardsOwnPath) {
+    audio::useVirtualMixer(microphoneCard(true, true));
+    audio::setVirtualMixerValues("mic mute", {0});
+    openWatched();
+    ASSERT_TRUE(window().StartMonitorTest(256, true));
+    EXPECT_EQ(audio::virtualMixerValues("mic mute"), std::vector<std::uint32_t>{1});
+    window().StopMonitorTest();
+    EXPECT_EQ(stops, 1);
+}
+
 // Guards the device choice: the default stored as an empty name, a name that has gone
 // shown as the default while the file keeps it, and letter case counting.
 TEST_F(PreferencesTest, TheMidiDeviceChoice) {
