@@ -227,6 +227,7 @@ void TCantivo::FormCreate() {
     LyricBox1->SetLyrics(nullptr, true);
 
     ReadCreationSettings();
+    CreatePreferenceDialogs();
 
     SavedBounds = geometry();
     NormalLyricHeight = LyricPanel->height();

@@ -34,10 +34,15 @@ class TAboutBox;
 class TAboutTrack;
 class TBarBox;
 class TBevel;
+class TConfigSoftwareForm;
 class TFileStatusBox;
 class TLedButton;
+class TMidiOutDeviceSelectForm;
 class TMonitorButton;
+class TOffsetForm;
 class TOwnButton;
+class TPreference;
+class TProcessForm;
 class TRecBmpButton;
 class TRecSlider;
 class TRecessedPanel;
@@ -184,6 +189,8 @@ public:
     // A recording without a file for the processing-mode test; true when it runs.
     bool StartMonitorTest(int bufferBytes, bool monitor);
     void StopMonitorTest();
+    // The five dialogs, made once at window creation after the settings are read.
+    void CreatePreferenceDialogs();
 
     // ---- songs (CantivoSongs.cpp)
     void Open1Click();
@@ -260,6 +267,7 @@ public:
     bool SoftwareProcessing = true;
     bool NonEnglishCharacters = false;
     bool keepMidiWhileRecording = true;
+    // The offset dialog's slider position, as the dialog reports it.
     int OffsetSliderPosition = 0;
 
     bool FullScreen = false;
@@ -322,6 +330,11 @@ public:
     QScrollBar* TrackView = nullptr;
     TAboutBox* AboutBox = nullptr;
     TAboutTrack* AboutTrack = nullptr;
+    TPreference* Preference = nullptr;
+    TProcessForm* ProcessForm = nullptr;
+    TConfigSoftwareForm* ConfigSoftwareForm = nullptr;
+    TMidiOutDeviceSelectForm* MidiOutDeviceSelectForm = nullptr;
+    TOffsetForm* OffsetForm = nullptr;
     // The wave library's calls; empty until it is part of the program.
     AudioUnit Audio;
 

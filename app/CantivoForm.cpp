@@ -126,9 +126,8 @@ void TCantivo::buildMenus() {
         MRU[i]->setObjectName(QString("MRU%1").arg(i));
         MRU[i]->setVisible(false);
     }
-    // The preferences and the audio wizard come with the sound-card settings; until then
-    // their items stay out of the menu rather than doing nothing.
-    Preferences1->setVisible(false);
+    // The audio wizard comes with the sound-card settings; until then its item stays out
+    // of the menu rather than doing nothing.
     AudioConfigurationWizard1->setVisible(false);
 
     Lyrics1 = menuBar()->addMenu("&Lyrics");
@@ -346,6 +345,7 @@ void TCantivo::connectHandlers() {
     connect(Open1, &QAction::triggered, this, &TCantivo::Open1Click);
     connect(Save1, &QAction::triggered, this, &TCantivo::Save1Click);
     connect(SaveAs1, &QAction::triggered, this, &TCantivo::SaveAs1Click);
+    connect(Preferences1, &QAction::triggered, this, &TCantivo::PreferencesClick);
     connect(AudioConfigurationWizard1, &QAction::triggered, this, &TCantivo::RunConfigWizard);
     connect(CheckForUpdates1, &QAction::triggered, this, &TCantivo::CheckForUpdatesClick);
     connect(Exit1, &QAction::triggered, this, &TCantivo::close);

@@ -2,25 +2,140 @@
 // its buffer test, the MIDI output device and the offset between song and voice.
 
 #include "Cantivo.h"
+#include "Config.h"
+#include "HelpWindow.h"
+#include "Lyricbox.h"
+#include "OffsetSlider.h"
+#include "Prefrenc.h"
+#include "Process.h"
+#include "SetMidiDeviceUnit.h"
+#include "faderlib/faderlib.h"
+#include "platform/midi_out.h"
+#include "platform/profile.h"
 
 namespace cvkapp {
 
-void TCantivo::PreferencesClick() {}
+namespace {
+
+std::vector<std::string> midiOutDevices() {
+    std::vector<std::string> names;
+    const std::uint32_t count = platform::midiOutDeviceCount();
+    for (std::uint32_t device = 0; device < count; ++device) {
+        names.push_back(platform::midiOutDeviceName(device));
+    }
+    return names;
+}
+
+}  // namespace
+
+void TCantivo::CreatePreferenceDialogs() {
+    // Every access opens the file anew; nothing of it is kept here.
+    dialogs::SettingsFile settings;
+    settings.readInt = [](const std::string& section, const std::string& key, int fallback) {
+        return platform::profileGetInt(section, key, fallback, IniPath());
+    };
+    settings.readString = [](const std::string& section, const std::string& key) {
+        return platform::profileGetString(section, key, "", IniPath());
+    };
+    settings.writeInt = [this](const std::string& section, const std::string& key, int value) {
+        writeSetting(section, key, value);
+    };
+    settings.writeString = [this](const std::string& section, const std::string& key,
+                                  const std::string& value) { writeSetting(section, key, value); };
+
+    OffsetForm = new TOffsetForm(this);
+    OffsetForm->SetHooks({
+        .voiceOffset = [this] { return VoiceOffset; },
+        .setVoiceOffset = [this](int offset) { VoiceOffset = offset; },
+        .updateOffsetForPlayBack = [this](int units) { Audio.UpdateOffsetForPlayBack(units); },
+        .positionChanged = [this](int position) { OffsetSliderPosition = position; },
+        .help = [this] { showHelp(OffsetForm, HelpPage::Offset); },
+    });
+    OffsetForm->FormCreate(settings);
+
+    ConfigSoftwareForm = new TConfigSoftwareForm(this);
+    ConfigSoftwareForm->SetOwner(Handle());
+    ConfigSoftwareForm->SetHooks({
+        .recordBufferSize = [this] { return RecordBufferSize; },
+        .setRecordBufferSize = [this](int bytes) { RecordBufferSize = bytes; },
+        .startMonitorTest = [this](int bytes, bool monitor) { return StartMonitorTest(bytes, monitor); },
+        .stopMonitorTest = [this] { StopMonitorTest(); },
+        .help = [this] { showHelp(ConfigSoftwareForm, HelpPage::BufferTest); },
+    });
+
+    ProcessForm = new TProcessForm(this);
+    ProcessForm->SetConfigForm(ConfigSoftwareForm);
+    ProcessForm->SetHooks({
+        .softwareProcessing = [this] { return SoftwareProcessing; },
+        .setSoftwareProcessing = [this](bool software) { SoftwareProcessing = software; },
+        .micOutMuteSetting = [] { return GetMicOutMuteSetting(); },
+        .help = [this] { showHelp(ProcessForm, HelpPage::ProcessingMode); },
+    });
+    // Without the microphone on the output mix there is nothing to pass through.
+    if (IsMicSourceAvailableOnMixerDest() == 0) {
+        ProcessForm->DisableHardware();
+    }
+
+    MidiOutDeviceSelectForm = new TMidiOutDeviceSelectForm(this);
+    MidiOutDeviceSelectForm->SetHooks({
+        .settings = settings,
+        .devices = midiOutDevices,
+        .deviceChanged =
+            [this] {
+                // The sequencer opens and closes the new device once and says so itself
+                // when it cannot; the mixers follow the device's card.
+                if (Sequencer.CallInitMIDIOut != nullptr) {
+                    ApplySoundFontChoice();
+                    Sequencer.CallInitMIDIOut(Handle(), IniPath().c_str());
+                }
+                DeselectAudioDevices();
+                SelectAudioDevices();
+            },
+        .help = [this] { showHelp(MidiOutDeviceSelectForm, HelpPage::SelectMidiDevice); },
+    });
+
+    Preference = new TPreference(this);
+    Preference->SetForms(ProcessForm, MidiOutDeviceSelectForm, OffsetForm);
+    Preference->SetHooks({
+        .settings = settings,
+        .devices = midiOutDevices,
+        .busy = [this] { return SongPlaying || Recording; },
+        .nonEnglishCharacters = [this] { return NonEnglishCharacters; },
+        .setNonEnglishCharacters =
+            [this](bool on) {
+                NonEnglishCharacters = on;
+                LyricBox1->setNonEnglishCharacters(on);
+            },
+        .softwareProcessing = [this] { return SoftwareProcessing; },
+        .help = [this] { showHelp(Preference, HelpPage::Contents); },
+    });
+}
+
+void TCantivo::PreferencesClick() {
+    if (Preference == nullptr) {
+        return;
+    }
+    Preference->exec();
+    // The character setting may have changed the lyrics' lines; while the song goes on the
+    // marked syllable is found again.
+    RelayoutLyrics();
+}
 
 void TCantivo::ReapplyVoiceOffset() {
     VoiceOffset = 0;
-    const int wanted = OffsetSliderPosition;
-    const int change = VoiceOffset - wanted;
-    VoiceOffset = wanted;
-    if (change != 0) {
-        Audio.UpdateOffsetForPlayBack(change);
+    if (OffsetForm != nullptr) {
+        OffsetForm->PlaybackDistanceSliderChange();
     }
 }
 
-bool TCantivo::StartMonitorTest(int, bool) {
-    return false;
+bool TCantivo::StartMonitorTest(int bufferBytes, bool monitor) {
+    SelectMicrophoneSource();
+    // The card's own path stays shut: the voice comes back through the program only.
+    SetMicOutMuteSetting(1);
+    Audio.AudioSuppressWave(1);
+    return Audio.AudioStartRecord(Handle(), "", 22050, 1, 16, bufferBytes, monitor ? -1 : 0, -1) != 0;
 }
 
-void TCantivo::StopMonitorTest() {}
+void TCantivo::StopMonitorTest() { Audio.AudioStopRecord(); }
 
 }  // namespace cvkapp

@@ -49,14 +49,7 @@ void TCantivo::ReadCreationSettings() {
         NonEnglishCharacters = nonEnglish == 1;
     }
     LyricBox1->setNonEnglishCharacters(NonEnglishCharacters);
-
-    // The offset between song and voice: kept within -10..10, and what is in force is
-    // written back.
-    OffsetSliderPosition = platform::profileGetInt("Configuration", "Slider Position", 0, ini);
-    if (OffsetSliderPosition < -10 || OffsetSliderPosition > 10) {
-        OffsetSliderPosition = 0;
-    }
-    writeSetting("Configuration", "Slider Position", OffsetSliderPosition);
+    // The offset between song and voice is read by its dialog when it is made.
 }
 
 void TCantivo::WriteCloseSettings() {

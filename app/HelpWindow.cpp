@@ -1,6 +1,7 @@
 #include "HelpWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,6 +22,14 @@ QString helpPageUrl(HelpPage page) {
     switch (page) {
         case HelpPage::UsingHelp:
             return QStringLiteral("qrc:/help/using-help.html");
+        case HelpPage::ProcessingMode:
+            return QStringLiteral("qrc:/help/preferences.html#processing");
+        case HelpPage::BufferTest:
+            return QStringLiteral("qrc:/help/preferences.html#buffertest");
+        case HelpPage::SelectMidiDevice:
+            return QStringLiteral("qrc:/help/SelectMIDIDevice.html");
+        case HelpPage::Offset:
+            return QStringLiteral("qrc:/help/OffsetHelp.html");
         case HelpPage::Contents:
             break;
     }
@@ -200,6 +209,11 @@ void showHelp(QWidget* parent, HelpPage page) {
     QPointer<THelpWindow>& window = sharedWindow();
     if (window.isNull()) {
         window = new THelpWindow(parent);
+    } else if (parent != nullptr && window->parentWidget() != parent &&
+               QApplication::activeModalWidget() != nullptr) {
+        // Asked from a modal dialog: a window outside it would take no input until the
+        // dialog closes, so the help goes with the dialog.
+        window->setParent(parent, window->windowFlags());
     }
     window->showPage(page);
     if (window->isMinimized()) {

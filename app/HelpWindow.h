@@ -16,7 +16,8 @@ class QToolButton;
 
 namespace cvkapp {
 
-enum class HelpPage { Contents, UsingHelp };
+// The guide's contents, how to use help, and the pages of the preference dialogs.
+enum class HelpPage { Contents, UsingHelp, ProcessingMode, BufferTest, SelectMidiDevice, Offset };
 
 // Where `page` lives among the program's resources, e.g. "qrc:/help/cvk.html".
 QString helpPageUrl(HelpPage page);
@@ -63,7 +64,8 @@ private:
 };
 
 // Shows `page` in the program's help window: made on first use as a child of `parent`
-// (so it closes with it), shown again and raised on every later call.
+// (so it closes with it), shown again and raised on every later call. Asked for while a
+// modal dialog is open, it moves to `parent` (the dialog asking), so that it takes input.
 void showHelp(QWidget* parent, HelpPage page);
 
 // The help window showHelp uses, or nullptr before the first call and after its parent

@@ -73,7 +73,9 @@ TEST(HelpPages, AddressesAreDistinctPagesAmongTheResources) {
     const QString contents = helpPageUrl(HelpPage::Contents);
     const QString usingHelp = helpPageUrl(HelpPage::UsingHelp);
     EXPECT_NE(contents, usingHelp);
-    for (const QString& url : {contents, usingHelp}) {
+    for (const QString& url : {contents, usingHelp, helpPageUrl(HelpPage::ProcessingMode),
+                               helpPageUrl(HelpPage::BufferTest),
+                               helpPageUrl(HelpPage::SelectMidiDevice), helpPageUrl(HelpPage::Offset)}) {
         ASSERT_TRUE(url.startsWith("qrc:/help/")) << url.toStdString();
         // The same page as a resource path: ":/help/NAME.html".
         QFile file(QLatin1Char(':') + QUrl(url).path());
@@ -111,10 +113,14 @@ TEST(HelpWindow, ShowsHowToUseHelp) {
 // guide's table of contents and its links between the two pages.
 TEST(HelpWindow, EveryLinkOfBothPagesLeadsSomewhere) {
     THelpWindow window;
-    for (HelpPage page : {HelpPage::Contents, HelpPage::UsingHelp}) {
+    for (HelpPage page : {HelpPage::Contents, HelpPage::UsingHelp, HelpPage::ProcessingMode,
+                          HelpPage::BufferTest, HelpPage::SelectMidiDevice, HelpPage::Offset}) {
         window.showPage(page);
         const Links links = linksOf(*window.browser()->document());
         EXPECT_FALSE(links.hrefs.isEmpty());
+        // A dialog's help that opens at a place of its page: the place must be there.
+        const QString place = QUrl(helpPageUrl(page)).fragment();
+        EXPECT_TRUE(place.isEmpty() || links.anchors.contains(place)) << place.toStdString();
         for (const QString& href : links.hrefs) {
             const QUrl target = window.browser()->source().resolved(QUrl(href));
             if (href.startsWith('#')) {
