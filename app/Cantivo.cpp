@@ -113,6 +113,7 @@ TCantivo::~TCantivo() {
         // not go on playing into a window that is gone, nor the wave library recording
         // for it; the mixer is given back as a recording's stop gives it back.
         StopRecording();
+        waitForTake();
         if (VoicePlaying) {
             Audio.AudioStopPlaying();
             VoicePlaying = false;

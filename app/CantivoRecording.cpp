@@ -318,8 +318,7 @@ void TCantivo::waitForTake() {
     // The take is put in place once the library has had its last buffers back, which
     // arrive as the window's messages.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (Audio.AudioGetRecordResult(nullptr, 0) == -1 &&
-           std::chrono::steady_clock::now() < deadline) {
+    while (voxcapt::recordingView().active && std::chrono::steady_clock::now() < deadline) {
         pollfd ready{MessageNotifyFd(), POLLIN, 0};
         ::poll(&ready, 1, 20);
         PumpMessages();

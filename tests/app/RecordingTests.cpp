@@ -1,0 +1,468 @@
+#include <QLabel>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
+
+#include "CantivoHarness.h"
+#include "Filestat.h"
+#include "Ledbuton.h"
+#include "MonitorBtn.h"
+#include "Recbtn.h"
+#include "Recslidr.h"
+#include "SmBmpBtn.h"
+#include "SpinButton.h"
+#include "Trkbar.h"
+#include "audio/wave.h"
+#include "platform/atoms.h"
+
+using namespace testing_support;
+using audio::ComponentType;
+using audio::ControlType;
+using audio::VirtualMixerControl;
+using audio::VirtualMixerLine;
+using platform::MessageAnswer;
+
+namespace {
+
+// How the microphone reaches the speakers on the card: its mute, only an on/off switch,
+// or only its volume.
+enum class MicPath { Mute, Switch, Volume };
+
+VirtualMixerControl volume(const std::string& tag, std::uint32_t value) {
+    return {ControlType::Volume, "Volume", tag, 0, 65535, {}, {value, value}};
+}
+VirtualMixerControl toggle(ControlType type, const std::string& tag, std::uint32_t value) {
+    return {type, "Switch", tag, 0, 1, {}, {value, value}};
+}
+
+audio::VirtualMixerSetup card(MicPath path) {
+    VirtualMixerLine microphone{ComponentType::SrcMicrophone, "Mic", "Microphone", 1,
+                                {volume("mic", 20000)}, {}};
+    microphone.controls[0].values = {20000};
+    if (path == MicPath::Mute) microphone.controls.push_back(toggle(ControlType::Mute, "mic mute", 0));
+    if (path != MicPath::Volume) microphone.controls.push_back(toggle(ControlType::OnOff, "mic select", 1));
+    VirtualMixerLine speakers{ComponentType::DstSpeakers, "Speakers", "Speakers", 2, {volume("master", 50000)}, {}};
+    speakers.sources = {{ComponentType::SrcWaveOut, "Wave", "Wave", 2, {volume("wave", 40000)}, {}},
+                        {ComponentType::SrcSynthesizer, "Synth", "Synth", 2,
+                         {volume("synth", 40000), toggle(ControlType::Mute, "synth mute", 0)}, {}},
+                        microphone};
+    VirtualMixerLine recording{ComponentType::DstWaveIn, "Recording", "Recording", 2, {volume("record", 30000)}, {}};
+    const std::vector<std::string> names = {"Line In", "Mic"};
+    for (const std::string& name : names) {
+        recording.sources.push_back({ComponentType::SrcLine, name, name, 2, {}, {}});
+    }
+    recording.controls.push_back({ControlType::Mux, "Select", "selector", 0, 1, names, {1, 0}});
+    audio::VirtualMixerSetup setup;
+    setup.cards.push_back({{speakers, recording}, true});
+    setup.outputs = {{"Sound Card", 0, false}};
+    setup.inputs = {{"Sound Card", 0, false}};
+    return setup;
+}
+
+// Half a second of a known voice, 16-bit mono at 22050 Hz.
+std::vector<std::uint8_t> knownVoice() {
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < 11025; ++i) {
+        const auto sample = static_cast<std::int16_t>((i * 37) % 2000 - 1000);
+        bytes.push_back(static_cast<std::uint8_t>(sample & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>((sample >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+// The data chunk of a wave file; empty when there is none.
+std::vector<std::uint8_t> waveData(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), {});
+    for (std::size_t at = 12; at + 8 <= file.size();) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, file.data() + at + 4, 4);
+        if (std::memcmp(file.data() + at, "data", 4) == 0) {
+            const std::size_t end = std::min(file.size(), at + 8 + size);
+            return {file.begin() + static_cast<long>(at + 8), file.begin() + static_cast<long>(end)};
+        }
+        at += 8 + size + (size & 1);
+    }
+    return {};
+}
+
+std::uint32_t mixerValue(const std::string& tag) { return audio::virtualMixerValues(tag).at(0); }
+
+class RecordingTest : public CantivoTest {
+protected:
+    void SetUp() override {
+        CantivoTest::SetUp();
+        audio::useVirtualMixer(card(MicPath::Mute));
+        audio::VirtualWaveSetup wave;
+        wave.microphone = knownVoice();
+        audio::useVirtualWave(wave);
+        setting("Configuration", "Configured", "1");
+    }
+    void TearDown() override {
+        CantivoTest::TearDown();
+        audio::useRealWave();
+    }
+
+    // The clock moves and the window takes its messages, as its event loop would.
+    void step(int ticks = 1) {
+        for (int i = 0; i < ticks; ++i) {
+            tick();
+            window().PumpMessages();
+        }
+    }
+    void recordOverSong(int notes = 4) {
+        openSong(song("song.kar", noteSong(notes)));
+        window().RecButtonClick();
+        ASSERT_TRUE(window().Recording);
+    }
+    // Takes the window's messages until the wave library has put the take in place.
+    void finishTake() {
+        for (int i = 0; i < 100 && window().Audio.AudioGetRecordResult(nullptr, 0) == -1; ++i) {
+            window().PumpMessages();
+        }
+        ASSERT_NE(window().Audio.AudioGetRecordResult(nullptr, 0), -1);
+    }
+    // A finished take of one second; the window then holds an unsaved performance.
+    void recordATake() {
+        recordOverSong();
+        step(20);
+        window().StopButtonClick();
+        finishTake();
+        ASSERT_FALSE(window().PendingWaveFile.empty());
+    }
+    std::vector<bool> recordingLockedControls() {
+        auto& w = window();
+        return {w.PlayButton->Enabled(), w.PauseButton->Enabled(), w.RewindButton->Enabled(),
+                w.FForwardButton->Enabled(), w.OpenButton->Enabled(), w.ClearButton->Enabled(),
+                w.SavePfcButton->Enabled(), w.TempoSpin->isEnabled(), w.Save1->isEnabled(),
+                w.SaveAs1->isEnabled(), w.New1->isEnabled(), w.Open1->isEnabled(),
+                w.AudioConfigurationWizard1->isEnabled()};
+    }
+};
+
+// ---- every way out of a recording, in both monitoring modes, on every kind of card
+
+enum class WayOut { Stop, RecAgain, EndOfSong, OpenRequest, WindowClose };
+
+using WayCase = std::tuple<WayOut, bool /*software*/, MicPath>;
+
+class WayOutTest : public RecordingTest, public ::testing::WithParamInterface<WayCase> {};
+
+// Guards against a recording that leaves the user's microphone muted, the wave line at
+// full volume, the echo bar locked or the window's controls disabled, on any way out.
+TEST_P(WayOutTest, TheMixerAndTheControlsComeBack) {
+    const auto [way, software, mic] = GetParam();
+    audio::useVirtualMixer(card(mic));
+    setting("Configuration", "Software", software ? "1" : "0");
+    // Hardware cases record without the monitor, so every control moves.
+    setting("Monitor", "Status", software ? "1" : "0");
+    open();
+    window().DelayBar->SetCurrentPos(200);
+    const std::map<std::string, std::vector<std::uint32_t>> before = {
+        {"wave", audio::virtualMixerValues("wave")}, {"mic", audio::virtualMixerValues("mic")}};
+    const std::uint32_t muteBefore = mic == MicPath::Mute ? mixerValue("mic mute") : 0;
+    const std::uint32_t selectBefore = mic != MicPath::Volume ? mixerValue("mic select") : 0;
+
+    recordOverSong();
+    // While recording: the hardware path silenced (software) or closed with the monitor off.
+    EXPECT_EQ(mixerValue("wave"), software ? 65535u : 40000u);
+    switch (mic) {
+        case MicPath::Mute: EXPECT_EQ(mixerValue("mic mute"), 1u); break;
+        case MicPath::Switch: EXPECT_EQ(mixerValue("mic select"), 0u); break;
+        case MicPath::Volume: EXPECT_EQ(mixerValue("mic"), 0u); break;
+    }
+    if (!software) {
+        // The monitor button opens the pass-through while recording.
+        window().MonitorButtonClick();
+        switch (mic) {
+            case MicPath::Mute: EXPECT_EQ(mixerValue("mic mute"), 0u); break;
+            case MicPath::Switch: EXPECT_EQ(mixerValue("mic select"), 1u); break;
+            case MicPath::Volume: EXPECT_EQ(mixerValue("mic"), 32247u); break;  // 31 of 63
+        }
+        EXPECT_EQ(window().DelayBar->CurrentPos(), 0) << "no echo in the pass-through";
+        window().DelayBar->SetCurrentPos(300);
+        EXPECT_EQ(window().DelayBar->CurrentPos(), 0) << "the echo bar is locked";
+        EXPECT_EQ(window().EchoLabel->palette().color(QPalette::WindowText), QColor(0x80, 0x80, 0x80));
+    }
+    EXPECT_EQ(recordingLockedControls(), std::vector<bool>(13, false));
+    step(10);
+
+    switch (way) {
+        case WayOut::Stop: window().StopButtonClick(); break;
+        case WayOut::RecAgain: window().RecButtonClick(); break;
+        case WayOut::EndOfSong:
+            for (int i = 0; i < 200 && window().Recording; ++i) step();
+            break;
+        case WayOut::OpenRequest:
+            boxes.answerNext(MessageAnswer::No);
+            window().OpenFileRequest(platform::addAtom(song("next.kar", noteSong(2))));
+            EXPECT_EQ(window().SongFileName, path("next.kar"));
+            break;
+        case WayOut::WindowClose:
+            boxes.answerNext(MessageAnswer::No);
+            EXPECT_TRUE(window().close());
+            break;
+    }
+    EXPECT_FALSE(window().Recording);
+    EXPECT_FALSE(window().RecButton->Recording());
+    EXPECT_EQ(audio::virtualMixerValues("wave"), before.at("wave"));
+    EXPECT_EQ(audio::virtualMixerValues("mic"), before.at("mic"));
+    if (mic == MicPath::Mute) {
+        EXPECT_EQ(mixerValue("mic mute"), muteBefore);
+    }
+    if (mic != MicPath::Volume) {
+        EXPECT_EQ(mixerValue("mic select"), selectBefore);
+    }
+    EXPECT_EQ(window().DelayBar->CurrentPos(), 200);
+    EXPECT_NE(window().EchoLabel->palette().color(QPalette::WindowText), QColor(0x80, 0x80, 0x80));
+    if (way != WayOut::WindowClose) {
+        const std::vector<bool> after = recordingLockedControls();
+        // Pause, Clear and Save Performance follow the take: everything else is free again.
+        EXPECT_TRUE(after[0] && after[2] && after[3] && after[4] && after[7] && after[8] &&
+                    after[10] && after[11]);
+    }
+    EXPECT_FALSE(boxes.misuse());
+}
+
+std::string wayName(const ::testing::TestParamInfo<WayCase>& info) {
+    const char* ways[] = {"Stop", "RecAgain", "EndOfSong", "OpenRequest", "WindowClose"};
+    const char* paths[] = {"MicMute", "MicSwitch", "MicVolume"};
+    return std::string(ways[static_cast<int>(std::get<0>(info.param))]) +
+           (std::get<1>(info.param) ? "Software" : "Hardware") +
+           paths[static_cast<int>(std::get<2>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, WayOutTest,
+                         ::testing::Combine(::testing::Values(WayOut::Stop, WayOut::RecAgain,
+                                                              WayOut::EndOfSong, WayOut::OpenRequest,
+                                                              WayOut::WindowClose),
+                                            ::testing::Bool(),
+                                            ::testing::Values(MicPath::Mute, MicPath::Switch,
+                                                              MicPath::Volume)),
+                         wayName);
+
+// ---- the take itself
+
+// Guards against a take that loses, reorders or pads what the microphone delivered.
+TEST_F(RecordingTest, TheTakeHoldsWhatTheMicrophoneDelivered) {
+    open();
+    recordATake();
+    const std::vector<std::uint8_t> voice = knownVoice();
+    const std::vector<std::uint8_t> data = waveData(window().PendingWaveFile);
+    ASSERT_GE(data.size(), voice.size());
+    EXPECT_TRUE(std::equal(voice.begin(), voice.end(), data.begin()));
+    EXPECT_TRUE(std::all_of(data.begin() + static_cast<long>(voice.size()), data.end(),
+                            [](std::uint8_t b) { return b == 0; }))
+        << "after the voice the microphone gave silence";
+    EXPECT_EQ(window().FileStatusDisplay->FileLoaded(), TFileStatusBox::performance);
+    EXPECT_TRUE(window().PerformanceUnsaved);
+    EXPECT_EQ(std::filesystem::path(window().RecordingFile).filename().string().substr(0, 2), "CW");
+}
+
+struct BufferCase {
+    std::string name;
+    std::string software;
+    std::string configured;
+    int handed;
+};
+
+class BufferTest : public RecordingTest, public ::testing::WithParamInterface<BufferCase> {};
+
+// Guards against buffers the wave library refuses (not whole frames, too small) and a
+// hardware recording that takes the software mode's size.
+TEST_P(BufferTest, TheRecordingGetsWholeFramesOfAtLeastSixteenBytes) {
+    setting("Configuration", "Software", GetParam().software);
+    setting("Configuration", "Buffer Size (bytes) of each buffer", GetParam().configured);
+    open();
+    int handed = -1;
+    const auto start = window().Audio.AudioStartRecord;
+    window().Audio.AudioStartRecord = [&](std::uint32_t w, const char* target, std::int32_t rate,
+                                          std::int32_t channels, std::int32_t bits,
+                                          std::int32_t bytes, std::int32_t monitor, std::int32_t fail) {
+        handed = bytes;
+        EXPECT_EQ(std::make_tuple(rate, channels, bits, monitor, fail), std::make_tuple(22050, 1, 16, -1, 0));
+        return start(w, target, rate, channels, bits, bytes, monitor, fail);
+    };
+    recordOverSong();
+    EXPECT_EQ(handed, GetParam().handed);
+    window().StopButtonClick();
+    finishTake();
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, BufferTest,
+                         ::testing::Values(BufferCase{"Kept", "1", "1024", 1024},
+                                           BufferCase{"RoundedDown", "1", "1023", 1020},
+                                           BufferCase{"Raised", "1", "10", 16},
+                                           BufferCase{"Negative", "1", "-5", 4096},
+                                           BufferCase{"Hardware", "0", "100", 4096}),
+                         CaseName());
+
+// Guards against a failed start that leaves the mixer set for a recording and a file behind.
+TEST_F(RecordingTest, AFailedStartLeavesTheWindowIdleAndTheMixerAsItWas) {
+    open();
+    window().Audio.AudioStartRecord = [](std::uint32_t, const char*, std::int32_t, std::int32_t,
+                                         std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; };
+    openSong(song("song.kar", noteSong(4)));
+    const std::size_t files = tempFiles();
+    window().RecButtonClick();
+    EXPECT_FALSE(window().Recording);
+    EXPECT_FALSE(window().SongPlaying);
+    EXPECT_TRUE(window().RecordingFile.empty());
+    EXPECT_EQ(tempFiles(), files);
+    EXPECT_EQ(mixerValue("wave"), 40000u);
+    EXPECT_EQ(mixerValue("mic mute"), 0u);
+}
+
+// ---- an unsaved performance before a new recording
+
+// Guards against a new take silently replacing one the user wanted to keep, and against a
+// failed save that drops it all the same.
+TEST_F(RecordingTest, RecOverAnUnsavedPerformanceAsksAndNoDiscardsIt) {
+    open();
+    recordATake();
+    const std::string previous = window().PendingWaveFile;
+    // Yes: the save does not happen (no file is chosen), so the question comes again.
+    boxes.answerNext(MessageAnswer::Yes);
+    boxes.answerNext(MessageAnswer::No);
+    window().RecButtonClick();
+    EXPECT_EQ(boxCount("The current performance will be lost if you record again.  Do you want "
+                       "to save this performance?"),
+              2);
+    EXPECT_TRUE(window().Recording);
+    EXPECT_FALSE(std::filesystem::exists(previous)) << "No discards the previous voice";
+    EXPECT_NE(window().RecordingFile, previous);
+    window().StopButtonClick();
+    finishTake();
+}
+
+// ---- the voice column
+
+struct MuteCase {
+    std::string name;
+    bool take;       // a finished take is waiting
+    bool recording;  // pressed while recording
+    bool voiceLed;   // the voice mute, else the song mute
+};
+
+class MuteTest : public RecordingTest, public ::testing::WithParamInterface<MuteCase> {};
+
+// Guards against mute LEDs that light (and tracks that go silent) when there is no voice
+// to set against the song.
+TEST_P(MuteTest, MutesDoNothingWithoutATakeOrWhileRecording) {
+    const MuteCase& c = GetParam();
+    open();
+    if (c.take) {
+        recordATake();
+    }
+    if (c.recording) {
+        boxes.answerNext(MessageAnswer::No);  // the take need not be kept
+        window().RecButtonClick();
+        ASSERT_TRUE(window().Recording);
+    } else if (!c.take) {
+        openSong(song("song.kar", noteSong(4)));
+    }
+    int silences = 0;
+    window().Audio.AudioPlaySilenceWave = [&](std::int32_t flag) { ++silences; return flag; };
+    TLedButton* led = c.voiceLed ? window().WaveOutMuteButton : window().MidiOutMuteButton;
+    led->SetState(true);  // the press switched the LED, then its handler runs
+    emit led->OnChange();
+    EXPECT_FALSE(led->State());
+    EXPECT_EQ(silences, 0);
+    EXPECT_FALSE(window().MidiMuted);
+    EXPECT_FALSE(window().VoiceSilenced);
+    EXPECT_TRUE(std::none_of(window().TrackMix.begin(), window().TrackMix.end(),
+                             [](const cvkapp::TTrackMix& m) { return m.Mute; }));
+    if (c.recording) {
+        window().StopButtonClick();
+        finishTake();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Column, MuteTest,
+                         ::testing::Values(MuteCase{"VoiceWithoutTake", false, false, true},
+                                           MuteCase{"SongWithoutTake", false, false, false},
+                                           MuteCase{"VoiceWhileRecording", true, true, true},
+                                           MuteCase{"SongWhileRecording", true, true, false}),
+                         CaseName());
+
+// Guards against the mutes of a performance being lost by a recording that the song's end
+// stops (they come back as Stop gives them back), and against a song mute that leaves
+// the tracks muted.
+TEST_F(RecordingTest, TheSongsEndGivesTheMutesBack) {
+    open();
+    recordATake();
+    emit window().WaveOutMuteButton->OnChange();
+    ASSERT_TRUE(window().VoiceSilenced);
+    ASSERT_TRUE(window().WaveOutMuteButton->State());
+    boxes.answerNext(MessageAnswer::No);
+    window().RecButtonClick();
+    ASSERT_TRUE(window().Recording);
+    EXPECT_FALSE(window().WaveOutMuteButton->State()) << "a recording starts unmuted";
+    for (int i = 0; i < 200 && window().Recording; ++i) step();
+    ASSERT_FALSE(window().Recording);
+    finishTake();
+    EXPECT_TRUE(window().WaveOutMuteButton->State());
+    EXPECT_TRUE(window().VoiceSilenced);
+
+    // The song's mute takes the voice's back, and its own second press unmutes every track.
+    emit window().MidiOutMuteButton->OnChange();
+    EXPECT_TRUE(window().MidiMuted);
+    EXPECT_FALSE(window().VoiceSilenced);
+    EXPECT_TRUE(window().TrackMix[0].Mute);
+    emit window().MidiOutMuteButton->OnChange();
+    EXPECT_FALSE(window().MidiMuted);
+    EXPECT_FALSE(window().TrackMix[0].Mute);
+}
+
+// Guards against a Clear that leaves the take on disk or a performance to save.
+TEST_F(RecordingTest, ClearDeletesTheTakeOnYesOnly) {
+    open();
+    recordATake();
+    const std::string take = window().PendingWaveFile;
+    ASSERT_TRUE(window().ClearButton->Enabled());
+    boxes.answerNext(MessageAnswer::No);
+    window().ClearButtonClick();
+    EXPECT_TRUE(std::filesystem::exists(take));
+    boxes.answerNext(MessageAnswer::Yes);
+    window().ClearButtonClick();
+    EXPECT_FALSE(std::filesystem::exists(take));
+    EXPECT_TRUE(window().PendingWaveFile.empty());
+    EXPECT_TRUE(window().RecordingFile.empty());
+    EXPECT_FALSE(window().PerformanceUnsaved);
+    EXPECT_FALSE(window().ClearButton->Enabled());
+    EXPECT_FALSE(window().SavePfcButton->Enabled());
+    EXPECT_EQ(window().FileStatusDisplay->FileLoaded(), TFileStatusBox::midiKaraoke);
+    EXPECT_EQ(boxCount("Are you sure you want to clear your performance from memory !"), 2);
+}
+
+// Guards against a voice that starts without its offset, or gets it before it plays, and
+// a voice played at a volume other than its slider's.
+TEST_F(RecordingTest, PlayStartsTheVoiceThenHandsTheOffsetThenSetsItsVolume) {
+    open();
+    recordATake();
+    window().OffsetSliderPosition = 2;
+    window().WaveOutSlider->SetCurrentPos(63);
+    std::vector<std::string> calls;
+    const auto play = window().Audio.AudioPlayFile;
+    window().Audio.AudioPlayFile = [&](std::uint32_t w, const char* path) {
+        calls.push_back(std::string("play ") + (path == window().PendingWaveFile ? "take" : path));
+        return play(w, path);
+    };
+    window().Audio.UpdateOffsetForPlayBack = [&](std::int32_t units) {
+        calls.push_back("offset " + std::to_string(units));
+        return 1;
+    };
+    audio::setVirtualMixerValues("wave", {100, 100});
+    window().PlayButtonClick();
+    EXPECT_EQ(calls, (std::vector<std::string>{"play take", "offset -2"}));
+    EXPECT_TRUE(window().VoicePlaying);
+    EXPECT_EQ(mixerValue("wave"), 65535u);
+    window().StopButtonClick();
+    EXPECT_FALSE(window().VoicePlaying);
+    EXPECT_TRUE(window().SavePfcButton->Enabled());
+}
+
+}  // namespace
