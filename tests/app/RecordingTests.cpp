@@ -1,15 +1,12 @@
 #include <QLabel>
 
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <tuple>
 
 #include "CantivoHarness.h"
 #include "Filestat.h"
 #include "Ledbuton.h"
-#include "MonitorBtn.h"
 #include "Recbtn.h"
 #include "Recslidr.h"
 #include "SmBmpBtn.h"
@@ -73,20 +70,9 @@ std::vector<std::uint8_t> knownVoice() {
     return bytes;
 }
 
-// The data chunk of a wave file; empty when there is none.
-std::vector<std::uint8_t> waveData(const std::string& path) {
+std::vector<std::uint8_t> fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), {});
-    for (std::size_t at = 12; at + 8 <= file.size();) {
-        std::uint32_t size = 0;
-        std::memcpy(&size, file.data() + at + 4, 4);
-        if (std::memcmp(file.data() + at, "data", 4) == 0) {
-            const std::size_t end = std::min(file.size(), at + 8 + size);
-            return {file.begin() + static_cast<long>(at + 8), file.begin() + static_cast<long>(end)};
-        }
-        at += 8 + size + (size & 1);
-    }
-    return {};
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::uint32_t mixerValue(const std::string& tag) { return audio::virtualMixerValues(tag).at(0); }
@@ -251,72 +237,44 @@ TEST_F(RecordingTest, TheTakeHoldsWhatTheMicrophoneDelivered) {
     open();
     recordATake();
     const std::vector<std::uint8_t> voice = knownVoice();
-    const std::vector<std::uint8_t> data = waveData(window().PendingWaveFile);
-    ASSERT_GE(data.size(), voice.size());
-    EXPECT_TRUE(std::equal(voice.begin(), voice.end(), data.begin()));
-    EXPECT_TRUE(std::all_of(data.begin() + static_cast<long>(voice.size()), data.end(),
-                            [](std::uint8_t b) { return b == 0; }))
+    const std::vector<std::uint8_t> file = fileBytes(window().PendingWaveFile);
+    const auto at = std::search(file.begin(), file.end(), voice.begin(), voice.end());
+    ASSERT_NE(at, file.end());
+    EXPECT_EQ(std::string(file.begin() + (at - file.begin()) - 8, file.begin() + (at - file.begin()) - 4), "data");
+    EXPECT_TRUE(std::all_of(at + static_cast<long>(voice.size()), file.end(), [](std::uint8_t b) { return b == 0; }))
         << "after the voice the microphone gave silence";
     EXPECT_EQ(window().FileStatusDisplay->FileLoaded(), TFileStatusBox::performance);
-    EXPECT_TRUE(window().PerformanceUnsaved);
     EXPECT_EQ(std::filesystem::path(window().RecordingFile).filename().string().substr(0, 2), "CW");
 }
 
-struct BufferCase {
-    std::string name;
-    std::string software;
-    std::string configured;
-    int handed;
-};
-
-class BufferTest : public RecordingTest, public ::testing::WithParamInterface<BufferCase> {};
-
-// Guards against buffers the wave library refuses (not whole frames, too small) and a
-// hardware recording that takes the software mode's size.
-TEST_P(BufferTest, TheRecordingGetsWholeFramesOfAtLeastSixteenBytes) {
-    setting("Configuration", "Software", GetParam().software);
-    setting("Configuration", "Buffer Size (bytes) of each buffer", GetParam().configured);
-    open();
-    int handed = -1;
-    const auto start = window().Audio.AudioStartRecord;
-    window().Audio.AudioStartRecord = [&](std::uint32_t w, const char* target, std::int32_t rate,
-                                          std::int32_t channels, std::int32_t bits,
-                                          std::int32_t bytes, std::int32_t monitor, std::int32_t fail) {
-        handed = bytes;
-        EXPECT_EQ(std::make_tuple(rate, channels, bits, monitor, fail), std::make_tuple(22050, 1, 16, -1, 0));
-        return start(w, target, rate, channels, bits, bytes, monitor, fail);
-    };
-    recordOverSong();
-    EXPECT_EQ(handed, GetParam().handed);
-    window().StopButtonClick();
-    finishTake();
+// Guards against buffers the wave library refuses (not whole frames, too small), a
+// hardware recording with the software mode's size, and a failed start that leaves the
+// mixer set for a recording or a file behind.
+TEST_F(RecordingTest, BufferSizesAndAFailedStart) {
+    struct Case { const char* software; const char* configured; int handed; };
+    for (const Case c : {Case{"1", "1024", 1024}, Case{"1", "1023", 1020}, Case{"1", "10", 16},
+                         Case{"1", "-5", 4096}, Case{"0", "100", 4096}}) {
+        setting("Configuration", "Software", c.software);
+        setting("Configuration", "Buffer Size (bytes) of each buffer", c.configured);
+        open();
+        openSong(song("song.kar", noteSong(4)));
+        int handed = -1;
+        window().Audio.AudioStartRecord = [&](std::uint32_t, const char*, std::int32_t rate, std::int32_t channels,
+                                              std::int32_t bits, std::int32_t bytes, std::int32_t, std::int32_t) {
+            handed = bytes;
+            EXPECT_TRUE(std::make_tuple(rate, channels, bits) == std::make_tuple(22050, 1, 16));
+            return 0;
+        };
+        const std::size_t files = tempFiles();
+        window().RecButtonClick();
+        EXPECT_EQ(handed, c.handed) << c.configured;
+        EXPECT_FALSE(window().Recording);
+        EXPECT_FALSE(window().SongPlaying);
+        EXPECT_EQ(tempFiles(), files) << "the failed take's file is gone";
+        EXPECT_EQ(mixerValue("wave"), 40000u);
+        EXPECT_EQ(mixerValue("mic mute"), 0u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Sizes, BufferTest,
-                         ::testing::Values(BufferCase{"Kept", "1", "1024", 1024},
-                                           BufferCase{"RoundedDown", "1", "1023", 1020},
-                                           BufferCase{"Raised", "1", "10", 16},
-                                           BufferCase{"Negative", "1", "-5", 4096},
-                                           BufferCase{"Hardware", "0", "100", 4096}),
-                         CaseName());
-
-// Guards against a failed start that leaves the mixer set for a recording and a file behind.
-TEST_F(RecordingTest, AFailedStartLeavesTheWindowIdleAndTheMixerAsItWas) {
-    open();
-    window().Audio.AudioStartRecord = [](std::uint32_t, const char*, std::int32_t, std::int32_t,
-                                         std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; };
-    openSong(song("song.kar", noteSong(4)));
-    const std::size_t files = tempFiles();
-    window().RecButtonClick();
-    EXPECT_FALSE(window().Recording);
-    EXPECT_FALSE(window().SongPlaying);
-    EXPECT_TRUE(window().RecordingFile.empty());
-    EXPECT_EQ(tempFiles(), files);
-    EXPECT_EQ(mixerValue("wave"), 40000u);
-    EXPECT_EQ(mixerValue("mic mute"), 0u);
-}
-
-// ---- an unsaved performance before a new recording
 
 // Guards against a new take silently replacing one the user wanted to keep, and against a
 // failed save that drops it all the same.
@@ -324,97 +282,60 @@ TEST_F(RecordingTest, RecOverAnUnsavedPerformanceAsksAndNoDiscardsIt) {
     open();
     recordATake();
     const std::string previous = window().PendingWaveFile;
-    // Yes: the save does not happen (no file is chosen), so the question comes again.
+    // Yes: nothing is saved (no file is chosen), so the question comes again.
     boxes.answerNext(MessageAnswer::Yes);
     boxes.answerNext(MessageAnswer::No);
     window().RecButtonClick();
-    EXPECT_EQ(boxCount("The current performance will be lost if you record again.  Do you want "
-                       "to save this performance?"),
-              2);
+    EXPECT_EQ(boxCount("The current performance will be lost if you record again.  Do you want to save "
+                       "this performance?"), 2);
     EXPECT_TRUE(window().Recording);
-    EXPECT_FALSE(std::filesystem::exists(previous)) << "No discards the previous voice";
-    EXPECT_NE(window().RecordingFile, previous);
-    window().StopButtonClick();
-    finishTake();
+    EXPECT_FALSE(std::filesystem::exists(previous));
 }
 
 // ---- the voice column
 
-struct MuteCase {
-    std::string name;
-    bool take;       // a finished take is waiting
-    bool recording;  // pressed while recording
-    bool voiceLed;   // the voice mute, else the song mute
-};
-
-class MuteTest : public RecordingTest, public ::testing::WithParamInterface<MuteCase> {};
-
-// Guards against mute LEDs that light (and tracks that go silent) when there is no voice
-// to set against the song.
-TEST_P(MuteTest, MutesDoNothingWithoutATakeOrWhileRecording) {
-    const MuteCase& c = GetParam();
+// Guards against mute LEDs that light, and tracks that go silent, with no voice to set
+// against the song or while one is being recorded.
+TEST_F(RecordingTest, MutesDoNothingWithoutATakeOrWhileRecording) {
     open();
-    if (c.take) {
-        recordATake();
-    }
-    if (c.recording) {
-        boxes.answerNext(MessageAnswer::No);  // the take need not be kept
-        window().RecButtonClick();
-        ASSERT_TRUE(window().Recording);
-    } else if (!c.take) {
-        openSong(song("song.kar", noteSong(4)));
-    }
     int silences = 0;
     window().Audio.AudioPlaySilenceWave = [&](std::int32_t flag) { ++silences; return flag; };
-    TLedButton* led = c.voiceLed ? window().WaveOutMuteButton : window().MidiOutMuteButton;
-    led->SetState(true);  // the press switched the LED, then its handler runs
-    emit led->OnChange();
-    EXPECT_FALSE(led->State());
-    EXPECT_EQ(silences, 0);
-    EXPECT_FALSE(window().MidiMuted);
-    EXPECT_FALSE(window().VoiceSilenced);
-    EXPECT_TRUE(std::none_of(window().TrackMix.begin(), window().TrackMix.end(),
-                             [](const cvkapp::TTrackMix& m) { return m.Mute; }));
-    if (c.recording) {
-        window().StopButtonClick();
-        finishTake();
+    openSong(song("song.kar", noteSong(4)));
+    for (bool recording : {false, true}) {
+        if (recording) {
+            window().RecButtonClick();
+            ASSERT_TRUE(window().Recording);
+        }
+        for (TLedButton* led : {window().WaveOutMuteButton, window().MidiOutMuteButton}) {
+            led->SetState(true);  // the press switched the LED, then its handler runs
+            emit led->OnChange();
+            EXPECT_FALSE(led->State());
+        }
+        EXPECT_EQ(silences, 0);
+        EXPECT_FALSE(window().MidiMuted || window().VoiceSilenced || window().TrackMix[0].Mute);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Column, MuteTest,
-                         ::testing::Values(MuteCase{"VoiceWithoutTake", false, false, true},
-                                           MuteCase{"SongWithoutTake", false, false, false},
-                                           MuteCase{"VoiceWhileRecording", true, true, true},
-                                           MuteCase{"SongWhileRecording", true, true, false}),
-                         CaseName());
-
-// Guards against the mutes of a performance being lost by a recording that the song's end
-// stops (they come back as Stop gives them back), and against a song mute that leaves
-// the tracks muted.
+// Guards against the mutes of a performance being lost when the song's end stops the
+// recording, and a song mute that leaves the tracks muted.
 TEST_F(RecordingTest, TheSongsEndGivesTheMutesBack) {
     open();
     recordATake();
     emit window().WaveOutMuteButton->OnChange();
-    ASSERT_TRUE(window().VoiceSilenced);
-    ASSERT_TRUE(window().WaveOutMuteButton->State());
+    ASSERT_TRUE(window().VoiceSilenced && window().WaveOutMuteButton->State());
     boxes.answerNext(MessageAnswer::No);
     window().RecButtonClick();
     ASSERT_TRUE(window().Recording);
     EXPECT_FALSE(window().WaveOutMuteButton->State()) << "a recording starts unmuted";
     for (int i = 0; i < 200 && window().Recording; ++i) step();
-    ASSERT_FALSE(window().Recording);
     finishTake();
-    EXPECT_TRUE(window().WaveOutMuteButton->State());
-    EXPECT_TRUE(window().VoiceSilenced);
+    EXPECT_TRUE(window().WaveOutMuteButton->State() && window().VoiceSilenced);
 
-    // The song's mute takes the voice's back, and its own second press unmutes every track.
     emit window().MidiOutMuteButton->OnChange();
-    EXPECT_TRUE(window().MidiMuted);
-    EXPECT_FALSE(window().VoiceSilenced);
-    EXPECT_TRUE(window().TrackMix[0].Mute);
+    EXPECT_TRUE(window().MidiMuted && window().TrackMix[0].Mute);
+    EXPECT_FALSE(window().VoiceSilenced) << "the song's mute takes the voice's back";
     emit window().MidiOutMuteButton->OnChange();
-    EXPECT_FALSE(window().MidiMuted);
-    EXPECT_FALSE(window().TrackMix[0].Mute);
+    EXPECT_FALSE(window().MidiMuted || window().TrackMix[0].Mute);
 }
 
 // Guards against a Clear that leaves the take on disk or a performance to save.
@@ -422,47 +343,66 @@ TEST_F(RecordingTest, ClearDeletesTheTakeOnYesOnly) {
     open();
     recordATake();
     const std::string take = window().PendingWaveFile;
-    ASSERT_TRUE(window().ClearButton->Enabled());
     boxes.answerNext(MessageAnswer::No);
     window().ClearButtonClick();
     EXPECT_TRUE(std::filesystem::exists(take));
     boxes.answerNext(MessageAnswer::Yes);
     window().ClearButtonClick();
     EXPECT_FALSE(std::filesystem::exists(take));
-    EXPECT_TRUE(window().PendingWaveFile.empty());
-    EXPECT_TRUE(window().RecordingFile.empty());
-    EXPECT_FALSE(window().PerformanceUnsaved);
-    EXPECT_FALSE(window().ClearButton->Enabled());
-    EXPECT_FALSE(window().SavePfcButton->Enabled());
+    EXPECT_TRUE(window().PendingWaveFile.empty() && window().RecordingFile.empty());
+    EXPECT_FALSE(window().PerformanceUnsaved || window().ClearButton->Enabled() ||
+                 window().SavePfcButton->Enabled());
     EXPECT_EQ(window().FileStatusDisplay->FileLoaded(), TFileStatusBox::midiKaraoke);
-    EXPECT_EQ(boxCount("Are you sure you want to clear your performance from memory !"), 2);
 }
 
-// Guards against a voice that starts without its offset, or gets it before it plays, and
-// a voice played at a volume other than its slider's.
-TEST_F(RecordingTest, PlayStartsTheVoiceThenHandsTheOffsetThenSetsItsVolume) {
+// Guards against a voice that starts without its offset (or gets it before it plays), at a
+// volume other than its slider's, or that does not follow the song through the transport.
+TEST_F(RecordingTest, TheVoiceFollowsTheTransportWithItsOffset) {
     open();
     recordATake();
     window().OffsetSliderPosition = 2;
     window().WaveOutSlider->SetCurrentPos(63);
-    std::vector<std::string> calls;
-    const auto play = window().Audio.AudioPlayFile;
-    window().Audio.AudioPlayFile = [&](std::uint32_t w, const char* path) {
-        calls.push_back(std::string("play ") + (path == window().PendingWaveFile ? "take" : path));
-        return play(w, path);
-    };
-    window().Audio.UpdateOffsetForPlayBack = [&](std::int32_t units) {
-        calls.push_back("offset " + std::to_string(units));
-        return 1;
-    };
     audio::setVirtualMixerValues("wave", {100, 100});
+    std::vector<std::string> calls;
+    auto& a = window().Audio;
+    const auto play = a.AudioPlayFile;
+    a.AudioPlayFile = [&](std::uint32_t w, const char* file) { calls.push_back("play"); return play(w, file); };
+    a.UpdateOffsetForPlayBack = [&](std::int32_t u) { calls.push_back("offset " + std::to_string(u)); return 1; };
+    a.AudioPause = [&] { calls.push_back("pause"); return 0; };
+    // The voice goes to the second after the song's present time.
+    const auto moved = [&](const std::string& name, std::int32_t seconds) {
+        std::int32_t m = 0, s = 0;
+        window().Sequencer.CallGetTime(window().Handle(), &m, &s);
+        calls.push_back(name + (seconds == m * 60 + s + 1 && seconds > 1 ? " to song" : " elsewhere"));
+        return 0;
+    };
+    a.AudioRewind = [&](std::int32_t s) { return moved("rewind", s); };
+    a.AudioForward = [&](std::int32_t s) { return moved("forward", s); };
     window().PlayButtonClick();
-    EXPECT_EQ(calls, (std::vector<std::string>{"play take", "offset -2"}));
-    EXPECT_TRUE(window().VoicePlaying);
     EXPECT_EQ(mixerValue("wave"), 65535u);
+    step(30);
+    window().PauseButtonClick();
+    window().RewindButtonClick();  // paused: nothing moves
+    window().PlayButtonClick();    // resumes the voice with the song
+    window().RewindButtonClick();
+    window().FForwardButtonClick();
+    EXPECT_EQ(calls, (std::vector<std::string>{"play", "offset -2", "pause", "pause", "play", "rewind to song",
+                                               "offset -2", "forward to song", "offset -2"}));
+}
+
+// Guards against the close of a voice stopped earlier ending the voice started since, which
+// would leave it playing after Stop.
+TEST_F(RecordingTest, OnlyTheVoicesOwnEndStopsIt) {
+    open();
+    recordATake();
+    window().PlayButtonClick();
     window().StopButtonClick();
-    EXPECT_FALSE(window().VoicePlaying);
-    EXPECT_TRUE(window().SavePfcButton->Enabled());
+    window().PlayButtonClick();
+    window().PumpMessages();  // the first voice's close arrives now
+    EXPECT_TRUE(window().VoicePlaying);
+    for (int i = 0; i < 100 && window().VoicePlaying; ++i) step();
+    EXPECT_FALSE(window().VoicePlaying) << "the voice's own end is seen";
+    EXPECT_TRUE(window().SongPlaying) << "the song goes on after the one-second voice";
 }
 
 }  // namespace
