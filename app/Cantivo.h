@@ -280,6 +280,9 @@ public:
         // The mixer's MIDI mute before a recording that set it; -1: it was not set.
         int midiLineMute = -1;
         int delayPosition = 0;
+        // The mode the recording set the mixer for, and whether it locked the echo bar.
+        bool software = true;
+        bool echoLocked = false;
         bool voiceMuteWasOn = false;
         bool midiMuteWasOn = false;
     };

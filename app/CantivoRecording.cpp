@@ -147,6 +147,8 @@ void TCantivo::RecButtonClick() {
     const bool monitor = MonitorButton->StateOn();
     SavedMixer.microphone = microphonePath();
     SavedMixer.microphoneSwitch = -1;
+    SavedMixer.software = SoftwareProcessing;
+    SavedMixer.echoLocked = false;
     if (SoftwareProcessing) {
         std::uint32_t values[2] = {0, 0};
         if (GetCurrentOutputVolSetting(2, values) != 0) {
@@ -229,6 +231,7 @@ void TCantivo::RecButtonClick() {
     }
     if (!SoftwareProcessing) {
         SavedMixer.delayPosition = DelayBar->CurrentPos();
+        SavedMixer.echoLocked = true;
         paintCaption(EchoLabel, kEchoCaptionLocked);
         DelayBar->SetCurrentPos(0);
     }
@@ -281,7 +284,7 @@ void TCantivo::restoreMuteButtons() {
 }
 
 void TCantivo::restoreMixer() {
-    if (SoftwareProcessing) {
+    if (SavedMixer.software) {
         setOneChannel(SetCurrentOutputVolSetting, SavedMixer.waveVolume[0]);
     }
     switch (SavedMixer.microphone) {
@@ -299,7 +302,8 @@ void TCantivo::restoreMixer() {
         SetMidiOutMuteSetting(SavedMixer.midiLineMute);
         SavedMixer.midiLineMute = -1;
     }
-    if (!SoftwareProcessing && EchoLabel->palette().color(QPalette::WindowText) == kEchoCaptionLocked) {
+    if (SavedMixer.echoLocked) {
+        SavedMixer.echoLocked = false;
         DelayBar->SetCurrentPos(SavedMixer.delayPosition);
         paintCaption(EchoLabel, kEchoCaption);
     }
