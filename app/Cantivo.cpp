@@ -110,7 +110,14 @@ TCantivo::TCantivo(CantivoOptions options, QWidget* parent)
 TCantivo::~TCantivo() {
     if (!m_closed) {
         // Destroyed without a close (a test, or the session ending): the sequencer must
-        // not go on playing into a window that is gone.
+        // not go on playing into a window that is gone, nor the wave library recording
+        // for it; the mixer is given back as a recording's stop gives it back.
+        StopRecording();
+        waitForTake();
+        if (VoicePlaying) {
+            Audio.AudioStopPlaying();
+            VoicePlaying = false;
+        }
         if (SongPlaying || SongPaused) {
             if (Sequencer.CallStopSong) Sequencer.CallStopSong(Handle());
         }
@@ -290,8 +297,11 @@ void TCantivo::WndProc(const platform::Message& message) {
         case platform::kOpenFileMessage:
             OpenFileRequest(static_cast<std::uint16_t>(message.wParam & 0xFFFF));
             break;
-        case audio::kWaveOutOpenMessage:
         case audio::kWaveOutCloseMessage:
+            Audio.ProcessWavePlayMsg(message.message, message.wParam, message.lParam);
+            VoicePlaybackClosed();
+            break;
+        case audio::kWaveOutOpenMessage:
         case audio::kWaveOutDoneMessage:
         case audio::kWaveOutErrorMessage:
             Audio.ProcessWavePlayMsg(message.message, message.wParam, message.lParam);

@@ -35,6 +35,7 @@ class TAboutTrack;
 class TBarBox;
 class TBevel;
 class TConfigSoftwareForm;
+class TEchoTrackbar;
 class TFileStatusBox;
 class TLedButton;
 class TMidiOutDeviceSelectForm;
@@ -94,10 +95,6 @@ public:
     // The mixer panel ends 4 pixels above 390; its scroll bar runs under it.
     static constexpr int kTrackViewHeight = 16;
     static constexpr int kClientHeight = 390 + kTrackViewHeight;
-    // Recording needs the wave library, which the program does not have yet; until it
-    // does, the record button stays in its "not available" state wherever a song would
-    // enable it, rather than offering a click that does nothing.
-    static constexpr bool kRecordingAvailable = false;
 
     explicit TCantivo(CantivoOptions options = {}, QWidget* parent = nullptr);
     ~TCantivo() override;
@@ -164,8 +161,24 @@ public:
     void BitBtn2Click();
     void ResetSongState();
 
-    // ---- recording call sites (CantivoRecording.cpp)
+    // ---- recording and the performance's voice (CantivoRecording.cpp)
     void RecButtonClick();
+    // Ends a recording: every way out (Stop, Rec again, the song's end, a file sent by a
+    // later start, the window's close) comes through here.
+    void StopRecording();
+    void MonitorButtonClick();
+    void DelayBarChange();
+    void WaveOutMuteButtonChange();
+    void MidiOutMuteButtonChange();
+    void WaveOutSliderChange();
+    void RecVolSliderChange();
+    void ClearButtonClick();
+    void SavePfcButtonClick();
+    // The voice's output device closed (MM_WOM_CLOSE handed back): the voice has ended.
+    void VoicePlaybackClosed();
+    // The processing-mode question asked before the first recording; false when there was
+    // no dialog to ask it with.
+    bool ShowProcessingModeDialog();
     void OpenFileRequest(std::uint16_t atom);
     void RunConfigWizard();
     // The mixers: the first output and input devices that can be selected, the microphone
@@ -263,6 +276,25 @@ public:
     bool MidiMuted = false;
     bool VoiceSilenced = false;
 
+    // What a recording changed in the mixer and in the voice column, given back when it ends.
+    enum class MicrophonePath { Mute, Switch, Volume };
+    struct RecordingRestore {
+        std::array<std::uint32_t, 2> waveVolume{};
+        std::array<std::uint32_t, 2> microphoneVolume{};
+        // The microphone mute or on/off switch before the recording; -1 when neither exists.
+        int microphoneSwitch = -1;
+        MicrophonePath microphone = MicrophonePath::Volume;
+        // The mixer's MIDI mute before a recording that set it; -1: it was not set.
+        int midiLineMute = -1;
+        int delayPosition = 0;
+        // The mode the recording set the mixer for, and whether it locked the echo bar.
+        bool software = true;
+        bool echoLocked = false;
+        bool voiceMuteWasOn = false;
+        bool midiMuteWasOn = false;
+    };
+    RecordingRestore SavedMixer;
+
     int RecordBufferSize = 4096;
     bool SoftwareProcessing = true;
     bool NonEnglishCharacters = false;
@@ -318,6 +350,9 @@ public:
     TLedButton* MidiOutMuteButton = nullptr;
     TLedButton* WaveOutMuteButton = nullptr;
     TRecSlider* WaveOutSlider = nullptr;
+    TRecSlider* RecVolSlider = nullptr;
+    TEchoTrackbar* DelayBar = nullptr;
+    QLabel* EchoLabel = nullptr;
     TVLEDRow* RecLedLevel = nullptr;
     // The design-time strip the sixteen are copied from, hidden once they are built.
     TBevel* Bevel1 = nullptr;
@@ -335,7 +370,7 @@ public:
     TConfigSoftwareForm* ConfigSoftwareForm = nullptr;
     TMidiOutDeviceSelectForm* MidiOutDeviceSelectForm = nullptr;
     TOffsetForm* OffsetForm = nullptr;
-    // The wave library's calls; empty until it is part of the program.
+    // The wave library's calls; tests may put their own in their place.
     AudioUnit Audio;
 
     QMenu* File1 = nullptr;
@@ -427,6 +462,28 @@ private:
     // The track on strip `strip` (its "Tag"); -1 for a strip whose row is hidden.
     int stripTrack(int strip) const;
     void playSilenceWave(int flag);
+
+    // Recording's helpers (CantivoRecording.cpp).
+    // Where the microphone reaches the speakers: its mute, else its on/off switch, else
+    // its volume.
+    static MicrophonePath microphonePath();
+    // The hardware pass-through open or closed for the monitor button's state.
+    void setHardwareMonitor(bool on);
+    void setRecordingControls(bool enabled);
+    // The mixer and the mute buttons as they were before the recording started.
+    void restoreMixer();
+    void restoreMuteButtons();
+    // The voice stops where it plays: the library, the meter, the save button.
+    void stopVoice();
+    // The song's mute ends: every track's solo and mute cleared and the volumes resent.
+    void clearSongMute();
+    // Waits (a little) until the wave library has put the last take in place.
+    void waitForTake();
+    // The voice moved to the song's present time after the song was moved (Rewind, Fast
+    // forward), the offset applied again.
+    void moveVoiceToSong(const AudioUnit::Call1& move);
+    // The wave line's volume from the voice slider.
+    void setWaveOutVolume();
 
     CantivoOptions m_options;
     std::unique_ptr<platform::MessageQueue> m_queue;

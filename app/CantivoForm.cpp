@@ -29,6 +29,7 @@
 #include "SpinButton.h"
 #include "Timebox.h"
 #include "Trecesed.h"
+#include "Trkbar.h"
 #include "Vledrow.h"
 #include "Vslider.h"
 
@@ -221,6 +222,23 @@ void TCantivo::buildLeftPanel() {
     ClearButton = pictureButton(LeftPanel, "ClearPerformance", 179, 276);
     ClearButton->setToolTip("Clear the performance");
 
+    // Under the record row: the echo the singer hears and the microphone's volume.
+    EchoLabel = caption(LeftPanel, "Echo", 16, 324);
+    DelayBar = new TEchoTrackbar(LeftPanel);
+    DelayBar->SetLoLimit(0);
+    DelayBar->SetHiLimit(500);
+    DelayBar->SetCurrentPos(0);
+    DelayBar->setGeometry(62, 308, 14, 52);
+    DelayBar->setAccessibleName("Echo delay");
+    caption(LeftPanel, "Mic", 110, 324);
+    RecVolSlider = new TRecSlider(LeftPanel);
+    RecVolSlider->SetImage(controls::picture("RECVOL_THUMB"));
+    RecVolSlider->SetLoLimit(0);
+    RecVolSlider->SetHiLimit(63);
+    RecVolSlider->SetCurrentPos(31);
+    RecVolSlider->setGeometry(146, 308, 20, 52);
+    RecVolSlider->setAccessibleName("Microphone volume");
+
     FileStatusDisplay = new TFileStatusBox(LeftPanel);
     FileStatusDisplay->move(11, 364);
     FileStatusDisplay->SetFileLoaded(TFileStatusBox::none);
@@ -254,6 +272,7 @@ void TCantivo::buildRightPanel() {
     WaveOutSlider->SetImage(controls::picture("WAVEOUT_THUMB"));
     WaveOutSlider->SetLoLimit(0);
     WaveOutSlider->SetHiLimit(63);
+    WaveOutSlider->SetCurrentPos(31);
     WaveOutSlider->setGeometry(3, 152, 20, 100);
     BitBtn2 = new QPushButton(Panel5);
     BitBtn2->setGeometry(3, 253, 20, 20);
@@ -365,6 +384,14 @@ void TCantivo::connectHandlers() {
     connect(FForwardButton, &TSimpleBmpButton::OnClick, this, &TCantivo::FForwardButtonClick);
     connect(OpenButton, &TSimpleBmpButton::OnClick, this, &TCantivo::OpenButtonClick);
     connect(RecButton, &TRecBmpButton::OnClick, this, &TCantivo::RecButtonClick);
+    connect(MonitorButton, &TMonitorButton::OnClick, this, &TCantivo::MonitorButtonClick);
+    connect(SavePfcButton, &TSimpleBmpButton::OnClick, this, &TCantivo::SavePfcButtonClick);
+    connect(ClearButton, &TSimpleBmpButton::OnClick, this, &TCantivo::ClearButtonClick);
+    connect(WaveOutMuteButton, &TLedButton::OnChange, this, &TCantivo::WaveOutMuteButtonChange);
+    connect(MidiOutMuteButton, &TLedButton::OnChange, this, &TCantivo::MidiOutMuteButtonChange);
+    connect(WaveOutSlider, &TVSlider::OnChange, this, &TCantivo::WaveOutSliderChange);
+    connect(RecVolSlider, &TVSlider::OnChange, this, &TCantivo::RecVolSliderChange);
+    connect(DelayBar, &TVSlider::OnChange, this, &TCantivo::DelayBarChange);
     connect(TempoSpin, &TSpinButton::DownClick, this, &TCantivo::TempoSpinDownClick);
     connect(TempoSpin, &TSpinButton::UpClick, this, &TCantivo::TempoSpinUpClick);
     connect(KeySpin, &TSpinButton::DownClick, this, &TCantivo::KeySpinDownClick);

@@ -73,6 +73,12 @@ bool TCantivo::FormClose() {
     if (m_closed) {
         return true;
     }
+    // A recording running is stopped first, as Stop stops it, so that the take is whole
+    // before the question about keeping it.
+    if (Recording) {
+        StopRecording();
+        waitForTake();
+    }
     m_closing = true;
     const bool closed = CloseSong();
     m_closing = false;
@@ -85,6 +91,7 @@ bool TCantivo::FormClose() {
         SongPaused = false;
     }
     if (VoicePlaying) {
+        Audio.AudioStopPlaying();
         VoicePlaying = false;
         RecLedLevel->SetLevel(0);
     }

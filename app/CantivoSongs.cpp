@@ -201,7 +201,7 @@ bool TCantivo::CloseSong() {
     if (PerformanceUnsaved && !m_withoutQuestions) {
         if (askToSavePerformance()) {
             if (!SavePerformance()) {
-                RecButton->SetEnabled(kRecordingAvailable);
+                RecButton->SetEnabled(true);
                 return false;
             }
             RecButton->SetEnabled(false);
@@ -290,7 +290,7 @@ void TCantivo::LoadSongFile(const std::string& path) {
     }
 
     SongLoaded = true;
-    RecButton->SetEnabled(kRecordingAvailable);
+    RecButton->SetEnabled(true);
     SongFileName = path;
 
     const std::string ext = upperExtension(path).substr(0, 4);

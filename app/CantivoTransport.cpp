@@ -3,14 +3,18 @@
 #include <QAction>
 #include <QLabel>
 
+#include <cmath>
+
 #include "BarBox.h"
 #include "Cantivo.h"
 #include "DisplayText.h"
 #include "Lyricbox.h"
 #include "Recbtn.h"
+#include "Recslidr.h"
 #include "SmBmpBtn.h"
 #include "Timebox.h"
 #include "Vledrow.h"
+#include "faderlib/faderlib.h"
 #include "platform/dialogs.h"
 #include "platform/profile.h"
 
@@ -41,8 +45,13 @@ void TCantivo::PlayButtonClick() {
         if (PauseButton->Paused()) {
             PauseButton->SetPaused(false);
         }
-        // A recorded voice starts with the song once the wave library is part of the
-        // program; PendingWaveFile stays empty until then.
+        if (!PendingWaveFile.empty()) {
+            // The performance's voice starts with the song, moved by the offset in force.
+            Audio.AudioPlayFile(Handle(), PendingWaveFile.c_str());
+            ReapplyVoiceOffset();
+            VoicePlaying = true;
+            setWaveOutVolume();
+        }
         // The volume shown is the volume heard, also when it was stepped while stopped.
         VolumeTable = buildVolumeTable(MasterVolume, TrackMix);
         ApplySoundFontChoice();
@@ -57,7 +66,7 @@ void TCantivo::PlayButtonClick() {
             // open another song nor save this one.
             setIdleMenus(true);
             if (!Recording && SongLoaded) {
-                RecButton->SetEnabled(kRecordingAvailable);
+                RecButton->SetEnabled(true);
             }
         } else {
             SongPlaying = true;
@@ -68,6 +77,7 @@ void TCantivo::PlayButtonClick() {
     }
     if (SongPlaying && SongPaused) {
         Sequencer.CallPauseSong(Handle());
+        Audio.AudioPause();
         SongPaused = false;
         PauseButton->SetPaused(false);
     }
@@ -81,6 +91,7 @@ void TCantivo::PauseButtonClick() {
     }
     Sequencer.CallPauseSong(Handle());
     SongPaused = !SongPaused;
+    Audio.AudioPause();
     PauseButton->SetPaused(SongPaused);
 }
 
@@ -89,15 +100,12 @@ void TCantivo::StopButtonClick() {
         return;
     }
     if (Recording) {
-        // A recording's stop ends the song too; recording is not part of this window yet.
+        // The recording's stop ends the song too.
+        StopRecording();
         return;
     }
     if (VoicePlaying) {
-        VoicePlaying = false;
-        RecLedLevel->SetLevel(0);
-        if (PerformanceUnsaved) {
-            SavePfcButton->SetEnabled(true);
-        }
+        stopVoice();
     }
     StopPlayback();
     UpdateRecentFiles("", true);
@@ -116,7 +124,7 @@ void TCantivo::StopPlayback() {
     if (PauseButton->Paused()) {
         PauseButton->SetPaused(false);
     }
-    RecButton->SetEnabled(kRecordingAvailable);
+    RecButton->SetEnabled(true);
     LyricBox1->SetLyrics(SongLyrics, false);
 }
 
@@ -124,8 +132,16 @@ void TCantivo::RewindButtonClick() {
     if (!RewindButton->Enabled()) {
         return;
     }
+    if (!PendingWaveFile.empty() && SongPlaying && !SongPaused) {
+        // Starts a voice that has already ended; one still playing goes on.
+        Audio.AudioPlayFile(Handle(), PendingWaveFile.c_str());
+        VoicePlaying = true;
+    }
     if (SongPlaying && !SongPaused) {
         Sequencer.CallRewind(Handle());
+    }
+    if (VoicePlaying && !SongPaused) {
+        moveVoiceToSong(Audio.AudioRewind);
     }
     if (!SongPaused) {
         LyricBox1->SetLyrics(SongLyrics, false);
@@ -139,6 +155,27 @@ void TCantivo::FForwardButtonClick() {
     if (SongPlaying && !SongPaused) {
         Sequencer.CallFastForward(Handle());
     }
+    if (VoicePlaying && !SongPaused) {
+        moveVoiceToSong(Audio.AudioForward);
+    }
+}
+
+void TCantivo::moveVoiceToSong(const AudioUnit::Call1& move) {
+    std::int32_t minutes = 0;
+    std::int32_t seconds = 0;
+    Sequencer.CallGetTime(Handle(), &minutes, &seconds);
+    move(minutes * 60 + seconds + 1);
+    if (VoiceOffset != 0) {
+        Audio.UpdateOffsetForPlayBack(-VoiceOffset);
+    }
+}
+
+void TCantivo::setWaveOutVolume() {
+    const int span = WaveOutSlider->HiLimit() - WaveOutSlider->LoLimit();
+    const auto value =
+        static_cast<std::uint32_t>(std::lround(WaveOutSlider->CurrentPos() * 65535.0 / span));
+    const std::uint32_t values[2] = {value, value};
+    SetCurrentOutputVolSetting(1, values);
 }
 
 void TCantivo::OpenButtonClick() {
@@ -213,6 +250,18 @@ void TCantivo::CVKTimerTimer() {
 
     UpdateTrackLevels();
 
+    if (VoicePlaying || Recording) {
+        std::int32_t left = 0;
+        std::int32_t right = 0;
+        if (VoicePlaying) {
+            Audio.AudioGetWavePlayLevels(&left, &right);
+        } else {
+            // The singer's own level while recording.
+            Audio.AudioGetWaveRecLevels(&left, &right);
+        }
+        RecLedLevel->SetLevel(static_cast<int>(std::lround(right * 3.0)));
+    }
+
     if (SongPlaying) {
         std::int32_t minutes = 0;
         std::int32_t seconds = 0;
@@ -220,11 +269,16 @@ void TCantivo::CVKTimerTimer() {
             // The end of the song: StopPlayback gives the menus, the Record button and the
             // lyric box's start back.
             StopPlayback();
-            VoicePlaying = false;
-            RecLedLevel->SetLevel(0);
+            if (VoicePlaying) {
+                Audio.AudioStopPlaying();
+                VoicePlaying = false;
+            }
             UpdateRecentFiles("", true);
+            RecLedLevel->SetLevel(0);
             minutes = 0;
             seconds = 0;
+            // A recording ends with its song, and gives the mixer back as Stop does.
+            StopRecording();
         }
         MidiTime->SetTime(seconds, minutes);
 

@@ -94,7 +94,8 @@ struct PlaybackView {
     // (running dry after that is the voice's end): a machine too busy to play it steadily.
     uint64_t underrunsBeforeTheEnd = 0;
 };
-PlaybackView playbackView();
+// Also the window's: whether a voice still plays when an output's close comes back.
+__attribute__((visibility("default"))) PlaybackView playbackView();
 struct RecordingView {
     bool active = false;     // from a successful start until the recording is finished
     bool recording = false;  // capturing and writing
@@ -106,7 +107,8 @@ struct RecordingView {
     uint32_t inputDevice = 0;    // the platform's handles, for counting over- and underruns
     uint32_t monitorDevice = 0;
 };
-RecordingView recordingView();
+// Also the window's: where a take is written while it records, for its recovery note.
+__attribute__((visibility("default"))) RecordingView recordingView();
 // Entries the echo line's ring holds (0 without one).
 uint32_t echoRingEntries();
 
