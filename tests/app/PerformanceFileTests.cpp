@@ -71,7 +71,8 @@ TEST_F(PerformanceFileTest, SavedAsPfcOpensAgainWithTheSameVoice) {
     open();
     const std::string song = songFile("duet.kar", karaokeSong({"la", "la", "la"}));
     openSong(song);
-    const std::string take = pendingTake();
+    const std::string take = pendingTake(999955);
+    ASSERT_EQ(takeBytes().size(), 1000001u);
     ASSERT_TRUE(savePerformanceAs(path("songs/duet")));  // the extension comes with the dialog
     const std::string pfc = path("songs/duet.pfc");
     EXPECT_TRUE(boxTexts().empty());
@@ -153,6 +154,24 @@ TEST_F(PerformanceFileTest, APfcWithoutAReadableVoiceOpensAsASong) {
     EXPECT_TRUE(window().PendingWaveFile.empty());
     EXPECT_EQ(window().FileStatusDisplay->FileLoaded(), TFileStatusBox::midiKaraoke);
     EXPECT_EQ(tempFiles(), 1u);  // the split copy only
+}
+
+// Guards against a performance saved on the way out being lost, its take left behind, or
+// the closing window loading it again.
+TEST_F(PerformanceFileTest, SavedWhileTheWindowCloses) {
+    open();
+    openSong(songFile("song.mid", noteSong(4)));
+    const std::string take = pendingTake();
+    boxes.answerNext(platform::MessageAnswer::Yes);
+    dialogs.saveAnswers.push_back({QString::fromStdString(path("songs/last.pfc")), 0});
+    EXPECT_TRUE(window().FormClose());
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Performance is not saved . Do you want to save it ?"});
+    EXPECT_FALSE(fs::exists(take));
+    EXPECT_FALSE(window().SongLoaded);
+    EXPECT_EQ(tempFiles(), 0u);
+    const ByteVector bytes = fileBytes(path("songs/last.pfc"));
+    ASSERT_GT(bytes.size(), takeBytes().size());
+    EXPECT_EQ(ByteVector(bytes.end() - static_cast<long>(takeBytes().size()) - 1, bytes.end() - 1), takeBytes());
 }
 
 struct SaveFault {
