@@ -191,7 +191,8 @@ public:
     // Asks for a .pfc name and writes the song with the pending voice; true when written.
     bool SavePerformance();
     // The voice chunk of the performance at `path` into a new temporary wave file, which
-    // becomes RecordingFile and PendingWaveFile; false when the file holds none.
+    // becomes RecordingFile and PendingWaveFile; false when the file holds none, or none
+    // that plays (the user is told so, once).
     bool ReadPerformanceWave(const std::string& path);
 
     // ---- preferences and device dialogs (CantivoPreferences.cpp)

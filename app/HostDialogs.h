@@ -19,6 +19,10 @@ struct FileDialogRequest {
     QString fileName;     // proposed name, may be empty
     QStringList filters;  // "Karaoke (*.kar *.KAR)"...
     int filterIndex = 0;  // preselected filter, 0-based
+    // Save dialogs: appended to a name typed without an extension ("pfc"), and whether
+    // the dialog itself asks before a chosen file is overwritten.
+    QString defaultSuffix;
+    bool confirmOverwrite = false;
 };
 
 struct FileDialogAnswer {

@@ -20,6 +20,8 @@ namespace {
 // Remaining bytes before writes start failing; negative when no fault is armed.
 std::atomic<std::int64_t> g_writeBudget{-1};
 std::atomic<bool> g_replaceFault{false};
+// Renames still allowed before replaceFile starts failing; negative when no fault is armed.
+std::atomic<std::int64_t> g_renamesBeforeFault{-1};
 std::atomic<bool> g_flushFault{false};
 
 // The temporary copies of the replacements under way, for a signal handler to remove:
@@ -218,6 +220,15 @@ bool replaceFileImpl(const std::string& replacement, const std::string& target) 
     if (g_replaceFault.load()) {
         errno = EIO;
         return false;
+    }
+    for (std::int64_t left = g_renamesBeforeFault.load(); left >= 0;) {
+        if (left == 0) {
+            errno = EIO;
+            return false;
+        }
+        if (g_renamesBeforeFault.compare_exchange_weak(left, left - 1)) {
+            break;
+        }
     }
     {
         Descriptor fd(::open(replacement.c_str(), O_RDONLY | O_CLOEXEC));
@@ -443,6 +454,17 @@ bool FileWriter::writeAt(std::uint64_t offset, const void* data, std::size_t cou
     return true;
 }
 
+std::optional<std::uint64_t> FileWriter::seekToEnd() {
+    if (m_fd < 0) {
+        return std::nullopt;
+    }
+    const off_t end = ::lseek(m_fd, 0, SEEK_END);
+    if (end < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(end);
+}
+
 bool FileWriter::truncate(std::uint64_t size) {
     return m_fd >= 0 && ::ftruncate(m_fd, static_cast<off_t>(size)) == 0;
 }
@@ -544,6 +566,10 @@ void setWriteFaultAfter(std::optional<std::uint64_t> bytes) {
 }
 
 void setReplaceFault(bool fail) { g_replaceFault.store(fail); }
+
+void setReplaceFaultAfter(std::optional<unsigned> renames) {
+    g_renamesBeforeFault.store(renames ? static_cast<std::int64_t>(*renames) : -1);
+}
 
 void setFlushFault(bool fail) { g_flushFault.store(fail); }
 

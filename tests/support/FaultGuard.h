@@ -13,6 +13,7 @@ public:
     ~FaultGuard() {
         platform::setWriteFaultAfter(std::nullopt);
         platform::setReplaceFault(false);
+        platform::setReplaceFaultAfter(std::nullopt);
         platform::setFlushFault(false);
     }
     FaultGuard(const FaultGuard&) = delete;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "MixerCommand.h"
+#include "PfcCommands.h"
 #include "PlayCommand.h"
 #include "SongCommands.h"
 #include "SplitCommand.h"
@@ -34,6 +35,8 @@ constexpr Command kCommands[] = {
      "record OUT.wav [--seconds N] [--buffer BYTES] [--no-monitor] [--echo MS] [--device K]"},
     {"playwave", cvktool::runPlayWave, "playwave FILE [--offset UNITS] [--echo MS]   play a take"},
     {"mix", cvktool::runMix, "mix A.wav B.wav OUT.wav   mix two takes"},
+    {"pfc", cvktool::runPfc,
+     "pfc info FILE [--json] | extract FILE OUT.wav | make SONG VOICE.wav OUT.pfc [--tempo BPM] [--key N]"},
 };
 
 void printUsage(std::FILE* out) {

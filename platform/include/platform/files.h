@@ -103,6 +103,9 @@ public:
     // on the disk, so the fault switch does not count it, and it works after a failed
     // write(): what was written can still be finished.
     bool writeAt(std::uint64_t offset, const void* data, std::size_t count);
+    // Moves to the end of the file, so that further writes append; the file's length, or
+    // nothing when it cannot be found.
+    std::optional<std::uint64_t> seekToEnd();
     // Cuts the file to `size` bytes (the tail of a write that failed halfway).
     bool truncate(std::uint64_t size);
     // Flushes what was written to disk; false when the disk did not take it. An earlier
@@ -158,6 +161,10 @@ private:
 CVK_PLATFORM_API void setWriteFaultAfter(std::optional<std::uint64_t> bytes);
 // While set, replaceFile fails before renaming.
 CVK_PLATFORM_API void setReplaceFault(bool fail);
+// The next `renames` calls of replaceFile succeed and every later one fails before
+// renaming (a save that renames more than once fails at the last step); nothing switches
+// the fault off again.
+CVK_PLATFORM_API void setReplaceFaultAfter(std::optional<unsigned> renames);
 // While set, flushing a FileWriter to disk (sync, close) fails as a failing disk's does.
 CVK_PLATFORM_API void setFlushFault(bool fail);
 
