@@ -7,6 +7,7 @@
 #include "CantivoHarness.h"
 #include "Filestat.h"
 #include "Ledbuton.h"
+#include "OffsetSlider.h"
 #include "Recbtn.h"
 #include "Recslidr.h"
 #include "SmBmpBtn.h"
@@ -343,7 +344,7 @@ TEST_F(RecordingTest, ClearDeletesTheTakeOnYesOnly) {
 TEST_F(RecordingTest, TheVoiceFollowsTheTransportWithItsOffset) {
     open();
     recordATake();
-    window().OffsetSliderPosition = 2;
+    window().OffsetForm->SetPosition(2);
     window().WaveOutSlider->SetCurrentPos(63);
     audio::setVirtualMixerValues("wave", {100, 100});
     std::vector<std::string> calls;
