@@ -166,6 +166,11 @@ std::optional<std::uint64_t> ProcessStartTime(long pid) {
         if (!(fields >> field)) {
             return std::nullopt;
         }
+        // A process that has ended but was not yet collected by its parent (a recorder
+        // just killed) keeps its record, but holds nothing any more.
+        if (number == 3 && (field == "Z" || field == "X")) {
+            return std::nullopt;
+        }
     }
     return decimal<std::uint64_t>(field);
 }

@@ -54,7 +54,7 @@ struct TakeNoteParse {
 TakeNoteParse ParseTakeNote(std::string_view text);
 
 // When the process `pid` started (field 22 of /proc/PID/stat); nothing when there is no
-// such process or its record cannot be read.
+// such process, it has ended (a zombie) or its record cannot be read.
 std::optional<std::uint64_t> ProcessStartTime(long pid);
 
 // Writes the note for `note.target`, whole or not at all, with the start time of

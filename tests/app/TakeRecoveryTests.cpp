@@ -1,3 +1,4 @@
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -163,37 +164,65 @@ TEST_F(TakeRecoveryTest, ATakeWhoseSongIsGoneIsKeptAndItsPlaceNamed) {
     EXPECT_FALSE(fs::exists(cvkapp::TakeNotePath(note.target)));
 }
 
+// Whose number the note gives: this process, one that has ended but was not yet
+// collected by its parent (the recorder just killed), or none.
+enum class Recorder { ThisProcess, Zombie, Gone };
+
 struct FoundCase {
     const char* name;
-    long pid;             // 0: this process
-    int startedShift;     // added to this process's start time
+    Recorder recorder;
+    int startedShift;     // added to that process's start time
     bool otherFolder;     // the note names a take outside the folder
     bool misnamed;        // the note's file is not named after its take
     bool offered;
 };
 
-// Guards against offering a take still being recorded, missing one whose process number
-// was given to another process since, and acting on notes that name files elsewhere.
+// Guards against offering a take still being recorded, missing one whose recorder was
+// killed a moment ago or whose process number was given to another process since, and
+// acting on notes that name files elsewhere.
 TEST_F(TakeRecoveryTest, OnlyTakesOfProcessesThatAreGoneAreFound) {
     const std::optional<std::uint64_t> started = cvkapp::ProcessStartTime(::getpid());
     ASSERT_TRUE(started);
+    // A child that ends when told and is left uncollected until the end of the test.
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    const pid_t zombie = ::fork();
+    ASSERT_GE(zombie, 0);
+    if (zombie == 0) {
+        ::close(pipe[1]);
+        char byte;
+        [[maybe_unused]] const ssize_t got = ::read(pipe[0], &byte, 1);
+        ::_exit(0);
+    }
+    const std::optional<std::uint64_t> zombieStarted = cvkapp::ProcessStartTime(zombie);
+    ::close(pipe[1]);
+    ::close(pipe[0]);
+    siginfo_t ended{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(zombie), &ended, WEXITED | WNOWAIT), 0);
+    ASSERT_TRUE(zombieStarted);
+
     const std::vector<FoundCase> cases = {
-        {"Recording", 0, 0, false, false, false},
-        {"NumberReused", 0, 1, false, false, true},
-        {"ProcessGone", kNoProcess, 0, false, false, true},
-        {"TakeElsewhere", kNoProcess, 0, true, false, false},
-        {"Misnamed", kNoProcess, 0, false, true, false},
+        {"Recording", Recorder::ThisProcess, 0, false, false, false},
+        {"NumberReused", Recorder::ThisProcess, 1, false, false, true},
+        {"RecorderJustKilled", Recorder::Zombie, 0, false, false, true},
+        {"ProcessGone", Recorder::Gone, 0, false, false, true},
+        {"TakeElsewhere", Recorder::Gone, 0, true, false, false},
+        {"Misnamed", Recorder::Gone, 0, false, true, false},
     };
     for (const FoundCase& c : cases) {
         const std::string target = c.otherFolder ? path("CWtake") : inFolder("CWtake");
-        const TakeNote note{target, inFolder("WWtake"), "/songs/a.kar",
-                            c.pid == 0 ? static_cast<long>(::getpid()) : c.pid,
-                            *started + static_cast<std::uint64_t>(c.startedShift)};
+        const long pid = c.recorder == Recorder::ThisProcess ? static_cast<long>(::getpid())
+                         : c.recorder == Recorder::Zombie    ? static_cast<long>(zombie)
+                                                             : kNoProcess;
+        const std::uint64_t start = c.recorder == Recorder::Zombie ? *zombieStarted : *started;
+        const TakeNote note{target, inFolder("WWtake"), "/songs/a.kar", pid,
+                            start + static_cast<std::uint64_t>(c.startedShift)};
         const std::string notePath = inFolder(c.misnamed ? "CWother.take" : "CWtake.take");
         writeNote(note, notePath);
         EXPECT_EQ(cvkapp::FindInterruptedTakes(folder()).size(), c.offered ? 1u : 0u) << c.name;
         fs::remove(notePath);
     }
+    ::waitpid(zombie, nullptr, 0);
     // A malformed note is passed over and left as it is.
     std::ofstream(inFolder("CWbad.take")) << "CVK take note 1\ntarget=";
     EXPECT_TRUE(cvkapp::FindInterruptedTakes(folder()).empty());
