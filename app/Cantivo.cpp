@@ -267,6 +267,7 @@ void TCantivo::FormShow() {
         std::fprintf(stderr, "cvk: window shown%s%s\n", SongLoaded ? ", song loaded: " : "",
                      SongFileName.c_str());
     }
+    OfferInterruptedTakes();
 }
 
 void TCantivo::FormDestroy() {

@@ -65,6 +65,7 @@ class SingleInstance;
 namespace cvkapp {
 
 class TSpinButton;
+struct TakeNote;
 
 // One of the sixteen strips of the track panel; every control's "Tag" is the strip's index.
 struct TrackStrip {
@@ -194,6 +195,11 @@ public:
     // becomes RecordingFile and PendingWaveFile; false when the file holds none, or none
     // that plays (the user is told so, once).
     bool ReadPerformanceWave(const std::string& path);
+
+    // ---- takes a crash interrupted (CantivoTakes.cpp)
+    // Offers back, one by one, every take whose recording process is gone: Yes opens its
+    // song with the take as the unsaved performance, No deletes it.
+    void OfferInterruptedTakes();
 
     // ---- preferences and device dialogs (CantivoPreferences.cpp)
     void PreferencesClick();
@@ -457,7 +463,9 @@ private:
     // The lyric font's family as stored ("Times New Roman"): `font` gets the installed
     // family standing in for it.
     void setLyricFontName(QFont& font, const std::string& name);
+    // Also removes the take's recovery note when `path` is a take.
     void deleteFileAndForget(std::string& path);
+    void restoreInterruptedTake(const TakeNote& note);
     std::string fileNameOnly(const std::string& path) const;
 
     // The track on strip `strip` (its "Tag"); -1 for a strip whose row is hidden.

@@ -18,6 +18,7 @@
 #include "SmBmpBtn.h"
 #include "SongWriter.h"
 #include "SpinButton.h"
+#include "TakeRecovery.h"
 #include "Vledrow.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
@@ -54,7 +55,9 @@ QString folderOf(const std::string& path) {
 
 void TCantivo::deleteFileAndForget(std::string& path) {
     if (!path.empty()) {
+        // The take first: a note left without it is dropped at the next start.
         platform::removeFile(path);
+        RemoveTakeNote(path);
         path.clear();
     }
 }

@@ -1,6 +1,9 @@
 #include "TakeFile.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "voxcapt/voxcapt.h"
 
 namespace voxcapt {
 namespace {
@@ -12,6 +15,13 @@ void put32(std::uint8_t* at, std::uint32_t value) {
         at[i] = static_cast<std::uint8_t>(value >> (8 * i));
     }
 }
+
+std::uint16_t get16(const std::uint8_t* at) {
+    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
+}
+
+// The largest data size the 32-bit RIFF size can still describe.
+constexpr std::uint64_t kLargestData = 0xFFFFFFFFull - TakeFile::kHeaderBytes;
 
 }  // namespace
 
@@ -72,7 +82,7 @@ bool TakeFile::patchIfDue() {
 
 bool TakeFile::patchSizes() {
     // A RIFF size is 32 bits: a take past 4 GB keeps the largest sizes that fit.
-    const std::uint64_t data = std::min<std::uint64_t>(m_dataBytes, 0xFFFFFFFFull - kHeaderBytes);
+    const std::uint64_t data = std::min<std::uint64_t>(m_dataBytes, kLargestData);
     std::uint8_t riffSize[4];
     std::uint8_t dataSize[4];
     put32(riffSize, static_cast<std::uint32_t>(data + kHeaderBytes - 8));
@@ -94,6 +104,46 @@ bool TakeFile::finish() {
     // what is on the disk is complete all the same.
     m_writer.close();
     return patched && flushed;
+}
+
+bool TakeFile::repair(const std::string& path) {
+    platform::FileReader reader;
+    std::uint8_t header[kHeaderBytes];
+    if (!reader.open(path) || !reader.read(header, sizeof header)) {
+        return false;
+    }
+    const std::uint64_t size = reader.size();
+    reader.close();
+    // Exactly the header create() writes: anything else is not ours to rewrite.
+    const std::uint16_t formatTag = get16(header + 20);
+    const std::uint16_t blockAlign = get16(header + 32);
+    if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVEfmt ", 8) != 0 ||
+        header[16] != sizeof(audio::WaveFormat) || header[17] != 0 || header[18] != 0 ||
+        header[19] != 0 || std::memcmp(header + 38, "data", 4) != 0 ||
+        formatTag != audio::kWaveFormatPcm || blockAlign == 0) {
+        return false;
+    }
+    const std::uint64_t present = size - kHeaderBytes;
+    const std::uint64_t data = std::min(present - present % blockAlign, kLargestData);
+    std::uint8_t riffSize[4];
+    std::uint8_t dataSize[4];
+    put32(riffSize, static_cast<std::uint32_t>(data + kHeaderBytes - 8));
+    put32(dataSize, static_cast<std::uint32_t>(data));
+    platform::FileWriter writer;
+    if (!writer.open(path)) {
+        return false;
+    }
+    // The sizes first: should the cut fail, the header already stops before the torn frame.
+    bool ok = writer.writeAt(4, riffSize, 4) && writer.writeAt(42, dataSize, 4);
+    if (ok && data == present - present % blockAlign && present % blockAlign != 0) {
+        ok = writer.truncate(kHeaderBytes + data);
+    }
+    ok = writer.sync() && ok;
+    return writer.close() && ok;
+}
+
+bool repairTake(const std::string& path) {
+    return TakeFile::repair(path);
 }
 
 std::string TakeFile::release() {

@@ -38,6 +38,10 @@ public:
     void abandon();
     // Forgets a finished file, which now belongs to the caller; its path.
     std::string release();
+    // A take whose recorder died before finish(): its sizes brought to the whole frames the
+    // file holds, a partial frame at its end cut off. False, leaving the file as it was,
+    // when it is not a file this class wrote; false also when the disk refused the sizes.
+    static bool repair(const std::string& path);
 
     bool isOpen() const { return m_writer.isOpen(); }
     const std::string& path() const { return m_path; }

@@ -1,5 +1,7 @@
 #include <QLabel>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -12,9 +14,11 @@
 #include "Recslidr.h"
 #include "SmBmpBtn.h"
 #include "SpinButton.h"
+#include "TakeRecovery.h"
 #include "Trkbar.h"
 #include "audio/wave.h"
 #include "platform/atoms.h"
+#include "platform/files.h"
 
 using namespace testing_support;
 using audio::ComponentType;
@@ -274,6 +278,27 @@ TEST_F(RecordingTest, RecOverAnUnsavedPerformanceAsksAndNoDiscardsIt) {
                        "this performance?"), 2);
     EXPECT_TRUE(window().Recording);
     EXPECT_FALSE(std::filesystem::exists(previous));
+}
+
+// Guards against a take a crash could lose: unnoted while it records, or its note lost
+// before the take is saved or thrown away; and a note that outlives the take.
+TEST_F(RecordingTest, ATakeIsNotedUntilItIsSavedOrCleared) {
+    open();
+    recordOverSong();
+    const std::string note = cvkapp::TakeNotePath(window().RecordingFile);
+    const std::vector<std::uint8_t> text = fileBytes(note);
+    const cvkapp::TakeNoteParse parsed = cvkapp::ParseTakeNote(std::string(text.begin(), text.end()));
+    ASSERT_TRUE(parsed.note) << parsed.error;
+    EXPECT_EQ(parsed.note->temporary, voxcapt::recordingView().temporaryName);
+    EXPECT_EQ(parsed.note->song, window().SongFileName);
+    EXPECT_EQ(parsed.note->pid, ::getpid());
+    EXPECT_TRUE(cvkapp::FindInterruptedTakes(platform::tempFolder()).empty()) << "it is recording";
+    window().StopButtonClick();
+    finishTake();
+    EXPECT_TRUE(std::filesystem::exists(note)) << "the take is not saved yet";
+    boxes.answerNext(MessageAnswer::Yes);
+    window().ClearButtonClick();
+    EXPECT_FALSE(std::filesystem::exists(note));
 }
 
 // ---- the voice column

@@ -3,7 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
 
 #include "FaultGuard.h"
 #include "VoiceHarness.h"
@@ -350,6 +353,55 @@ TEST_F(RecordTest, ATakeRunningAtExitIsFinishedAndKept) {
     EXPECT_GE(dataBytes, 2 * 44100 - kBuffer) << "only the buffer being filled may be missing";
     EXPECT_EQ(dataOf(file), std::vector<std::uint8_t>(voice.begin(), voice.begin() + dataBytes));
     EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"take.wav"});
+}
+
+// Guards a take whose recorder was killed between two updates of its sizes, halfway
+// through a frame: repaired, its sizes cover every whole frame recorded, in order; and a
+// file the recorder did not write in that layout is left exactly as it is.
+TEST_F(RecordTest, ATakeKilledBetweenUpdatesIsRepairedToItsLastWholeFrame) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    const auto voice = rampData(4 * 44100);
+    microphone(voice);
+    EXPECT_EXIT(
+        {
+            if (start(dir.path("take.wav"), false) != 1) {
+                std::_Exit(3);
+            }
+            // Fifteen buffers: the sizes were last brought up to date after the thirteenth,
+            // unless half a second of real time passed first on a busy machine.
+            run(1400);
+            std::ofstream(voxcapt::recordingView().temporaryName, std::ios::app | std::ios::binary).put('\x55');
+            std::_Exit(0);  // as a kill: nothing finishes the take
+        },
+        testing::ExitedWithCode(0), "");
+    const std::vector<std::string> left = filesIn(dir.path(""));
+    ASSERT_EQ(left.size(), 1u);
+    const std::string take = dir.path(left[0]);
+    const auto killed = readFile(take);
+    ASSERT_GT(killed.size(), 46u + 44100);
+    const auto whole = static_cast<std::uint32_t>((killed.size() - 46) & ~std::size_t{1});
+    ASSERT_EQ(killed.size(), 46u + whole + 1) << "the torn frame is there";
+    if (std::vector<std::uint8_t>(killed.begin(), killed.begin() + 46) == header46(whole)) {
+        std::cout << "note: the sizes were current at the kill; only the torn frame is judged\n";
+    }
+    ASSERT_TRUE(voxcapt::repairTake(take));
+    const auto repaired = readFile(take);
+    ASSERT_EQ(repaired.size(), 46u + whole);
+    EXPECT_EQ(std::vector<std::uint8_t>(repaired.begin(), repaired.begin() + 46), header46(whole));
+    EXPECT_EQ(dataOf(repaired), std::vector<std::uint8_t>(voice.begin(), voice.begin() + whole));
+
+    auto standard = testing_support::waveFile(pcmFormat(22050, 1, 16), {1, 2, 3, 4});
+    standard[16] = 16;  // the common 16-byte `fmt `, 44-byte header
+    standard.erase(standard.begin() + 36, standard.begin() + 38);
+    auto adpcm = header46(0);
+    adpcm[20] = 2;
+    for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::vector<std::uint8_t>>>{
+             {"empty", {}}, {"short", {'R', 'I', 'F', 'F'}}, {"standard", standard}, {"adpcm", adpcm},
+             {"text", std::vector<std::uint8_t>(60, 'a')}}) {
+        const std::string path = dir.write(name, bytes);
+        EXPECT_FALSE(voxcapt::repairTake(path)) << name;
+        EXPECT_EQ(readFile(path), bytes) << name;
+    }
 }
 
 // Guards a take only its owner can open (the unique temporary file's 0600): it gets the

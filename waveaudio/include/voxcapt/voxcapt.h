@@ -109,6 +109,12 @@ struct RecordingView {
 };
 // Also the window's: where a take is written while it records, for its recovery note.
 __attribute__((visibility("default"))) RecordingView recordingView();
+// Also the window's: a take left behind by a recorder that died while it wrote it (its
+// sizes were last brought up to date up to half a second earlier) made a wave file of all
+// the whole frames it holds. Any thread; touches no recording. False, the file unchanged,
+// when it is not a take in the layout the recorder writes; false too when the sizes could
+// not be written.
+__attribute__((visibility("default"))) bool repairTake(const std::string& path);
 // Entries the echo line's ring holds (0 without one).
 uint32_t echoRingEntries();
 
