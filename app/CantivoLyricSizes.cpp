@@ -23,10 +23,10 @@ QRect screenGeometry(const QWidget* window) {
     return screen != nullptr ? screen->geometry() : QRect(0, 0, 1024, 768);
 }
 
-// The lyric panel of the full-screen layout: the whole area but a small margin right and
-// below.
+// The lyric panel of the full-screen layout: the whole client area, so that no strip of
+// the window's background shows at its right and bottom edges.
 QRect fullScreenLyricBounds(QSize area) {
-    return QRect(0, 0, area.width() - 5, area.height() - 10);
+    return QRect(QPoint(0, 0), area);
 }
 
 }  // namespace

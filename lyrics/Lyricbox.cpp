@@ -207,10 +207,26 @@ int TLyricBox::lineHeight() const {
     return std::max(1, QFontInfo(font()).pixelSize());
 }
 
-int TLyricBox::firstLineY() const {
+int TLyricBox::visibleLineCount() const {
     const int h = lineHeight();
-    const int visible = std::max(0, (height() - 8) / h);
-    return (height() - visible * h) / 2;
+    // The lowest line needs its whole height, descenders included, not just its em; a
+    // line whose descenders would be cut is not shown.
+    const int whole = std::max(h, QFontMetrics(font()).height());
+    const int room = contentsRect().height();
+    int visible = std::max(0, (height() - 8) / h);
+    while (visible > 0 && (visible - 1) * h + whole > room) {
+        --visible;
+    }
+    return visible;
+}
+
+int TLyricBox::firstLineY() const {
+    const int visible = visibleLineCount();
+    if (visible == 0) {
+        return height() / 2;
+    }
+    const int block = (visible - 1) * lineHeight() + std::max(lineHeight(), QFontMetrics(font()).height());
+    return std::max(contentsRect().top(), (height() - block) / 2);
 }
 
 int TLyricBox::lineX(const QString& text) const {
@@ -241,7 +257,7 @@ void TLyricBox::paintEvent(QPaintEvent* event) {
     painter.setClipRect(contentsRect());
 
     const int h = lineHeight();
-    const int visible = std::max(0, (height() - 8) / h);
+    const int visible = visibleLineCount();
     const int top = firstLineY();
     painter.setPen(m_fontColor);
     for (int i = 0; i < visible; ++i) {

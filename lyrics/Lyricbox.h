@@ -64,7 +64,10 @@ public:
     int lineHeight() const;
     // Where a line of the given text starts horizontally: centred in the box.
     int lineX(const QString& text) const;
-    // Top of the first visible line.
+    // How many lines fit, the lowest with its descenders; at most what the em height
+    // packs in.
+    int visibleLineCount() const;
+    // Top of the first visible line: the lines, the lowest one whole, centred.
     int firstLineY() const;
 
 signals:

@@ -241,6 +241,8 @@ full_screen_case() {
         "0 0 ${kScreenWidth} ${kScreenHeight}"
     check "${name}: lyrics fill the screen to its bottom" \
         "$(settled_pixel 8 $((kScreenHeight - 14)) "${kLyricColour}")" "${kLyricColour}"
+    check "${name}: lyrics reach the screen's right and bottom edges" \
+        "$(settled_pixel $((kScreenWidth - 4)) $((kScreenHeight - 4)) "${kLyricColour}")" "${kLyricColour}"
     keep_shot full
     xdotool mousemove 1 "$((kScreenHeight - 1))"
     xdotool key "${leave}"
@@ -275,12 +277,14 @@ xdotool windowactivate --sync "${main_window}" >/dev/null 2>&1
 toggle_maximized
 if wait_until in_state "${main_window}" _NET_WM_STATE_MAXIMIZED_VERT; then
     ok "title bar maximizes"
-    read -r mx my _ mh <<<"$(geometry "${main_window}")"
+    read -r mx my mw mh <<<"$(geometry "${main_window}")"
     # Just below the lyric bar: the menu bar, if shown, would push the black bar down here.
     check "maximized: lyrics from the top, menus hidden" \
         "$(settled_pixel "$((mx + 100))" "$((my + 30))" "${kLyricColour}")" "${kLyricColour}"
     check "maximized: lyrics down to the bottom" \
         "$(settled_pixel "$((mx + 8))" "$((my + mh - 14))" "${kLyricColour}")" "${kLyricColour}"
+    check "maximized: lyrics to the right and bottom edges" \
+        "$(settled_pixel "$((mx + mw - 4))" "$((my + mh - 4))" "${kLyricColour}")" "${kLyricColour}"
     toggle_maximized
     if wait_until not_in_state "${main_window}" _NET_WM_STATE_MAXIMIZED_VERT; then
         ok "title bar restores"

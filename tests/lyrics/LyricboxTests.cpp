@@ -263,3 +263,62 @@ TEST_F(LyricBoxTest, RightButtonReleaseIsReported) {
     QApplication::sendEvent(&box, &outside);
     EXPECT_EQ(sender, nullptr);
 }
+
+namespace {
+
+struct DescenderCase {
+    const char* name;
+    const char* family;
+    int pointSize;
+    int height;
+    int lines;  // what the box shows
+};
+
+class LowestLineTest : public LyricBoxTest, public ::testing::WithParamInterface<DescenderCase> {};
+
+// Guards against the lowest line losing the tails of its g, j, p, q and y to the box's
+// edge: lines are packed by their em height, which the descenders reach below.
+TEST_P(LowestLineTest, TheLowestLineKeepsItsDescenders) {
+    const DescenderCase& c = GetParam();
+    box.setFont(QFont(QString::fromLatin1(c.family), c.pointSize));
+    box.resize(433, c.height);
+    settle();
+    LyricList::Items items;
+    for (int i = 0; i < 10; ++i) {
+        items.push_back({10 + 20 * i, "gjpqy "});
+        items.push_back({20 + 20 * i, "/"});
+    }
+    const LyricList list(items);
+    box.SetLyrics(list.first(), false);
+    settle();
+    ASSERT_EQ(box.font().pointSize(), c.pointSize) << "the lines fit the width as they are";
+    EXPECT_EQ(box.visibleLineCount(), c.lines);
+
+    const QImage image = box.grab().toImage();
+    const QRect inside = box.contentsRect();
+    const QFontMetrics metrics(box.font());
+    const auto ink = [&](int y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            if (qGray(image.pixel(x, y)) < 128) return true;
+        }
+        return false;
+    };
+    const int lowest = box.firstLineY() + (box.visibleLineCount() - 1) * box.lineHeight();
+    const int baseline = lowest + metrics.ascent();
+    int lastInk = -1;
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        if (ink(y)) lastInk = y;
+    }
+    EXPECT_GT(lastInk, baseline + metrics.descent() / 2) << "the descenders are drawn";
+    EXPECT_FALSE(ink(inside.bottom())) << "nothing reaches the box's edge, where it would be cut";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LowestLineTest,
+    ::testing::Values(DescenderCase{"Serif19InASmallBox", "DejaVu Serif", 19, 79, 2},
+                      DescenderCase{"TheWindowsOwnSmallLayout", "Nimbus Roman", 16, 75, 3},
+                      DescenderCase{"Serif28Tall", "DejaVu Serif", 28, 300, 7},
+                      DescenderCase{"Sans36OneLine", "DejaVu Sans", 36, 60, 1}),
+    [](const ::testing::TestParamInfo<DescenderCase>& param) { return std::string(param.param.name); });
+
+}  // namespace
