@@ -1,13 +1,13 @@
 #include "PfcCommands.h"
 
 #include <array>
-#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <optional>
 #include <utility>
 #include <variant>
 
+#include "CommandArguments.h"
 #include "LyricScan.h"
 #include "MidiSplit.h"
 #include "Performance.h"
@@ -40,61 +40,25 @@ struct Parsed {
     bool help = false;
 };
 
-// Options before or after the files, as "--name VALUE" or "--name=VALUE"; "--" ends them.
 std::variant<Parsed, UsageError> parse(const std::vector<std::string>& args, bool takesSettings, bool takesJson) {
+    const auto split = takesSettings ? splitArguments(args, {{"tempo", true}, {"key", true}})
+                       : takesJson   ? splitArguments(args, {{"json", false}})
+                                     : splitArguments(args, {});
+    if (const auto* error = std::get_if<UsageError>(&split)) {
+        return *error;
+    }
+    const Arguments& line = std::get<Arguments>(split);
     Parsed out;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            if (!optionsEnded && arg == "-h") {
-                out.help = true;
-            } else {
-                out.files.push_back(arg);
-            }
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == "--help") {
-            out.help = true;
-            continue;
-        }
-        if (arg == "--json" && takesJson) {
-            out.json = true;
-            continue;
-        }
-        const std::size_t equals = arg.find('=');
-        const std::string name = arg.substr(0, equals);
-        if (!takesSettings || (name != "--tempo" && name != "--key")) {
-            return UsageError{"unknown option '" + arg + "'"};
-        }
-        std::string value;
-        if (equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            return UsageError{"option '" + name + "' needs a value"};
-        }
-        (name == "--tempo" ? out.tempo : out.key) = value;
+    out.files = line.files;
+    out.help = line.help;
+    out.json = line.flag("json");
+    if (const std::string* tempo = line.value("tempo")) {
+        out.tempo = *tempo;
+    }
+    if (const std::string* key = line.value("key")) {
+        out.key = *key;
     }
     return out;
-}
-
-std::optional<long long> number(std::string text, long long low, long long high) {
-    if (low < 0 && !text.empty() && text.front() == '+' && text.size() > 1 && text[1] != '-') {
-        text.erase(0, 1);
-    }
-    long long value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || value < low || value > high) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 int usage(const std::string& message) {
@@ -228,11 +192,11 @@ int make(const Parsed& parsed) {
     }
     std::optional<long long> tempo;
     long long key = 0;
-    if (parsed.tempo && !(tempo = number(*parsed.tempo, 1, kMaxTempo))) {
+    if (parsed.tempo && !(tempo = parseNumber(*parsed.tempo, 1, kMaxTempo))) {
         return usage("--tempo must be a whole number of beats per minute, 1 to 60000000");
     }
     if (parsed.key) {
-        const std::optional<long long> value = number(*parsed.key, -kMaxKey, kMaxKey);
+        const std::optional<long long> value = parseNumber(*parsed.key, -kMaxKey, kMaxKey);
         if (!value) {
             return usage("--key must be a whole number of semitones, -127 to 127");
         }
