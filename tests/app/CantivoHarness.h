@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QTimer>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -85,6 +87,18 @@ private:
     }
 };
 
+// `act` runs inside the dialog's own loop once it is shown; a dialog still open then is
+// closed, so a test never hangs on it. Returns whether the dialog was shown at all.
+inline std::shared_ptr<bool> whileShown(QDialog* dialog, std::function<void()> act) {
+    auto shown = std::make_shared<bool>(false);
+    QTimer::singleShot(0, dialog, [dialog, act, shown] {
+        *shown = dialog->isVisible();
+        if (*shown) act();
+        if (dialog->isVisible()) dialog->reject();
+    });
+    return shown;
+}
+
 // Names a parameterised test's cases after the `name` field of their parameter.
 struct CaseName {
     template <typename Case>
@@ -148,6 +162,20 @@ protected:
     // A song file in the test's folder.
     std::string song(const std::string& name, const ByteVector& bytes) {
         return m_dir.write(name, bytes);
+    }
+    // A song in a folder of its own, so that stray files beside it show.
+    std::string songFile(const std::string& name, const ByteVector& bytes) {
+        std::filesystem::create_directories(path("songs"));
+        return song("songs/" + name, bytes);
+    }
+    // What that folder holds, by name.
+    std::vector<std::string> songFolder() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path("songs"))) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
     // Loads a song through File > Open with the dialog answering `path`.
     void openSong(const std::string& path) {

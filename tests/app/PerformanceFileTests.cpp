@@ -22,19 +22,6 @@ std::uint32_t chunkSizeAt(const ByteVector& bytes, std::uint64_t at) {
 
 class PerformanceFileTest : public CantivoTest {
 protected:
-    // Songs live in a folder of their own, so that stray files beside them show.
-    std::string songFile(const std::string& name, const ByteVector& bytes) {
-        fs::create_directories(path("songs"));
-        return song("songs/" + name, bytes);
-    }
-    std::vector<std::string> songFolder() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(path("songs"))) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     // A take waiting to be saved, as a recording leaves it; odd-sized so the pad shows.
     std::string pendingTake(std::size_t dataBytes = 3001) {
         ByteVector wave = waveFile(pcmFormat(22050, 1, 16), rampData(dataBytes & ~std::size_t{1}));

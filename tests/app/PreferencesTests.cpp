@@ -26,18 +26,6 @@ using cvkapp::TCantivo;
 
 namespace {
 
-// `act` runs inside the dialog's own loop once it is shown; a dialog still open then is
-// cancelled, so a test never hangs on it.
-std::shared_ptr<bool> whileShown(QDialog* dialog, std::function<void()> act) {
-    auto shown = std::make_shared<bool>(false);
-    QTimer::singleShot(0, dialog, [dialog, act, shown] {
-        *shown = dialog->isVisible();
-        if (*shown) act();
-        if (dialog->isVisible()) dialog->reject();
-    });
-    return shown;
-}
-
 enum class Close { Ok, Cancel, Escape };
 
 void closeWith(QDialog* dialog, QPushButton* ok, QPushButton* cancel, Close how) {

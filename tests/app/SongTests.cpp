@@ -26,19 +26,6 @@ const char* const kSplitNotice =
 
 class SongTest : public CantivoTest {
 protected:
-    // Songs live in a folder of their own, so that stray files beside them show.
-    std::string songFile(const std::string& name, const ByteVector& bytes) {
-        fs::create_directories(path("songs"));
-        return song("songs/" + name, bytes);
-    }
-    std::vector<std::string> songFolder() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(path("songs"))) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     std::string changedQuestion() {
         return "The file " + window().SongFileName + "  has changed. Do you want to save it ?";
     }

@@ -54,18 +54,6 @@ void press(QWidget* widget) {
     QCoreApplication::sendEvent(widget, &up);
 }
 
-// `act` runs inside the dialog's own loop once it is shown; a dialog still open then is
-// closed, so a test never hangs on it. Returns whether the dialog was shown at all.
-std::shared_ptr<bool> whileShown(QDialog* dialog, std::function<void()> act) {
-    auto shown = std::make_shared<bool>(false);
-    QTimer::singleShot(0, dialog, [dialog, act, shown] {
-        *shown = dialog->isVisible();
-        if (*shown) act();
-        if (dialog->isVisible()) dialog->reject();
-    });
-    return shown;
-}
-
 // The user picks list item `program` with the keyboard, as a choice of their own.
 void choose(TAboutBox* box, int program) {
     box->ComboBox1->setCurrentIndex(program - 1);

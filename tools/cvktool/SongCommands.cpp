@@ -1,6 +1,5 @@
 #include "SongCommands.h"
 
-#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <initializer_list>
