@@ -31,7 +31,7 @@
 //   echo never falls on a click), while a song plays through the built-in synthesizer on
 //   the wave library's own connection to the server: four channels of eighths and drums
 //   at 120 bpm, the melody changing program every 4 s. The song is played quietly (its
-//   peak on the speakers is printed, and stays well under the clicks' onset threshold)
+//   peak on the speakers is printed, and stays under the clicks' onset threshold)
 //   but costs the synthesizer what a loud one would. Then the drift runs at the same
 //   sizes over the song with the echo, the window thread stalled STALL_MS every 3 s
 //   (20 s a run); a delay back within one buffer of where it was is what a stall may
@@ -122,7 +122,7 @@ std::size_t clickDelays(const PulseRecorder& sung, std::size_t firstSung, const 
 // A song for the singer to record over: SECONDS of eighths at 120 bpm on a melody, a bass
 // and a pad, and drums, the melody changing to a program not heard before every 4 s (from
 // the sequencer, as a song's own changes come). Every channel is turned down (volume
-// controller 12 of 127), so that the speakers carry the monitor's clicks far above it.
+// controller 8 of 127), so that the speakers carry the monitor's clicks far above it.
 testing_support::ByteVector recordingSong(double seconds) {
     using testing_support::Track;
     constexpr std::uint32_t kDivision = 96;
@@ -289,8 +289,10 @@ LatencyRun measureLatency(std::int32_t bufferBytes, double seconds, double spaci
     sung.stop();
     heard.stop();
     if (song) {
+        // Up to 10 ms before the first click's onset: its rise is not the song's.
         const auto first = cvktest::onsets(heard, firstHeard, 0.1f, 1);
-        run.songPeak = heard.peak(firstHeard, first.empty() ? heard.frames() : first.front());
+        const std::size_t end = first.empty() ? heard.frames() : first.front();
+        run.songPeak = heard.peak(firstHeard, std::max(firstHeard, end - std::min<std::size_t>(end, PulseRecorder::kRate / 100)));
     }
 
     run.clicks = clickDelays(sung, firstSung, heard, firstHeard, spacing, run.latencyMs);
