@@ -60,8 +60,6 @@
 #include <string>
 #include <vector>
 
-#include <sndfile.h>
-
 #include "Cantivo.h"
 #include "Lyricbox.h"
 #include "SmBmpBtn.h"
@@ -69,8 +67,10 @@
 #include "TestServer.h"
 #include "Trkbar.h"
 #include "Vledrow.h"
+#include "WaveFile.h"
 #include "audio/wave_out.h"
 #include "platform/dialogs.h"
+#include "platform/files.h"
 #include "platform/mm_timer.h"
 #include "platform/system.h"
 #include "pulse_support.h"
@@ -558,17 +558,20 @@ std::vector<std::uint8_t> woodblockSong(int beats) {
     return testing_support::smf(1, kTakeDivision, {conductor, clicks});
 }
 
-// Mono 16-bit samples of a wave file, and its rate; empty when unreadable.
+// The first channel of a 16-bit wave file (the project's own reader), and its rate;
+// empty when unreadable.
 std::vector<float> readWave(const std::string& path, int& rate) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) return {};
-    std::vector<float> frames(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
-    sf_readf_float(file, frames.data(), info.frames);
-    sf_close(file);
-    std::vector<float> mono(static_cast<std::size_t>(info.frames));
-    for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = frames[i * static_cast<std::size_t>(info.channels)];
-    rate = info.samplerate;
+    platform::FileReader file;
+    voxcapt::ParsedWave wave;
+    if (!file.open(path) || voxcapt::parseWave(file, wave) != voxcapt::WaveParseError::None ||
+        wave.format.bitsPerSample != 16 || wave.format.channels == 0 || !file.seek(wave.dataOffset)) {
+        return {};
+    }
+    std::vector<std::int16_t> samples(wave.dataSize / 2);
+    if (!file.read(samples.data(), samples.size() * 2)) return {};
+    std::vector<float> mono;
+    for (std::size_t i = 0; i < samples.size(); i += wave.format.channels) mono.push_back(samples[i] / 32768.0f);
+    rate = static_cast<int>(wave.format.samplesPerSec);
     return mono;
 }
 

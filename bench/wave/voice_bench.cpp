@@ -299,21 +299,26 @@ LatencyRun measureLatency(std::int32_t bufferBytes, double seconds, double spaci
     return run;
 }
 
-void printLatency(const std::vector<LatencyRun>& runs, const char* title) {
+// With `song`, the synthesizer's underruns and the song's peak on the speakers too.
+void printLatency(const std::vector<LatencyRun>& runs, const char* title, bool song = false) {
     std::printf("\n%s\n", title);
-    std::printf("%8s %6s %7s %9s %9s %9s %8s %12s %10s %10s %9s\n", "buffer", "secs", "clicks", "heard",
-                "p50 ms", "p95 ms", "max ms", "underrun/min", "overruns", "synth dry", "song pk");
+    std::printf("%8s %6s %7s %9s %9s %9s %8s %12s %10s", "buffer", "secs", "clicks", "heard", "p50 ms", "p95 ms",
+                "max ms", "underrun/min", "overruns");
+    std::printf(song ? " %10s %9s\n" : "\n", "synth dry", "song pk");
     for (const LatencyRun& run : runs) {
         if (!run.failure.empty()) {
             std::printf("%8d  failed: %s\n", run.bufferBytes, run.failure.c_str());
             continue;
         }
-        std::printf("%8d %6.0f %7zu %9zu %9.1f %9.1f %8.1f %12.1f %10llu %10llu %9.3f\n", run.bufferBytes,
-                    run.seconds, run.clicks, run.latencyMs.size(), bench::percentile(run.latencyMs, 0.5),
+        std::printf("%8d %6.0f %7zu %9zu %9.1f %9.1f %8.1f %12.1f %10llu", run.bufferBytes, run.seconds, run.clicks,
+                    run.latencyMs.size(), bench::percentile(run.latencyMs, 0.5),
                     bench::percentile(run.latencyMs, 0.95), bench::percentile(run.latencyMs, 1.0),
                     static_cast<double>(run.underruns) * 60 / run.seconds,
-                    static_cast<unsigned long long>(run.overruns),
-                    static_cast<unsigned long long>(run.songUnderruns), run.songPeak);
+                    static_cast<unsigned long long>(run.overruns));
+        if (song) {
+            std::printf(" %10llu %9.3f", static_cast<unsigned long long>(run.songUnderruns), run.songPeak);
+        }
+        std::printf("\n");
     }
 }
 
@@ -624,8 +629,9 @@ int main(int argc, char** argv) {
         for (std::int32_t size : {4096, 1024, 256}) {
             runs.push_back(measureLatency(size, songSeconds, kSpacing, kEchoMs, true));
         }
-        printLatency(runs, "Monitor latency over a song through the built-in synthesizer (clicks every 470 ms, "
-                           "echo 300 ms)");
+        printLatency(runs,
+                     "Monitor latency over a song through the built-in synthesizer (clicks every 470 ms, echo 300 ms)",
+                     true);
         std::vector<DriftRun> drifts;
         for (std::int32_t size : {4096, 1024, 256}) {
             drifts.push_back(measureDrift(size, 20, stallMs, kEchoMs, true));
