@@ -10,9 +10,36 @@
 //   window_bench lyrics [notes]   when a syllable turns red against when its note is heard
 //   window_bench transport [runs] Play pressed to first sound, Stop pressed to silence
 //   window_bench shot FILE [s]    a picture of the window after playing the bundled song s seconds
+//   window_bench take [beats] [runs] [latency_ms]
+//                                 where the clicks of a song land in a take recorded over it
+//   window_bench reccpu [seconds] [buffer] [runs] [sixteen]
+//                                 CPU of the window recording over a song, monitor and echo on
 //
-// start runs the real program as a child process; cpu, lyrics and transport run the window
-// in this process on the real clock with the built-in synthesizer playing into the server.
+// start runs the real program as a child process; cpu, lyrics, transport, take and reccpu
+// run the window in this process on the real clock with the built-in synthesizer playing
+// into the server.
+//
+// take: a song of woodblock notes (program 115, a 32nd long) on every beat at 120 bpm,
+// `beats` of them (default 40) after a bar's lead-in, played through the built-in
+// synthesizer while the server carries the speakers into the microphone (a module-loopback
+// from speakers.monitor to the "microphone" sink, latency_msec `latency_ms`, default 20): the
+// singer sings exactly what the song plays. Rec is pressed in software processing with the
+// monitor off (it would feed the loop back), the song plays to its end, which ends the
+// take, and the performance is saved through the window's Save Performance, which reloads
+// it and extracts its voice. In that voice, each click's onset against its note's time in
+// the song, less the loopback's own delay (each click's onset on speakers.monitor against
+// its onset on microphone.monitor, both recorded beside the take on one clock): median,
+// spread (max - min) and p95 of |offset - median| per take, and the loopback's own
+// median. What is left is what the recording path adds: the synthesizer's output delay,
+// the recording's start against the song's and the input's latency. `runs` takes (default
+// 3), each with a fresh window.
+// reccpu: the window records over a song in software processing, the monitor on with a
+// 300 ms echo, at a record buffer of `buffer` bytes (default 4096): the process's CPU
+// (getrusage, every thread: window, sequencer, the synthesizer, the wave library) over
+// `seconds` (default 30) from 2 s after Rec, in % of one core, and the monitor's underruns
+// over that time; then the same song playing without a recording for comparison; median
+// of `runs` (default 3). The song: melody, bass, pad and drums in eighths at 120 bpm, the
+// melody changing program every 4 s; with "sixteen", the 16-track song meters plays.
 
 #include <QApplication>
 #include <QEventLoop>
@@ -24,6 +51,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,10 +65,16 @@
 #include "SmBmpBtn.h"
 #include "SmfBuilder.h"
 #include "TestServer.h"
+#include "Trkbar.h"
 #include "Vledrow.h"
+#include "WaveFile.h"
+#include "audio/wave_out.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
 #include "platform/mm_timer.h"
 #include "platform/system.h"
 #include "pulse_support.h"
+#include "voxcapt/voxcapt.h"
 
 namespace {
 
@@ -131,12 +165,19 @@ struct WindowUnderTest {
     std::string config = privateFolder("config");
     std::unique_ptr<cvkapp::TCantivo> window;
 
-    explicit WindowUnderTest(const std::string& songPath, const std::string& settings = {}) {
+    // `savePerformanceAs`: the name the save dialog answers with (empty: the Qt dialog).
+    explicit WindowUnderTest(const std::string& songPath, const std::string& settings = {},
+                             const std::string& savePerformanceAs = {}) {
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
         fs::create_directories(config + "/cantivo");
         std::ofstream(config + "/cantivo/CANTIVO.INI") << "[Configuration]\nRunConfigWizard=0\n" << settings;
         cvkapp::CantivoOptions options;
         options.commandLineFile = QString::fromStdString(songPath);
+        if (!savePerformanceAs.empty()) {
+            options.dialogs.saveFile = [savePerformanceAs](QWidget*, const cvkapp::FileDialogRequest&) {
+                return cvkapp::FileDialogAnswer{QString::fromStdString(savePerformanceAs), 0};
+            };
+        }
         window = std::make_unique<cvkapp::TCantivo>(options);
         window->show();
         runFor(300);  // the first showing loads the song
@@ -498,6 +539,337 @@ int transportBench(int runs) {
     return toSound.size() == static_cast<std::size_t>(runs) ? 0 : 1;
 }
 
+// ---- take: where the clicks of a song land in a take recorded over it
+constexpr std::uint32_t kTakeDivision = 96;
+constexpr double kBeatMs = 500.0;  // 120 bpm
+
+std::vector<std::uint8_t> woodblockSong(int beats) {
+    using testing_support::Track;
+    Track conductor;
+    conductor.tempo(0, 500'000).end();
+    Track clicks;
+    clicks.program(0, 0, 115).control(0, 0, 7, 127);
+    for (int beat = 0; beat < beats; ++beat) {
+        // A bar's lead-in, then a note on every beat, a 32nd long.
+        clicks.noteOn(beat == 0 ? 4 * kTakeDivision : kTakeDivision - kTakeDivision / 8, 0, 76, 127);
+        clicks.noteOff(kTakeDivision / 8, 0, 76);
+    }
+    clicks.end(kTakeDivision * 2);
+    return testing_support::smf(1, kTakeDivision, {conductor, clicks});
+}
+
+// The first channel of a 16-bit wave file (the project's own reader), and its rate;
+// empty when unreadable.
+std::vector<float> readWave(const std::string& path, int& rate) {
+    platform::FileReader file;
+    voxcapt::ParsedWave wave;
+    if (!file.open(path) || voxcapt::parseWave(file, wave) != voxcapt::WaveParseError::None ||
+        wave.format.bitsPerSample != 16 || wave.format.channels == 0 || !file.seek(wave.dataOffset)) {
+        return {};
+    }
+    std::vector<std::int16_t> samples(wave.dataSize / 2);
+    if (!file.read(samples.data(), samples.size() * 2)) return {};
+    std::vector<float> mono;
+    for (std::size_t i = 0; i < samples.size(); i += wave.format.channels) mono.push_back(samples[i] / 32768.0f);
+    rate = static_cast<int>(wave.format.samplesPerSec);
+    return mono;
+}
+
+// Onsets (frames) where the sound rises above `threshold` after `quiet` frames below it.
+std::vector<std::size_t> onsetsIn(const std::vector<float>& samples, float threshold, std::size_t quiet) {
+    std::vector<std::size_t> found;
+    std::size_t below = quiet;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) > threshold) {
+            if (below >= quiet) found.push_back(i);
+            below = 0;
+        } else {
+            ++below;
+        }
+    }
+    return found;
+}
+
+struct Spread {
+    double median = 0, min = 0, max = 0, p95 = 0;
+};
+
+Spread spreadOf(std::vector<double> values) {
+    Spread out;
+    if (values.empty()) return out;
+    std::sort(values.begin(), values.end());
+    out.median = median(values);
+    out.min = values.front();
+    out.max = values.back();
+    std::vector<double> deviations;
+    for (double v : values) deviations.push_back(std::abs(v - out.median));
+    std::sort(deviations.begin(), deviations.end());
+    out.p95 = deviations[static_cast<std::size_t>(0.95 * static_cast<double>(deviations.size() - 1) + 0.5)];
+    return out;
+}
+
+// The server's loop from the speakers into the microphone, for as long as this lives.
+struct SpeakersIntoMicrophone {
+    std::string module;
+    explicit SpeakersIntoMicrophone(int latencyMs) {
+        module = cvktest::run("pactl load-module module-loopback source=speakers.monitor sink=microphone "
+                              "latency_msec=" + std::to_string(latencyMs) +
+                              " source_dont_move=true sink_dont_move=true");
+        while (!module.empty() && (module.back() == '\n' || module.back() == ' ')) module.pop_back();
+    }
+    ~SpeakersIntoMicrophone() {
+        if (!module.empty()) cvktest::run("pactl unload-module " + module);
+    }
+};
+
+int takeBench(int beats, int runs, int loopMs) {
+    const std::string folder = privateFolder("take");
+    const std::string songPath = folder + "/woodblock.mid";
+    const auto bytes = woodblockSong(beats);
+    std::ofstream(songPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+    // Boxes go nowhere: a refusal shows as a missing take.
+    platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {
+        std::fprintf(stderr, "window_bench: box \"%s\"\n", box.text.c_str());
+        return platform::defaultAnswer(box.buttons);
+    });
+    // Software processing with the monitor off: the loop is the singer, the monitor would
+    // feed it back.
+    const std::string settings = "Configured=1\nSoftware=1\n[Monitor]\nStatus=0\n";
+    std::vector<double> medians, spreads, loops;
+    int result = 0;
+    for (int run = 0; run < runs; ++run) {
+        SpeakersIntoMicrophone loop(loopMs);
+        if (loop.module.empty()) {
+            std::fprintf(stderr, "window_bench: the loopback could not be loaded\n");
+            result = 1;
+            break;
+        }
+        const std::string performance = folder + "/take" + std::to_string(run) + ".pfc";
+        const double songSeconds = (beats + 8) * kBeatMs / 1000.0;
+        cvktest::PulseRecorder played, sung;
+        std::string error;
+        if (!played.start("speakers.monitor", songSeconds + 20, error) ||
+            !sung.start("microphone.monitor", songSeconds + 20, error)) {
+            std::fprintf(stderr, "window_bench: %s\n", error.c_str());
+            result = 1;
+            break;
+        }
+        std::vector<float> voice;
+        int rate = 0;
+        std::uint64_t recReturned = 0;  // Rec has started the recording and then the song
+        {
+            WindowUnderTest test(songPath, settings, performance);
+            if (!test.window->SongLoaded || test.window->MidiInitFailed) {
+                std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded,
+                             test.window->MidiInitFailed);
+                result = 1;
+                break;
+            }
+            runFor(500);
+            test.window->RecButtonClick();
+            recReturned = platform::clockMicros();
+            if (!test.window->Recording) {
+                std::fprintf(stderr, "window_bench: the recording did not start\n");
+                result = 1;
+                break;
+            }
+            // The song's end ends the take.
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(songSeconds + 30);
+            while ((test.window->Recording || test.window->Audio.AudioGetRecordResult(nullptr, 0) == -1) &&
+                   std::chrono::steady_clock::now() < giveUp) {
+                runFor(50);
+            }
+            if (test.window->Recording) test.window->StopButtonClick();
+            runFor(300);
+            if (test.window->PendingWaveFile.empty() || !test.window->SavePerformance()) {
+                std::fprintf(stderr, "window_bench: the take was not saved\n");
+                result = 1;
+                break;
+            }
+            // Saving reloads the performance and takes its voice out of it.
+            voice = readWave(test.window->PendingWaveFile, rate);
+        }
+        played.stop();
+        sung.stop();
+        if (voice.empty() || rate <= 0) {
+            std::fprintf(stderr, "window_bench: the saved performance has no readable voice\n");
+            result = 1;
+            break;
+        }
+
+        // The loop's own delay: each click on the speakers against the same click in the
+        // microphone, nearest within a third of a beat.
+        constexpr std::size_t kQuietFrames = cvktest::PulseRecorder::kRate / 10;
+        float loudest = played.peak(0, played.frames());
+        const auto playedAt = cvktest::onsets(played, 0, loudest / 4, kQuietFrames);
+        const auto sungAt = cvktest::onsets(sung, 0, sung.peak(0, sung.frames()) / 4, kQuietFrames);
+        std::vector<double> loopDelays;
+        for (std::size_t p : playedAt) {
+            double best = 1e9;
+            for (std::size_t q : sungAt) {
+                const double d = (static_cast<double>(sung.frameMicros(q)) - static_cast<double>(played.frameMicros(p))) / 1000.0;
+                if (std::abs(d) < std::abs(best)) best = d;
+            }
+            if (best > -5 && best < kBeatMs / 3) loopDelays.push_back(best);
+        }
+        const double loopMedian = median(loopDelays);
+        // The song on the speakers against Rec's return and its notes' times: how late the
+        // synthesizer sounds (a share of what the take's offset holds).
+        std::vector<double> speakersLate;
+        for (std::size_t p : playedAt) {
+            const double atMs = (static_cast<double>(played.frameMicros(p)) - static_cast<double>(recReturned)) / 1000.0;
+            const double beat = std::round(atMs / kBeatMs - 4);
+            if (beat >= 0 && beat < beats) speakersLate.push_back(atMs - (4 + beat) * kBeatMs);
+        }
+
+        // The voice's clicks against their notes: beat k sounds at 4 + k beats.
+        float voicePeak = 0;
+        for (float v : voice) voicePeak = std::max(voicePeak, std::abs(v));
+        const auto voiceAt = onsetsIn(voice, voicePeak / 4, static_cast<std::size_t>(rate / 10));
+        std::vector<double> offsets;
+        for (std::size_t onset : voiceAt) {
+            const double atMs = static_cast<double>(onset) * 1000.0 / rate;
+            const double beat = std::round(atMs / kBeatMs - 4);
+            if (beat < 0 || beat >= beats) continue;
+            const double offset = atMs - (4 + beat) * kBeatMs - loopMedian;
+            if (std::abs(offset) < kBeatMs / 3) offsets.push_back(offset);
+        }
+        const Spread take = spreadOf(offsets);
+        const Spread loopSpread = spreadOf(loopDelays);
+        std::printf("take %d: %zu of %d clicks in the voice (%zu onsets, peak %.2f); voice - note - loop: median %.1f ms, "
+                    "min %.1f, max %.1f, spread %.1f ms, p95 |dev| %.1f ms; loop %.1f ms (%zu clicks, spread %.1f ms); "
+                    "speakers - (Rec returned + note time) median %.1f ms\n",
+                    run + 1, offsets.size(), beats, voiceAt.size(), voicePeak, take.median, take.min, take.max,
+                    take.max - take.min, take.p95, loopMedian, loopDelays.size(), loopSpread.max - loopSpread.min,
+                    median(speakersLate));
+        if (offsets.size() < static_cast<std::size_t>(beats) / 2) {
+            result = 1;
+            continue;
+        }
+        medians.push_back(take.median);
+        spreads.push_back(take.max - take.min);
+        loops.push_back(loopMedian);
+    }
+    fs::remove_all(folder);
+    if (!medians.empty()) {
+        std::printf("voice - note time - loopback: median of take medians %.1f ms (min %.1f, max %.1f) over %zu takes; "
+                    "median spread within a take %.1f ms; loopback's own delay median %.1f ms\n",
+                    median(medians), *std::min_element(medians.begin(), medians.end()),
+                    *std::max_element(medians.begin(), medians.end()), medians.size(), median(spreads), median(loops));
+    }
+    return result;
+}
+
+// ---- reccpu: the window recording over a song with the monitor and a 300 ms echo
+// A song as a singer records over: melody, bass, pad and drums in eighths at 120 bpm for
+// two minutes, the melody changing program every 4 s.
+std::vector<std::uint8_t> bandSong() {
+    using testing_support::Track;
+    constexpr std::uint32_t kDivision = 96;
+    constexpr std::uint32_t kEighth = kDivision / 2;
+    constexpr int kEighths = 480;
+    constexpr int kChanges[] = {0, 24, 40, 56, 65, 73, 11, 19, 33, 48, 81, 4, 16, 30, 52};
+    std::vector<Track> tracks;
+    tracks.push_back(Track().tempo(0, 500'000).end());
+    struct Part {
+        int channel, program, key;
+    };
+    for (const Part part : {Part{0, 0, 72}, Part{1, 33, 40}, Part{2, 48, 60}, Part{9, 0, 42}}) {
+        Track track;
+        if (part.channel != 9) track.program(0, part.channel, part.program);
+        std::uint32_t wait = 0;
+        for (int n = 0; n < kEighths; ++n) {
+            if (part.channel == 0 && n > 0 && n % 32 == 0) {
+                track.program(wait, 0, kChanges[(n / 32) % std::size(kChanges)]);
+                wait = 0;
+            }
+            const int key = part.channel == 9 ? (n % 4 == 0 ? 36 : 42) : part.key + (n * 5) % 12;
+            track.noteOn(wait, part.channel, key, 90);
+            track.noteOff(kEighth - 8, part.channel, key);
+            wait = 8;
+        }
+        tracks.push_back(track.end());
+    }
+    return testing_support::smf(1, kDivision, tracks);
+}
+
+int recCpuBench(int seconds, int bufferBytes, int runs, bool sixteen) {
+    const std::string folder = privateFolder("song");
+    const std::string songPath = folder + "/song.mid";
+    const auto bytes = sixteen ? sixteenTrackSong() : bandSong();
+    std::ofstream(songPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+    platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {
+        std::fprintf(stderr, "window_bench: box \"%s\"\n", box.text.c_str());
+        return platform::defaultAnswer(box.buttons);
+    });
+    const std::string settings = "Configured=1\nSoftware=1\nBuffer Size (bytes) of each buffer=" +
+                                 std::to_string(bufferBytes) + "\n[Monitor]\nStatus=1\n";
+    std::vector<double> recording, playing;
+    int result = 0;
+    std::uint64_t underrunsBefore = 0;
+    auto measure = [&](cvkapp::TCantivo& window) {
+        runFor(2000);
+        if (window.Recording) underrunsBefore = audio::waveOutUnderruns(voxcapt::recordingView().monitorDevice);
+        const double before = cpuSeconds();
+        const auto wallStart = std::chrono::steady_clock::now();
+        runFor(seconds * 1000);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+        const double load = 100.0 * (cpuSeconds() - before) / wall;
+        return window.SongPlaying ? load : -1.0;
+    };
+    for (int run = 0; run < runs && result == 0; ++run) {
+        {
+            WindowUnderTest test(songPath, settings);
+            if (!test.window->SongLoaded || test.window->MidiInitFailed) {
+                std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded,
+                             test.window->MidiInitFailed);
+                result = 1;
+                break;
+            }
+            test.window->DelayBar->SetCurrentPos(300);
+            test.window->DelayBarChange();
+            runFor(300);
+            test.window->RecButtonClick();
+            const bool started = test.window->Recording;
+            const double load = started ? measure(*test.window) : -1;
+            const std::uint64_t underruns =
+                started ? audio::waveOutUnderruns(voxcapt::recordingView().monitorDevice) - underrunsBefore : 0;
+            test.window->StopButtonClick();
+            runFor(500);
+            if (load < 0) {
+                std::fprintf(stderr, "window_bench: the recording did not start or the song ended early\n");
+                result = 1;
+                break;
+            }
+            recording.push_back(load);
+            std::printf("run %d: recording (monitor, echo 300 ms, %d-byte buffers) %.2f %% of one core over %d s, "
+                        "monitor underruns %llu\n",
+                        run + 1, bufferBytes, load, seconds, static_cast<unsigned long long>(underruns));
+        }
+        {
+            WindowUnderTest test(songPath, settings);
+            test.window->PlayButtonClick();
+            const double load = measure(*test.window);
+            test.window->StopButtonClick();
+            if (load >= 0) {
+                playing.push_back(load);
+                std::printf("run %d: the song playing, no recording: %.2f %% of one core\n", run + 1, load);
+            }
+        }
+    }
+    fs::remove_all(folder);
+    if (!recording.empty()) {
+        std::printf("window recording over the %s song, monitor and 300 ms echo, %d-byte buffers: median %.2f %% of "
+                    "one core of %zu runs (min %.2f, max %.2f); playing alone: median %.2f %%\n",
+                    sixteen ? "16-track" : "four-part", bufferBytes, median(recording), recording.size(),
+                    *std::min_element(recording.begin(), recording.end()),
+                    *std::max_element(recording.begin(), recording.end()), median(playing));
+    }
+    return result;
+}
+
 int shot(const char* file, int seconds) {
     WindowUnderTest test(platform::programFolder() + "KAR/twinkle.kar");
     test.window->PlayButtonClick();
@@ -538,7 +910,17 @@ int main(int argc, char** argv) {
     if (mode == "transport") {
         return transportBench(count > 0 ? count : 5);
     }
+    if (mode == "take") {
+        return takeBench(count > 0 ? count : 40, argc > 3 ? std::max(1, std::atoi(argv[3])) : 3,
+                         argc > 4 ? std::max(1, std::atoi(argv[4])) : 20);
+    }
+    if (mode == "reccpu") {
+        return recCpuBench(count > 0 ? count : 30, argc > 3 ? std::max(16, std::atoi(argv[3])) : 4096,
+                           argc > 4 ? std::max(1, std::atoi(argv[4])) : 3,
+                           argc > 5 && std::strcmp(argv[5], "sixteen") == 0);
+    }
     std::fprintf(stderr, "usage: window_bench start [runs] | cpu [seconds] | meters [seconds] [runs] [capture] | lyrics [notes] | "
-                         "transport [runs] | shot FILE [seconds]\n");
+                         "transport [runs] | shot FILE [seconds] | take [beats] [runs] [latency_ms] | "
+                         "reccpu [seconds] [buffer] [runs] [sixteen]\n");
     return 2;
 }

@@ -3,6 +3,8 @@
 //
 //   voice_bench [latency|start|cpu|all] [SECONDS]      (default all, 20 s a run)
 //   voice_bench drift [SECONDS] [STALL_MS]             (default 20 s, 250 ms)
+//   voice_bench song [SECONDS] [STALL_MS]              (default 60 s, 150 ms)
+//   voice_bench hardware [SECONDS]                     (default 20 s)
 //
 // latency: clicks every 300 ms played into the "Microphone" sink while the library records
 //   with its monitor on (echo off), at recording buffers of 4096, 1024, 256 and 64 bytes;
@@ -24,6 +26,20 @@
 //   (0: never; the server's own underruns are then the only disturbance). Each click is
 //   followed from the delay of the one before it; the median delay of the first three
 //   clicks against the last three, and the monitor's underruns.
+// song: the latency runs at 4096, 1024 and 256 bytes for SECONDS each, but as a singer
+//   records over a song: the monitor with a 300 ms echo (clicks every 470 ms, so that an
+//   echo never falls on a click), while a song plays through the built-in synthesizer on
+//   the wave library's own connection to the server: four channels of eighths and drums
+//   at 120 bpm, the melody changing program every 4 s. The song is played quietly (its
+//   peak on the speakers is printed, and stays under the clicks' onset threshold)
+//   but costs the synthesizer what a loud one would. Then the drift runs at the same
+//   sizes over the song with the echo, the window thread stalled STALL_MS every 3 s
+//   (20 s a run); a delay back within one buffer of where it was is what a stall may
+//   leave. The synthesizer's own underruns are printed beside the monitor's.
+// hardware: the sound server's pass-through, as the window's hardware processing turns
+//   it on through the mixer library (the microphone line unmuted on the speakers): clicks
+//   every 300 ms into the "Microphone" sink, each click's onset on the microphone sink's
+//   monitor against its onset on the speakers' monitor; no recording runs.
 //
 //   source scripts/pulse-server.sh && pulse_start
 //   build/default/bin/voice_bench
@@ -36,6 +52,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,8 +61,11 @@
 #include "TempDir.h"
 #include "TestServer.h"
 #include "WaveBuilder.h"
+#include "audio/mixer.h"
 #include "audio/wave_in.h"
+#include "faderlib/faderlib.h"
 #include "platform/dialogs.h"
+#include "synth/synthesizer.h"
 #include "voice_support.h"
 
 namespace {
@@ -68,6 +88,125 @@ double millis(std::uint64_t later, std::uint64_t earlier) {
     return (static_cast<double>(later) - static_cast<double>(earlier)) / 1000.0;
 }
 
+// Each click sung (its onset on the microphone sink's monitor) against its onset heard on
+// the speakers' monitor, in ms, for clicks `spacing` seconds apart; returns the clicks sung.
+// The first sound on the speakers is the first click's (the monitor plays nothing it was
+// not given, and an echo comes after the click); every other click is matched to the
+// onset nearest that latency after it, which cannot be another click's or an echo more
+// than a third of the spacing away.
+std::size_t clickDelays(const PulseRecorder& sung, std::size_t firstSung, const PulseRecorder& heard,
+                        std::size_t firstHeard, double spacing, std::vector<double>& delaysMs) {
+    constexpr std::size_t kQuiet = PulseRecorder::kRate / 20;
+    const auto sungAt = cvktest::onsets(sung, firstSung, 0.1f, kQuiet);
+    const auto heardAt = cvktest::onsets(heard, firstHeard, 0.1f, kQuiet);
+    if (sungAt.empty() || heardAt.empty()) {
+        return sungAt.size();
+    }
+    const double firstMs = millis(heard.frameMicros(heardAt.front()), sung.frameMicros(sungAt.front()));
+    for (std::size_t onset : sungAt) {
+        const std::uint64_t sungMicros = sung.frameMicros(onset);
+        double best = 1e9;
+        for (std::size_t candidate : heardAt) {
+            const double latency = millis(heard.frameMicros(candidate), sungMicros);
+            if (std::abs(latency - firstMs) < std::abs(best - firstMs)) {
+                best = latency;
+            }
+        }
+        if (std::abs(best - firstMs) < spacing * 1000 / 3) {
+            delaysMs.push_back(best);
+        }
+    }
+    return sungAt.size();
+}
+
+// A song for the singer to record over: SECONDS of eighths at 120 bpm on a melody, a bass
+// and a pad, and drums, the melody changing to a program not heard before every 4 s (from
+// the sequencer, as a song's own changes come). Every channel is turned down (volume
+// controller 8 of 127), so that the speakers carry the monitor's clicks far above it.
+testing_support::ByteVector recordingSong(double seconds) {
+    using testing_support::Track;
+    constexpr std::uint32_t kDivision = 96;
+    constexpr std::uint32_t kEighth = kDivision / 2;
+    constexpr int kQuietVolume = 8;
+    const int eighths = static_cast<int>(seconds * 4) + 8;
+    constexpr int kChanges[] = {0, 24, 40, 56, 65, 73, 11, 19, 33, 48, 81, 4, 16, 30, 52, 61, 71, 88, 104, 6};
+    std::vector<Track> tracks;
+    Track conductor;
+    conductor.tempo(0, 500'000).end();
+    tracks.push_back(conductor);
+    struct Part {
+        int channel;
+        int program;
+        int key;
+    };
+    for (const Part part : {Part{0, 0, 72}, Part{1, 33, 40}, Part{2, 48, 60}, Part{9, 0, 42}}) {
+        Track track;
+        track.control(0, part.channel, 7, kQuietVolume);
+        if (part.channel != 9) {
+            track.program(0, part.channel, part.program);
+        }
+        std::uint32_t wait = 0;
+        for (int n = 0; n < eighths; ++n) {
+            if (part.channel == 0 && n > 0 && n % 32 == 0) {
+                track.program(wait, 0, kChanges[(n / 32) % std::size(kChanges)]);
+                wait = 0;
+            }
+            const int key = part.channel == 9 ? (n % 4 == 0 ? 36 : 42) : part.key + (n * 5) % 12;
+            track.noteOn(wait, part.channel, key, 90);
+            track.noteOff(kEighth - 8, part.channel, key);
+            wait = 8;
+        }
+        tracks.push_back(track.end());
+    }
+    return testing_support::smf(1, kDivision, tracks);
+}
+
+// The song above playing through the built-in synthesizer (MIDI device 0) for as long as
+// this lives. Nothing takes the sequencer's notifications: they wait in a queue of their own.
+class SongBeside {
+public:
+    explicit SongBeside(double seconds) : m_scratch("Built-in Synthesizer") {
+        const std::string song = m_scratch.write("song.mid", recordingSong(seconds));
+        if (CallInitMIDIOut(m_window.handle(), m_scratch.ini.c_str()) != 1) {
+            failure = "the built-in synthesizer could not be opened";
+            return;
+        }
+        m_open = true;
+        if (!bench::startSong(song, m_window.handle(), m_scratch.ini, 120)) {
+            failure = "the song did not start";
+            return;
+        }
+        m_playing = true;
+        m_underrunsBefore = synth::synthesizerUnderruns();
+    }
+    ~SongBeside() {
+        if (m_playing) {
+            CallStopSong(m_window.handle());
+        }
+        if (m_open) {
+            CallCloseMIDIOut(m_window.handle());
+        }
+    }
+    SongBeside(const SongBeside&) = delete;
+    SongBeside& operator=(const SongBeside&) = delete;
+
+    bool stillPlaying() {
+        std::int32_t minutes = 0;
+        std::int32_t secs = 0;
+        return m_playing && CallGetTime(m_window.handle(), &minutes, &secs) == 1;
+    }
+    std::uint64_t underruns() const { return synth::synthesizerUnderruns() - m_underrunsBefore; }
+
+    std::string failure;
+
+private:
+    bench::Scratch m_scratch;
+    platform::MessageQueue m_window;
+    bool m_open = false;
+    bool m_playing = false;
+    std::uint64_t m_underrunsBefore = 0;
+};
+
 struct LatencyRun {
     std::int32_t bufferBytes = 0;
     double seconds = 0;
@@ -75,12 +214,17 @@ struct LatencyRun {
     std::vector<double> latencyMs;
     std::uint64_t underruns = 0;
     std::uint64_t overruns = 0;
+    std::uint64_t songUnderruns = 0;  // the synthesizer's, when a song played
+    double songPeak = 0;              // the song on the speakers before the first click
     std::string failure;
 
     bool clean() const { return failure.empty() && underruns == 0 && overruns == 0 && latencyMs.size() == clicks; }
 };
 
-LatencyRun measureLatency(std::int32_t bufferBytes, double seconds) {
+// With `echoMs` the monitor repeats each click that much later; with `song` the song above
+// plays through the built-in synthesizer from before the recording starts to its end.
+LatencyRun measureLatency(std::int32_t bufferBytes, double seconds, double spacing = kClickSeconds,
+                          int echoMs = 0, bool song = false) {
     LatencyRun run;
     run.bufferBytes = bufferBytes;
     run.seconds = seconds;
@@ -90,20 +234,29 @@ LatencyRun measureLatency(std::int32_t bufferBytes, double seconds) {
         return run;
     }
     std::vector<std::size_t> at;
-    for (double t = 0.1; t < seconds; t += kClickSeconds) {
+    for (double t = 0.1; t < seconds; t += spacing) {
         at.push_back(static_cast<std::size_t>(t * kVoiceRate));
     }
     cvktest::Feeder singer(cvktest::clickTrack(seconds + 0.2, at));
     PulseRecorder sung;
     PulseRecorder heard;
     std::string error;
-    if (!sung.start("microphone.monitor", seconds + 4, error) || !heard.start("speakers.monitor", seconds + 4, error)) {
+    if (!sung.start("microphone.monitor", seconds + 8, error) || !heard.start("speakers.monitor", seconds + 8, error)) {
         run.failure = error;
         return run;
     }
+    std::unique_ptr<SongBeside> playing;
+    if (song) {
+        playing = std::make_unique<SongBeside>(seconds + 4);
+        if (!playing->failure.empty()) {
+            run.failure = playing->failure;
+            return run;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // past the song's start
+    }
     cvktest::VoiceHost host;
     voxcapt::resetForTest();
-    AudioSetEchoDelay(0);
+    AudioSetEchoDelay(echoMs);
     if (AudioStartRecord(host.window.handle(), "", kVoiceRate, 1, 16, bufferBytes, -1, 1) != 1) {
         run.failure = "the recording did not start";
         return run;
@@ -122,54 +275,50 @@ LatencyRun measureLatency(std::int32_t bufferBytes, double seconds) {
     host.pumpFor(0.5, &singer);
     run.underruns = audio::waveOutUnderruns(view.monitorDevice) - underrunsBefore;
     run.overruns = audio::waveInOverruns(view.inputDevice) - overrunsBefore;
+    if (playing) {
+        run.songUnderruns = playing->underruns();
+        if (!playing->stillPlaying()) {
+            run.failure = "the song ended before the clicks";
+        }
+    }
     AudioStopRecord();
+    AudioSetEchoDelay(0);
     host.pumpUntil([] { return !voxcapt::recordingView().active; }, 3);
     singer.close();
+    playing.reset();
     sung.stop();
     heard.stop();
+    if (song) {
+        // Up to 10 ms before the first click's onset: its rise is not the song's.
+        const auto first = cvktest::onsets(heard, firstHeard, 0.1f, 1);
+        const std::size_t end = first.empty() ? heard.frames() : first.front();
+        run.songPeak = heard.peak(firstHeard, std::max(firstHeard, end - std::min<std::size_t>(end, PulseRecorder::kRate / 100)));
+    }
 
-    constexpr std::size_t kQuiet = PulseRecorder::kRate / 20;
-    const auto sungAt = cvktest::onsets(sung, firstSung, 0.1f, kQuiet);
-    const auto heardAt = cvktest::onsets(heard, firstHeard, 0.1f, kQuiet);
-    run.clicks = sungAt.size();
-    if (sungAt.empty() || heardAt.empty()) {
-        return run;
-    }
-    // The first sound on the speakers is the first click's (the monitor plays nothing it
-    // was not given); every other click is matched to the onset nearest that latency after
-    // it, which at a click every 300 ms cannot be another click's.
-    const double firstMs = millis(heard.frameMicros(heardAt.front()), sung.frameMicros(sungAt.front()));
-    for (std::size_t onset : sungAt) {
-        const std::uint64_t sungMicros = sung.frameMicros(onset);
-        double best = 1e9;
-        for (std::size_t candidate : heardAt) {
-            const double latency = millis(heard.frameMicros(candidate), sungMicros);
-            if (std::abs(latency - firstMs) < std::abs(best - firstMs)) {
-                best = latency;
-            }
-        }
-        if (std::abs(best - firstMs) < kClickSeconds * 1000 / 3) {
-            run.latencyMs.push_back(best);
-        }
-    }
+    run.clicks = clickDelays(sung, firstSung, heard, firstHeard, spacing, run.latencyMs);
     return run;
 }
 
-void printLatency(const std::vector<LatencyRun>& runs) {
-    std::printf("\nMonitor latency, microphone sink to speakers (clicks every %.0f ms, echo off)\n",
-                kClickSeconds * 1000);
-    std::printf("%8s %6s %7s %9s %9s %9s %8s %12s %10s\n", "buffer", "secs", "clicks", "heard",
-                "p50 ms", "p95 ms", "max ms", "underrun/min", "overruns");
+// With `song`, the synthesizer's underruns and the song's peak on the speakers too.
+void printLatency(const std::vector<LatencyRun>& runs, const char* title, bool song = false) {
+    std::printf("\n%s\n", title);
+    std::printf("%8s %6s %7s %9s %9s %9s %8s %12s %10s", "buffer", "secs", "clicks", "heard", "p50 ms", "p95 ms",
+                "max ms", "underrun/min", "overruns");
+    std::printf(song ? " %10s %9s\n" : "\n", "synth dry", "song pk");
     for (const LatencyRun& run : runs) {
         if (!run.failure.empty()) {
             std::printf("%8d  failed: %s\n", run.bufferBytes, run.failure.c_str());
             continue;
         }
-        std::printf("%8d %6.0f %7zu %9zu %9.1f %9.1f %8.1f %12.1f %10llu\n", run.bufferBytes,
-                    run.seconds, run.clicks, run.latencyMs.size(), bench::percentile(run.latencyMs, 0.5),
+        std::printf("%8d %6.0f %7zu %9zu %9.1f %9.1f %8.1f %12.1f %10llu", run.bufferBytes, run.seconds, run.clicks,
+                    run.latencyMs.size(), bench::percentile(run.latencyMs, 0.5),
                     bench::percentile(run.latencyMs, 0.95), bench::percentile(run.latencyMs, 1.0),
                     static_cast<double>(run.underruns) * 60 / run.seconds,
                     static_cast<unsigned long long>(run.overruns));
+        if (song) {
+            std::printf(" %10llu %9.3f", static_cast<unsigned long long>(run.songUnderruns), run.songPeak);
+        }
+        std::printf("\n");
     }
 }
 
@@ -177,10 +326,12 @@ struct DriftRun {
     std::int32_t bufferBytes = 0;
     std::vector<double> latencyMs;  // of each click followed, in order
     std::uint64_t underruns = 0;
+    std::uint64_t songUnderruns = 0;
     std::string failure;
 };
 
-DriftRun measureDrift(std::int32_t bufferBytes, double seconds, double stallMs) {
+DriftRun measureDrift(std::int32_t bufferBytes, double seconds, double stallMs, int echoMs = 0,
+                      bool song = false) {
     DriftRun run;
     run.bufferBytes = bufferBytes;
     const auto microphoneSink = cvktest::outputNamed("Microphone");
@@ -199,13 +350,22 @@ DriftRun measureDrift(std::int32_t bufferBytes, double seconds, double stallMs) 
     PulseRecorder sung;
     PulseRecorder heard;
     std::string error;
-    if (!sung.start("microphone.monitor", seconds + 4, error) || !heard.start("speakers.monitor", seconds + 4, error)) {
+    if (!sung.start("microphone.monitor", seconds + 8, error) || !heard.start("speakers.monitor", seconds + 8, error)) {
         run.failure = error;
         return run;
     }
+    std::unique_ptr<SongBeside> playing;
+    if (song) {
+        playing = std::make_unique<SongBeside>(seconds + 4);
+        if (!playing->failure.empty()) {
+            run.failure = playing->failure;
+            return run;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
     cvktest::VoiceHost host;
     voxcapt::resetForTest();
-    AudioSetEchoDelay(0);
+    AudioSetEchoDelay(echoMs);
     if (AudioStartRecord(host.window.handle(), "", kVoiceRate, 1, 16, bufferBytes, -1, 1) != 1) {
         run.failure = "the recording did not start";
         return run;
@@ -230,9 +390,14 @@ DriftRun measureDrift(std::int32_t bufferBytes, double seconds, double stallMs) 
     }
     host.pumpFor(1.0, &singer);
     run.underruns = audio::waveOutUnderruns(view.monitorDevice) - underrunsBefore;
+    if (playing) {
+        run.songUnderruns = playing->underruns();
+    }
     AudioStopRecord();
+    AudioSetEchoDelay(0);
     host.pumpUntil([] { return !voxcapt::recordingView().active; }, 3);
     singer.close();
+    playing.reset();
     sung.stop();
     heard.stop();
 
@@ -242,6 +407,9 @@ DriftRun measureDrift(std::int32_t bufferBytes, double seconds, double stallMs) 
     if (sungAt.empty() || heardAt.empty()) {
         return run;
     }
+    // With an echo, a click the monitor dropped must not be followed by its echo: a delay
+    // may move by a stall's length between two clicks, not by the echo's.
+    const double tolerance = echoMs > 0 ? echoMs * 0.75 : 450;
     // The first sound on the speakers is the last click sung before it (the monitor may
     // have dropped the clicks before: it is allowed to); each later click is the onset
     // nearest the delay of the one before, which clicks a second apart keep unambiguous
@@ -261,7 +429,7 @@ DriftRun measureDrift(std::int32_t bufferBytes, double seconds, double stallMs) 
                 best = latency;
             }
         }
-        if (std::abs(best - expected) < 450) {
+        if (std::abs(best - expected) < tolerance) {
             run.latencyMs.push_back(best);
             expected = best;
         }
@@ -269,10 +437,11 @@ DriftRun measureDrift(std::int32_t bufferBytes, double seconds, double stallMs) 
     return run;
 }
 
-void printDrift(const std::vector<DriftRun>& runs, double seconds, double stallMs) {
-    std::printf("\nMonitor delay before and after disturbances (%.0f s, a click a second, window thread stalled %.0f ms every 3 s)\n",
-                seconds, stallMs);
-    std::printf("%8s %8s %14s %14s %10s %10s\n", "buffer", "clicks", "first 3 ms", "last 3 ms", "grew ms", "underruns");
+void printDrift(const std::vector<DriftRun>& runs, double seconds, double stallMs, const char* over = "") {
+    std::printf("\nMonitor delay before and after disturbances (%.0f s, a click a second, window thread stalled %.0f ms every 3 s%s)\n",
+                seconds, stallMs, over);
+    std::printf("%8s %8s %14s %14s %10s %10s %10s %10s\n", "buffer", "clicks", "first 3 ms", "last 3 ms", "grew ms",
+                "buffer ms", "underruns", "synth dry");
     for (const DriftRun& run : runs) {
         if (!run.failure.empty()) {
             std::printf("%8d  failed: %s\n", run.bufferBytes, run.failure.c_str());
@@ -286,9 +455,69 @@ void printDrift(const std::vector<DriftRun>& runs, double seconds, double stallM
         const std::vector<double> last(run.latencyMs.end() - 3, run.latencyMs.end());
         const double before = bench::percentile(first, 0.5);
         const double after = bench::percentile(last, 0.5);
-        std::printf("%8d %8zu %14.1f %14.1f %10.1f %10llu\n", run.bufferBytes, run.latencyMs.size(), before, after,
-                    after - before, static_cast<unsigned long long>(run.underruns));
+        std::printf("%8d %8zu %14.1f %14.1f %10.1f %10.1f %10llu %10llu\n", run.bufferBytes, run.latencyMs.size(),
+                    before, after, after - before, run.bufferBytes / 2 * 1000.0 / kVoiceRate,
+                    static_cast<unsigned long long>(run.underruns), static_cast<unsigned long long>(run.songUnderruns));
     }
+}
+
+// The server's pass-through as the window's hardware processing makes it: the mixer
+// library's microphone line unmuted on the speakers loads a loopback from the recording
+// source to them. Clicks into the "Microphone" sink against their onsets on the speakers.
+LatencyRun measureHardware(double seconds) {
+    LatencyRun run;
+    run.seconds = seconds;
+    const auto microphoneSink = cvktest::outputNamed("Microphone");
+    if (!microphoneSink) {
+        run.failure = "no \"Microphone\" sink";
+        return run;
+    }
+    platform::MessageQueue mixerWindow;
+    audio::useRealMixer();
+    faderlib::resetForTest();
+    SetCallbackWindow(mixerWindow.handle());
+    if (SelectOutputDevice(0) != 0 || SelectInputDevice(0) != 0 || GetMicrophoneSourceIndex() < 0 ||
+        SelectInputSource(GetMicrophoneSourceIndex()) != 0) {
+        run.failure = "the mixer library found no speakers and microphone";
+        return run;
+    }
+    const std::uint32_t full[2] = {65535, 65535};
+    SetMicOutputVolSetting(1, full);
+    if (SetMicOutMuteSetting(0) != 0) {
+        run.failure = "the pass-through could not be turned on";
+    } else {
+        std::vector<std::size_t> at;
+        for (double t = 0.1; t < seconds; t += kClickSeconds) {
+            at.push_back(static_cast<std::size_t>(t * kVoiceRate));
+        }
+        cvktest::Feeder singer(cvktest::clickTrack(seconds + 0.2, at));
+        PulseRecorder sung;
+        PulseRecorder heard;
+        std::string error;
+        if (!sung.start("microphone.monitor", seconds + 4, error) || !heard.start("speakers.monitor", seconds + 4, error)) {
+            run.failure = error;
+        } else {
+            cvktest::VoiceHost host;
+            host.pumpFor(0.5);  // the loopback fills its buffer
+            const std::size_t firstSung = sung.frames();
+            const std::size_t firstHeard = heard.frames();
+            if (!singer.open(*microphoneSink)) {
+                run.failure = "cannot play into the microphone sink";
+            } else if (!host.pumpUntil([&] { return singer.finished(); }, seconds + 5, &singer)) {
+                run.failure = "the clicks did not finish playing";
+            }
+            host.pumpFor(0.5, &singer);
+            run.underruns = singer.underrunsBeforeTheEnd();
+            singer.close();
+            sung.stop();
+            heard.stop();
+            run.clicks = clickDelays(sung, firstSung, heard, firstHeard, kClickSeconds, run.latencyMs);
+        }
+    }
+    SetMicOutMuteSetting(1);
+    DeSelectInputDevice();
+    DeSelectOutputDevice();
+    return run;
 }
 
 struct StartsAndEnds {
@@ -371,9 +600,12 @@ double measureCpu(std::int32_t bufferBytes, double seconds, std::uint64_t& under
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "all";
     const double seconds = argc > 2 ? std::atof(argv[2]) : 20;
-    if (mode != "all" && mode != "latency" && mode != "start" && mode != "cpu" && mode != "drift") {
+    if (mode != "all" && mode != "latency" && mode != "start" && mode != "cpu" && mode != "drift" &&
+        mode != "song" && mode != "hardware") {
         std::fprintf(stderr, "usage: voice_bench [latency|start|cpu|all] [SECONDS]\n"
-                             "       voice_bench drift [SECONDS] [STALL_MS]\n");
+                             "       voice_bench drift [SECONDS] [STALL_MS]\n"
+                             "       voice_bench song [SECONDS] [STALL_MS]\n"
+                             "       voice_bench hardware [SECONDS]\n");
         return 2;
     }
     if (!testing_support::benchServerGiven("voice_bench")) {
@@ -387,6 +619,40 @@ int main(int argc, char** argv) {
         return platform::defaultAnswer(box.buttons);
     });
 
+    if (mode == "song") {
+        synth::install();
+        const double songSeconds = argc > 2 ? seconds : 60;
+        const double stallMs = argc > 3 ? std::atof(argv[3]) : 150;
+        constexpr int kEchoMs = 300;
+        constexpr double kSpacing = 0.47;
+        std::vector<LatencyRun> runs;
+        for (std::int32_t size : {4096, 1024, 256}) {
+            runs.push_back(measureLatency(size, songSeconds, kSpacing, kEchoMs, true));
+        }
+        printLatency(runs,
+                     "Monitor latency over a song through the built-in synthesizer (clicks every 470 ms, echo 300 ms)",
+                     true);
+        std::vector<DriftRun> drifts;
+        for (std::int32_t size : {4096, 1024, 256}) {
+            drifts.push_back(measureDrift(size, 20, stallMs, kEchoMs, true));
+        }
+        printDrift(drifts, 20, stallMs, ", over the song, echo 300 ms");
+        return 0;
+    }
+    if (mode == "hardware") {
+        const LatencyRun run = measureHardware(seconds);
+        std::printf("\nPass-through delay, microphone sink to speakers (the mixer library's loopback, clicks every %.0f ms)\n",
+                    kClickSeconds * 1000);
+        if (!run.failure.empty()) {
+            std::printf("  failed: %s\n", run.failure.c_str());
+            return 1;
+        }
+        std::printf("  clicks %zu, heard %zu: p50 %.1f ms  p95 %.1f ms  min %.1f ms  max %.1f ms  (singer underruns %llu)\n",
+                    run.clicks, run.latencyMs.size(), bench::percentile(run.latencyMs, 0.5),
+                    bench::percentile(run.latencyMs, 0.95), bench::percentile(run.latencyMs, 0.0),
+                    bench::percentile(run.latencyMs, 1.0), static_cast<unsigned long long>(run.underruns));
+        return 0;
+    }
     if (mode == "drift") {
         const double stallMs = argc > 3 ? std::atof(argv[3]) : 250;
         std::vector<DriftRun> runs;
@@ -419,7 +685,11 @@ int main(int argc, char** argv) {
                 }
             }
         }
-        printLatency(runs);
+        char title[160];
+        std::snprintf(title, sizeof title,
+                      "Monitor latency, microphone sink to speakers (clicks every %.0f ms, echo off)",
+                      kClickSeconds * 1000);
+        printLatency(runs, title);
     }
     if (mode == "all" || mode == "start") {
         std::string failure;
