@@ -64,6 +64,7 @@
 #include "TakeRecovery.h"
 #include "Lyricbox.h"
 #include "SmBmpBtn.h"
+#include "RecordingSong.h"
 #include "SmfBuilder.h"
 #include "TestServer.h"
 #include "Trkbar.h"
@@ -183,6 +184,15 @@ struct WindowUnderTest {
         window->show();
         runFor(300);  // the first showing loads the song
     }
+    // The song is loaded and the MIDI device opened; says which is not when either failed.
+    bool ready() const {
+        if (window->SongLoaded && !window->MidiInitFailed) {
+            return true;
+        }
+        std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", window->SongLoaded,
+                     window->MidiInitFailed);
+        return false;
+    }
     ~WindowUnderTest() {
         // A take the run left unsaved is the benchmark's own: it goes with its note, so
         // the next start of the player offers nothing.
@@ -200,8 +210,7 @@ struct WindowUnderTest {
 int cpuBench(int seconds) {
     const std::string songPath = platform::programFolder() + "KAR/twinkle.kar";
     WindowUnderTest test(songPath);
-    if (!test.window->SongLoaded || test.window->MidiInitFailed) {
-        std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded, test.window->MidiInitFailed);
+    if (!test.ready()) {
         return 1;
     }
     double before = cpuSeconds();
@@ -285,9 +294,7 @@ int metersBench(int seconds, int runs, bool capture) {
     int result = 0;
     for (int run = 0; run < runs && result == 0; ++run) {
         WindowUnderTest test(songPath, settings);
-        if (!test.window->SongLoaded || test.window->MidiInitFailed) {
-            std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded,
-                         test.window->MidiInitFailed);
+        if (!test.ready()) {
             result = 1;
             break;
         }
@@ -382,8 +389,7 @@ int lyricsBench(int notes) {
     int result = 1;
     {
         WindowUnderTest test(songPath);
-        if (!test.window->SongLoaded || test.window->MidiInitFailed) {
-            std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded, test.window->MidiInitFailed);
+        if (!test.ready()) {
             return 1;
         }
         if (test.window->SongLyrics == nullptr) {
@@ -509,8 +515,7 @@ int transportBench(int runs) {
     {
         // The window's creation probe has loaded the SoundFont by the time it is shown.
         WindowUnderTest test(songPath);
-        if (!test.window->SongLoaded || test.window->MidiInitFailed) {
-            std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded, test.window->MidiInitFailed);
+        if (!test.ready()) {
             fs::remove_all(folder);
             return 1;
         }
@@ -669,9 +674,7 @@ int takeBench(int beats, int runs, int loopMs) {
         std::uint64_t recReturned = 0;  // Rec has started the recording and then the song
         {
             WindowUnderTest test(songPath, settings, performance);
-            if (!test.window->SongLoaded || test.window->MidiInitFailed) {
-                std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded,
-                             test.window->MidiInitFailed);
+            if (!test.ready()) {
                 result = 1;
                 break;
             }
@@ -771,42 +774,14 @@ int takeBench(int beats, int runs, int loopMs) {
 }
 
 // ---- reccpu: the window recording over a song with the monitor and a 300 ms echo
-// A song as a singer records over: melody, bass, pad and drums in eighths at 120 bpm for
-// two minutes, the melody changing program every 4 s.
-std::vector<std::uint8_t> bandSong() {
-    using testing_support::Track;
-    constexpr std::uint32_t kDivision = 96;
-    constexpr std::uint32_t kEighth = kDivision / 2;
-    constexpr int kEighths = 480;
-    constexpr int kChanges[] = {0, 24, 40, 56, 65, 73, 11, 19, 33, 48, 81, 4, 16, 30, 52};
-    std::vector<Track> tracks;
-    tracks.push_back(Track().tempo(0, 500'000).end());
-    struct Part {
-        int channel, program, key;
-    };
-    for (const Part part : {Part{0, 0, 72}, Part{1, 33, 40}, Part{2, 48, 60}, Part{9, 0, 42}}) {
-        Track track;
-        if (part.channel != 9) track.program(0, part.channel, part.program);
-        std::uint32_t wait = 0;
-        for (int n = 0; n < kEighths; ++n) {
-            if (part.channel == 0 && n > 0 && n % 32 == 0) {
-                track.program(wait, 0, kChanges[(n / 32) % std::size(kChanges)]);
-                wait = 0;
-            }
-            const int key = part.channel == 9 ? (n % 4 == 0 ? 36 : 42) : part.key + (n * 5) % 12;
-            track.noteOn(wait, part.channel, key, 90);
-            track.noteOff(kEighth - 8, part.channel, key);
-            wait = 8;
-        }
-        tracks.push_back(track.end());
-    }
-    return testing_support::smf(1, kDivision, tracks);
-}
+
+// Two minutes of the song to record over.
+constexpr int kBandEighths = 480;
 
 int recCpuBench(int seconds, int bufferBytes, int runs, bool sixteen) {
     const std::string folder = privateFolder("song");
     const std::string songPath = folder + "/song.mid";
-    const auto bytes = sixteen ? sixteenTrackSong() : bandSong();
+    const auto bytes = sixteen ? sixteenTrackSong() : bench::recordingSong(kBandEighths);
     std::ofstream(songPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                     static_cast<std::streamsize>(bytes.size()));
     platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {
@@ -831,9 +806,7 @@ int recCpuBench(int seconds, int bufferBytes, int runs, bool sixteen) {
     for (int run = 0; run < runs && result == 0; ++run) {
         {
             WindowUnderTest test(songPath, settings);
-            if (!test.window->SongLoaded || test.window->MidiInitFailed) {
-                std::fprintf(stderr, "window_bench: song loaded %d, MIDI failed %d\n", test.window->SongLoaded,
-                             test.window->MidiInitFailed);
+            if (!test.ready()) {
                 result = 1;
                 break;
             }

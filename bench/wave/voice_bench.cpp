@@ -58,6 +58,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "RecordingSong.h"
 #include "TempDir.h"
 #include "TestServer.h"
 #include "WaveBuilder.h"
@@ -119,46 +120,11 @@ std::size_t clickDelays(const PulseRecorder& sung, std::size_t firstSung, const 
     return sungAt.size();
 }
 
-// A song for the singer to record over: SECONDS of eighths at 120 bpm on a melody, a bass
-// and a pad, and drums, the melody changing to a program not heard before every 4 s (from
-// the sequencer, as a song's own changes come). Every channel is turned down (volume
-// controller 8 of 127), so that the speakers carry the monitor's clicks far above it.
+// SECONDS of the song to record over, every channel turned down (volume controller 8 of
+// 127) so that the speakers carry the monitor's clicks far above it.
 testing_support::ByteVector recordingSong(double seconds) {
-    using testing_support::Track;
-    constexpr std::uint32_t kDivision = 96;
-    constexpr std::uint32_t kEighth = kDivision / 2;
     constexpr int kQuietVolume = 8;
-    const int eighths = static_cast<int>(seconds * 4) + 8;
-    constexpr int kChanges[] = {0, 24, 40, 56, 65, 73, 11, 19, 33, 48, 81, 4, 16, 30, 52, 61, 71, 88, 104, 6};
-    std::vector<Track> tracks;
-    Track conductor;
-    conductor.tempo(0, 500'000).end();
-    tracks.push_back(conductor);
-    struct Part {
-        int channel;
-        int program;
-        int key;
-    };
-    for (const Part part : {Part{0, 0, 72}, Part{1, 33, 40}, Part{2, 48, 60}, Part{9, 0, 42}}) {
-        Track track;
-        track.control(0, part.channel, 7, kQuietVolume);
-        if (part.channel != 9) {
-            track.program(0, part.channel, part.program);
-        }
-        std::uint32_t wait = 0;
-        for (int n = 0; n < eighths; ++n) {
-            if (part.channel == 0 && n > 0 && n % 32 == 0) {
-                track.program(wait, 0, kChanges[(n / 32) % std::size(kChanges)]);
-                wait = 0;
-            }
-            const int key = part.channel == 9 ? (n % 4 == 0 ? 36 : 42) : part.key + (n * 5) % 12;
-            track.noteOn(wait, part.channel, key, 90);
-            track.noteOff(kEighth - 8, part.channel, key);
-            wait = 8;
-        }
-        tracks.push_back(track.end());
-    }
-    return testing_support::smf(1, kDivision, tracks);
+    return bench::recordingSong(static_cast<int>(seconds * 4) + 8, kQuietVolume);
 }
 
 // The song above playing through the built-in synthesizer (MIDI device 0) for as long as
@@ -207,6 +173,57 @@ private:
     std::uint64_t m_underrunsBefore = 0;
 };
 
+// Clicks sung into the "Microphone" sink while its monitor and the speakers' are recorded
+// on one clock: each click's delay from one to the other.
+struct ClickSinging {
+    ClickSinging(double seconds, double clickSpacing)
+        : spacing(clickSpacing), singer(cvktest::clickTrack(seconds + 0.2, clickFrames(seconds, clickSpacing))) {}
+
+    // Both recordings, for `listenSeconds` at the most.
+    bool listen(double listenSeconds, std::string& error) {
+        return sung.start("microphone.monitor", listenSeconds, error) &&
+               heard.start("speakers.monitor", listenSeconds, error);
+    }
+    // Sings the clicks into `sink` while `host` takes its messages, then half a second
+    // more; what went wrong, or nothing.
+    std::string sing(cvktest::VoiceHost& host, std::int32_t sink, double seconds) {
+        firstSung = sung.frames();
+        firstHeard = heard.frames();
+        std::string failure;
+        if (!singer.open(sink)) {
+            failure = "cannot play into the microphone sink";
+        } else if (!host.pumpUntil([&] { return singer.finished(); }, seconds + 5, &singer)) {
+            failure = "the clicks did not finish playing";
+        }
+        host.pumpFor(0.5, &singer);
+        return failure;
+    }
+    void stop() {
+        singer.close();
+        sung.stop();
+        heard.stop();
+    }
+    // The clicks sung; the delay of each one heard goes into `delaysMs`.
+    std::size_t delays(std::vector<double>& delaysMs) const {
+        return clickDelays(sung, firstSung, heard, firstHeard, spacing, delaysMs);
+    }
+
+    static std::vector<std::size_t> clickFrames(double seconds, double clickSpacing) {
+        std::vector<std::size_t> at;
+        for (double t = 0.1; t < seconds; t += clickSpacing) {
+            at.push_back(static_cast<std::size_t>(t * kVoiceRate));
+        }
+        return at;
+    }
+
+    double spacing;
+    cvktest::Feeder singer;
+    PulseRecorder sung;
+    PulseRecorder heard;
+    std::size_t firstSung = 0;
+    std::size_t firstHeard = 0;
+};
+
 struct LatencyRun {
     std::int32_t bufferBytes = 0;
     double seconds = 0;
@@ -233,15 +250,8 @@ LatencyRun measureLatency(std::int32_t bufferBytes, double seconds, double spaci
         run.failure = "no \"Microphone\" sink";
         return run;
     }
-    std::vector<std::size_t> at;
-    for (double t = 0.1; t < seconds; t += spacing) {
-        at.push_back(static_cast<std::size_t>(t * kVoiceRate));
-    }
-    cvktest::Feeder singer(cvktest::clickTrack(seconds + 0.2, at));
-    PulseRecorder sung;
-    PulseRecorder heard;
-    std::string error;
-    if (!sung.start("microphone.monitor", seconds + 8, error) || !heard.start("speakers.monitor", seconds + 8, error)) {
+    ClickSinging clicks(seconds, spacing);
+    if (std::string error; !clicks.listen(seconds + 8, error)) {
         run.failure = error;
         return run;
     }
@@ -265,14 +275,7 @@ LatencyRun measureLatency(std::int32_t bufferBytes, double seconds, double spaci
     host.pumpFor(0.5);
     const std::uint64_t underrunsBefore = audio::waveOutUnderruns(view.monitorDevice);
     const std::uint64_t overrunsBefore = audio::waveInOverruns(view.inputDevice);
-    const std::size_t firstSung = sung.frames();
-    const std::size_t firstHeard = heard.frames();
-    if (!singer.open(*microphoneSink)) {
-        run.failure = "cannot play into the microphone sink";
-    } else if (!host.pumpUntil([&] { return singer.finished(); }, seconds + 5, &singer)) {
-        run.failure = "the clicks did not finish playing";
-    }
-    host.pumpFor(0.5, &singer);
+    run.failure = clicks.sing(host, *microphoneSink, seconds);
     run.underruns = audio::waveOutUnderruns(view.monitorDevice) - underrunsBefore;
     run.overruns = audio::waveInOverruns(view.inputDevice) - overrunsBefore;
     if (playing) {
@@ -284,18 +287,18 @@ LatencyRun measureLatency(std::int32_t bufferBytes, double seconds, double spaci
     AudioStopRecord();
     AudioSetEchoDelay(0);
     host.pumpUntil([] { return !voxcapt::recordingView().active; }, 3);
-    singer.close();
+    clicks.stop();
     playing.reset();
-    sung.stop();
-    heard.stop();
     if (song) {
         // Up to 10 ms before the first click's onset: its rise is not the song's.
-        const auto first = cvktest::onsets(heard, firstHeard, 0.1f, 1);
+        const PulseRecorder& heard = clicks.heard;
+        const std::size_t from = clicks.firstHeard;
+        const auto first = cvktest::onsets(heard, from, 0.1f, 1);
         const std::size_t end = first.empty() ? heard.frames() : first.front();
-        run.songPeak = heard.peak(firstHeard, std::max(firstHeard, end - std::min<std::size_t>(end, PulseRecorder::kRate / 100)));
+        run.songPeak = heard.peak(from, std::max(from, end - std::min<std::size_t>(end, PulseRecorder::kRate / 100)));
     }
 
-    run.clicks = clickDelays(sung, firstSung, heard, firstHeard, spacing, run.latencyMs);
+    run.clicks = clicks.delays(run.latencyMs);
     return run;
 }
 
@@ -486,32 +489,17 @@ LatencyRun measureHardware(double seconds) {
     if (SetMicOutMuteSetting(0) != 0) {
         run.failure = "the pass-through could not be turned on";
     } else {
-        std::vector<std::size_t> at;
-        for (double t = 0.1; t < seconds; t += kClickSeconds) {
-            at.push_back(static_cast<std::size_t>(t * kVoiceRate));
-        }
-        cvktest::Feeder singer(cvktest::clickTrack(seconds + 0.2, at));
-        PulseRecorder sung;
-        PulseRecorder heard;
+        ClickSinging clicks(seconds, kClickSeconds);
         std::string error;
-        if (!sung.start("microphone.monitor", seconds + 4, error) || !heard.start("speakers.monitor", seconds + 4, error)) {
+        if (!clicks.listen(seconds + 4, error)) {
             run.failure = error;
         } else {
             cvktest::VoiceHost host;
             host.pumpFor(0.5);  // the loopback fills its buffer
-            const std::size_t firstSung = sung.frames();
-            const std::size_t firstHeard = heard.frames();
-            if (!singer.open(*microphoneSink)) {
-                run.failure = "cannot play into the microphone sink";
-            } else if (!host.pumpUntil([&] { return singer.finished(); }, seconds + 5, &singer)) {
-                run.failure = "the clicks did not finish playing";
-            }
-            host.pumpFor(0.5, &singer);
-            run.underruns = singer.underrunsBeforeTheEnd();
-            singer.close();
-            sung.stop();
-            heard.stop();
-            run.clicks = clickDelays(sung, firstSung, heard, firstHeard, kClickSeconds, run.latencyMs);
+            run.failure = clicks.sing(host, *microphoneSink, seconds);
+            run.underruns = clicks.singer.underrunsBeforeTheEnd();
+            clicks.stop();
+            run.clicks = clicks.delays(run.latencyMs);
         }
     }
     SetMicOutMuteSetting(1);
