@@ -23,6 +23,15 @@ std::uint16_t get16(const std::uint8_t* at) {
 // The largest data size the 32-bit RIFF size can still describe.
 constexpr std::uint64_t kLargestData = 0xFFFFFFFFull - TakeFile::kHeaderBytes;
 
+// The RIFF and data sizes of a take holding `dataBytes` of audio (at most kLargestData).
+bool writeSizes(platform::FileWriter& writer, std::uint64_t dataBytes) {
+    std::uint8_t riffSize[4];
+    std::uint8_t dataSize[4];
+    put32(riffSize, static_cast<std::uint32_t>(dataBytes + TakeFile::kHeaderBytes - 8));
+    put32(dataSize, static_cast<std::uint32_t>(dataBytes));
+    return writer.writeAt(4, riffSize, 4) && writer.writeAt(42, dataSize, 4);
+}
+
 }  // namespace
 
 bool TakeFile::create(const std::string& folder, const std::string& prefix,
@@ -82,12 +91,7 @@ bool TakeFile::patchIfDue() {
 
 bool TakeFile::patchSizes() {
     // A RIFF size is 32 bits: a take past 4 GB keeps the largest sizes that fit.
-    const std::uint64_t data = std::min<std::uint64_t>(m_dataBytes, kLargestData);
-    std::uint8_t riffSize[4];
-    std::uint8_t dataSize[4];
-    put32(riffSize, static_cast<std::uint32_t>(data + kHeaderBytes - 8));
-    put32(dataSize, static_cast<std::uint32_t>(data));
-    const bool ok = m_writer.writeAt(4, riffSize, 4) && m_writer.writeAt(42, dataSize, 4);
+    const bool ok = writeSizes(m_writer, std::min<std::uint64_t>(m_dataBytes, kLargestData));
     if (ok) {
         m_patchedBytes = m_dataBytes;
     }
@@ -125,16 +129,12 @@ bool TakeFile::repair(const std::string& path) {
     }
     const std::uint64_t present = size - kHeaderBytes;
     const std::uint64_t data = std::min(present - present % blockAlign, kLargestData);
-    std::uint8_t riffSize[4];
-    std::uint8_t dataSize[4];
-    put32(riffSize, static_cast<std::uint32_t>(data + kHeaderBytes - 8));
-    put32(dataSize, static_cast<std::uint32_t>(data));
     platform::FileWriter writer;
     if (!writer.open(path)) {
         return false;
     }
     // The sizes first: should the cut fail, the header already stops before the torn frame.
-    bool ok = writer.writeAt(4, riffSize, 4) && writer.writeAt(42, dataSize, 4);
+    bool ok = writeSizes(writer, data);
     if (ok && data == present - present % blockAlign && present % blockAlign != 0) {
         ok = writer.truncate(kHeaderBytes + data);
     }
