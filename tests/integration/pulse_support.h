@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <numbers>
 #include <optional>
 #include <string>
 #include <utility>
@@ -459,6 +460,33 @@ inline std::vector<std::size_t> onsets(const PulseRecorder& recording, std::size
         }
     }
     return found;
+}
+
+// Amplitude of `frequency` in frames [first, last) of a signal at `rate` (a single-bin
+// Fourier sum), on the samples' own scale; `sampleAt(i)` gives frame i.
+template <typename SampleAt>
+double amplitudeOf(SampleAt sampleAt, std::size_t first, std::size_t last, double frequency, double rate) {
+    double re = 0;
+    double im = 0;
+    for (std::size_t i = first; i < last; ++i) {
+        const double phase = 2 * std::numbers::pi * frequency * static_cast<double>(i) / rate;
+        const double sample = static_cast<double>(sampleAt(i));
+        re += sample * std::cos(phase);
+        im += sample * std::sin(phase);
+    }
+    return 2 * std::hypot(re, im) / static_cast<double>(last - first);
+}
+
+template <typename Sample>
+double amplitudeAt(const std::vector<Sample>& samples, std::size_t first, std::size_t last, double frequency,
+                   double rate) {
+    return amplitudeOf([&samples](std::size_t i) { return samples[i]; }, first, last, frequency, rate);
+}
+
+// Full scale 1.
+inline double amplitudeAt(const PulseRecorder& recording, std::size_t first, std::size_t last, double frequency) {
+    return amplitudeOf([&recording](std::size_t i) { return recording.sample(i); }, first, last, frequency,
+                       PulseRecorder::kRate);
 }
 
 }  // namespace cvktest

@@ -45,18 +45,6 @@ std::vector<std::int16_t> sweep(double seconds, double delay = 0) {
     return samples;
 }
 
-// Amplitude of `frequency` in the recording's frames [first, last), full scale 1.
-double amplitudeAt(const PulseRecorder& recording, std::size_t first, std::size_t last, double frequency) {
-    double re = 0;
-    double im = 0;
-    for (std::size_t i = first; i < last; ++i) {
-        const double phase = 2 * kPi * frequency * static_cast<double>(i) / PulseRecorder::kRate;
-        re += recording.sample(i) * std::cos(phase);
-        im += recording.sample(i) * std::sin(phase);
-    }
-    return 2 * std::hypot(re, im) / static_cast<double>(last - first);
-}
-
 // The take's samples, read back with the library's own reader.
 std::vector<std::int16_t> takeSamples(const std::string& path, audio::WaveFormat& format) {
     platform::FileReader file;

@@ -51,20 +51,6 @@ std::vector<std::int16_t> withTail(std::vector<std::int16_t> samples) {
     return samples;
 }
 
-// Amplitude of `frequency` in the samples (a single-bin Fourier sum), on the samples' scale.
-template <typename Sample>
-double amplitudeAt(const std::vector<Sample>& samples, std::size_t first, std::size_t last,
-                   double frequency, double rate) {
-    double re = 0;
-    double im = 0;
-    for (std::size_t i = first; i < last; ++i) {
-        const double phase = 2 * kPi * frequency * static_cast<double>(i) / rate;
-        re += static_cast<double>(samples[i]) * std::cos(phase);
-        im += static_cast<double>(samples[i]) * std::sin(phase);
-    }
-    return 2 * std::hypot(re, im) / static_cast<double>(last - first);
-}
-
 // The lengths, in ms, of the stretches of sound in a recording (10 ms of quiet ends one).
 std::vector<double> soundSpans(const cvktest::PulseRecorder& recording) {
     const std::size_t gap = cvktest::PulseRecorder::kRate / 100;
@@ -244,9 +230,9 @@ TEST_F(WaveOnServer, PlaysAToneIntoTheSpeakers) {
         const std::size_t to = from + 22050;  // half a second of the middle of the tone
         ASSERT_LE(to, heard.size());
         const double rate = cvktest::PulseRecorder::kRate;
-        const double level = amplitudeAt(heard, from, to, 1000, rate);
+        const double level = cvktest::amplitudeAt(heard, from, to, 1000, rate);
         EXPECT_NEAR(level, 16000.0 / 32768.0, 0.05) << "the tone's level";
-        EXPECT_LT(amplitudeAt(heard, from, to, 1100, rate), level / 20) << "not a clean 1 kHz tone";
+        EXPECT_LT(cvktest::amplitudeAt(heard, from, to, 1100, rate), level / 20) << "not a clean 1 kHz tone";
     });
 }
 
@@ -294,7 +280,7 @@ TEST_P(WaveFaderOnServer, TheVoiceFollowsTheMixersWaveLine) {
         ASSERT_TRUE(onset.has_value()) << "the tone was never heard";
         const std::size_t from = *onset + 4410;
         ASSERT_LE(from + 22050, heard.size());
-        EXPECT_NEAR(amplitudeAt(heard, from, from + 22050, 1000, cvktest::PulseRecorder::kRate),
+        EXPECT_NEAR(cvktest::amplitudeAt(heard, from, from + 22050, 1000, cvktest::PulseRecorder::kRate),
                     c.level, 0.03);
     });
 }
@@ -358,9 +344,9 @@ TEST_F(WaveOnServer, RecordsWhatIsPlayedIntoTheMicrophone) {
         const std::size_t from = onset + kRate / 10;
         const std::size_t to = from + kRate / 2;
         ASSERT_LE(to, recorded.size()) << "the tone was not recorded whole";
-        const double level = amplitudeAt(recorded, from, to, 440, kRate);
+        const double level = cvktest::amplitudeAt(recorded, from, to, 440, kRate);
         EXPECT_NEAR(level, 16000.0, 1600.0) << "the tone's level";
-        EXPECT_LT(amplitudeAt(recorded, from, to, 500, kRate), level / 20) << "not a clean 440 Hz tone";
+        EXPECT_LT(cvktest::amplitudeAt(recorded, from, to, 500, kRate), level / 20) << "not a clean 440 Hz tone";
     });
 }
 

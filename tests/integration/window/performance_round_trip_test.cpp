@@ -84,14 +84,7 @@ PatternMatch findPattern(const std::vector<float>& samples, double rate) {
         if (last > samples.size()) {
             break;
         }
-        double re = 0;
-        double im = 0;
-        for (std::size_t i = first; i < last; ++i) {
-            const double phase = 2 * kPi * kToneHz * static_cast<double>(i) / rate;
-            re += samples[i] * std::cos(phase);
-            im += samples[i] * std::sin(phase);
-        }
-        envelope.push_back(2 * std::hypot(re, im) / static_cast<double>(last - first));
+        envelope.push_back(cvktest::amplitudeAt(samples, first, last, kToneHz, rate));
     }
     const std::size_t length = kChipCount * kBlocksPerChip;
     const auto chipAt = [](std::size_t k) { return kChips[k / kBlocksPerChip]; };
