@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ACWUnit.h"
 #include "AboutIns.h"
 #include "Aboutinf.h"
 #include "LyricFontCodes.h"
@@ -108,6 +109,10 @@ TCantivo::TCantivo(CantivoOptions options, QWidget* parent)
 }
 
 TCantivo::~TCantivo() {
+    // A wizard still open gives back what it changed while everything it calls is here.
+    if (AudioConfigWelcomeForm != nullptr) {
+        AudioConfigWelcomeForm->FormClose();
+    }
     if (!m_closed) {
         // Destroyed without a close (a test, or the session ending): the sequencer must
         // not go on playing into a window that is gone, nor the wave library recording
@@ -164,7 +169,7 @@ void TCantivo::FormCreate() {
     LastLyricCounter = 0;
     SongDivision = 0;
 
-    SongsFolder = platform::programFolder() + "KAR/";
+    SongsFolder = ProgramFolder() + "KAR/";
     LastOpenedFile = SongsFolder;
     setWindowTitle(kTitle);
 

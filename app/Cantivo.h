@@ -31,6 +31,7 @@ class QScrollBar;
 class QSocketNotifier;
 class QTimer;
 class TAboutBox;
+class TAudioConfigWelcomeForm;
 class TAboutTrack;
 class TBarBox;
 class TBevel;
@@ -85,6 +86,9 @@ struct CantivoOptions {
     std::string sequencerLibrary;
     // Empty functions are filled with the Qt dialogs.
     HostDialogs dialogs;
+    // The folder of the program's data files (songs, test sound, help texts), ending in
+    // '/'; empty: the folder of the running program.
+    std::string programFolder;
 };
 
 class TCantivo : public QMainWindow {
@@ -181,6 +185,7 @@ public:
     // no dialog to ask it with.
     bool ShowProcessingModeDialog();
     void OpenFileRequest(std::uint16_t atom);
+    // File > Audio Configuration Wizard, and the first start: Stop, then the wizard, modal.
     void RunConfigWizard();
     // The mixers: the first output and input devices that can be selected, the microphone
     // as the recording source; let go when the window closes.
@@ -209,8 +214,10 @@ public:
     // A recording without a file for the processing-mode test; true when it runs.
     bool StartMonitorTest(int bufferBytes, bool monitor);
     void StopMonitorTest();
-    // The five dialogs, made once at window creation after the settings are read.
+    // The six dialogs, made once at window creation after the settings are read.
     void CreatePreferenceDialogs();
+    // The folder of the program's data files, ending in '/'.
+    std::string ProgramFolder() const;
 
     // ---- songs (CantivoSongs.cpp)
     void Open1Click();
@@ -373,6 +380,7 @@ public:
     TAboutBox* AboutBox = nullptr;
     TAboutTrack* AboutTrack = nullptr;
     TPreference* Preference = nullptr;
+    TAudioConfigWelcomeForm* AudioConfigWelcomeForm = nullptr;
     TProcessForm* ProcessForm = nullptr;
     TConfigSoftwareForm* ConfigSoftwareForm = nullptr;
     TMidiOutDeviceSelectForm* MidiOutDeviceSelectForm = nullptr;

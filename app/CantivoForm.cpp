@@ -127,9 +127,6 @@ void TCantivo::buildMenus() {
         MRU[i]->setObjectName(QString("MRU%1").arg(i));
         MRU[i]->setVisible(false);
     }
-    // The audio wizard comes with the sound-card settings; until then its item stays out
-    // of the menu rather than doing nothing.
-    AudioConfigurationWizard1->setVisible(false);
 
     Lyrics1 = menuBar()->addMenu("&Lyrics");
     NormalSize1 = Lyrics1->addAction("Normal Size");

@@ -1,17 +1,22 @@
 // File > Preferences and the dialogs it reaches: lyric characters, the processing mode with
-// its buffer test, the MIDI output device and the offset between song and voice.
+// its buffer test, the MIDI output device and the offset between song and voice; and the
+// audio configuration wizard.
 
 #include "Cantivo.h"
+#include "ACWUnit.h"
 #include "Config.h"
 #include "HelpWindow.h"
+#include "HelpsForm.h"
 #include "Lyricbox.h"
 #include "OffsetSlider.h"
 #include "Prefrenc.h"
+#include "Recslidr.h"
 #include "Process.h"
 #include "SetMidiDeviceUnit.h"
 #include "faderlib/faderlib.h"
 #include "platform/midi_out.h"
 #include "platform/profile.h"
+#include "platform/system.h"
 
 namespace cvkapp {
 
@@ -49,7 +54,7 @@ void TCantivo::CreatePreferenceDialogs() {
         .setVoiceOffset = [this](int offset) { VoiceOffset = offset; },
         .updateOffsetForPlayBack = [this](int units) { Audio.UpdateOffsetForPlayBack(units); },
         .positionChanged = [this](int position) { OffsetSliderPosition = position; },
-        .help = [this] { showHelp(OffsetForm, HelpPage::Offset); },
+        .help = [this] { showHelpText(OffsetForm, ProgramFolder() + "OffsetHelp.txt"); },
     });
     OffsetForm->FormCreate(settings);
 
@@ -91,7 +96,10 @@ void TCantivo::CreatePreferenceDialogs() {
                 DeselectAudioDevices();
                 SelectAudioDevices();
             },
-        .help = [this] { showHelp(MidiOutDeviceSelectForm, HelpPage::SelectMidiDevice); },
+        .help =
+            [this] {
+                showHelpText(MidiOutDeviceSelectForm, ProgramFolder() + "SelectMIDIDevice.txt");
+            },
     });
 
     Preference = new TPreference(this);
@@ -109,6 +117,39 @@ void TCantivo::CreatePreferenceDialogs() {
         .softwareProcessing = [this] { return SoftwareProcessing; },
         .help = [this] { showHelp(Preference, HelpPage::Contents); },
     });
+
+    AudioConfigWelcomeForm = new TAudioConfigWelcomeForm(this);
+    AudioConfigWelcomeForm->SetOwner(Handle());
+    AudioConfigWelcomeForm->SetHooks({
+        .settings = settings,
+        .programFolder = [this] { return ProgramFolder(); },
+        .playFile = [this](const std::string& path) { return Audio.AudioPlayFile(Handle(), path.c_str()) != 0; },
+        .stopPlaying = [this] { Audio.AudioStopPlaying(); },
+        .startMonitorTest = [this](int bytes, bool monitor) { return StartMonitorTest(bytes, monitor); },
+        .stopMonitorTest = [this] { StopMonitorTest(); },
+        .recordLevels = [this](std::int32_t* left, std::int32_t* right) { Audio.AudioGetWaveRecLevels(left, right); },
+        .voiceSliderPosition = [this] { return WaveOutSlider->CurrentPos(); },
+        .selectMidiDevice = [this] { MidiOutDeviceSelectForm->exec(); },
+        .configureProcessingMode = [this] { Preference->ProcessButtonClick(); },
+        .help = [this](const std::string& name) { showHelpText(AudioConfigWelcomeForm, ProgramFolder() + name); },
+    });
+}
+
+std::string TCantivo::ProgramFolder() const {
+    return m_options.programFolder.empty() ? platform::programFolder() : m_options.programFolder;
+}
+
+void TCantivo::RunConfigWizard() {
+    if (AudioConfigWelcomeForm == nullptr || Recording || AudioConfigWelcomeForm->isVisible()) {
+        return;
+    }
+    // The tests need the MIDI device and the voice's output to themselves.
+    StopButtonClick();
+    if (VoicePlaying) {
+        stopVoice();
+    }
+    AudioConfigWelcomeForm->PrepareToShow(this);
+    AudioConfigWelcomeForm->exec();
 }
 
 void TCantivo::PreferencesClick() {

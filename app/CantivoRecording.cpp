@@ -16,6 +16,7 @@
 #include <cmath>
 
 #include "Cantivo.h"
+#include "ACWUnit.h"
 #include "Filestat.h"
 #include "Ledbuton.h"
 #include "MonitorBtn.h"
@@ -340,6 +341,9 @@ void TCantivo::VoicePlaybackClosed() {
     }
     VoicePlaying = false;
     RecLedLevel->SetLevel(0);
+    if (AudioConfigWelcomeForm != nullptr) {
+        AudioConfigWelcomeForm->TestPlaybackFinished();
+    }
 }
 
 void TCantivo::MonitorButtonClick() {
@@ -520,10 +524,6 @@ void TCantivo::OpenFileRequest(std::uint16_t atom) {
     if (CloseSong()) {
         LoadSongFile(path);
     }
-}
-
-void TCantivo::RunConfigWizard() {
-    // The audio wizard comes with the sound-card settings.
 }
 
 void TCantivo::SelectAudioDevices() {

@@ -150,6 +150,7 @@ protected:
         options.commandLineFile = commandLineFile;
         options.sequencerLibrary = library;
         options.dialogs = dialogs.host();
+        options.programFolder = programFolder;
         m_window = std::make_unique<cvkapp::TCantivo>(options);
         m_window->FormShow();
         m_window->CVKTimer->stop();
@@ -216,6 +217,8 @@ protected:
 
     platform::ScriptedMessageBoxes boxes;
     ScriptedDialogs dialogs;
+    // The program's data files come from here when set (ending in '/').
+    std::string programFolder;
 
 private:
     TempDir m_dir;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+#include "ACWUnit.h"
 #include "CantivoHarness.h"
 #include "LyricFontCodes.h"
 #include "Lyricbox.h"
@@ -290,7 +291,9 @@ TEST_P(WizardFlagTest, TheFlagIsClearedOnceAndTheFileThenLeftAlone) {
                      : std::string()));
     open();
     ino_t inode = iniInode();
+    const auto wizardShown = whileShown(window().AudioConfigWelcomeForm, [] {});
     tick();
+    EXPECT_EQ(*wizardShown, stored.value_or(1) == 1) << "the wizard runs when the flag reads 1";
     EXPECT_EQ(intSetting("Configuration", "RunConfigWizard"), 0);
     EXPECT_EQ(iniInode() != inode, stored != 0) << "first tick";
     for (int i = 0; i < 3; ++i) {
