@@ -5,6 +5,7 @@
 //   voice_bench drift [SECONDS] [STALL_MS]             (default 20 s, 250 ms)
 //   voice_bench song [SECONDS] [STALL_MS]              (default 60 s, 150 ms)
 //   voice_bench hardware [SECONDS]                     (default 20 s)
+//   voice_bench repeat BYTES [RUNS] [SECONDS]          (default 6 runs of 20 s)
 //
 // latency: clicks every 300 ms played into the "Microphone" sink while the library records
 //   with its monitor on (echo off), at recording buffers of 4096, 1024, 256 and 64 bytes;
@@ -36,6 +37,10 @@
 //   sizes over the song with the echo, the window thread stalled STALL_MS every 3 s
 //   (20 s a run); a delay back within one buffer of where it was is what a stall may
 //   leave. The synthesizer's own underruns are printed beside the monitor's.
+// repeat: the latency run at one buffer size, RUNS times, each with a new recording: the
+//   monitor's delay is set by where its first buffers fall against the server's clock, so
+//   it differs between recordings and holds within one; the table gives each run and the
+//   median over the runs of their p95 and underruns.
 // hardware: the sound server's pass-through, as the window's hardware processing turns
 //   it on through the mixer library (the microphone line unmuted on the speakers): clicks
 //   every 300 ms into the "Microphone" sink, each click's onset on the microphone sink's
@@ -589,11 +594,12 @@ int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "all";
     const double seconds = argc > 2 ? std::atof(argv[2]) : 20;
     if (mode != "all" && mode != "latency" && mode != "start" && mode != "cpu" && mode != "drift" &&
-        mode != "song" && mode != "hardware") {
+        mode != "song" && mode != "hardware" && mode != "repeat") {
         std::fprintf(stderr, "usage: voice_bench [latency|start|cpu|all] [SECONDS]\n"
                              "       voice_bench drift [SECONDS] [STALL_MS]\n"
                              "       voice_bench song [SECONDS] [STALL_MS]\n"
-                             "       voice_bench hardware [SECONDS]\n");
+                             "       voice_bench hardware [SECONDS]\n"
+                             "       voice_bench repeat BYTES [RUNS] [SECONDS]\n");
         return 2;
     }
     if (!testing_support::benchServerGiven("voice_bench")) {
@@ -625,6 +631,27 @@ int main(int argc, char** argv) {
             drifts.push_back(measureDrift(size, 20, stallMs, kEchoMs, true));
         }
         printDrift(drifts, 20, stallMs, ", over the song, echo 300 ms");
+        return 0;
+    }
+    if (mode == "repeat") {
+        const auto bytes = static_cast<std::int32_t>(argc > 2 ? std::atoi(argv[2]) : 256);
+        const int count = argc > 3 ? std::atoi(argv[3]) : 6;
+        const double runSeconds = argc > 4 ? std::atof(argv[4]) : 20;
+        std::vector<LatencyRun> runs;
+        std::vector<double> p95s;
+        std::vector<double> underrunsPerMinute;
+        for (int i = 0; i < count; ++i) {
+            runs.push_back(measureLatency(bytes, runSeconds));
+            if (runs.back().failure.empty() && !runs.back().latencyMs.empty()) {
+                p95s.push_back(bench::percentile(runs.back().latencyMs, 0.95));
+                underrunsPerMinute.push_back(static_cast<double>(runs.back().underruns) * 60 / runSeconds);
+            }
+        }
+        printLatency(runs, "Monitor latency, one buffer size, a new recording each run (echo off)");
+        std::printf("  over %zu runs: median p95 %.1f ms, worst p95 %.1f ms, median underruns %.1f/min, runs without underrun %zu\n",
+                    p95s.size(), bench::percentile(p95s, 0.5), bench::percentile(p95s, 1.0),
+                    bench::percentile(underrunsPerMinute, 0.5),
+                    static_cast<std::size_t>(std::count(underrunsPerMinute.begin(), underrunsPerMinute.end(), 0.0)));
         return 0;
     }
     if (mode == "hardware") {
