@@ -134,8 +134,10 @@ bool TempoMap::setScale(std::uint32_t numerator, std::uint32_t denominator,
     const auto from = std::lower_bound(
         m_anchors.begin(), m_anchors.end(), anchorTick,
         [](const Anchor& anchor, std::uint32_t t) { return anchor.tick < t; });
-    if (static_cast<std::size_t>(from - m_anchors.begin()) >= m_anchors.capacity()) {
-        return false;  // never reallocate: a reader may hold the array
+    // The first anchor (tick 0) plus kMaxScaleChanges fit the room reserved at building:
+    // never reallocate, a reader may be reading the array.
+    if (static_cast<std::size_t>(from - m_anchors.begin()) > kMaxScaleChanges) {
+        return false;
     }
     const Anchor anchor{anchorTick, numerator, denominator, sumAt(anchorTick), timeAt(anchorTick)};
     m_anchors.erase(from, m_anchors.end());
