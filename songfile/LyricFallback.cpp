@@ -62,7 +62,7 @@ template <typename Counts>
 int busiestTrack(const std::vector<SongText>& texts, Counts counts, std::size_t least) {
     std::vector<std::size_t> perTrack;
     for (const SongText& text : texts) {
-        if (!counts(text)) {
+        if (text.Track < 0 || !counts(text)) {
             continue;
         }
         const auto track = static_cast<std::size_t>(text.Track);
