@@ -16,6 +16,7 @@
 
 #include "AudioUnit.h"
 #include "HostDialogs.h"
+#include "LyricFallback.h"
 #include "RecentFiles.h"
 #include "SequencerTable.h"
 #include "VolumeTable.h"
@@ -279,6 +280,7 @@ public:
     bool PerformanceUnsaved = false;
     std::string LastOpenedFile;
     songfile::TlyricList* SongLyrics = nullptr;
+    songfile::LyricSource SongLyricsSource = songfile::LyricSource::None;  // the rule that found SongLyrics
     std::string RecordingFile;
 
     TrackMixTable TrackMix{};

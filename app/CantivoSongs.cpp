@@ -10,6 +10,7 @@
 #include "Cantivo.h"
 #include "Filestat.h"
 #include "Ledbuton.h"
+#include "LyricFallback.h"
 #include "LyricFontCodes.h"
 #include "LyricScan.h"
 #include "Lyricbox.h"
@@ -222,6 +223,7 @@ bool TCantivo::CloseSong() {
         LyricBox1->SetLyrics(nullptr, true);
         songfile::FreeLyricList(SongLyrics);
         SongLyrics = nullptr;
+        SongLyricsSource = songfile::LyricSource::None;
         Font1->setEnabled(false);
         DemagnifyButton->SetEnabled(false);
         MagnifyButton->SetEnabled(false);
@@ -297,42 +299,16 @@ void TCantivo::LoadSongFile(const std::string& path) {
     SongFileName = path;
 
     const std::string ext = upperExtension(path).substr(0, 4);
-    int tempo = 120;
-    std::optional<std::uint64_t> offset;
-    auto scan = [&](const char* mode) {
-        return songfile::ExtractLyrics(SplitFileName, mode, tempo, offset);
-    };
-    auto offerOther = [&](const char* mode, const char* question) {
-        songfile::TlyricList* other = scan(mode);
-        if (other == nullptr) {
-            return;
-        }
-        const auto answer = platform::showMessageBox(question, "CVK Message",
-                                                     MessageButtons::YesNo, MessageIcon::Question,
-                                                     Handle());
-        if (answer == MessageAnswer::Yes) {
-            SongLyrics = other;
-        } else {
-            songfile::FreeLyricList(other);
-        }
-    };
-    if (ext == ".PFC") {
-        SongLyrics = scan(".KAR");
-        if (SongLyrics == nullptr) {
-            SongLyrics = scan(".MID");
-        }
-    } else {
-        SongLyrics = scan(ext.c_str());
-    }
-    if (SongLyrics == nullptr && ext == ".MID") {
-        offerOther(".KAR",
-                   "This file does not contain lyrics in the standard MID format.Do you want "
-                   "CVK to try to extract lyrics as if this file were a KAR file ?");
-    } else if (SongLyrics == nullptr && ext == ".KAR") {
-        offerOther(".MID",
-                   "This file does not contain lyrics in the standard KAR format.Do you want "
-                   "CVK to try to extract lyrics as if this file were a MID file ?");
-    }
+    // Both lyric rules first, as song loading always scanned; the further rules only for a
+    // song in which neither found words.
+    songfile::ShownLyrics shown = songfile::ScanShownLyrics(SplitFileName, ext, [this](const char* question) {
+        return platform::showMessageBox(question, "CVK Message", MessageButtons::YesNo, MessageIcon::Question,
+                                        Handle()) == MessageAnswer::Yes;
+    });
+    SongLyrics = shown.first;
+    SongLyricsSource = shown.source;
+    const int tempo = shown.tempo;
+    const std::optional<std::uint64_t> offset = shown.offset;
     PfcWaveOffset = offset.value_or(0);
 
     LoadLyricFont();

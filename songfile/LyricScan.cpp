@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "LyricListBuilder.h"
 #include "MidiBytes.h"
 #include "platform/files.h"
 
@@ -28,8 +29,6 @@ constexpr std::size_t kMaxNameBytes = 255;
 constexpr std::size_t kMaxInfoBytes = 252;
 constexpr int kDefaultTempo = 120;
 constexpr std::uint32_t kMicrosPerMinute = 60'000'000;
-// Karaoke files carry this marker in front of right-to-left lyrics; it is never shown.
-constexpr std::string_view kHebrewMarker = "CVKHEBREW";
 
 enum class LyricRule { None, Kar, Mid };
 
@@ -63,50 +62,6 @@ void resetTrackInfo() {
     }
 }
 
-// Owns the items until the scan has succeeded, so that every failure frees them.
-class LyricListBuilder {
-public:
-    LyricListBuilder() = default;
-    ~LyricListBuilder() { FreeLyricList(m_first); }
-    LyricListBuilder(const LyricListBuilder&) = delete;
-    LyricListBuilder& operator=(const LyricListBuilder&) = delete;
-
-    void append(std::size_t track, std::int32_t tick, std::string text) {
-        auto* item = new TlyricList;
-        item->Track = static_cast<int>(track);
-        item->StartTick = tick;
-        item->EndTick = tick;
-        item->Text = std::move(text);
-        item->Prev = m_last;
-        if (m_last != nullptr) {
-            m_last->Next = item;
-            m_last->EndTick = tick;
-        } else {
-            m_first = item;
-        }
-        m_last = item;
-    }
-
-    TlyricList* release() {
-        TlyricList* first = m_first;
-        m_first = nullptr;
-        m_last = nullptr;
-        return first;
-    }
-
-private:
-    TlyricList* m_first = nullptr;
-    TlyricList* m_last = nullptr;
-};
-
-// Adds one byte of lyric text; the marker vanishes whenever the text so far spells it.
-void accumulate(std::string& text, char byte) {
-    text.push_back(byte);
-    if (equalsUpper(text, kHebrewMarker)) {
-        text.clear();
-    }
-}
-
 struct TrackContext {
     std::size_t index = 0;
     LyricRule rule = LyricRule::None;
@@ -114,6 +69,7 @@ struct TrackContext {
     int& tempo;
     LyricListBuilder& lyrics;
     std::int32_t lastKarTick = 0;
+    std::vector<SongText>* texts = nullptr;  // set: gather texts instead of scanning
 };
 
 // A karaoke text event of the lyric track: "/" and backslash are line breaks of their
@@ -132,7 +88,7 @@ void takeKarText(TrackContext& track, std::int32_t tick, std::string_view text) 
         if (byte == '/' || byte == '\\') {
             track.lyrics.append(track.index, tick, "/");
         } else {
-            accumulate(syllable, byte);
+            accumulateLyricByte(syllable, byte);
         }
     }
     if (syllable.find('@') == std::string::npos) {
@@ -147,7 +103,7 @@ void takeMidLyric(TrackContext& track, std::int32_t tick, std::string_view text)
     }
     std::string syllable;
     for (const char byte : text) {
-        accumulate(syllable, byte);
+        accumulateLyricByte(syllable, byte);
     }
     track.lyrics.append(track.index, tick, std::move(syllable));
 }
@@ -228,7 +184,11 @@ void scanTrack(const std::vector<std::uint8_t>& body, TrackContext& track) {
             takeProgram(track, event.status, data[pos + 1]);
         } else if (event.kind == EventKind::Meta) {
             const std::string_view text(reinterpret_cast<const char*>(data + event.dataOffset), event.metaLength);
-            if (track.rule == LyricRule::Kar && event.metaType == 1) {
+            if (track.texts != nullptr) {
+                if (event.metaType == 1 || event.metaType == 5) {
+                    track.texts->push_back({static_cast<int>(track.index), tick, event.metaType, std::string(text)});
+                }
+            } else if (track.rule == LyricRule::Kar && event.metaType == 1) {
                 if (track.index == 2) {
                     takeKarText(track, tick, text);
                 }
@@ -242,8 +202,10 @@ void scanTrack(const std::vector<std::uint8_t>& body, TrackContext& track) {
     }
 }
 
+// With `texts`, the walk gathers the text and lyric events and leaves the track
+// information table alone.
 bool scanFile(const std::string& path, LyricRule rule, int& tempo, LyricListBuilder& lyrics,
-              std::uint64_t& offset) {
+              std::uint64_t& offset, std::vector<SongText>* texts = nullptr) {
     platform::FileReader file;
     std::uint8_t header[kHeaderBytes];
     if (!file.open(path) || !file.read(header, sizeof header)) {
@@ -257,7 +219,9 @@ bool scanFile(const std::string& path, LyricRule rule, int& tempo, LyricListBuil
         return false;
     }
     const std::size_t tracks = count & 0xFF;
-    resetTrackInfo();
+    if (texts == nullptr) {
+        resetTrackInfo();
+    }
 
     std::vector<std::uint8_t> body;
     for (std::size_t index = 0; index < tracks; ++index) {
@@ -273,11 +237,11 @@ bool scanFile(const std::string& path, LyricRule rule, int& tempo, LyricListBuil
         if (!file.read(body.data(), body.size())) {
             return false;
         }
-        TrackContext track{index, rule, index < kTrackInfoCount ? &TrackInfoTable[index] : nullptr,
-                           tempo, lyrics};
+        trackInfo* info = texts == nullptr && index < kTrackInfoCount ? &TrackInfoTable[index] : nullptr;
+        TrackContext track{index, rule, info, tempo, lyrics, 0, texts};
         scanTrack(body, track);
     }
-    for (std::size_t index = 1; index < tracks && index < kTrackInfoCount; ++index) {
+    for (std::size_t index = 1; texts == nullptr && index < tracks && index < kTrackInfoCount; ++index) {
         if (TrackInfoTable[index].Copyright.empty()) {
             TrackInfoTable[index].Copyright = TrackInfoTable[0].Copyright;
         }
@@ -303,6 +267,22 @@ TlyricList* ExtractLyrics(const std::string& path, const std::string& mode, int&
     }
     resetTrackInfo();
     return nullptr;
+}
+
+bool CollectSongTexts(const std::string& path, std::vector<SongText>& texts) {
+    texts.clear();
+    try {
+        LyricListBuilder none;
+        int tempo = 0;
+        std::uint64_t end = 0;
+        if (scanFile(path, LyricRule::None, tempo, none, end, &texts)) {
+            return true;
+        }
+    } catch (...) {
+        // Out of memory: as good as a file without texts.
+    }
+    texts.clear();
+    return false;
 }
 
 void FreeLyricList(TlyricList* first) {

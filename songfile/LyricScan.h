@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace songfile {
 
@@ -45,6 +46,20 @@ extern std::array<trackInfo, kTrackInfoCount> TrackInfoTable;
 // track chunk when the scan succeeds and left as it was when it fails.
 TlyricList* ExtractLyrics(const std::string& path, const std::string& mode, int& tempo,
                           std::optional<std::uint64_t>& offset);
+
+// One text (type 1) or lyric (type 5) event of a split file, for the lyric rules that
+// look beyond the two above (LyricFallback.h).
+struct SongText {
+    int Track = 0;
+    std::int32_t Tick = 0;  // absolute, wrapping as the scan's ticks do
+    std::uint8_t Type = 0;
+    std::string Text;       // raw bytes
+};
+
+// Any thread. Walks the split file at `path` exactly as ExtractLyrics does and gathers its
+// text and lyric events in file order; touches neither TrackInfoTable nor any tempo. False,
+// with `texts` empty, when the scan fails.
+bool CollectSongTexts(const std::string& path, std::vector<SongText>& texts);
 
 // Any thread. Releases a list given its first item (nullptr is allowed).
 void FreeLyricList(TlyricList* first);

@@ -8,6 +8,7 @@
 #include "CantivoHarness.h"
 #include "FaultGuard.h"
 #include "LyricScan.h"
+#include "Lyricbox.h"
 #include "SmBmpBtn.h"
 #include "Recbtn.h"
 #include "SpinButton.h"
@@ -143,6 +144,23 @@ INSTANTIATE_TEST_SUITE_P(
                       FallbackCase{"KarYes", "words.kar", 0x05, MessageAnswer::Yes, kKarQuestion},
                       FallbackCase{"KarNo", "words.kar", 0x05, MessageAnswer::No, kKarQuestion}),
     CaseName());
+
+// Guards against a song keeping its words as text events of its first track showing "No
+// Lyrics Available", or showing them without the line break of its "/".
+TEST_F(SongTest, WordsOutsideBothRulesAreShownWithTheirLineBreaks) {
+    Track words;
+    words.tempo(0, 500000).meta(0, 1, "@TTitle").meta(96, 1, "Hel").meta(96, 1, "lo").meta(96, 1, "/wor")
+        .meta(96, 1, "ld").end();
+    Track notes;
+    notes.noteOn(96, 0, 60, 100).noteOff(384, 0, 60).end();
+    open();
+    openSong(songFile("words.mid", smf(1, 96, {words, notes})));
+    EXPECT_TRUE(boxTexts().empty()) << "asked to take words no rule found";
+    ASSERT_NE(window().SongLyrics, nullptr);
+    EXPECT_EQ(window().SongLyricsSource, songfile::LyricSource::TextTrack);
+    EXPECT_EQ(window().LyricBox1->lines(), (QStringList{"Hello", "world"}));
+    EXPECT_TRUE(window().MagnifyButton->Enabled());
+}
 
 struct CloseCase {
     const char* name;

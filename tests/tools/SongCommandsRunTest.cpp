@@ -72,4 +72,24 @@ TEST(SongCommandsRun, TracksNameTheInstruments) {
     EXPECT_NE(json.out.find("\"program\": 255, \"instrument\": null"), std::string::npos);
 }
 
+// Guards against --as-shown printing other words than the window's, without the rule's
+// name, or the plain command taking the further rules' words.
+TEST(SongCommandsRun, LyricsAsShownNameTheRule) {
+    TempFolder folder;
+    using testing_support::Track;
+    const auto bytes = testing_support::smf(
+        1, 96, {Track().meta(0, 1, "@TSong").meta(0, 1, "(C) 1999 Owner").meta(96, 1, "Hel").meta(48, 1, "lo\r")
+                    .meta(48, 1, "\\wor").meta(48, 1, "ld").end(),
+                Track().noteOn(0, 0, 60, 100).noteOff(96, 0, 60).end()});
+    const std::string song = folder.file("song.kar");
+    writeText(song, std::string(bytes.begin(), bytes.end()));
+    const RunResult plain = runProgram({CVKTOOL_PATH, "lyrics", song});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    ASSERT_EQ(plain.out.find('\t'), std::string::npos) << "the scan found items: " << plain.out;
+    const RunResult shown = runProgram({CVKTOOL_PATH, "lyrics", song, "--as-shown"});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_EQ(shown.out, "rule text-track\n" + plain.out +
+                             "96\t144\tHel\n144\t192\tlo\\x0d\n192\t192\t/\n192\t240\twor\n240\t240\tld\n");
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "CommandArguments.h"
 #include "InstrumentNames.h"
+#include "LyricFallback.h"
 #include "LyricScan.h"
 #include "MidiSplit.h"
 #include "SongWriter.h"
@@ -16,10 +17,16 @@
 namespace cvktool {
 
 const char* const kLyricsUsage =
-    "usage: cvktool lyrics FILE [--mode .KAR|.MID] [--json]\n"
+    "usage: cvktool lyrics FILE [--mode .KAR|.MID] [--as-shown] [--json]\n"
     "  Splits FILE as the player does and prints its tempo, the offset after its last\n"
     "  track chunk and its lyric items (start tick, end tick, text). The mode defaults\n"
-    "  to FILE's extension; any mode other than .KAR or .MID finds no lyrics.\n";
+    "  to FILE's extension; any mode other than .KAR or .MID finds no lyrics.\n"
+    "  --as-shown prints the lyrics the window shows instead, after a line 'rule NAME':\n"
+    "  the scans song loading runs for the mode (.KAR, .MID and .PFC try both rules;\n"
+    "  the other rule's words are taken as if the user answered Yes), then, when both\n"
+    "  found nothing, the further rules. NAME is karaoke (text events of the third\n"
+    "  track), song (lyric events), text-track (text events of the track with the most\n"
+    "  that look sung), lyric-events (lyric events at tick 0) or none.\n";
 
 const char* const kTracksUsage =
     "usage: cvktool tracks FILE [--json]\n"
@@ -130,11 +137,12 @@ std::string jsonName(std::uint8_t program) {
     return name.empty() ? std::string("null") : jsonBytes(name);
 }
 
+// `rule`: the line (or key) naming the rule that found the lyrics, when asked for.
 void printLyrics(const songfile::TlyricList* first, int tempo, const std::optional<std::uint64_t>& offset,
-                 bool json) {
+                 bool json, const char* rule = nullptr) {
     std::string out;
     if (json) {
-        out = "{\"tempo\": " + std::to_string(tempo) + ", \"offset\": " +
+        out = std::string("{") + (rule != nullptr ? "\"rule\": \"" + std::string(rule) + "\", " : "") + "\"tempo\": " + std::to_string(tempo) + ", \"offset\": " +
               (offset ? std::to_string(*offset) : std::string("null")) + ", \"items\": [";
         for (const songfile::TlyricList* item = first; item != nullptr; item = item->Next) {
             out += item == first ? "" : ", ";
@@ -143,7 +151,7 @@ void printLyrics(const songfile::TlyricList* first, int tempo, const std::option
         }
         out += "]}\n";
     } else {
-        out = "tempo " + std::to_string(tempo) + "\noffset " + (offset ? std::to_string(*offset) : std::string("none")) + "\n";
+        out = (rule != nullptr ? "rule " + std::string(rule) + "\n" : "") + "tempo " + std::to_string(tempo) + "\noffset " + (offset ? std::to_string(*offset) : std::string("none")) + "\n";
         for (const songfile::TlyricList* item = first; item != nullptr; item = item->Next) {
             out += std::to_string(item->StartTick) + "\t" + std::to_string(item->EndTick) + "\t" +
                    printableBytes(item->Text) + "\n";
@@ -209,6 +217,17 @@ int lyricsCommand(const std::vector<std::string>& args) {
     const TemporaryFile split;
     if (const std::optional<int> status = splitSong("lyrics", options.file, split)) {
         return *status;
+    }
+    if (options.asShown) {
+        std::string mode = options.mode.value_or(songMode(options.file));
+        for (char& c : mode) {
+            c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        }
+        const songfile::ShownLyrics shown =
+            songfile::ScanShownLyrics(split.path(), mode.substr(0, 4), [](const char*) { return true; });
+        printLyrics(shown.first, shown.tempo, shown.offset, options.json, songfile::LyricSourceName(shown.source));
+        songfile::FreeLyricList(shown.first);
+        return 0;
     }
     int tempo = 0;
     std::optional<std::uint64_t> offset;
@@ -276,7 +295,7 @@ int guarded(const char* name, Command command, Arguments arguments) {
 }  // namespace
 
 SongCommandLine<LyricsOptions> parseLyricsOptions(const std::vector<std::string>& args) {
-    const auto split = splitArguments(args, {{"mode", true}, {"json", false}});
+    const auto split = splitArguments(args, {{"mode", true}, {"json", false}, {"as-shown", false}});
     if (const auto* error = std::get_if<UsageError>(&split)) {
         return *error;
     }
@@ -293,6 +312,7 @@ SongCommandLine<LyricsOptions> parseLyricsOptions(const std::vector<std::string>
         options.mode = *mode;
     }
     options.json = parsed.flag("json");
+    options.asShown = parsed.flag("as-shown");
     return options;
 }
 

@@ -19,6 +19,7 @@ struct LyricsOptions {
     std::string file;
     std::optional<std::string> mode;  // nothing: from the file's extension
     bool json = false;
+    bool asShown = false;  // the lyrics the window shows, with the rule that found them
 };
 
 struct TracksOptions {

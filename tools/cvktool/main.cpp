@@ -25,7 +25,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"play", cvktool::runPlay, "play FILE [options]   play a song; --help for the options"},
     {"split", cvktool::runSplit, "split IN OUT          rewrite a song with one channel per track"},
-    {"lyrics", cvktool::runLyrics, "lyrics FILE [--mode .KAR|.MID] [--json]   the song's lyric items"},
+    {"lyrics", cvktool::runLyrics, "lyrics FILE [--mode .KAR|.MID] [--as-shown] [--json]   the song's lyric items"},
     {"tracks", cvktool::runTracks, "tracks FILE [--json]  the song's per-track information"},
     {"write", cvktool::runWrite,
      "write SRC DST [--tempo BPM] [--key N] [--volumes V0,...] [--instruments P0,...]"},
