@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -134,6 +135,9 @@ TEST(StopSignals, ThePlayerClosesAndTakesItsPassThroughWithIt) {
     // A runtime folder of the test's own: another player running here must not take the start.
     const std::string runtime = dir.path("run");
     ::mkdir(runtime.c_str(), 0700);
+    // Not a first start: the audio wizard would take the microphone off the speakers.
+    std::filesystem::create_directories(dir.path("config/cantivo"));
+    dir.writeText("config/cantivo/CANTIVO.INI", "[Configuration]\nRunConfigWizard=0\n");
     for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
         SCOPED_TRACE(strsignal(signal));
         Child player({CVK_PATH}, {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtime,
@@ -142,6 +146,37 @@ TEST(StopSignals, ThePlayerClosesAndTakesItsPassThroughWithIt) {
                                   "CVK_TEST_PASS_THROUGH=1"});
         stopWhilePassingThrough(player, signal, 0);
     }
+#endif
+}
+
+// Guards a first start's audio wizard, which takes the microphone off the speakers and
+// gives it back when it closes: a signal while it is open must still end the program with
+// no pass-through left behind.
+TEST(StopSignals, AWizardOpenAtTheFirstStartLeavesNoPassThrough) {
+    SKIP_WITHOUT_TEST_SERVER();
+#ifndef CVK_PATH
+    GTEST_SKIP() << "the program is not built";
+#else
+    testing_support::TempDir dir;
+    const std::string runtime = dir.path("run");
+    ::mkdir(runtime.c_str(), 0700);
+    Child player({CVK_PATH}, {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtime,
+                              "XDG_CONFIG_HOME=" + dir.path("config"),
+                              "CVK_MESSAGE_LOG=" + dir.path("boxes.log"), "CVK_TEST_PASS_THROUGH=1"});
+    ASSERT_GT(player.pid(), 0) << "could not start";
+    // The wizard comes 50 ms after the window and writes its flag back at once.
+    ASSERT_TRUE(waitFor([&] {
+        const auto settings = testing_support::fileBytes(dir.path("config/cantivo/CANTIVO.INI"));
+        return std::string(settings.begin(), settings.end()).find("RunConfigWizard=0") != std::string::npos ||
+               !player.running();
+    }));
+    ASSERT_TRUE(player.running());
+    ::kill(player.pid(), SIGTERM);
+    const std::optional<int> status = player.ended();
+    ASSERT_TRUE(status.has_value()) << "still running after the signal";
+    ASSERT_TRUE(WIFEXITED(*status)) << "ended by the signal itself";
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_EQ(loopbacksOf(player.pid()), 0) << "the pass-through outlived the program";
 #endif
 }
 
