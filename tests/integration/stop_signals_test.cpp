@@ -124,6 +124,17 @@ void stopWhilePassingThrough(Child& child, int signal, int exitCode) {
     EXPECT_EQ(loopbacksOf(child.pid()), 0) << "the pass-through outlived the program";
 }
 
+#ifdef CVK_PATH
+// The player's environment in `dir`: settings there, and a runtime folder of its own so
+// that another player running on this machine does not take the start.
+std::vector<std::string> playerEnvironment(const testing_support::TempDir& dir) {
+    const std::string runtime = dir.path("run");
+    ::mkdir(runtime.c_str(), 0700);
+    return {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtime, "XDG_CONFIG_HOME=" + dir.path("config"),
+            "CVK_MESSAGE_LOG=" + dir.path("boxes.log"), "CVK_TEST_PASS_THROUGH=1"};
+}
+#endif
+
 // Guards the pass-through outliving the player: SIGTERM, SIGHUP and SIGINT close the
 // window as File > Exit does, without a question, and the program exits 0.
 TEST(StopSignals, ThePlayerClosesAndTakesItsPassThroughWithIt) {
@@ -132,18 +143,12 @@ TEST(StopSignals, ThePlayerClosesAndTakesItsPassThroughWithIt) {
     GTEST_SKIP() << "the program is not built";
 #else
     testing_support::TempDir dir;
-    // A runtime folder of the test's own: another player running here must not take the start.
-    const std::string runtime = dir.path("run");
-    ::mkdir(runtime.c_str(), 0700);
     // Not a first start: the audio wizard would take the microphone off the speakers.
     std::filesystem::create_directories(dir.path("config/cantivo"));
     dir.writeText("config/cantivo/CANTIVO.INI", "[Configuration]\nRunConfigWizard=0\n");
     for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
         SCOPED_TRACE(strsignal(signal));
-        Child player({CVK_PATH}, {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtime,
-                                  "XDG_CONFIG_HOME=" + dir.path("config"),
-                                  "CVK_MESSAGE_LOG=" + dir.path("boxes.log"),
-                                  "CVK_TEST_PASS_THROUGH=1"});
+        Child player({CVK_PATH}, playerEnvironment(dir));
         stopWhilePassingThrough(player, signal, 0);
     }
 #endif
@@ -158,11 +163,7 @@ TEST(StopSignals, AWizardOpenAtTheFirstStartLeavesNoPassThrough) {
     GTEST_SKIP() << "the program is not built";
 #else
     testing_support::TempDir dir;
-    const std::string runtime = dir.path("run");
-    ::mkdir(runtime.c_str(), 0700);
-    Child player({CVK_PATH}, {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtime,
-                              "XDG_CONFIG_HOME=" + dir.path("config"),
-                              "CVK_MESSAGE_LOG=" + dir.path("boxes.log"), "CVK_TEST_PASS_THROUGH=1"});
+    Child player({CVK_PATH}, playerEnvironment(dir));
     ASSERT_GT(player.pid(), 0) << "could not start";
     // The wizard comes 50 ms after the window and writes its flag back at once.
     ASSERT_TRUE(waitFor([&] {
