@@ -20,15 +20,6 @@ constexpr const char* kNoInputDevice =
 constexpr const char* kMissingStepOne = " was not found. Please contact ";
 constexpr const char* kMissingLater = " Does not exists. Please contect ";
 
-// The two notes of each step of the test scale; equal in every step.
-constexpr std::array<std::array<int, 2>, 8> scaleNotes() {
-    std::array<std::array<int, 2>, 8> notes{};
-    for (std::size_t i = 0; i < notes.size(); ++i) {
-        notes[i] = {TAudioConfigWelcomeForm::kScale[i], TAudioConfigWelcomeForm::kScale[i]};
-    }
-    return notes;
-}
-constexpr auto kScaleNotes = scaleNotes();
 
 }  // namespace
 
@@ -267,15 +258,7 @@ bool TAudioConfigWelcomeForm::startScale() {
                                    ? m_hooks.settings.readString(dialogs::kMidiDeviceSection,
                                                                  dialogs::kMidiDeviceKey)
                                    : std::string();
-    std::int32_t device = platform::kMidiMapper;
-    const std::uint32_t count = platform::midiOutDeviceCount();
-    for (std::uint32_t id = 0; id < count && !wanted.empty(); ++id) {
-        if (platform::midiOutDeviceName(id) == wanted) {
-            device = static_cast<std::int32_t>(id);
-            break;
-        }
-    }
-    const platform::MidiError error = platform::midiOutOpen(&m_midiOut, device);
+    const platform::MidiError error = platform::midiOutOpen(&m_midiOut, platform::midiOutDeviceNamed(wanted));
     if (error != platform::MidiError::Ok) {
         m_midiOut = 0;
         showBox(platform::midiOutErrorText(error), "Error");
@@ -296,7 +279,7 @@ void TAudioConfigWelcomeForm::MidiPlayTimerTimer() {
     if (m_soundingStep >= 0) {
         sendScaleStep(m_soundingStep, false);
     }
-    if (m_scaleStep >= static_cast<int>(kScaleNotes.size())) {
+    if (m_scaleStep >= static_cast<int>(kScale.size())) {
         m_scaleStep = 0;
     }
     sendScaleStep(m_scaleStep, true);
@@ -306,16 +289,9 @@ void TAudioConfigWelcomeForm::MidiPlayTimerTimer() {
 }
 
 void TAudioConfigWelcomeForm::sendScaleStep(int step, bool on) {
-    const auto& notes = kScaleNotes[static_cast<std::size_t>(step)];
-    const std::uint32_t status = on ? 0x90 : 0x80;
+    const auto note = static_cast<std::uint32_t>(kScale[static_cast<std::size_t>(step)]);
     const std::uint32_t velocity = on ? 127 : 0;
-    for (std::size_t i = 0; i < notes.size(); ++i) {
-        // The step's two notes are one key: it is struck once.
-        if (i > 0 && notes[i] == notes[0]) {
-            continue;
-        }
-        platform::midiOutShortMessage(m_midiOut, status | static_cast<std::uint32_t>(notes[i]) << 8 | velocity << 16);
-    }
+    platform::midiOutShortMessage(m_midiOut, (on ? 0x90u : 0x80u) | note << 8 | velocity << 16);
 }
 
 void TAudioConfigWelcomeForm::stopScale() {

@@ -43,11 +43,20 @@ int mixerToSlider(std::uint32_t value) {
 using VolumeGetter = std::int32_t (*)(std::int32_t, std::uint32_t*);
 using VolumeSetter = std::int32_t (*)(std::int32_t, const std::uint32_t*);
 
+// Reads a volume on two channels, or on one where two cannot be read: the channels read,
+// 0 when the control cannot be read at all.
+std::int32_t readVolume(VolumeGetter get, std::uint32_t* values) {
+    if (get(2, values) == 0) {
+        return 2;
+    }
+    return get(1, values) == 0 ? 1 : 0;
+}
+
 // The slider shows the control's volume; a control that cannot be read leaves it where it
 // was. Loading writes nothing back: walking through the pages leaves every level as it is.
 void loadSlider(TVSlider* slider, VolumeGetter get) {
     std::uint32_t values[2] = {0, 0};
-    if (get(2, values) != 0 && get(1, values) != 0) {
+    if (readVolume(get, values) == 0) {
         return;
     }
     const QSignalBlocker quiet(slider);
@@ -444,10 +453,7 @@ void TAudioConfigWelcomeForm::AudioConfigNextButtonClick() {
     const std::int32_t level = GetCurrentOutputLevel();
     if (level >= 0 && level < kAudibleOutputLevel) {
         // Given back as it was read, not through the coarser level scale.
-        std::int32_t channels = 2;
-        if (GetCurrentOutputVolSetting(channels, m_savedOutput.data()) != 0) {
-            channels = GetCurrentOutputVolSetting(1, m_savedOutput.data()) == 0 ? 1 : 0;
-        }
+        const std::int32_t channels = readVolume(GetCurrentOutputVolSetting, m_savedOutput.data());
         if (channels > 0 && SetCurrentOutputLevel(kAudibleOutputLevel) == 0) {
             m_savedOutputChannels = channels;
             showBox(kOutputRaised, kBoxTitle);

@@ -37,6 +37,7 @@ public:
     static constexpr const char* kStop = "&Stop";
     static constexpr int kAcwInterval = 50;
     static constexpr int kScaleStepMs = 500;
+    // The test scale, one key a step: C major from middle C, struck at full velocity.
     static constexpr std::array<int, 8> kScale = {60, 62, 64, 65, 67, 69, 71, 72};
     // The output level step 1 raises a quieter one to, so that the test can be heard.
     static constexpr int kAudibleOutputLevel = 79;

@@ -116,6 +116,22 @@ std::string midiOutDeviceName(std::uint32_t deviceId) {
     }
 }
 
+std::int32_t midiOutDeviceNamed(const std::string& name) {
+    if (name.empty()) {
+        return kMidiMapper;
+    }
+    try {
+        const auto devices = listDevices();
+        for (std::size_t id = 0; id < devices.size(); ++id) {
+            if (devices[id].name == name) {
+                return static_cast<std::int32_t>(id);
+            }
+        }
+    } catch (...) {
+    }
+    return kMidiMapper;
+}
+
 MidiError midiOutOpen(MidiOutHandle* handle, std::int32_t deviceId) {
     if (handle == nullptr) {
         return MidiError::Error;

@@ -23,17 +23,8 @@ void chooseDevice(const char* settingsPath) {
         settingsPath != nullptr
             ? platform::profileGetString("Selected midi device", "Device name", "", settingsPath)
             : std::string();
-    e.deviceId = platform::kMidiMapper;
-    const std::uint32_t count = platform::midiOutDeviceCount();
-    if (name.empty() || count <= 1) {
-        return;
-    }
-    for (std::uint32_t id = 0; id < count; ++id) {
-        if (platform::midiOutDeviceName(id) == name) {
-            e.deviceId = static_cast<std::int32_t>(id);
-            return;
-        }
-    }
+    e.deviceId = name.empty() || platform::midiOutDeviceCount() <= 1 ? platform::kMidiMapper
+                                                                    : platform::midiOutDeviceNamed(name);
 }
 
 // Opens the chosen device; on failure tells the user why and returns false.

@@ -34,6 +34,9 @@ enum class MidiError : std::uint32_t {
 CVK_PLATFORM_API std::uint32_t midiOutDeviceCount();
 // Product name of a device, at most 31 characters; empty for a bad index.
 CVK_PLATFORM_API std::string midiOutDeviceName(std::uint32_t deviceId);
+// The first device whose product name is exactly `name`, letter case and all; kMidiMapper
+// when the name is empty or no device has it. The devices are listed once.
+CVK_PLATFORM_API std::int32_t midiOutDeviceNamed(const std::string& name);
 
 CVK_PLATFORM_API MidiError midiOutOpen(MidiOutHandle* handle, std::int32_t deviceId);
 // A program a song selects: the channel, the bank select in force there (controllers 0
