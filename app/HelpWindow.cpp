@@ -1,7 +1,6 @@
 #include "HelpWindow.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,6 +14,8 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include "HelpsForm.h"
 
 namespace cvkapp {
 
@@ -209,20 +210,9 @@ void showHelp(QWidget* parent, HelpPage page) {
     QPointer<THelpWindow>& window = sharedWindow();
     if (window.isNull()) {
         window = new THelpWindow(parent);
-    } else if (parent != nullptr && window->parentWidget() != parent &&
-               QApplication::activeModalWidget() != nullptr) {
-        // Asked from a modal dialog: a window outside it would take no input until the
-        // dialog closes, so the help goes with the dialog.
-        window->setParent(parent, window->windowFlags());
     }
     window->showPage(page);
-    if (window->isMinimized()) {
-        window->showNormal();
-    } else {
-        window->show();
-    }
-    window->raise();
-    window->activateWindow();
+    presentHelpWindow(window, parent);
 }
 
 THelpWindow* sharedHelpWindow() {

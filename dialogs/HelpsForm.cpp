@@ -57,18 +57,26 @@ void THelpsForm::ShowFile(const std::string& path) {
     HelpMemo->moveCursor(QTextCursor::Start);
 }
 
+void presentHelpWindow(QDialog* window, QWidget* parent) {
+    if (parent != nullptr && window->parentWidget() != parent && QApplication::activeModalWidget() != nullptr) {
+        window->setParent(parent, window->windowFlags());
+    }
+    if (window->isMinimized()) {
+        window->showNormal();
+    } else {
+        window->show();
+    }
+    window->raise();
+    window->activateWindow();
+}
+
 void showHelpText(QWidget* parent, const std::string& path) {
     QPointer<THelpsForm>& form = sharedForm();
     if (form.isNull()) {
         form = new THelpsForm(parent);
-    } else if (parent != nullptr && form->parentWidget() != parent &&
-               QApplication::activeModalWidget() != nullptr) {
-        form->setParent(parent, form->windowFlags());
     }
     form->ShowFile(path);
-    form->show();
-    form->raise();
-    form->activateWindow();
+    presentHelpWindow(form, parent);
 }
 
 THelpsForm* sharedHelpsForm() { return sharedForm().data(); }

@@ -30,6 +30,11 @@ public:
     QPushButton* CloseButton = nullptr;
 };
 
+// Brings one of the program's shared help windows to the user: shown (restored when
+// minimized), raised and active. Asked for from a modal dialog `parent`, the window first
+// moves to that dialog, since a window outside it would take no input until it closes.
+void presentHelpWindow(QDialog* window, QWidget* parent);
+
 // Shows `path` in the program's help-text window: made on first use as a child of
 // `parent`, shown again and raised on every later call. Asked for from a modal dialog, the
 // window moves to that dialog so that it takes input while the dialog is open.
