@@ -99,6 +99,18 @@ inline std::shared_ptr<bool> whileShown(QDialog* dialog, std::function<void()> a
     return shown;
 }
 
+// Controls of a virtual mixer for the window's tests, found by their tags: a volume of
+// 0..65535 and a switch of 0..1 (a mute or an on/off), each at `value` on both channels.
+inline audio::VirtualMixerControl mixerVolume(const std::string& tag, std::uint32_t value) {
+    return {audio::ControlType::Volume, "Volume", tag, 0, 65535, {}, {value, value}};
+}
+inline audio::VirtualMixerControl mixerSwitch(audio::ControlType type, const std::string& tag,
+                                              std::uint32_t value) {
+    return {type, "Switch", tag, 0, 1, {}, {value, value}};
+}
+// A tagged control's value on its first channel.
+inline std::uint32_t mixerValue(const std::string& tag) { return audio::virtualMixerValues(tag).at(0); }
+
 // Names a parameterised test's cases after the `name` field of their parameter.
 struct CaseName {
     template <typename Case>

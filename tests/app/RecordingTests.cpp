@@ -23,7 +23,6 @@
 using namespace testing_support;
 using audio::ComponentType;
 using audio::ControlType;
-using audio::VirtualMixerControl;
 using audio::VirtualMixerLine;
 using platform::MessageAnswer;
 
@@ -33,25 +32,18 @@ namespace {
 // or only its volume.
 enum class MicPath { Mute, Switch, Volume };
 
-VirtualMixerControl volume(const std::string& tag, std::uint32_t value) {
-    return {ControlType::Volume, "Volume", tag, 0, 65535, {}, {value, value}};
-}
-VirtualMixerControl toggle(ControlType type, const std::string& tag, std::uint32_t value) {
-    return {type, "Switch", tag, 0, 1, {}, {value, value}};
-}
-
 audio::VirtualMixerSetup card(MicPath path) {
     VirtualMixerLine microphone{ComponentType::SrcMicrophone, "Mic", "Microphone", 1,
-                                {volume("mic", 20000)}, {}};
+                                {mixerVolume("mic", 20000)}, {}};
     microphone.controls[0].values = {20000};
-    if (path == MicPath::Mute) microphone.controls.push_back(toggle(ControlType::Mute, "mic mute", 0));
-    if (path != MicPath::Volume) microphone.controls.push_back(toggle(ControlType::OnOff, "mic select", 1));
-    VirtualMixerLine speakers{ComponentType::DstSpeakers, "Speakers", "Speakers", 2, {volume("master", 50000)}, {}};
-    speakers.sources = {{ComponentType::SrcWaveOut, "Wave", "Wave", 2, {volume("wave", 40000)}, {}},
+    if (path == MicPath::Mute) microphone.controls.push_back(mixerSwitch(ControlType::Mute, "mic mute", 0));
+    if (path != MicPath::Volume) microphone.controls.push_back(mixerSwitch(ControlType::OnOff, "mic select", 1));
+    VirtualMixerLine speakers{ComponentType::DstSpeakers, "Speakers", "Speakers", 2, {mixerVolume("master", 50000)}, {}};
+    speakers.sources = {{ComponentType::SrcWaveOut, "Wave", "Wave", 2, {mixerVolume("wave", 40000)}, {}},
                         {ComponentType::SrcSynthesizer, "Synth", "Synth", 2,
-                         {volume("synth", 40000), toggle(ControlType::Mute, "synth mute", 0)}, {}},
+                         {mixerVolume("synth", 40000), mixerSwitch(ControlType::Mute, "synth mute", 0)}, {}},
                         microphone};
-    VirtualMixerLine recording{ComponentType::DstWaveIn, "Recording", "Recording", 2, {volume("record", 30000)}, {}};
+    VirtualMixerLine recording{ComponentType::DstWaveIn, "Recording", "Recording", 2, {mixerVolume("record", 30000)}, {}};
     const std::vector<std::string> names = {"Line In", "Mic"};
     for (const std::string& name : names) {
         recording.sources.push_back({ComponentType::SrcLine, name, name, 2, {}, {}});
@@ -79,8 +71,6 @@ std::vector<std::uint8_t> fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
-
-std::uint32_t mixerValue(const std::string& tag) { return audio::virtualMixerValues(tag).at(0); }
 
 class RecordingTest : public CantivoTest {
 protected:

@@ -30,19 +30,11 @@
 using namespace testing_support;
 using audio::ComponentType;
 using audio::ControlType;
-using audio::VirtualMixerControl;
 using audio::VirtualMixerLine;
 using Page = TAudioConfigWelcomeForm::Page;
 using Verdict = TAudioConfigWelcomeForm::InputVerdict;
 
 namespace {
-
-VirtualMixerControl volume(const std::string& tag, std::uint32_t value) {
-    return {ControlType::Volume, "Volume", tag, 0, 65535, {}, {value, value}};
-}
-VirtualMixerControl mute(const std::string& tag, std::uint32_t on) {
-    return {ControlType::Mute, "Mute", tag, 0, 1, {}, {on, on}};
-}
 
 struct CardState {
     std::uint32_t wave = 40000;
@@ -53,13 +45,13 @@ struct CardState {
 
 audio::VirtualMixerSetup card(const CardState& state) {
     VirtualMixerLine speakers{ComponentType::DstSpeakers, "Speakers", "Speakers", 2,
-                              {volume("master", 50000), mute("master mute", state.masterMute)}, {}};
+                              {mixerVolume("master", 50000), mixerSwitch(ControlType::Mute, "master mute", state.masterMute)}, {}};
     speakers.sources = {
-        {ComponentType::SrcWaveOut, "Wave", "Wave", 2, {volume("wave", state.wave), mute("wave mute", state.waveMute)}, {}},
-        {ComponentType::SrcSynthesizer, "Synth", "Synth", 2, {volume("synth", 30000)}, {}},
-        {ComponentType::SrcMicrophone, "Mic", "Microphone", 1, {volume("mic", 20000), mute("mic mute", state.micMute)}, {}}};
-    VirtualMixerLine recording{ComponentType::DstWaveIn, "Recording", "Recording", 2, {volume("record", 30000)}, {}};
-    recording.sources.push_back({ComponentType::SrcMicrophone, "Mic", "Mic", 1, {volume("source", 25000)}, {}});
+        {ComponentType::SrcWaveOut, "Wave", "Wave", 2, {mixerVolume("wave", state.wave), mixerSwitch(ControlType::Mute, "wave mute", state.waveMute)}, {}},
+        {ComponentType::SrcSynthesizer, "Synth", "Synth", 2, {mixerVolume("synth", 30000)}, {}},
+        {ComponentType::SrcMicrophone, "Mic", "Microphone", 1, {mixerVolume("mic", 20000), mixerSwitch(ControlType::Mute, "mic mute", state.micMute)}, {}}};
+    VirtualMixerLine recording{ComponentType::DstWaveIn, "Recording", "Recording", 2, {mixerVolume("record", 30000)}, {}};
+    recording.sources.push_back({ComponentType::SrcMicrophone, "Mic", "Mic", 1, {mixerVolume("source", 25000)}, {}});
     recording.controls.push_back({ControlType::Mux, "Select", "selector", 0, 1, {"Mic"}, {1}});
     audio::VirtualMixerSetup setup;
     setup.cards.push_back({{speakers, recording}, true});
@@ -67,8 +59,6 @@ audio::VirtualMixerSetup card(const CardState& state) {
     setup.inputs = {{"Sound Card", 0, false}};
     return setup;
 }
-
-std::uint32_t mixerValue(const std::string& tag) { return audio::virtualMixerValues(tag).at(0); }
 
 // A tone of `seconds` at `amplitude`, 16-bit mono at 22050 Hz, as raw samples.
 std::vector<std::uint8_t> tone(double seconds, int amplitude) {

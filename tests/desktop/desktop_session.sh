@@ -138,6 +138,9 @@ settled_pixel() {
     done
     echo "${value}"
 }
+# Note-ons the program has sent to the capture device so far.
+note_ons() { awk -F, '$2 >= 144 && $2 <= 159 && $4 > 0' "${CVK_MIDI_CAPTURE}" 2>/dev/null | wc -l; }
+
 # The first visible window of the program whose title contains $1.
 window_titled() {
     local window

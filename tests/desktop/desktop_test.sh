@@ -179,7 +179,6 @@ fi
 
 # ---- Space plays, pauses and resumes (the song sounds into the capture device)
 
-note_ons() { awk -F, '$2 >= 144 && $2 <= 159 && $4 > 0' "${CVK_MIDI_CAPTURE}" 2>/dev/null | wc -l; }
 more_notes_than() { (($(note_ons) > $1)); }
 xdotool windowactivate --sync "${main_window}" >/dev/null 2>&1
 before="$(note_ons)"

@@ -56,7 +56,6 @@ page_case() {
     keep_shot "wizard-$(tr ' ' '-' <<<"${name}")"
 }
 
-note_ons() { awk -F, '$2 >= 144 && $2 <= 159 && $4 > 0' "${CVK_MIDI_CAPTURE}" 2>/dev/null | wc -l; }
 note_offs() { awk -F, '($2 >= 128 && $2 <= 143) || ($2 >= 144 && $2 <= 159 && $4 == 0)' \
     "${CVK_MIDI_CAPTURE}" 2>/dev/null | wc -l; }
 at_least_notes() { (($(note_ons) >= $1)); }
