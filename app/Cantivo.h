@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "AudioUnit.h"
@@ -19,6 +20,8 @@
 #include "LyricFallback.h"
 #include "RecentFiles.h"
 #include "SequencerTable.h"
+#include "SongWriter.h"
+#include "TempoMap.h"
 #include "VolumeTable.h"
 #include "platform/messages.h"
 
@@ -167,6 +170,22 @@ public:
     void BitBtn2Click();
     void ResetSongState();
 
+    // ---- following the song's own tempo changes (CantivoTempoMap.cpp)
+    // Whether the song plays (or will play) by its own tempo map: chosen in File >
+    // Preferences, the song has a map, and the sequencer can follow it.
+    bool FollowsTempoMap() const;
+    void LoadSongTempoMap();
+    // Before a start: tells the sequencer the mode and the ratio for the song.
+    void StartFollowingTempo();
+    // The tempo in effect where the song is (at its start while stopped), as it plays.
+    int MapTempoShown() const;
+    // One beat per minute faster or slower where the song is: the whole map by one ratio.
+    void StepMapTempo(int direction);
+    // What a save does to the song's tempo events: scaled by the ratio while following
+    // the map, else set to the one tempo.
+    songfile::TempoScaling savedTempoScaling() const;
+    std::uint32_t mapTick() const;  // where the song is for the tempo display
+
     // ---- recording and the performance's voice (CantivoRecording.cpp)
     void RecButtonClick();
     // Ends a recording: every way out (Stop, Rec again, the song's end, a file sent by a
@@ -267,6 +286,12 @@ public:
     std::string PendingWaveFile;
     int VoiceOffset = 0;
     int TempoSetting = 120;
+    // The song's tempo map, played at TempoScale (numerator / denominator scales every
+    // quarter's length) when following the song's tempo changes.
+    std::optional<pulsant::TempoMap> SongTempoMap;
+    pulsant::TempoMap::Scale TempoScale{};
+    bool FollowingTempo = false;  // the song playing plays by its map
+    int ShownTempo = 0;           // what the tempo display shows now
     int KeySetting = 0;
     int MasterVolume = 100;
     std::uint16_t SongDivision = 0;

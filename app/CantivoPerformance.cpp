@@ -73,7 +73,8 @@ bool TCantivo::SavePerformance() {
     if (!PendingWaveFile.empty()) {
         const VelocityTable velocities = savedVelocities(MasterVolume, TrackMix);
         const songfile::PerformanceSong song{SplitFileName, static_cast<unsigned>(TempoSetting),
-                                             InstrumentOverride.data(), KeySetting, velocities.data()};
+                                             InstrumentOverride.data(), KeySetting, velocities.data(),
+                                             savedTempoScaling()};
         const songfile::PerformanceWriteResult result =
             songfile::WritePerformance(song, PendingWaveFile, name);
         written = result.ok();

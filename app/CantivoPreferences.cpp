@@ -160,6 +160,8 @@ void TCantivo::PreferencesClick() {
     // The character setting may have changed the lyrics' lines; while the song goes on the
     // marked syllable is found again.
     RelayoutLyrics();
+    // Following the song's tempo changes or not shows another tempo (from the next start).
+    ShowTempo();
 }
 
 void TCantivo::ReapplyVoiceOffset() {

@@ -325,6 +325,7 @@ void TCantivo::LoadSongFile(const std::string& path) {
     }
 
     TempoSetting = tempo;
+    LoadSongTempoMap();
     ShowTempo();
 
     if (LyricBox1->fontColor() == QColor(0x80, 0x80, 0x80)) {
@@ -361,7 +362,7 @@ bool TCantivo::SaveSong() {
     m_saveFresh = false;
     const bool saved = songfile::WriteEditedSong(SplitFileName, static_cast<unsigned>(TempoSetting),
                                                  InstrumentOverride.data(), SongFileName,
-                                                 KeySetting, velocities.data(), wholeFile);
+                                                 KeySetting, velocities.data(), wholeFile, savedTempoScaling());
     if (saved) {
         SongModified = false;
     }

@@ -341,6 +341,8 @@ void TCantivo::BitBtn2Click() { AboutBox->ShowVoiceForm(); }
 void TCantivo::ResetSongState() {
     SongPlaying = false;
     TempoSetting = 120;
+    SongTempoMap.reset();
+    TempoScale = {};
     KeySetting = 0;
     MasterVolume = 100;
     TrackMix.fill({});

@@ -55,6 +55,7 @@ void TCantivo::PlayButtonClick() {
         // The volume shown is the volume heard, also when it was stepped while stopped.
         VolumeTable = buildVolumeTable(MasterVolume, TrackMix);
         ApplySoundFontChoice();
+        StartFollowingTempo();
         const int result = Sequencer.CallStartSong(
             SplitFileName.c_str(), Handle(), &SongDivision, KeySetting, VolumeTable.data(),
             reinterpret_cast<const std::uint16_t*>(InstrumentOverride.data()), TempoSetting,
@@ -126,6 +127,8 @@ void TCantivo::StopPlayback() {
     }
     RecButton->SetEnabled(true);
     LyricBox1->SetLyrics(SongLyrics, false);
+    // Following the song's tempo changes, the display goes back to the tempo it starts at.
+    ShowTempo();
 }
 
 void TCantivo::RewindButtonClick() {
@@ -189,6 +192,11 @@ void TCantivo::stepTempo(int direction) {
     if (SongLoaded) {
         SongModified = true;
     }
+    if (FollowsTempoMap()) {
+        StepMapTempo(direction);
+        ShowTempo();
+        return;
+    }
     if (direction < 0 ? TempoSetting > 60 : TempoSetting < 240) {
         TempoSetting += direction;
     }
@@ -226,7 +234,10 @@ void TCantivo::KeySpinUpClick() { stepKey(1); }
 void TCantivo::VolSpinDownClick() { stepVolume(-1); }
 void TCantivo::VolSpinUpClick() { stepVolume(1); }
 
-void TCantivo::ShowTempo() { TempoDisplay->setText(QString::fromStdString(tempoText(TempoSetting))); }
+void TCantivo::ShowTempo() {
+    ShownTempo = FollowsTempoMap() ? MapTempoShown() : TempoSetting;
+    TempoDisplay->setText(QString::fromStdString(tempoText(ShownTempo)));
+}
 
 void TCantivo::ShowKey() { KeyDisplay->setText(QString::fromStdString(keyText(KeySetting))); }
 
@@ -290,6 +301,9 @@ void TCantivo::CVKTimerTimer() {
                                     static_cast<int>(position.tick));
                 LastLyricCounter = counter;
                 LyricBox1->setTickCount(static_cast<int>(counter));
+                if (FollowingTempo && MapTempoShown() != ShownTempo) {
+                    ShowTempo();
+                }
             }
         }
     }

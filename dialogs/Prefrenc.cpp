@@ -59,7 +59,12 @@ TPreference::TPreference(QWidget* parent) : QDialog(parent) {
     OffsetButton->setObjectName("OffsetButton");
     OffsetButton->setGeometry(12, 20, 180, 26);
 
-    AUCGroup = group(this, "AUC", 232, 48);
+    TempoGroup = group(this, " Tempo ", 232, 48);
+    FollowTempoCheckBox = new QCheckBox("Follow the song's tempo changes", TempoGroup);
+    FollowTempoCheckBox->setObjectName("FollowTempoCheckBox");
+    FollowTempoCheckBox->setGeometry(12, 20, 290, 22);
+
+    AUCGroup = group(this, "AUC", 284, 48);
     AUCCheckBox = new QCheckBox("Automatically download update information", AUCGroup);
     AUCCheckBox->setGeometry(12, 20, 290, 22);
 
@@ -128,6 +133,8 @@ void TPreference::FormShow() {
         MidiDeviceDisplayBox->setText(dialogs::kDefaultMidiDevice);
     }
     AUCCheckBox->setChecked(autoUpdate != 0);
+    FollowTempoCheckBox->setChecked(m_hooks.settings.readInt &&
+                                    m_hooks.settings.readInt(kFollowTempoSection, kFollowTempoKey, 0) != 0);
 }
 
 void TPreference::CharacterCheckBoxClick() {
@@ -165,6 +172,10 @@ void TPreference::OffsetButtonClick() {
 
 void TPreference::OKButtonClick() {
     CharacterCheckBoxClick();
+    // Taken by the next song started.
+    if (m_hooks.settings.writeInt) {
+        m_hooks.settings.writeInt(kFollowTempoSection, kFollowTempoKey, FollowTempoCheckBox->isChecked() ? 1 : 0);
+    }
     accept();
 }
 

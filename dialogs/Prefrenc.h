@@ -1,7 +1,8 @@
 #pragma once
 
 // File > Preferences: the lyric characters, and the ways to the processing mode, the MIDI
-// output device and the offset between song and voice.
+// output device and the offset between song and voice; and whether songs play their own
+// tempo changes.
 
 #include <QDialog>
 
@@ -22,9 +23,12 @@ class TPreference : public QDialog {
 
 public:
     static constexpr int kClientWidth = 390;
-    // 300 pixels with its title bar.
-    static constexpr int kClientHeight = 272;
-    static constexpr int kButtonTop = 235;
+    // 300 pixels with its title bar, and the tempo group below the offset's.
+    static constexpr int kClientHeight = 272 + 52;
+    static constexpr int kButtonTop = 235 + 52;
+    // Where the choice to follow a song's tempo changes is kept (0 or 1, off by default).
+    static constexpr const char* kFollowTempoSection = "Settings";
+    static constexpr const char* kFollowTempoKey = "FollowTempoChanges";
     static constexpr const char* kNoMidiDriver = "Cannot Initialize the MIDI Driver";
 
     struct Hooks {
@@ -64,6 +68,8 @@ public:
     QPushButton* MidiDeviceSelectButton = nullptr;
     QGroupBox* OffsetGroup = nullptr;
     QPushButton* OffsetButton = nullptr;
+    QGroupBox* TempoGroup = nullptr;
+    QCheckBox* FollowTempoCheckBox = nullptr;
     QGroupBox* AUCGroup = nullptr;
     QCheckBox* AUCCheckBox = nullptr;
     QPushButton* OKButton = nullptr;

@@ -76,6 +76,7 @@ void clearSong() {
         slot = TrackSlot{};
     }
     e.fileTempo = kDefaultTempo;
+    e.tempoEvents.clear();
 }
 
 }  // namespace
@@ -189,6 +190,14 @@ std::uint32_t ScanTrack(int slotIndex) {
         const smf::MidiEvent event = smf::measureEvent(slot.data, end, pos, runningStatus);
         if (event.isEndOfTrack()) {
             break;  // its delta counts
+        }
+        if (event.kind == smf::EventKind::Meta && event.metaType == 0x51 && event.metaLength >= 3 &&
+            event.complete) {
+            // The tempo map takes every track's complete tempo events.
+            const std::size_t at = event.dataOffset;
+            e.tempoEvents.push_back({ticks, static_cast<std::uint16_t>(slotIndex),
+                                     (std::uint32_t{slot.data[at]} << 16) |
+                                         (std::uint32_t{slot.data[at + 1]} << 8) | slot.data[at + 2]});
         }
         if (event.kind == smf::EventKind::Meta && event.metaType == 0x51 && event.metaLength >= 1 &&
             slotIndex == 0 && event.dataOffset <= end) {

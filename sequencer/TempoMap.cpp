@@ -8,7 +8,9 @@
 #include "TempoMap.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <numeric>
 
 namespace pulsant {
 namespace {
@@ -147,6 +149,76 @@ bool TempoMap::setScale(std::uint32_t numerator, std::uint32_t denominator,
 
 bool TempoMap::restartScale(std::uint32_t numerator, std::uint32_t denominator) {
     return setScale(numerator, denominator, 0);
+}
+
+TempoMap::Scale TempoMap::scaleForTempo(std::uint32_t writtenMicrosPerQuarter,
+                                        std::uint32_t beatsPerMinute) {
+    if (writtenMicrosPerQuarter == 0 || beatsPerMinute == 0) {
+        return {};
+    }
+    std::uint64_t numerator = 60'000'000;
+    std::uint64_t denominator = std::uint64_t{writtenMicrosPerQuarter & 0xFFFFFF} * beatsPerMinute;
+    const std::uint64_t common = std::gcd(numerator, denominator);
+    numerator /= common;
+    denominator /= common;
+    if (numerator <= kMaxScaleTerm && denominator <= kMaxScaleTerm) {
+        return {static_cast<std::uint32_t>(numerator), static_cast<std::uint32_t>(denominator)};
+    }
+    // The last convergent of the continued fraction whose terms fit, or the semiconvergent
+    // between it and the next when that one is nearer: the best fraction within the bound.
+    std::uint64_t p0 = 0, q0 = 1, p1 = 1, q1 = 0;
+    std::uint64_t a = numerator, b = denominator;
+    while (b != 0) {
+        const std::uint64_t whole = a / b;
+        const std::uint64_t p2 = whole * p1 + p0;
+        const std::uint64_t q2 = whole * q1 + q0;
+        if (p2 > kMaxScaleTerm || q2 > kMaxScaleTerm) {
+            const std::uint64_t byP = p1 == 0 ? whole : (kMaxScaleTerm - p0) / p1;
+            const std::uint64_t byQ = q1 == 0 ? whole : (kMaxScaleTerm - q0) / q1;
+            const std::uint64_t k = std::min(byP, byQ);
+            const std::uint64_t ps = k * p1 + p0;
+            const std::uint64_t qs = k * q1 + q0;
+            const auto distance = [&](std::uint64_t p, std::uint64_t q) -> long double {
+                return std::abs(static_cast<long double>(numerator) / denominator -
+                                static_cast<long double>(p) / q);
+            };
+            if (qs != 0 && ps != 0 && distance(ps, qs) < distance(p1, q1)) {
+                p1 = ps;
+                q1 = qs;
+            }
+            break;
+        }
+        p0 = p1;
+        q0 = q1;
+        p1 = p2;
+        q1 = q2;
+        const std::uint64_t rest = a % b;
+        a = b;
+        b = rest;
+    }
+    if (p1 == 0 || q1 == 0) {
+        // Beyond what a bounded fraction can reach: the nearest extreme.
+        return numerator > denominator ? Scale{kMaxScaleTerm, 1} : Scale{1, kMaxScaleTerm};
+    }
+    return {static_cast<std::uint32_t>(p1), static_cast<std::uint32_t>(q1)};
+}
+
+int TempoMap::shownTempoAt(std::uint32_t tick) const {
+    return static_cast<int>(tempoAt(tick).beatsPerMinute + 0.5);
+}
+
+std::optional<TempoMap::Scale> TempoMap::scaleForStep(std::uint32_t tick, int steps) const {
+    const std::int64_t wanted = std::int64_t{shownTempoAt(tick)} + steps;
+    if (wanted < 1 || wanted > 0xFFFF) {
+        return std::nullopt;
+    }
+    const Scale scale = scaleForTempo(tempoAt(tick).writtenMicrosPerQuarter, static_cast<std::uint32_t>(wanted));
+    // numerator / denominator within [1/4, 4].
+    if (std::uint64_t{scale.numerator} > 4ull * scale.denominator ||
+        4ull * scale.numerator < std::uint64_t{scale.denominator}) {
+        return std::nullopt;
+    }
+    return scale;
 }
 
 }  // namespace pulsant

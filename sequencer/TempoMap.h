@@ -84,6 +84,24 @@ public:
     // Forgets every change and scales the whole song from tick 0 (song start, rewind).
     bool restartScale(std::uint32_t numerator, std::uint32_t denominator);
 
+    // The ratio under which a section written at `writtenMicrosPerQuarter` plays at
+    // `beatsPerMinute`: 60,000,000 / (written × bpm), reduced, or where its terms would pass
+    // kMaxScaleTerm the nearest fraction whose terms do not (off by less than one part in a
+    // million). {1, 1} for a zero argument.
+    struct Scale {
+        std::uint32_t numerator = 1;
+        std::uint32_t denominator = 1;
+        friend bool operator==(const Scale&, const Scale&) = default;
+    };
+    static Scale scaleForTempo(std::uint32_t writtenMicrosPerQuarter, std::uint32_t beatsPerMinute);
+
+    // The tempo display at a tick: the tempo in effect as it plays, rounded.
+    int shownTempoAt(std::uint32_t tick) const;
+    // The user's tempo step at a tick: the ratio under which the tempo shown there moves by
+    // `steps` beats per minute. Nothing when that would go below 1 beat per minute or take
+    // the song beyond a quarter or four times its written speed.
+    std::optional<Scale> scaleForStep(std::uint32_t tick, int steps) const;
+
     // Moved, never copied: a copy would not keep the reserved room for changes of ratio.
     TempoMap(TempoMap&&) = default;
     TempoMap& operator=(TempoMap&&) = default;

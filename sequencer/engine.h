@@ -12,9 +12,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "TempoMap.h"
 #include "platform/messages.h"
 #include "platform/midi_out.h"
 
@@ -115,6 +117,18 @@ struct Engine {
     // Song loaded from the file (loader; no timer runs then).
     std::uint32_t fileTempo = kDefaultTempo;
     std::array<TrackSlot, kSlotCount> slots{};
+    // Every track's Set Tempo events, gathered by the loader for the tempo map.
+    std::vector<TempoEvent> tempoEvents;
+
+    // Following the song's own tempo map (opt-in). The caller chooses the mode and the
+    // ratio for the next start; a start whose song has a map plays by it (mapActive) and
+    // keeps every wait, the time and the tempo display on the map. The map is written by
+    // the caller only while no timer runs or inside a ControlSection; the routine reads it.
+    std::atomic<bool> followTempo{false};
+    TempoMap::Scale followScale{};
+    std::optional<TempoMap> tempoMap;
+    std::atomic<bool> mapActive{false};
+    TempoMap::Scale playingScale{};  // the ratio the map plays at now (caller's thread)
 
     // A seek's messages, gathered on the caller's thread while it seeks and then sent as
     // the channel state they leave behind (SeekBurst.cpp). The counts are for benchmarks.
@@ -192,6 +206,11 @@ void ApplyProgramOverride(int slot, std::uint8_t program);
 void ScheduleAndReload();
 // Starts the exact wait arithmetic afresh (song start): waits round to the nearest period.
 void ResetWaitClock();
+// The period (1 ms) in which the events at `tick` fall on the tempo map: its time rounded
+// to the nearest period.
+std::uint64_t MapPeriod(const TempoMap& map, std::uint32_t tick);
+// The tick of the events dispatched last (routine, or caller in a section).
+std::uint32_t DispatchedTick();
 void SendShortMessage(std::uint32_t message);
 
 // --- Seeks (SeekBurst.cpp) ---

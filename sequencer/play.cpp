@@ -172,10 +172,23 @@ std::uint64_t ticksPerMinute() {
     return scale != 0 ? scale : 60;
 }
 
+// On the tempo map: the periods between the events just dispatched and those `delta`
+// ticks later. Each event falls in the period of its own exact time, so nothing carries.
+std::uint64_t mapWaitPeriods(std::uint32_t delta) {
+    const TempoMap& map = *engine().tempoMap;
+    const std::uint32_t at = DispatchedTick();
+    const std::uint64_t next = std::uint64_t{at} + delta;
+    const std::uint32_t nextTick = next > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(next);
+    return MapPeriod(map, nextTick) - MapPeriod(map, at);
+}
+
 // The number of whole periods until an event `delta` ticks ahead, carrying the part of
 // a period left over into the next wait so that no error builds up over the song.
 std::uint64_t waitPeriods(std::uint32_t delta) {
     Engine& e = engine();
+    if (e.mapActive.load()) {
+        return mapWaitPeriods(delta);
+    }
     const std::uint64_t scale = ticksPerMinute();
     if (e.waitScale != scale) {
         // A tempo change since the last wait: the carried fraction keeps its time.
@@ -242,6 +255,12 @@ void resetForTest() {
     e.pendingProgram = 0;
     e.pendingProgramChange = false;
     e.fileTempo = kDefaultTempo;
+    e.tempoEvents.clear();
+    e.followTempo = false;
+    e.followScale = {};
+    e.tempoMap.reset();
+    e.mapActive = false;
+    e.playingScale = {};
     e.seekBurst.clear();
     e.seekGathered = 0;
     e.seekSent = 0;
@@ -271,6 +290,15 @@ void SendShortMessage(std::uint32_t message) {
 void SetTempo(std::int32_t bpm) {
     // The waits are computed from the tempo itself (waitPeriods), exactly.
     engine().tempo = bpm < kMinTempo ? kMinTempo : (bpm > kMaxTempo ? kMaxTempo : bpm);
+}
+
+std::uint64_t MapPeriod(const TempoMap& map, std::uint32_t tick) {
+    return (map.timeAt(tick) + 500) / 1000;
+}
+
+std::uint32_t DispatchedTick() {
+    const Engine& e = engine();
+    return e.songPosition.load() + e.elapsed;
 }
 
 void ResetWaitClock() {

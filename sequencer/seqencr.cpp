@@ -101,6 +101,7 @@ void stopTimer() {
 void stopSong() {
     Engine& e = engine();
     stopTimer();
+    e.mapActive = false;
     e.songPosition = 0;
     e.nextDelta = 0;
     e.countdown = 0;
@@ -146,6 +147,14 @@ void togglePause() {
     e.paused = true;
 }
 
+// A seek leaves the changes of ratio behind: the whole song plays at the ratio in force.
+void restartMapScale() {
+    Engine& e = engine();
+    if (e.mapActive.load()) {
+        e.tempoMap->restartScale(e.playingScale.numerator, e.playingScale.denominator);
+    }
+}
+
 // Plays the song again from the start, silently up to `position` when `seek` is set, with
 // the wait in progress kept; without a song playing, only rewinds.
 void restartAt(std::uint32_t position, bool seek) {
@@ -158,6 +167,7 @@ void restartAt(std::uint32_t position, bool seek) {
     togglePause();
     {
         ControlSection section;
+        restartMapScale();
         RewindToStart();
         if (seek) {
             SeekForward(position);
@@ -181,6 +191,44 @@ std::uint32_t interpolatedPosition() {
     }
     return position + static_cast<std::uint32_t>(
                           RoundHalfEven(std::uint64_t{delta} * (gap - countdown), gap));
+}
+
+// Plays the map at `scale` from the events dispatched last on, re-anchored at the tick
+// where the song is now so that nothing already played moves, and reloads the wait in
+// progress for what the next events' time has become. Caller's thread, in a section.
+void rescaleMapNow(TempoMap::Scale scale) {
+    Engine& e = engine();
+    TempoMap& map = *e.tempoMap;
+    const std::uint32_t at = DispatchedTick();
+    const std::uint32_t gap = e.gap.load();
+    const std::uint32_t countdown = e.countdown.load();
+    const std::uint32_t waited = gap != 0 && countdown <= gap ? gap - countdown : 0;
+    const std::uint64_t now = MapPeriod(map, at) + waited;
+    const std::uint32_t delta = e.nextDelta.load();
+    const std::uint64_t next = delta == kNoEvent ? at : std::uint64_t{at} + delta;
+    const std::uint32_t nextTick = next > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(next);
+    // The last tick already past, kept before the next events.
+    std::uint32_t anchor = map.tickAt(now * 1000);
+    anchor = anchor < at ? at : (anchor >= nextTick && nextTick > at ? nextTick - 1 : anchor);
+    if (!map.setScale(scale.numerator, scale.denominator, anchor)) {
+        // Every room for changes used: the whole song at the new ratio, timed from here.
+        map.restartScale(scale.numerator, scale.denominator);
+    }
+    e.playingScale = scale;
+    if (delta == kNoEvent || countdown == 0) {
+        return;
+    }
+    const std::uint64_t from = MapPeriod(map, at) + waited;
+    const std::uint64_t due = MapPeriod(map, nextTick);
+    const std::uint64_t left = due > from ? due - from : 1;
+    const auto wait = static_cast<std::uint32_t>(left > 0xFFFFFFFFu - waited ? 0xFFFFFFFFu - waited : left);
+    e.countdown = wait;
+    e.gap = waited + wait;
+}
+
+bool validScale(TempoMap::Scale scale) {
+    return scale.numerator != 0 && scale.denominator != 0 && scale.numerator <= TempoMap::kMaxScaleTerm &&
+           scale.denominator <= TempoMap::kMaxScaleTerm;
 }
 
 }  // namespace
@@ -222,6 +270,15 @@ std::uint16_t StartLoadedSong(std::int32_t key, const std::int16_t* volumes,
         }
     }
     e.songEnded = false;
+
+    // With the mode on, the song's own tempo map times every wait (the tempo argument
+    // has no say then: the ratio was given with the mode).
+    e.tempoMap = TempoMap::build(e.tempoEvents, division);
+    e.mapActive = e.followTempo.load() && e.tempoMap.has_value();
+    if (e.mapActive.load()) {
+        e.playingScale = e.followScale;
+        e.tempoMap->restartScale(e.playingScale.numerator, e.playingScale.denominator);
+    }
 
     ResetWaitClock();
     ScheduleAndReload();
@@ -359,6 +416,7 @@ void CallFastForward(PulsantWindow) {
             togglePause();
             {
                 ControlSection section;
+                restartMapScale();
                 SeekForward(step);
             }
             togglePause();
@@ -387,7 +445,15 @@ void CallChangeTempo(PulsantWindow, int32_t tempo) {
 }
 
 // The tempo being played, in beats per minute. Caller's thread.
-int32_t CallGetTempo(PulsantWindow) { return engine().tempo.load(); }
+// On the tempo map: the tempo in effect where the song is, as it plays, rounded.
+int32_t CallGetTempo(PulsantWindow) {
+    Engine& e = engine();
+    if (e.mapActive.load() && e.playing.load()) {
+        const double bpm = e.tempoMap->tempoAt(e.songPosition.load()).beatsPerMinute;
+        return static_cast<int32_t>(bpm + 0.5);
+    }
+    return e.tempo.load();
+}
 
 // Transposes every channel but the drums by `semitones` (low byte, signed); sounding
 // notes are cut. Caller's thread, any state.
@@ -432,7 +498,8 @@ void clearPendingInstrumentChange() {
 
 }  // namespace pulsant
 
-// The song's elapsed time at the current tempo. Caller's thread, never blocks.
+// The song's elapsed time at the current tempo (on the tempo map: its time on the map).
+// Caller's thread, never blocks.
 // 1 with the time written while a song plays (or is paused); 0 once it has ended or
 // when none plays.
 int32_t CallGetTime(PulsantWindow, int32_t* minutes, int32_t* seconds) {
@@ -443,9 +510,13 @@ int32_t CallGetTime(PulsantWindow, int32_t* minutes, int32_t* seconds) {
         }
         const std::uint32_t perSecond = e.ticksPerSecond.load();
         // Without a division the song has no time: it shows 0:00.
-        const std::uint32_t total =
+        std::uint32_t total =
             perSecond == 0 ? 0u
                            : static_cast<std::uint16_t>(RoundHalfEven(e.songPosition.load(), perSecond));
+        if (e.mapActive.load()) {
+            total = static_cast<std::uint32_t>(
+                RoundHalfEven(e.tempoMap->timeAt(e.songPosition.load()), 1'000'000));
+        }
         if (minutes != nullptr) {
             *minutes = static_cast<int32_t>(total / 60);
         }
@@ -474,3 +545,26 @@ uint32_t CallGetLyricCounterDLL(PulsantWindow) { return interpolatedPosition(); 
 
 // The same position, computed the same way.
 uint32_t CallGetPreciseLyricCounterDLL(PulsantWindow) { return interpolatedPosition(); }
+
+// Chooses whether the next song started follows its own tempo map, and the ratio it plays
+// the map at (numerator / denominator scales every quarter note's length). While a song
+// plays on its map, a new ratio takes effect at once, re-anchored where the song is.
+// 1 when taken; 0 for a ratio whose terms are 0 or too large (nothing changes).
+int32_t CallFollowTempoMapDLL(PulsantWindow, int32_t follow, uint32_t numerator, uint32_t denominator) {
+    try {
+        const TempoMap::Scale scale{numerator, denominator};
+        if (!validScale(scale)) {
+            return 0;
+        }
+        Engine& e = engine();
+        e.followTempo = follow != 0;
+        e.followScale = scale;
+        if (e.mapActive.load() && e.playing.load() && follow != 0) {
+            ControlSection section;
+            rescaleMapNow(scale);
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

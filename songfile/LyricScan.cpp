@@ -70,6 +70,7 @@ struct TrackContext {
     LyricListBuilder& lyrics;
     std::int32_t lastKarTick = 0;
     std::vector<SongText>* texts = nullptr;  // set: gather texts instead of scanning
+    std::vector<SongTempo>* tempos = nullptr;  // set: gather tempo events as well
 };
 
 // A karaoke text event of the lyric track: "/" and backslash are line breaks of their
@@ -184,6 +185,11 @@ void scanTrack(const std::vector<std::uint8_t>& body, TrackContext& track) {
             takeProgram(track, event.status, data[pos + 1]);
         } else if (event.kind == EventKind::Meta) {
             const std::string_view text(reinterpret_cast<const char*>(data + event.dataOffset), event.metaLength);
+            if (track.tempos != nullptr && event.metaType == 0x51 && event.metaLength >= 3) {
+                const std::uint8_t* bytes = data + event.dataOffset;
+                track.tempos->push_back({time, static_cast<int>(track.index),
+                                         (std::uint32_t{bytes[0]} << 16) | (std::uint32_t{bytes[1]} << 8) | bytes[2]});
+            }
             if (track.texts != nullptr) {
                 if (event.metaType == 1 || event.metaType == 5) {
                     track.texts->push_back({static_cast<int>(track.index), tick, event.metaType, std::string(text)});
@@ -205,7 +211,8 @@ void scanTrack(const std::vector<std::uint8_t>& body, TrackContext& track) {
 // With `texts`, the walk gathers the text and lyric events and leaves the track
 // information table alone.
 bool scanFile(const std::string& path, LyricRule rule, int& tempo, LyricListBuilder& lyrics,
-              std::uint64_t& offset, std::vector<SongText>* texts = nullptr) {
+              std::uint64_t& offset, std::vector<SongText>* texts = nullptr,
+              std::vector<SongTempo>* tempos = nullptr, std::uint16_t* division = nullptr) {
     platform::FileReader file;
     std::uint8_t header[kHeaderBytes];
     if (!file.open(path) || !file.read(header, sizeof header)) {
@@ -219,6 +226,9 @@ bool scanFile(const std::string& path, LyricRule rule, int& tempo, LyricListBuil
         return false;
     }
     const std::size_t tracks = count & 0xFF;
+    if (division != nullptr) {
+        *division = readBigEndian16(header + 12);
+    }
     if (texts == nullptr) {
         resetTrackInfo();
     }
@@ -238,7 +248,7 @@ bool scanFile(const std::string& path, LyricRule rule, int& tempo, LyricListBuil
             return false;
         }
         trackInfo* info = texts == nullptr && index < kTrackInfoCount ? &TrackInfoTable[index] : nullptr;
-        TrackContext track{index, rule, info, tempo, lyrics, 0, texts};
+        TrackContext track{index, rule, info, tempo, lyrics, 0, texts, tempos};
         scanTrack(body, track);
     }
     for (std::size_t index = 1; texts == nullptr && index < tracks && index < kTrackInfoCount; ++index) {
@@ -282,6 +292,25 @@ bool CollectSongTexts(const std::string& path, std::vector<SongText>& texts) {
         // Out of memory: as good as a file without texts.
     }
     texts.clear();
+    return false;
+}
+
+bool CollectTempoEvents(const std::string& path, std::uint16_t& division, std::vector<SongTempo>& tempos) {
+    tempos.clear();
+    division = 0;
+    try {
+        LyricListBuilder none;
+        std::vector<SongText> texts;
+        int tempo = 0;
+        std::uint64_t end = 0;
+        if (scanFile(path, LyricRule::None, tempo, none, end, &texts, &tempos, &division)) {
+            return true;
+        }
+    } catch (...) {
+        // Out of memory: as good as a file without tempo events.
+    }
+    tempos.clear();
+    division = 0;
     return false;
 }
 

@@ -61,6 +61,18 @@ struct SongText {
 // with `texts` empty, when the scan fails.
 bool CollectSongTexts(const std::string& path, std::vector<SongText>& texts);
 
+// A Set Tempo event with its three data bytes: its absolute tick, its track, its value.
+struct SongTempo {
+    std::uint32_t Tick = 0;
+    int Track = 0;
+    std::uint32_t MicrosPerQuarter = 0;
+};
+
+// Any thread. Walks the split file at `path` as ExtractLyrics does and gathers the tempo
+// events of every track in file order, and the header's division word; touches nothing
+// else. False, with nothing gathered, when the scan fails.
+bool CollectTempoEvents(const std::string& path, std::uint16_t& division, std::vector<SongTempo>& tempos);
+
 // Any thread. Releases a list given its first item (nullptr is allowed).
 void FreeLyricList(TlyricList* first);
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "SongWriter.h"
 #include "audio/wave.h"
 
 namespace songfile {
@@ -26,6 +27,7 @@ struct PerformanceSong {
     const std::int16_t* instruments = nullptr;
     int key = 0;
     const std::int16_t* velocities = nullptr;
+    TempoScaling scale;  // every tempo event scaled instead of set to `tempo` when given
 };
 
 enum class PerformanceWriteStep {

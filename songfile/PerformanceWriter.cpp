@@ -37,7 +37,7 @@ PerformanceWriteResult writePerformance(const PerformanceSong& song, const std::
                        "Cannot write " + target + ": no new file can be made beside it");
     }
     if (!WriteEditedSong(song.splitFile, song.tempo, song.instruments, replacement.path(), song.key,
-                         song.velocities, true)) {
+                         song.velocities, true, song.scale)) {
         return failure(PerformanceWriteStep::WriteSong,
                        "Cannot write the song of " + target + " from " + song.splitFile);
     }

@@ -28,8 +28,22 @@ constexpr std::uint8_t kPercussionChannel = 9;
 
 struct SongSettings {
     std::uint8_t tempoBytes[3] = {};
+    TempoScaling scale;
     int key = 0;
 };
+
+// A tempo event's value times the ratio, rounded, within what three bytes hold.
+void scaleTempo(std::uint8_t* bytes, TempoScaling scale) {
+    const std::uint64_t micros = (std::uint64_t{bytes[0]} << 16) | (std::uint64_t{bytes[1]} << 8) | bytes[2];
+    if (micros == 0) {
+        return;
+    }
+    const std::uint64_t scaled = (micros * scale.numerator * 2 + scale.denominator) / (2 * std::uint64_t{scale.denominator});
+    const std::uint64_t value = std::clamp<std::uint64_t>(scaled, 1, kSlowestTempoValue);
+    bytes[0] = static_cast<std::uint8_t>(value >> 16);
+    bytes[1] = static_cast<std::uint8_t>(value >> 8);
+    bytes[2] = static_cast<std::uint8_t>(value);
+}
 
 struct TrackSettings {
     int velocityOffset = 0;
@@ -77,7 +91,11 @@ void editTrack(std::vector<std::uint8_t>& body, const SongSettings& song, const 
         const std::size_t at = event.dataOffset;
         if (event.kind == EventKind::Meta) {
             if (event.metaType == 0x51 && event.metaLength >= 3) {
-                std::memcpy(data + at, song.tempoBytes, sizeof song.tempoBytes);
+                if (song.scale.numerator != 0) {
+                    scaleTempo(data + at, song.scale);
+                } else {
+                    std::memcpy(data + at, song.tempoBytes, sizeof song.tempoBytes);
+                }
             }
         } else if (event.kind == EventKind::Channel) {
             const std::uint8_t kind = event.status & 0xF0;
@@ -152,13 +170,15 @@ bool writeSong(const std::string& source, const SongSettings& song, const std::i
 
 bool WriteEditedSong(const std::string& source, unsigned tempo, const std::int16_t* instruments,
                      const std::string& target, int key, const std::int16_t* velocities,
-                     bool wholeFile) {
-    if (tempo == 0 || instruments == nullptr || velocities == nullptr || target.empty()) {
+                     bool wholeFile, TempoScaling scale) {
+    if (tempo == 0 || instruments == nullptr || velocities == nullptr || target.empty() ||
+        (scale.numerator != 0 && scale.denominator == 0)) {
         return false;
     }
     try {
-        return writeSong(source, songSettings(tempo, key), instruments, target, velocities,
-                         wholeFile);
+        SongSettings settings = songSettings(tempo, key);
+        settings.scale = scale;
+        return writeSong(source, settings, instruments, target, velocities, wholeFile);
     } catch (...) {
         return false;
     }

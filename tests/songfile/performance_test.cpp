@@ -75,7 +75,7 @@ struct Fixture {
         std::filesystem::remove(source);
     }
     songfile::PerformanceSong song(unsigned tempo = 120) const {
-        return {split, tempo, instruments.data(), 0, velocities.data()};
+        return {split, tempo, instruments.data(), 0, velocities.data(), {}};
     }
     std::uint64_t splitOffset() const {
         int tempo = 0;

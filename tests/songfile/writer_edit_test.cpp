@@ -130,6 +130,24 @@ TEST(WriterTempo, EveryTempoEventOfEveryTrack) {
     EXPECT_EQ(fileBytes(target), smf(1, 480, {Track().tempo(0, 0xFFFFFF).tempo(960, 0xFFFFFF).end(), Track().tempo(0, 0xFFFFFF).end()}));
 }
 
+// Following the song's own tempo changes, a save keeps the map and scales it: each event
+// its own value times the ratio (rounded), never one tempo everywhere, never a value
+// wrapping past three bytes or falling to 0.
+TEST(WriterTempo, ScaledSaveKeepsEveryTempoEventsOwnValue) {
+    TempDir dir;
+    const std::string source = dir.write(
+        "split", smf(1, 480, {Track().tempo(0, 500000).tempo(960, 400001).end(), Track().tempo(0, 0xF00000).tempo(10, 1).end()}));
+    const Table keep = filled(255);
+    const Table zero = filled(0);
+    const std::string target = dir.path("out.mid");
+    ASSERT_TRUE(WriteEditedSong(source, 100, keep.data(), target, 0, zero.data(), false, {3, 2}));
+    EXPECT_EQ(fileBytes(target), smf(1, 480, {Track().tempo(0, 750000).tempo(960, 600002).end(),
+                                              Track().tempo(0, 0xFFFFFF).tempo(10, 2).end()}));
+    ASSERT_TRUE(WriteEditedSong(source, 100, keep.data(), target, 0, zero.data(), false, {1, 3}));
+    EXPECT_EQ(fileBytes(target), smf(1, 480, {Track().tempo(0, 166667).tempo(960, 133334).end(),
+                                              Track().tempo(0, 0x500000).tempo(10, 1).end()}));
+}
+
 // Guards against track k using another track's velocity offset or instrument.
 TEST(WriterTracks, EachTrackItsOwnEntry) {
     TempDir dir;

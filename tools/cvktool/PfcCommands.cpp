@@ -236,7 +236,7 @@ int make(const Parsed& parsed) {
     instruments.fill(static_cast<std::int16_t>(kKeepProgram));
     const std::array<std::int16_t, kTrackSlots> velocities{};
     const songfile::PerformanceSong song{split.path, static_cast<unsigned>(*tempo), instruments.data(),
-                                         static_cast<int>(key), velocities.data()};
+                                         static_cast<int>(key), velocities.data(), {}};
     const songfile::PerformanceWriteResult result = songfile::WritePerformance(song, voice, target);
     if (!result.ok()) {
         return fault(result.message + "; " + target + " is unchanged");

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "MidiSplit.h"
+#include "SongTempoMap.h"
 #include "TerminalLyrics.h"
 #include "platform/files.h"
 #include "platform/messages.h"
@@ -232,6 +233,16 @@ PlaySession::Outcome PlaySession::handleKey(Key key) {
             break;
         case Key::TempoUp:
         case Key::TempoDown: {
+            if (m_map) {
+                const std::optional<pulsant::TempoMap::Scale> scale =
+                    m_map->scaleForStep(m_position, key == Key::TempoUp ? 1 : -1);
+                if (scale) {
+                    m_map->restartScale(scale->numerator, scale->denominator);
+                    m_sequencer.CallFollowTempoMapDLL(m_window, 1, scale->numerator, scale->denominator);
+                    m_tempo = m_sequencer.CallGetTempo(m_window);
+                }
+                break;
+            }
             const int tempo =
                 std::clamp(m_tempo + (key == Key::TempoUp ? 1 : -1), kMinTempo, kMaxTempo);
             if (tempo != m_tempo) {
@@ -265,6 +276,9 @@ bool PlaySession::poll() {
     if (const std::uint32_t position = m_sequencer.CallGetLyricCounterDLL(m_window);
         position != kNoNewPosition) {
         m_position = position;
+    }
+    if (m_map) {
+        m_tempo = m_sequencer.CallGetTempo(m_window);
     }
     return true;
 }
@@ -343,6 +357,22 @@ int runPlay(std::span<const std::string_view> args) {
         std::fprintf(stderr, "cvktool: cannot open the MIDI device\n");
         return 1;
     }
+    std::optional<pulsant::TempoMap> map;
+    if (options.followTempo) {
+        map = songfile::ReadTempoMap(song.path());
+        if (!map) {
+            std::fprintf(stderr, "cvktool: %s has no tempo map to follow (SMPTE timing); playing its one tempo\n",
+                         options.file.c_str());
+        }
+    }
+    // Following the map, --tempo is the tempo of the song's first section.
+    pulsant::TempoMap::Scale scale{};
+    if (map && options.tempo != 0) {
+        scale = pulsant::TempoMap::scaleForTempo(map->tempoAt(0).writtenMicrosPerQuarter,
+                                                 static_cast<std::uint32_t>(options.tempo));
+        map->restartScale(scale.numerator, scale.denominator);
+    }
+    sequencer.CallFollowTempoMapDLL(handle, map ? 1 : 0, scale.numerator, scale.denominator);
     std::uint16_t division = 0;
     const std::int32_t started =
         sequencer.CallStartSong(song.path().c_str(), handle, &division, options.key, options.volumes.data(),
@@ -354,6 +384,9 @@ int runPlay(std::span<const std::string_view> args) {
     // The key and tempo given to the start apply from the first note; sending them again now
     // would cut the notes of tick 0. The tempo shown is the one the sequencer settled on.
     PlaySession session(sequencer, handle, division, sequencer.CallGetTempo(handle), options.key);
+    if (map) {
+        session.followMap(std::move(*map));
+    }
 
     KeyboardInput keyboard;
     const bool showStatus = ::isatty(STDOUT_FILENO) != 0;

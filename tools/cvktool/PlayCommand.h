@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "PlayOptions.h"
 #include "SequencerTable.h"
+#include "TempoMap.h"
 #include "Terminal.h"
 
 namespace cvktool {
@@ -42,6 +44,10 @@ public:
     PlaySession(const SequencerTable& sequencer, platform::WindowHandle window,
                 std::uint16_t division, int tempo, int key);
 
+    // Following the song's tempo map: the tempo keys scale it, the status shows the tempo
+    // in effect.
+    void followMap(pulsant::TempoMap map) { m_map.emplace(std::move(map)); }
+
     Outcome handleKey(Key key);
     // Asks the sequencer for time and position; false once the song has ended.
     bool poll();
@@ -60,6 +66,7 @@ private:
     std::int32_t m_minutes = 0;
     std::int32_t m_seconds = 0;
     std::uint32_t m_position = 0;
+    std::optional<pulsant::TempoMap> m_map;
 };
 
 }  // namespace cvktool

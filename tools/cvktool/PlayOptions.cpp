@@ -10,7 +10,9 @@ const char* const kPlayUsage =
     "usage: cvktool play FILE [--device NAME] [--tempo BPM] [--key SEMITONES]\n"
     "                         [--volumes V0,V1,...] [--instruments P0,P1,...]\n"
     "                         [--settings INI] [--capture CSV] [--virtual-clock] [--no-split]\n"
-    "                         [--lyrics] [--soundfont FILE]\n";
+    "                         [--lyrics] [--soundfont FILE] [--follow-tempo]\n"
+    "  --follow-tempo  play the song's own tempo changes as written; --tempo and the\n"
+    "                  tempo keys then set the tempo where the song is, scaling them all\n";
 
 namespace {
 
@@ -91,6 +93,10 @@ PlayCommandLine parsePlayOptions(std::span<const std::string_view> args) {
         }
         if (arg == "--lyrics") {
             options.lyrics = true;
+            continue;
+        }
+        if (arg == "--follow-tempo") {
+            options.followTempo = true;
             continue;
         }
 

@@ -30,6 +30,7 @@ struct PlayOptions {
     bool virtualClock = false;
     bool noSplit = false;
     bool lyrics = false;  // show the lyrics as they are sung
+    bool followTempo = false;  // play the song's own tempo changes; --tempo is its first
 
     PlayOptions() { instruments.fill(kKeepProgram); }
 };

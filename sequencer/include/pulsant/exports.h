@@ -35,6 +35,9 @@ using PulsantWindow = platform::WindowHandle;
     X(CallRewindToRepeat, void, (PulsantWindow window, uint32_t position))
 
 // Names only this engine has (the bridge's outside sequencer lacks them).
-#define PULSANT_ENGINE_EXPORTS(X) X(CallGetPreciseLyricCounterDLL, uint32_t, (PulsantWindow window))
+#define PULSANT_ENGINE_EXPORTS(X)                                                               \
+    X(CallGetPreciseLyricCounterDLL, uint32_t, (PulsantWindow window))                           \
+    X(CallFollowTempoMapDLL, int32_t,                                                            \
+      (PulsantWindow window, int32_t follow, uint32_t numerator, uint32_t denominator))
 
 #define PULSANT_EXPORTS(X) PULSANT_WINDOW_EXPORTS(X) PULSANT_ENGINE_EXPORTS(X)
