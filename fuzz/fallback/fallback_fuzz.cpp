@@ -1,7 +1,8 @@
 // Arbitrary bytes as a split file, its texts gathered and read by the further lyric rules,
 // and the whole loading scan run for each extension: nothing may crash or read out of
 // bounds, every list must be well linked and come from one track, and gathering the
-// texts must leave the track information alone.
+// texts must leave the track information alone. The song's tempo map is read from the same
+// bytes: never more events than the bytes can hold, and its times never run backwards.
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "../FuzzFiles.h"
 #include "LyricFallback.h"
 #include "LyricScan.h"
+#include "SongTempoMap.h"
 
 namespace {
 
@@ -57,6 +59,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check(first, size, source);
     songfile::FreeLyricList(first);
+
+    std::uint16_t division = 0;
+    std::vector<songfile::SongTempo> tempos;
+    if (songfile::CollectTempoEvents(file, division, tempos) && tempos.size() > size / 6) {
+        std::abort();  // an event takes at least six bytes
+    }
+    if (const std::optional<pulsant::TempoMap> map = songfile::ReadTempoMap(file)) {
+        std::uint64_t before = 0;
+        for (std::uint64_t tick = 0; tick <= 0xFFFFFFFFu; tick = tick * 3 + 1 + (size & 0xFF)) {
+            const std::uint64_t at = map->timeAt(static_cast<std::uint32_t>(tick));
+            if (at < before || map->tickAt(at) < tick) {
+                std::abort();  // time running backwards, or a seek that misses its tick
+            }
+            before = at;
+        }
+    }
 
     for (const char* ext : {".KAR", ".MID", ".PFC", ""}) {
         const songfile::ShownLyrics shown =

@@ -1,5 +1,6 @@
 // Loads arbitrary bytes as a song and plays it to the end (or a million ticks), with a
-// rewind, a seek, a transposition and an instrument override on the way.
+// rewind, a seek, a transposition and an instrument override on the way; every other
+// input by its own tempo map, its ratio changed in mid-song.
 
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <algorithm>
 
 #include "engine.h"
+#include "pulsant/pulsant.h"
 
 namespace {
 
@@ -44,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     volumes[1] = -128;
     instruments[0] = 5;
+    CallFollowTempoMapDLL(0, static_cast<std::int32_t>(size % 2), 1 + size % 5, 1 + size % 3);
     pulsant::StartLoadedSong(size % 7 == 0 ? -3 : 2, volumes, instruments, size % 3 == 0 ? 0 : 97);
     pulsant::Engine& e = pulsant::engine();
     for (int tick = 0; tick < kMaxTicks && !e.songEnded.load(); ++tick) {
@@ -55,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (tick == 5000) {
             pulsant::ApplyProgramOverride(2, 40);
             pulsant::SetTempo(240);
+            CallFollowTempoMapDLL(0, 1, 2, 3);
         }
         pulsant::RunTick();
         // Long waits are counted down at once: the ticks in between only decay the

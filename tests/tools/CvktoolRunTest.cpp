@@ -317,3 +317,44 @@ TEST(CvktoolRun, LyricsComeFromTheTrackWithMostOfThem) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "One two,\nThree four.\nended\n");
 }
+
+// Guards against --follow-tempo not reaching the sequencer, --tempo not setting the first
+// section's tempo on the map, or the song's later tempo being lost: 120 then 60 beats per
+// minute played at a ratio of 4/3 (90, then 45), against the one tempo without the flag.
+TEST(CvktoolRun, FollowTempoPlaysTheSongsOwnTempoChanges) {
+    REQUIRE_SEQUENCER();
+    TempFolder folder;
+    using testing_support::Track;
+    Track conductor;
+    conductor.tempo(0, 500000).tempo(8 * 96, 1000000).end();
+    Track notes;
+    for (int i = 0; i < 16; ++i) {
+        notes.noteOn(i == 0 ? 0 : 96, 0, 60, 100);
+    }
+    notes.end();
+    const testing_support::ByteVector bytes = testing_support::smf(1, 96, {conductor, notes});
+    writeText(folder.file("rit.mid"), std::string(bytes.begin(), bytes.end()));
+    struct Case {
+        bool follow;
+        double note8Ms;
+        double note12Ms;
+    };
+    for (const Case c : {Case{true, 8 * 60e3 / 90, 8 * 60e3 / 90 + 4 * 60e3 / 45}, Case{false, 8 * 60e3 / 90, 12 * 60e3 / 90}}) {
+        std::vector<std::string> argv{CVKTOOL_PATH, "play", folder.file("rit.mid"), "--capture", folder.file("x.csv"),
+                                      "--virtual-clock", "--tempo", "90"};
+        if (c.follow) {
+            argv.push_back("--follow-tempo");
+        }
+        const RunResult run = runProgram(argv);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        std::vector<Captured> ons;
+        for (const Captured& m : readCapture(folder.file("x.csv"))) {
+            if (m.isNoteOn()) {
+                ons.push_back(m);
+            }
+        }
+        ASSERT_EQ(ons.size(), 16u) << c.follow;
+        EXPECT_NEAR((ons[8].micros - ons[0].micros) / 1000.0, c.note8Ms, 1.0) << c.follow;
+        EXPECT_NEAR((ons[12].micros - ons[0].micros) / 1000.0, c.note12Ms, 1.0) << c.follow;
+    }
+}

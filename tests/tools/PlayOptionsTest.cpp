@@ -50,13 +50,14 @@ TEST(PlayOptions, AcceptsGoodCommandLines) {
               (std::vector<int>{0, 255, 127, 255}));
 
     const PlayOptions high = accepted({"s", "--tempo=240", "--key=+5", "--device", "My Synth",
-                                       "--settings", "a.ini", "--virtual-clock", "--no-split"});
+                                       "--settings", "a.ini", "--virtual-clock", "--no-split", "--follow-tempo"});
     EXPECT_EQ(high.file, "s");
     EXPECT_EQ(high.tempo, 240);
     EXPECT_EQ(high.key, 5);
     EXPECT_EQ(high.device, "My Synth");
     EXPECT_EQ(high.settings, "a.ini");
-    EXPECT_TRUE(high.virtualClock && high.noSplit);
+    EXPECT_TRUE(high.virtualClock && high.noSplit && high.followTempo);
+    EXPECT_FALSE(plain.followTempo);
 
     EXPECT_EQ(accepted({"--volumes", listOf(64, "-3"), "s"}).volumes[63], -3);
     EXPECT_EQ(accepted({"--capture", "out.csv", "s"}).capture, "out.csv");
