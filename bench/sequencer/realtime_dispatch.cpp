@@ -6,6 +6,8 @@
 //   realtime_dispatch slow [SECONDS]    through a port that takes 50 ms over every message:
 //                                       when the timer handed each one over while the
 //                                       port lags, and how far the port lags
+//   realtime_dispatch follow [SECONDS]  through the capture device, the song played by its
+//                                       own tempo map (the same times: one tempo)
 //   realtime_dispatch alsa [SECONDS]    through the first ALSA sequencer port, timed where
 //                                       the port's messages come out (its input side, as
 //                                       a Midi Through port offers); skipped without the
@@ -106,7 +108,8 @@ bool isNoteOn(std::uint32_t message) {
     return (message & 0xF0) == 0x90;
 }
 
-int viaCapture(int seconds) {
+int viaCapture(int seconds, bool followMap) {
+    CallFollowTempoMapDLL(0, followMap ? 1 : 0, 1, 1);
     bench::Scratch scratch("Capture");
     const std::string capture = scratch.dir + "/capture.csv";
     setenv("CVK_MIDI_CAPTURE", capture.c_str(), 1);
@@ -226,7 +229,8 @@ int main(int argc, char** argv) {
     std::string mode = "capture";
     int arg = 1;
     if (argc > arg &&
-        (std::strcmp(argv[arg], "slow") == 0 || std::strcmp(argv[arg], "alsa") == 0)) {
+        (std::strcmp(argv[arg], "slow") == 0 || std::strcmp(argv[arg], "alsa") == 0 ||
+         std::strcmp(argv[arg], "follow") == 0)) {
         mode = argv[arg++];
     }
     const int seconds = argc > arg ? std::atoi(argv[arg]) : 60;
@@ -238,7 +242,7 @@ int main(int argc, char** argv) {
         if (mode == "alsa") {
             return viaAlsaPort(seconds);
         }
-        return viaCapture(seconds);
+        return viaCapture(seconds, mode == "follow");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
