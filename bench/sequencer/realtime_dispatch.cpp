@@ -7,7 +7,7 @@
 //                                       when the timer handed each one over while the
 //                                       port lags, and how far the port lags
 //   realtime_dispatch follow [SECONDS]  through the capture device, the song played by its
-//                                       own tempo map (the same times: one tempo)
+//                                       own tempo map at a ratio giving the same tempo
 //   realtime_dispatch alsa [SECONDS]    through the first ALSA sequencer port, timed where
 //                                       the port's messages come out (its input side, as
 //                                       a Midi Through port offers); skipped without the
@@ -109,7 +109,8 @@ bool isNoteOn(std::uint32_t message) {
 }
 
 int viaCapture(int seconds, bool followMap) {
-    CallFollowTempoMapDLL(0, followMap ? 1 : 0, 1, 1);
+    // The song has no tempo event: its map is 120 beats per minute, played at 6/5 of it.
+    CallFollowTempoMapDLL(0, followMap ? 1 : 0, 120, kTempo);
     bench::Scratch scratch("Capture");
     const std::string capture = scratch.dir + "/capture.csv";
     setenv("CVK_MIDI_CAPTURE", capture.c_str(), 1);
