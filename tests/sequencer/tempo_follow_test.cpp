@@ -175,6 +175,35 @@ TEST_F(FollowTempo, ARatioChangedInMidSongTakesEffectWhereTheSongIs) {
     }
 }
 
+// Guards against a rewind that leaves the ratio's change behind at the tick it was made:
+// from the start again, every quarter plays at the ratio in force.
+TEST_F(FollowTempo, ARewindPlaysTheWholeSongAtTheRatioInForce) {
+    const std::uint32_t division = 96;
+    Track track;
+    track.tempo(0, 400'000);
+    for (int n = 0; n < 40; ++n) {
+        track.noteOn(division, 0, 60, 100);
+    }
+    track.end();
+    ASSERT_TRUE(startFollowing(smf(0, division, {track})));
+    advance(20 * 400 + 10);  // 20 quarters in
+    ASSERT_EQ(CallFollowTempoMapDLL(window(), 1, 1, 2), 1);  // twice as fast
+    advance(2 * 200);
+    const std::uint64_t rewoundAt = 20 * 400'000 + 10'000 + 2 * 200'000;
+    CallRewind(window());  // a tenth back: to quarters played as written before the change
+    advance(6 * 200);
+    std::vector<Captured> after;
+    for (const Captured& on : noteOns(stopAndRead())) {
+        if (on.micros > rewoundAt) {
+            after.push_back(on);
+        }
+    }
+    ASSERT_GE(after.size(), 5u);
+    for (std::size_t i = 1; i < after.size(); ++i) {
+        EXPECT_EQ(after[i].micros - after[i - 1].micros, 200'000u) << i;
+    }
+}
+
 // Guards against a time shown at the one tempo of the first track (a ritardando song
 // that plays twice as fast as its last tempo says) and against the mode outliving the
 // song it was chosen for: switched off, the same song plays as it always did.
