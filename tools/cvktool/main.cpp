@@ -8,6 +8,7 @@
 #include "MixerCommand.h"
 #include "PfcCommands.h"
 #include "PlayCommand.h"
+#include "RenderCommand.h"
 #include "SongCommands.h"
 #include "SplitCommand.h"
 #include "VoiceCommands.h"
@@ -35,6 +36,8 @@ constexpr Command kCommands[] = {
      "record OUT.wav [--seconds N] [--buffer BYTES] [--no-monitor] [--echo MS] [--device K]"},
     {"playwave", cvktool::runPlayWave, "playwave FILE [--offset UNITS] [--echo MS]   play a take"},
     {"mix", cvktool::runMix, "mix A.wav B.wav OUT.wav   mix two takes"},
+    {"render", cvktool::runRender,
+     "render SONG|PFC OUT.wav|.flac|.ogg [options]   the song (and voice) to an audio file; --help"},
     {"pfc", cvktool::runPfc,
      "pfc info FILE [--json] | extract FILE OUT.wav | make SONG VOICE.wav OUT.pfc [--tempo BPM] [--key N]"},
 };
