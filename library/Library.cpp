@@ -126,6 +126,7 @@ bool Library::open() {
     // WAL: an index run that is cut off (a crash, a power failure) leaves the database as
     // it was after the last finished transaction, and readers never wait for the writer.
     if (!db.exec("PRAGMA journal_mode=WAL") || !db.exec("PRAGMA synchronous=NORMAL") ||
+        !db.exec("PRAGMA mmap_size=268435456") ||
         !migrateSchema(db, version)) {
         if (sql::isDamage(db.errorCode())) {
             return startFresh("The song library " + m_path + " is damaged");

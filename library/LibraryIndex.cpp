@@ -185,11 +185,12 @@ bool Library::index(const std::vector<std::string>& roots, IndexReport& report, 
     // Read on worker threads, written here in batches.
     {
         sql::Statement writeSong(db,
-                                 "INSERT INTO songs(path, folder, name, size, mtime, title, artist, lyrics, seconds) "
-                                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
+                                 "INSERT INTO songs(path, folder, name, size, mtime, title, artist, lyrics, seconds, has_lyrics) "
+                                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) "
                                  "ON CONFLICT(path) DO UPDATE SET folder = excluded.folder, name = excluded.name, "
                                  "size = excluded.size, mtime = excluded.mtime, title = excluded.title, "
-                                 "artist = excluded.artist, lyrics = excluded.lyrics, seconds = excluded.seconds");
+                                 "artist = excluded.artist, lyrics = excluded.lyrics, seconds = excluded.seconds, "
+                                 "has_lyrics = excluded.has_lyrics");
         sql::Statement dropSkipped(db, "DELETE FROM skipped WHERE path = ?1");
         sql::Statement writeSkipped(db, "INSERT OR REPLACE INTO skipped(path, size, mtime, reason) VALUES (?1, ?2, ?3, ?4)");
         sql::Statement dropSong(db, "DELETE FROM songs WHERE path = ?1");
@@ -220,6 +221,7 @@ bool Library::index(const std::vector<std::string>& roots, IndexReport& report, 
                                   .bind(7, result.summary.artist)
                                   .bind(8, result.summary.lyrics)
                                   .bind(9, std::int64_t{result.summary.seconds})
+                                  .bind(10, std::int64_t{result.summary.lyrics.empty() ? 0 : 1})
                                   .run() &&
                               dropSkipped.bind(1, file.path).run();
                 } else {

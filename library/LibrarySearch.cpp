@@ -8,7 +8,7 @@ namespace library {
 namespace {
 
 // The columns every list reads, in this order.
-constexpr const char* kColumns = "s.path, s.folder, s.title, s.artist, length(s.lyrics) > 0, s.seconds";
+constexpr const char* kColumns = "s.path, s.folder, s.title, s.artist, s.has_lyrics, s.seconds";
 
 Song songFromRow(const sql::Statement& row) {
     Song song;
@@ -51,6 +51,11 @@ std::string matchExpression(std::string_view words) {
     return expression;
 }
 
+// Ranking costs a few microseconds a match: beyond this many matches (the first letter or
+// two of a common word), songs are listed by title instead, which the title index gives
+// at once.
+constexpr std::int64_t kMostRanked = 400;
+
 std::vector<Song> Library::search(std::string_view words, std::size_t limit) {
     m_error.clear();
     const std::string expression = matchExpression(words);
@@ -61,19 +66,61 @@ std::vector<Song> Library::search(std::string_view words, std::size_t limit) {
         }
         return all;
     }
-    // A word found in the title weighs most, then the artist, the file name, the lyrics.
-    const std::string query = std::string("SELECT ") + kColumns +
-                              " FROM songs_text JOIN songs s ON s.id = songs_text.rowid"
-                              " WHERE songs_text MATCH ?1"
-                              " ORDER BY bm25(songs_text, 4.0, 10.0, 6.0, 1.0), s.title COLLATE NOCASE LIMIT ?2";
-    sql::Statement read(m_db->db, query.c_str());
-    read.bind(1, expression).bind(2, static_cast<std::int64_t>(limit));
+    sql::Database& db = m_db->db;
     std::vector<Song> songs;
-    int code = SQLITE_DONE;
-    while ((code = read.step()) == SQLITE_ROW) {
-        songs.push_back(songFromRow(read));
+    bool failed = false;
+    const auto count = [&](const std::string& match) -> std::int64_t {
+        sql::Statement read(db, "SELECT count(*) FROM songs_text WHERE songs_text MATCH ?1");
+        read.bind(1, match);
+        if (read.step() != SQLITE_ROW) {
+            failed = true;
+            return 0;
+        }
+        return read.integer(0);
+    };
+    const auto collect = [&](const std::string& query, const std::string& match, const std::string& without,
+                             std::size_t most) {
+        sql::Statement read(db, query.c_str());
+        read.bind(1, match).bind(2, without).bind(3, static_cast<std::int64_t>(most));
+        int code = SQLITE_DONE;
+        while ((code = read.step()) == SQLITE_ROW) {
+            songs.push_back(songFromRow(read));
+        }
+        failed = failed || code != SQLITE_DONE;
+    };
+    // A word found in the title weighs most, then the artist, the file name, the lyrics.
+    // The best are chosen from the index alone; only they are joined with their rows.
+    const std::string ranked = std::string("SELECT ") + kColumns +
+                               " FROM (SELECT rowid AS id, bm25(songs_text, 4.0, 10.0, 6.0, 1.0) AS score"
+                               " FROM songs_text WHERE songs_text MATCH ?1 ORDER BY score LIMIT ?3) AS hit"
+                               " JOIN songs s ON s.id = hit.id ORDER BY hit.score, s.title COLLATE NOCASE";
+    // Matches of ?1 that are no match of ?2, by title.
+    const std::string byTitle = std::string("SELECT ") + kColumns +
+                                " FROM songs s INDEXED BY songs_by_title"
+                                " WHERE s.id IN (SELECT rowid FROM songs_text WHERE songs_text MATCH ?1)"
+                                " AND s.id NOT IN (SELECT rowid FROM songs_text WHERE songs_text MATCH ?2)"
+                                " ORDER BY s.title COLLATE NOCASE, s.path LIMIT ?3";
+    // Nothing matches this: the column filter of a word no tokenizer makes.
+    const std::string none = "{name}: \"\"";
+
+    const std::int64_t matches = count(expression);
+    if (!failed && matches <= kMostRanked) {
+        collect(ranked, expression, "", limit);
+    } else if (!failed) {
+        // Many matches: those in the names first, ranked when they are few, then the songs
+        // that have the words in their lyrics only.
+        const std::string names = "{name title artist}: (" + expression + ")";
+        const std::int64_t inNames = count(names);
+        if (!failed && inNames <= kMostRanked) {
+            collect(ranked, names, "", limit);
+        } else if (!failed) {
+            collect(byTitle, names, none, limit);
+        }
+        if (!failed && songs.size() < limit) {
+            collect(byTitle, expression, names, limit - songs.size());
+        }
     }
-    if (code != SQLITE_DONE) {
+    if (failed) {
         fail("Cannot search the library");
         return {};
     }

@@ -314,3 +314,32 @@ TEST_F(LibraryFolder, ForeignAndNewerFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Guards against a common word in a large library burying the songs named by it under
+// those that only sing it, or a search of thousands of matches returning nothing.
+TEST(LibraryLarge, NamesBeforeLyricsWhenManyMatch) {
+    testing_support::TempDir folder;
+    fs::create_directories(folder.path("songs"));
+    for (int i = 0; i < 1700; ++i) {
+        folder.write("songs/s" + std::to_string(i) + ".kar",
+                     karaokeSong("Song " + std::to_string(10000 + i), "Choir", {"my", "love", "is", "here"}));
+    }
+    folder.write("songs/named.kar", karaokeSong("Endless Love", "Duet", {"my", "first"}));
+    folder.write("songs/artist.kar", karaokeSong("Another", "Lovebirds", {"hello"}));
+    library::Library library(folder.path("library.sqlite"));
+    library::IndexReport report;
+    ASSERT_TRUE(library.addFolders({folder.path("songs")}, report)) << library.lastError();
+    const std::vector<library::Song> found = library.search("love", 300);
+    EXPECT_EQ(library.lastError(), "");
+    ASSERT_EQ(found.size(), 300u);
+    EXPECT_EQ(found[0].title, "Endless Love");
+    EXPECT_EQ(found[1].title, "Another");
+    EXPECT_EQ(found[2].title, "Song 10000");
+    EXPECT_EQ(found[3].title, "Song 10001");
+    EXPECT_EQ(library.search("lo choir", 5000).size(), 1700u);
+    EXPECT_EQ(library.search("song 10001").size(), 1u);
+}
+
+}  // namespace
