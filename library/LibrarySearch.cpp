@@ -1,5 +1,8 @@
 // Finding songs: the full-text index's prefix queries ranked by bm25, and plain lists.
 
+#include <algorithm>
+#include <cstdint>
+
 #include "Connection.h"
 #include "SongSearch.h"
 #include "library/Library.h"
@@ -60,11 +63,7 @@ std::vector<Song> Library::search(std::string_view words, std::size_t limit) {
     m_error.clear();
     const std::string expression = matchExpression(words);
     if (expression.empty()) {
-        std::vector<Song> all = list();
-        if (all.size() > limit) {
-            all.resize(limit);
-        }
-        return all;
+        return list(limit);
     }
     sql::Database& db = m_db->db;
     std::vector<Song> songs;
@@ -127,10 +126,12 @@ std::vector<Song> Library::search(std::string_view words, std::size_t limit) {
     return songs;
 }
 
-std::vector<Song> Library::list() {
+std::vector<Song> Library::list(std::size_t limit) {
     m_error.clear();
-    const std::string query = std::string("SELECT ") + kColumns + " FROM songs s ORDER BY s.title COLLATE NOCASE, s.path";
+    const std::string query =
+        std::string("SELECT ") + kColumns + " FROM songs s ORDER BY s.title COLLATE NOCASE, s.path LIMIT ?1";
     sql::Statement read(m_db->db, query.c_str());
+    read.bind(1, static_cast<std::int64_t>(std::min<std::size_t>(limit, INT64_MAX)));
     std::vector<Song> songs;
     int code = SQLITE_DONE;
     while ((code = read.step()) == SQLITE_ROW) {

@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "LibrarySongs.h"
+#include "SongSummary.h"
 #include "TempDir.h"
 #include "library/Library.h"
 
@@ -340,6 +343,38 @@ TEST(LibraryLarge, NamesBeforeLyricsWhenManyMatch) {
     EXPECT_EQ(found[3].title, "Song 10001");
     EXPECT_EQ(library.search("lo choir", 5000).size(), 1700u);
     EXPECT_EQ(library.search("song 10001").size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Guards against an unreadable or oversized file stopping the run or being listed as a song.
+TEST(LibraryBadFiles, EachSkippedWithItsReason) {
+    testing_support::TempDir folder;
+    fs::create_directories(folder.path("songs"));
+    folder.write("songs/good.kar", karaokeSong("Good", "Band", {"la"}));
+    folder.write("songs/locked.kar", karaokeSong("Locked", "Band", {"la"}));
+    folder.writeText("songs/empty.mid", "");
+    {
+        std::ofstream huge(folder.path("songs/huge.mid"), std::ios::binary);
+        huge.seekp(static_cast<std::streamoff>(library::kMaxSongBytes));
+        huge.put('x');
+    }
+    const bool canLock = ::geteuid() != 0 && ::chmod(folder.path("songs/locked.kar").c_str(), 0) == 0;
+    library::Library library(folder.path("library.sqlite"));
+    library::IndexReport report;
+    ASSERT_TRUE(library.addFolders({folder.path("songs")}, report)) << library.lastError();
+    std::map<std::string, std::string> reasons;
+    for (const library::SkippedFile& file : report.skipped) {
+        reasons[fs::path(file.path).filename().string()] = file.reason;
+    }
+    EXPECT_EQ(reasons["empty.mid"], "not a Standard MIDI file");
+    EXPECT_EQ(reasons["huge.mid"], "too large for a song");
+    if (canLock) {
+        EXPECT_EQ(reasons["locked.kar"], "cannot be opened for reading");
+        EXPECT_EQ(titles(library.list()), std::vector<std::string>{"Good"});
+    }
 }
 
 }  // namespace
