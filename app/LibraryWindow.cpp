@@ -27,7 +27,7 @@
 namespace cvkapp {
 namespace {
 
-constexpr int kShownRows = 500;
+constexpr int kShownRows = 200;
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kTitleRole = Qt::UserRole + 1;
 constexpr int kSingerRole = Qt::UserRole + 2;
