@@ -34,6 +34,7 @@ constexpr int kSingerRole = Qt::UserRole + 2;
 // A burst of file changes (a copy of a whole album) is one refresh, a moment after it.
 constexpr int kWatchDelayMs = 1500;
 constexpr int kClockMs = 100;
+constexpr int kMostWatched = 2000;
 const char* const kQueueSection = "Queue";
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
@@ -305,6 +306,7 @@ void LibraryWindow::startJob(std::vector<std::string> folders) {
     m_progress->setRange(0, 0);
     m_progress->setVisible(true);
     m_addFolder->setEnabled(false);
+    m_jobRefreshes = folders.empty();
     m_job = std::make_unique<LibraryIndexJob>(
         m_databasePath, std::move(folders), this, [this](const library::IndexProgress& progress) { jobProgress(progress); },
         [this](const LibraryIndexJob::Result& result) {
@@ -342,7 +344,9 @@ void LibraryWindow::jobFinished(bool ok, const std::string& error, const std::st
     }
     m_status->setText(status);
     search();
-    watchFolders();
+    if (ok && !report.cancelled) {
+        watchFolders(report.folders, m_jobRefreshes);
+    }
     emit indexFinished();
     if (!m_pendingFolders.empty()) {
         startJob(std::exchange(m_pendingFolders, {}));
@@ -352,16 +356,22 @@ void LibraryWindow::jobFinished(bool ok, const std::string& error, const std::st
     }
 }
 
-void LibraryWindow::watchFolders() {
-    if (!m_library || !m_library->isOpen()) {
-        return;
-    }
+void LibraryWindow::watchFolders(const std::vector<std::string>& folders, bool replace) {
     const QStringList watched = m_watcher->directories();
-    if (!watched.isEmpty()) {
+    if (replace && !watched.isEmpty()) {
         m_watcher->removePaths(watched);
     }
-    for (const std::string& folder : m_library->folders()) {
-        m_watcher->addPath(text(folder));
+    // Each folder is one inotify watch of the user's limited number: a very large tree
+    // is watched at its first folders only, and noticed in full when the window opens.
+    QStringList paths;
+    for (const std::string& folder : folders) {
+        if (paths.size() + (replace ? 0 : watched.size()) >= kMostWatched) {
+            break;
+        }
+        paths << text(folder);
+    }
+    if (!paths.isEmpty()) {
+        m_watcher->addPaths(paths);
     }
 }
 

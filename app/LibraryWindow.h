@@ -104,7 +104,9 @@ private:
     void jobProgress(const library::IndexProgress& progress);
     void jobFinished(bool ok, const std::string& error, const std::string& notice,
                      const library::IndexReport& report);
-    void watchFolders();
+    // Watches the folders a run read: in place of those watched for a refresh of every
+    // added folder, beside them for a folder just added.
+    void watchFolders(const std::vector<std::string>& folders, bool replace);
     void showQueue();
     void queueRowsMoved();
     void removeQueueRow();
@@ -124,6 +126,7 @@ private:
     std::unique_ptr<library::Library> m_library;  // this thread's connection
     std::unique_ptr<LibraryIndexJob> m_job;
     bool m_refreshAgain = false;
+    bool m_jobRefreshes = false;  // the run going refreshes every added folder
     std::vector<std::string> m_pendingFolders;  // added while a run was going
     library::SingerQueue m_queue;
 

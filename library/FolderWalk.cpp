@@ -70,6 +70,7 @@ FolderContents walkFolder(const std::string& root, const std::atomic<bool>* canc
             contents.unreadableFolders.push_back(folder);
             continue;
         }
+        contents.folders.push_back(folder);
         const std::string prefix = folder == "/" ? folder : folder + "/";
         while (const dirent* entry = ::readdir(directory)) {
             const std::string name = entry->d_name;

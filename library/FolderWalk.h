@@ -23,6 +23,7 @@ struct FolderContents {
     // Folders that could not be read (vanished during the walk, no permission): what the
     // library knows under them stays as it is.
     std::vector<std::string> unreadableFolders;
+    std::vector<std::string> folders;  // every folder read, the root first
     bool cancelled = false;
 };
 

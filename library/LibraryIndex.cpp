@@ -141,6 +141,7 @@ bool Library::index(const std::vector<std::string>& roots, IndexReport& report, 
         }
         report.unreadableFolders.insert(report.unreadableFolders.end(), contents.unreadableFolders.begin(),
                                         contents.unreadableFolders.end());
+        report.folders.insert(report.folders.end(), contents.folders.begin(), contents.folders.end());
         if (std::find(contents.unreadableFolders.begin(), contents.unreadableFolders.end(), root) ==
             contents.unreadableFolders.end()) {
             walkedRoots.push_back(root);

@@ -9,6 +9,7 @@
 
 #include "CantivoHarness.h"
 #include "LibraryWindow.h"
+#include "library/Library.h"
 #include "library/SingerQueue.h"
 
 using namespace testing_support;
@@ -166,6 +167,66 @@ TEST_F(LibraryWindowTest, LastSettingsAreOffered) {
     EXPECT_EQ(boxCount("Last time: key \u22122, tempo 124. Use them?"), 1);
     EXPECT_EQ(window().KeySetting, -2);
     EXPECT_EQ(window().TempoSetting, 124);
+}
+
+// Guards against the queue's order in the list and the order it plays in parting after a drag.
+TEST_F(LibraryWindowTest, DraggedRowsSetTheOrder) {
+    open();
+    cvkapp::LibraryWindow& library = libraryWithSongs();
+    search(library, "moon");
+    queueCurrentRow(library, "Ann");
+    search(library, "sun");
+    queueCurrentRow(library, "Bob");
+    search(library, "rain");
+    queueCurrentRow(library, "Cy");
+    // A drop of the last row on the first, as the list's drag does it.
+    QAbstractItemModel* rows = library.queueList()->model();
+    ASSERT_TRUE(rows->moveRow(QModelIndex(), 2, QModelIndex(), 0));
+    ASSERT_EQ(library.queue().entries().size(), 3u);
+    EXPECT_EQ(library.queue().entries()[0].singer, "Cy");
+    EXPECT_EQ(library.queue().entries()[1].singer, "Ann");
+    EXPECT_EQ(stringSetting("Queue", "Row1").rfind("Cy\t" + rain, 0), 0u) << stringSetting("Queue", "Row1");
+    library.queueList()->setCurrentRow(1);
+    QTest::keyClick(library.queueList(), Qt::Key_Delete);
+    ASSERT_EQ(library.queue().entries().size(), 2u);
+    EXPECT_EQ(library.queue().entries()[1].singer, "Bob");
+}
+
+// Guards against a song copied into a folder while the window is open staying unfound
+// until the program starts again. Waits for the watch with a watchdog of a minute.
+TEST_F(LibraryWindowTest, FolderWatchFindsANewSong) {
+    std::filesystem::create_directories(path("songs/later"));
+    open();
+    cvkapp::LibraryWindow& library = libraryWithSongs();
+    song("songs/later/Storm Crew - Thunder Song.kar", karaokeSong({"Boom ", "goes ", "the ", "thunder"}));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    search(library, "thunder");
+    while (library.results()->topLevelItemCount() == 0 && std::chrono::steady_clock::now() < deadline) {
+        QTest::qWait(50);
+        if (!library.indexing()) {
+            search(library, "thunder");
+        }
+    }
+    ASSERT_EQ(library.results()->topLevelItemCount(), 1);
+    EXPECT_EQ(library.results()->topLevelItem(0)->text(1), "Storm Crew");
+}
+
+// Guards against a window closed in the middle of an index run crashing the program or
+// leaving its thread behind.
+TEST_F(LibraryWindowTest, ClosedWhileIndexing) {
+    std::filesystem::create_directories(path("songs/many"));
+    for (int i = 0; i < 300; ++i) {
+        song("songs/many/s" + std::to_string(i) + ".kar", karaokeSong({"la ", "la"}));
+    }
+    open();
+    window().SongLibrary1Click();
+    window().SongLibraryWindow->addFolder(path("songs"));
+    EXPECT_TRUE(window().SongLibraryWindow->indexing());
+    destroyWindow();
+    // What the run wrote before it stopped is a library, not a damaged file.
+    library::Library again(path("library.sqlite"));
+    EXPECT_TRUE(again.isOpen()) << again.lastError();
+    EXPECT_EQ(again.notice(), "");
 }
 
 }  // namespace

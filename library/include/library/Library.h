@@ -60,6 +60,7 @@ struct IndexReport {
     std::size_t removed = 0;    // songs whose file is gone
     std::vector<SkippedFile> skipped;  // files of this run that are not songs
     std::vector<std::string> unreadableFolders;  // kept as they were: their songs stay
+    std::vector<std::string> folders;            // every folder read (to watch for changes)
     bool cancelled = false;
 };
 
