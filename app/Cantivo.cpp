@@ -80,6 +80,7 @@ TCantivo::TCantivo(CantivoOptions options, QWidget* parent)
     if (!m_options.dialogs.saveFile) m_options.dialogs.saveFile = standard.saveFile;
     if (!m_options.dialogs.chooseFont) m_options.dialogs.chooseFont = standard.chooseFont;
     if (!m_options.dialogs.chooseColor) m_options.dialogs.chooseColor = standard.chooseColor;
+    if (!m_options.dialogs.askText) m_options.dialogs.askText = standard.askText;
 
     setObjectName("TCantivo");
     setWindowIcon(QIcon(controls::picture("AppIcon")));

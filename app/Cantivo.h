@@ -69,6 +69,7 @@ class SingleInstance;
 
 namespace cvkapp {
 
+class LibraryWindow;
 class TSpinButton;
 struct TakeNote;
 
@@ -248,6 +249,15 @@ public:
     void Save1Click();
     void SaveAs1Click();
 
+    // ---- the song library and the singers' queue (CantivoLibrary.cpp)
+    // File > Song Library...: the library window beside the player, made at the first call.
+    void SongLibrary1Click();
+    // Opens a song of the library as a drop does: File > Open's questions, then the song.
+    // False when it did not open.
+    bool OpenLibrarySong(const std::string& path);
+    // The library window; nullptr until File > Song Library... was chosen.
+    LibraryWindow* SongLibraryWindow = nullptr;
+
     // ---- settings and recent files (CantivoSettings.cpp)
     void UpdateRecentFiles(const std::string& path, bool enable);
     void MRU0Click(QAction* item);
@@ -421,6 +431,7 @@ public:
     QMenu* Internet1 = nullptr;
     QAction* New1 = nullptr;
     QAction* Open1 = nullptr;
+    QAction* SongLibrary1 = nullptr;
     QAction* Save1 = nullptr;
     QAction* SaveAs1 = nullptr;
     QAction* Preferences1 = nullptr;
@@ -549,6 +560,8 @@ private:
     bool m_stripsBuilt = false;
     // A refused write of the wizard key is reported once, not on every tick.
     bool m_wizardWriteReported = false;
+    // The queue's "Next: SINGER — TITLE" line over the lyric box.
+    QLabel* m_nextSingerLine = nullptr;
 };
 
 }  // namespace cvkapp

@@ -112,6 +112,8 @@ void TCantivo::buildMenus() {
     File1 = menuBar()->addMenu("&File");
     New1 = File1->addAction("&New");
     Open1 = File1->addAction("&Open...");
+    SongLibrary1 = File1->addAction("Song &Library...");
+    SongLibrary1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     Save1 = File1->addAction("&Save");
     SaveAs1 = File1->addAction("Save &As...");
     File1->addSeparator();
@@ -359,6 +361,7 @@ void TCantivo::buildLyricPanel() {
 void TCantivo::connectHandlers() {
     connect(New1, &QAction::triggered, this, &TCantivo::New1Click);
     connect(Open1, &QAction::triggered, this, &TCantivo::Open1Click);
+    connect(SongLibrary1, &QAction::triggered, this, &TCantivo::SongLibrary1Click);
     connect(Save1, &QAction::triggered, this, &TCantivo::Save1Click);
     connect(SaveAs1, &QAction::triggered, this, &TCantivo::SaveAs1Click);
     connect(Preferences1, &QAction::triggered, this, &TCantivo::PreferencesClick);

@@ -19,6 +19,7 @@
 #include "ACWUnit.h"
 #include "Filestat.h"
 #include "Ledbuton.h"
+#include "LibraryWindow.h"
 #include "MonitorBtn.h"
 #include "Process.h"
 #include "Recbtn.h"
@@ -225,6 +226,9 @@ void TCantivo::RecButtonClick() {
 
     UpdateRecentFiles("", false);
     Recording = true;
+    if (SongLibraryWindow != nullptr) {
+        SongLibraryWindow->holdQueue();
+    }
     PerformanceUnsaved = true;
     RecButton->SetRecording(true);
     PlayButtonClick();

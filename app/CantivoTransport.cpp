@@ -2,12 +2,14 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QTimer>
 
 #include <cmath>
 
 #include "BarBox.h"
 #include "Cantivo.h"
 #include "DisplayText.h"
+#include "LibraryWindow.h"
 #include "Lyricbox.h"
 #include "Recbtn.h"
 #include "Recslidr.h"
@@ -99,6 +101,9 @@ void TCantivo::PauseButtonClick() {
 void TCantivo::StopButtonClick() {
     if (!StopButton->Enabled()) {
         return;
+    }
+    if (SongLibraryWindow != nullptr) {
+        SongLibraryWindow->holdQueue();
     }
     if (Recording) {
         // The recording's stop ends the song too.
@@ -277,6 +282,7 @@ void TCantivo::CVKTimerTimer() {
         std::int32_t minutes = 0;
         std::int32_t seconds = 0;
         if (Sequencer.CallGetTime(Handle(), &minutes, &seconds) == 0) {
+            const bool recorded = Recording;
             // The end of the song: StopPlayback gives the menus, the Record button and the
             // lyric box's start back.
             StopPlayback();
@@ -290,6 +296,10 @@ void TCantivo::CVKTimerTimer() {
             seconds = 0;
             // A recording ends with its song, and gives the mixer back as Stop does.
             StopRecording();
+            if (SongLibraryWindow != nullptr) {
+                // The next singer's song opens after this tick, with File > Open's questions.
+                QTimer::singleShot(0, SongLibraryWindow, [this, recorded] { SongLibraryWindow->songEnded(recorded); });
+            }
         }
         MidiTime->SetTime(seconds, minutes);
 

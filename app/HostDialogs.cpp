@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QInputDialog>
 
 namespace cvkapp {
 
@@ -53,6 +54,9 @@ HostDialogs HostDialogs::standard() {
     dialogs.chooseColor = [](QWidget* parent, const QColor& initial) {
         const QColor chosen = QColorDialog::getColor(initial, parent);
         return chosen.isValid() ? chosen : initial;
+    };
+    dialogs.askText = [](QWidget* parent, const QString& title, const QString& label) {
+        return QInputDialog::getText(parent, title, label);
     };
     return dialogs;
 }

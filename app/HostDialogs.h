@@ -38,6 +38,8 @@ struct HostDialogs {
     std::function<QFont(QWidget*, const QFont& initial)> chooseFont;
     // The colour the dialog ends with: the chosen one, or `initial` when cancelled.
     std::function<QColor(QWidget*, const QColor& initial)> chooseColor;
+    // A line of text (a singer's name for the queue); empty when cancelled.
+    std::function<QString(QWidget*, const QString& title, const QString& label)> askText;
 
     // The Qt dialogs.
     static HostDialogs standard();

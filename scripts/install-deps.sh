@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libfontconfig-dev
   libfluidsynth-dev fluid-soundfont-gm
   libpulse-dev pulseaudio pulseaudio-utils
+  libsqlite3-dev
   librtmidi-dev libsndfile1-dev libsamplerate0-dev libebur128-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

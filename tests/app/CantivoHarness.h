@@ -41,6 +41,7 @@ struct ScriptedDialogs {
     std::deque<cvkapp::FileDialogAnswer> saveAnswers;
     std::deque<QFont> fonts;
     std::deque<QColor> colors;
+    std::deque<QString> texts;  // lines typed into text questions; none left: cancelled
     std::vector<cvkapp::FileDialogRequest> openRequests;
     std::vector<cvkapp::FileDialogRequest> saveRequests;
     int fontDialogs = 0;
@@ -64,6 +65,12 @@ struct ScriptedDialogs {
             QFont font = fonts.front();
             fonts.pop_front();
             return font;
+        };
+        dialogs.askText = [this](QWidget*, const QString&, const QString&) {
+            if (texts.empty()) return QString();
+            QString text = texts.front();
+            texts.pop_front();
+            return text;
         };
         dialogs.chooseColor = [this](QWidget*, const QColor& initial) {
             ++colorDialogs;

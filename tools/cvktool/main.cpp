@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "LibraryCommand.h"
 #include "MixerCommand.h"
 #include "PfcCommands.h"
 #include "PlayCommand.h"
@@ -40,6 +41,8 @@ constexpr Command kCommands[] = {
      "render SONG|PFC OUT.wav|.flac|.ogg [options]   the song (and voice) to an audio file; --help"},
     {"pfc", cvktool::runPfc,
      "pfc info FILE [--json] | extract FILE OUT.wav | make SONG VOICE.wav OUT.pfc [--tempo BPM] [--key N]"},
+    {"library", cvktool::runLibrary,
+     "library add DIR... | search WORDS... [--json] | list [--json] | forget PATH   the song library"},
 };
 
 void printUsage(std::FILE* out) {
