@@ -5,6 +5,8 @@
 
 #include <QLabel>
 #include <QPoint>
+#include <QRect>
+#include <QScreen>
 #include <QString>
 
 #include <algorithm>
@@ -74,9 +76,19 @@ void TCantivo::SongLibrary1Click() {
         };
         hooks.settingsPath = IniPath();
         SongLibraryWindow = new LibraryWindow(std::move(hooks), {}, this);
-        SongLibraryWindow->resize(640, 560);
-        // Beside the player, not over its lyrics.
-        SongLibraryWindow->move(frameGeometry().topRight() + QPoint(8, 0));
+        // Beside the player, not over its lyrics, where the screen has room: on its right,
+        // else on its left, else as far right as the screen goes; always whole on screen.
+        const QRect screen = this->screen() != nullptr ? this->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+        const QRect player = frameGeometry();
+        const QSize size(std::min(640, screen.width()), std::min(560, screen.height()));
+        SongLibraryWindow->resize(size);
+        int x = player.right() + 8;
+        if (x + size.width() > screen.right()) {
+            x = player.left() - 8 - size.width() >= screen.left() ? player.left() - 8 - size.width()
+                                                                  : screen.right() + 1 - size.width();
+        }
+        const int y = std::clamp(player.top(), screen.top(), screen.bottom() + 1 - size.height());
+        SongLibraryWindow->move(std::max(x, screen.left()), y);
     }
     SongLibraryWindow->show();
     SongLibraryWindow->raise();
