@@ -37,23 +37,28 @@ void LibraryIndexJob::run(std::string databasePath, std::vector<std::string> fol
     // run starts inherit the value (it is per thread on Linux).
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kIndexNice);
     Result result;
-    library::Library songs(databasePath);
-    result.notice = songs.notice();
-    auto lastPost = std::chrono::steady_clock::now() - kProgressInterval;
     QObject* receiver = m_receiver.data();
-    const library::ProgressCallback progress = [&](const library::IndexProgress& now) {
-        const auto time = std::chrono::steady_clock::now();
-        if (time - lastPost < kProgressInterval || receiver == nullptr) {
-            return;
+    {
+        library::Library songs(databasePath);
+        result.notice = songs.notice();
+        auto lastPost = std::chrono::steady_clock::now() - kProgressInterval;
+        const library::ProgressCallback progress = [&](const library::IndexProgress& now) {
+            const auto time = std::chrono::steady_clock::now();
+            if (time - lastPost < kProgressInterval || receiver == nullptr) {
+                return;
+            }
+            lastPost = time;
+            QMetaObject::invokeMethod(receiver, [report = m_progress, now] { report(now); }, Qt::QueuedConnection);
+        };
+        if (songs.isOpen()) {
+            result.ok = folders.empty() ? songs.refresh(result.report, progress, &m_cancel)
+                                        : songs.addFolders(folders, result.report, progress, &m_cancel);
         }
-        lastPost = time;
-        QMetaObject::invokeMethod(receiver, [report = m_progress, now] { report(now); }, Qt::QueuedConnection);
-    };
-    if (songs.isOpen()) {
-        result.ok = folders.empty() ? songs.refresh(result.report, progress, &m_cancel)
-                                    : songs.addFolders(folders, result.report, progress, &m_cancel);
+        result.error = songs.lastError();
+        // The connection closes here, checkpointing the run's log into the database: the
+        // window hears of the result only after it, so that joining this thread then is
+        // instant and never holds up the window's thread.
     }
-    result.error = songs.lastError();
     if (receiver != nullptr) {
         QMetaObject::invokeMethod(receiver, [finished = m_finished, result] { finished(result); }, Qt::QueuedConnection);
     }
