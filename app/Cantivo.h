@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -182,6 +183,11 @@ public:
     int MapTempoShown() const;
     // One beat per minute faster or slower where the song is: the whole map by one ratio.
     void StepMapTempo(int direction);
+
+    // ---- File > Export Audio... (CantivoExport.cpp)
+    void ExportAudio1Click();
+    // What `cvktool render` is given for the song as it is set up now, writing `target`.
+    QStringList exportArguments(const QString& target) const;
     // What a save does to the song's tempo events: scaled by the ratio while following
     // the map, else set to the one tempo.
     songfile::TempoScaling savedTempoScaling() const;
@@ -432,6 +438,7 @@ public:
     QAction* New1 = nullptr;
     QAction* Open1 = nullptr;
     QAction* SongLibrary1 = nullptr;
+    QAction* ExportAudio1 = nullptr;
     QAction* Save1 = nullptr;
     QAction* SaveAs1 = nullptr;
     QAction* Preferences1 = nullptr;

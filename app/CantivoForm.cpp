@@ -116,6 +116,7 @@ void TCantivo::buildMenus() {
     SongLibrary1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     Save1 = File1->addAction("&Save");
     SaveAs1 = File1->addAction("Save &As...");
+    ExportAudio1 = File1->addAction("&Export Audio...");
     File1->addSeparator();
     Preferences1 = File1->addAction("&Preferences...");
     AudioConfigurationWizard1 = File1->addAction("Audio Configuration &Wizard...");
@@ -362,6 +363,10 @@ void TCantivo::connectHandlers() {
     connect(New1, &QAction::triggered, this, &TCantivo::New1Click);
     connect(Open1, &QAction::triggered, this, &TCantivo::Open1Click);
     connect(SongLibrary1, &QAction::triggered, this, &TCantivo::SongLibrary1Click);
+    connect(ExportAudio1, &QAction::triggered, this, &TCantivo::ExportAudio1Click);
+    // An export is possible whenever Save As is: a song loaded, nothing playing or recording.
+    connect(SaveAs1, &QAction::changed, ExportAudio1, [this] { ExportAudio1->setEnabled(SaveAs1->isEnabled()); });
+    ExportAudio1->setEnabled(SaveAs1->isEnabled());
     connect(Save1, &QAction::triggered, this, &TCantivo::Save1Click);
     connect(SaveAs1, &QAction::triggered, this, &TCantivo::SaveAs1Click);
     connect(Preferences1, &QAction::triggered, this, &TCantivo::PreferencesClick);

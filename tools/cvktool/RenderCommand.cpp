@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -31,12 +32,14 @@ namespace {
 const char* const kRenderUsage =
     "usage: cvktool render SONG|PFC OUT.wav|OUT.flac|OUT.ogg [--tempo BPM] [--key SEMITONES]\n"
     "                      [--volumes V0,...] [--instruments P0,...] [--soundfont FILE]\n"
-    "                      [--follow-tempo] [--voice-gain DB] [--voice-offset SECONDS]\n"
-    "                      [--no-voice] [--loudness LUFS]\n";
+    "                      [--follow-tempo [--tempo-ratio N/D]] [--voice FILE.wav]\n"
+    "                      [--voice-gain DB] [--voice-offset SECONDS] [--no-voice] [--loudness LUFS]\n";
 
 struct RenderOptions {
     PlayOptions play;
     std::string target;
+    std::string voiceFile;  // a take to mix in place of a performance's voice
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> tempoRatio;
     double voiceGainDb = 0.0;
     int voiceOffsetSeconds = 0;
     bool noVoice = false;
@@ -79,7 +82,8 @@ std::variant<RenderOptions, std::string> parse(std::span<const std::string_view>
             name = arg.substr(0, equals);
             value = arg.substr(equals + 1);
         }
-        if (name != "--voice-gain" && name != "--voice-offset" && name != "--loudness") {
+        if (name != "--voice-gain" && name != "--voice-offset" && name != "--loudness" && name != "--voice" &&
+            name != "--tempo-ratio") {
             rest.push_back(arg);
             // The player's options with a separate value keep it.
             if (!value && i + 1 < args.size() &&
@@ -94,6 +98,27 @@ std::variant<RenderOptions, std::string> parse(std::span<const std::string_view>
                 return "option '" + std::string(name) + "' needs a value";
             }
             value = args[++i];
+        }
+        if (name == "--voice") {
+            if (value->empty()) {
+                return std::string("--voice needs a file name");
+            }
+            options.voiceFile = std::string(*value);
+            continue;
+        }
+        if (name == "--tempo-ratio") {
+            const std::size_t slash = value->find('/');
+            const std::optional<double> numerator = parseNumber(value->substr(0, slash));
+            const std::optional<double> denominator =
+                slash == std::string_view::npos ? std::optional<double>(1.0) : parseNumber(value->substr(slash + 1));
+            const auto whole = [](std::optional<double> v) {
+                return v && *v >= 1 && *v <= pulsant::TempoMap::kMaxScaleTerm && *v == std::floor(*v);
+            };
+            if (!whole(numerator) || !whole(denominator)) {
+                return std::string("--tempo-ratio takes N/D, whole numbers from 1 to 1048576");
+            }
+            options.tempoRatio.emplace(static_cast<std::uint32_t>(*numerator), static_cast<std::uint32_t>(*denominator));
+            continue;
         }
         const std::optional<double> number = parseNumber(*value);
         if (name == "--voice-gain") {
@@ -214,9 +239,15 @@ int runRender(std::span<const std::string_view> args) {
     if (const std::string failure = split.prepare(song, false); !failure.empty()) {
         return fault(failure);
     }
-    // A performance's voice, unless left out.
+    // A take given, or a performance's voice, unless left out.
     std::optional<render::Samples> voice;
-    if (!options.noVoice) {
+    if (!options.noVoice && !options.voiceFile.empty()) {
+        auto read = render::ReadVoice(options.voiceFile);
+        if (const auto* error = std::get_if<std::string>(&read)) {
+            return fault(*error);
+        }
+        voice = std::move(std::get<render::Samples>(read));
+    } else if (!options.noVoice) {
         const songfile::PerformanceInfo probe = songfile::ProbePerformance(song);
         if (probe.message.empty() && probe.voice.hasVoice()) {
             const songfile::VoiceReadResult extracted =
@@ -242,7 +273,10 @@ int runRender(std::span<const std::string_view> args) {
     if (play.followTempo) {
         const std::optional<pulsant::TempoMap> map = songfile::ReadTempoMap(split.path());
         request.followTempo = map.has_value();
-        if (map && play.tempo != 0) {
+        if (map && options.tempoRatio) {
+            request.scaleNumerator = options.tempoRatio->first;
+            request.scaleDenominator = options.tempoRatio->second;
+        } else if (map && play.tempo != 0) {
             const pulsant::TempoMap::Scale scale = pulsant::TempoMap::scaleForTempo(
                 map->tempoAt(0).writtenMicrosPerQuarter, static_cast<std::uint32_t>(play.tempo));
             request.scaleNumerator = scale.numerator;
