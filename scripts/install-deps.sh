@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libfontconfig-dev
   libfluidsynth-dev fluid-soundfont-gm
   libpulse-dev pulseaudio pulseaudio-utils
-  librtmidi-dev libsndfile1-dev
+  librtmidi-dev libsndfile1-dev libaubio-dev libsamplerate0-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb desktop-file-utils shared-mime-info
