@@ -8,6 +8,7 @@
 #include "MixerCommand.h"
 #include "PfcCommands.h"
 #include "PlayCommand.h"
+#include "ScoreCommand.h"
 #include "SongCommands.h"
 #include "SplitCommand.h"
 #include "VoiceCommands.h"
@@ -37,6 +38,7 @@ constexpr Command kCommands[] = {
     {"mix", cvktool::runMix, "mix A.wav B.wav OUT.wav   mix two takes"},
     {"pfc", cvktool::runPfc,
      "pfc info FILE [--json] | extract FILE OUT.wav | make SONG VOICE.wav OUT.pfc [--tempo BPM] [--key N]"},
+    {"score", cvktool::runScore, "score SONG|PFC [VOICE.wav] [--json] [--trail CSV]   a take against the melody"},
 };
 
 void printUsage(std::FILE* out) {
