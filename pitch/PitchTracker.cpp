@@ -8,6 +8,16 @@
 
 namespace pitch {
 
+namespace {
+
+// Where in the window the pitch found belongs. YIN compares the window's first half with
+// itself one period later, so what it measures lies in the window's first half and a bit
+// beyond: a quarter of a window from its start, not its middle (placing it in the middle
+// put a vibrato's pitch 15 ms late, 9 cents off on a 30-cent vibrato).
+constexpr int kFrameCentre = kWindowSamples / 4;
+
+}  // namespace
+
 struct PitchTracker::Engine {
     int rate = 0;
     int channels = 0;
@@ -154,9 +164,9 @@ void PitchTracker::analyse(std::span<const float> mono, bool last) {
         e.window.insert(e.window.end(), e.pending.begin() + static_cast<std::ptrdiff_t>(used),
                         e.pending.begin() + static_cast<std::ptrdiff_t>(used + kHopSamples));
         used += kHopSamples;
-        // The level where the frame is placed: the hop around the window's centre.
+        // The level where the frame is placed (see kFrameCentre): the hop around it.
         double energy = 0.0;
-        for (int i = (kWindowSamples - kHopSamples) / 2; i < (kWindowSamples + kHopSamples) / 2; ++i) {
+        for (int i = kFrameCentre - kHopSamples / 2; i < kFrameCentre + kHopSamples / 2; ++i) {
             energy += static_cast<double>(e.window[static_cast<std::size_t>(i)]) * e.window[static_cast<std::size_t>(i)];
         }
         aubio_pitch_do(e.detector, e.hop, e.out);
@@ -167,9 +177,10 @@ void PitchTracker::analyse(std::span<const float> mono, bool last) {
         const bool voiced = levelDb > kSilenceDb && confidence >= kMinConfidence && key > 0.0f &&
                             hz >= kLowestHz && hz <= kHighestHz;
         ++e.hops;
-        // The window ends with this hop; its centre is half a window earlier.
-        const double end = static_cast<double>(e.hops * kHopSamples) / kAnalysisRate;
-        e.frames.push_back({end - 0.5 * kWindowSamples / kAnalysisRate, voiced ? key : 0.0f, confidence});
+        const double windowStart = static_cast<double>(e.hops * kHopSamples) / kAnalysisRate -
+                                   static_cast<double>(kWindowSamples) / kAnalysisRate;
+        e.frames.push_back({windowStart + static_cast<double>(kFrameCentre) / kAnalysisRate, voiced ? key : 0.0f,
+                            confidence});
     }
     e.pending.erase(e.pending.begin(), e.pending.begin() + static_cast<std::ptrdiff_t>(used));
 }

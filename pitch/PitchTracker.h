@@ -11,7 +11,8 @@
 //
 // Unvoiced frames (silence, breath, hiss, most consonants) are rejected twice: by level
 // (quieter than kSilenceDb below full scale) and by the detector's own confidence, which is
-// high for a periodic sound and low for noise. A frame's time is the centre of its window.
+// high for a periodic sound and low for noise. A frame's time is that of the samples the
+// detector's pitch belongs to: a quarter of a window from the window's start.
 //
 // Not for the real-time thread: feeding allocates and resamples. The analysis of a take
 // runs on a worker thread.
@@ -24,7 +25,7 @@
 namespace pitch {
 
 struct PitchFrame {
-    double seconds = 0.0;  // the centre of the frame's window, from the first sample fed
+    double seconds = 0.0;  // from the first sample fed; see the header comment
     float pitch = 0.0f;    // MIDI key number (69 = 440 Hz) with fractions; 0: not sung
     float confidence = 0.0f;
 };
