@@ -6,7 +6,8 @@
 
 namespace pitch {
 
-VoicePitch ReadVoicePitch(const std::string& path) {
+VoicePitch ReadVoicePitch(const std::string& path, const std::atomic<bool>* cancel,
+                          std::atomic<double>* progress) {
     VoicePitch result;
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
@@ -23,12 +24,15 @@ VoicePitch ReadVoicePitch(const std::string& path) {
     }
     std::vector<float> buffer(static_cast<std::size_t>(info.samplerate) * static_cast<std::size_t>(info.channels));
     sf_count_t total = 0;
-    for (;;) {
+    while (cancel == nullptr || !cancel->load(std::memory_order_relaxed)) {
         const sf_count_t frames = sf_readf_float(file, buffer.data(), info.samplerate);
         if (frames <= 0) {
             break;
         }
         total += frames;
+        if (progress != nullptr) {
+            progress->store(static_cast<double>(total) / info.samplerate, std::memory_order_relaxed);
+        }
         tracker.feed(std::span<const float>(buffer.data(), static_cast<std::size_t>(frames) * static_cast<std::size_t>(info.channels)));
     }
     sf_close(file);

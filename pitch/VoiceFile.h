@@ -3,6 +3,7 @@
 // The pitch frames of a voice kept in a sound file: any PCM or float wave libsndfile
 // reads, at any rate and channel count.
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,9 @@ struct VoicePitch {
     double seconds = 0.0;
 };
 
-// Any thread; reads the file in pieces of a second.
-VoicePitch ReadVoicePitch(const std::string& path);
+// Any thread; reads the file in pieces of a second. `cancel` (when given) set stops the
+// reading with what was read; `progress` (when given) gets the seconds read so far.
+VoicePitch ReadVoicePitch(const std::string& path, const std::atomic<bool>* cancel = nullptr,
+                          std::atomic<double>* progress = nullptr);
 
 }  // namespace pitch
