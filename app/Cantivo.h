@@ -31,6 +31,10 @@ class QPushButton;
 class QScrollBar;
 class QSocketNotifier;
 class QTimer;
+struct PitchFeature;
+namespace pitch {
+struct TakeResult;
+}
 class TAboutBox;
 class TAboutTrack;
 class TAudioConfigWelcomeForm;
@@ -254,6 +258,12 @@ public:
     void RelayoutLyrics();
     void PlaceSizeButtons();
 
+    // ---- singing in tune (CantivoPitch.cpp): the pitch strip, the melody, a take's score
+    void PitchStripClick();
+    bool pitchStripOn() const;
+    // The melody track of the loaded song; -1 with no song or no notes.
+    int melodyTrack() const;
+
     // ---- state (names shared by the whole window)
     void* SequencerLibrary = nullptr;
     SequencerTable Sequencer;
@@ -427,6 +437,16 @@ private:
     void buildLeftPanel();
     void buildRightPanel();
     void buildLyricPanel();
+    void buildPitchStrip();
+    // After a song's lyrics are shown: its notes and melody, timed by its own tempo.
+    void loadSongMelody(int fileTempo);
+    void clearSongMelody();
+    // The melody again after the key or tempo changed.
+    void updateSongMelody();
+    // From the timer loop: the strip follows the song; a finished take is analysed.
+    void pitchTick(std::uint32_t lyricCounter);
+    void analyseTake(const std::string& takeFile);
+    void showTakeScore(const pitch::TakeResult& result);
     void buildTrackTemplates();
     void connectHandlers();
     // Drops and the Space key.
@@ -506,6 +526,7 @@ private:
 
     CantivoOptions m_options;
     std::unique_ptr<platform::MessageQueue> m_queue;
+    std::unique_ptr<PitchFeature> m_pitch;
     QSocketNotifier* m_queueNotifier = nullptr;
     platform::SingleInstance* m_instance = nullptr;
     QSocketNotifier* m_instanceNotifier = nullptr;

@@ -265,6 +265,7 @@ void TCantivo::StopRecording() {
     RecLedLevel->SetLevel(0);
     FileStatusDisplay->SetFileLoaded(TFileStatusBox::performance);
     PendingWaveFile = RecordingFile;
+    analyseTake(RecordingFile);
     StopPlayback();
     Recording = false;
     setRecordingControls(true);

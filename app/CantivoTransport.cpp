@@ -196,6 +196,7 @@ void TCantivo::stepTempo(int direction) {
         Sequencer.CallChangeTempo(Handle(), TempoSetting);
     }
     ShowTempo();
+    updateSongMelody();
 }
 
 // The key and the volume leave the song unmodified: they are the singer's, not the song's.
@@ -207,6 +208,7 @@ void TCantivo::stepKey(int direction) {
         Sequencer.CallSetTransposition(Handle(), KeySetting);
     }
     ShowKey();
+    updateSongMelody();
 }
 
 void TCantivo::stepVolume(int direction) {
@@ -297,6 +299,7 @@ void TCantivo::CVKTimerTimer() {
         MidiTime->SetTime(0, 0);
         BarBox->SetPosition(0, 0, 0);
     }
+    pitchTick(LastLyricCounter);
 }
 
 }  // namespace cvkapp

@@ -1,0 +1,26 @@
+#pragma once
+
+// The window's state for singing in tune (CantivoPitch.cpp): the pitch strip and its menu
+// item, the loaded song's notes and melody track, and the analysis of the last take.
+// Nothing here runs unless the user switched the strip on.
+
+#include <optional>
+#include <string>
+
+#include "PitchStrip.h"
+#include "SongNotes.h"
+#include "TakeAnalysis.h"
+#include "TempoMap.h"
+
+class QAction;
+
+struct PitchFeature {
+    lyrics::TPitchStrip* strip = nullptr;
+    QAction* menuItem = nullptr;
+    pitch::SongNotes notes;                     // of the loaded song; empty with none
+    pitch::MelodyChoice choice;
+    std::optional<pulsant::TempoMap> tempoMap;  // the song's ticks in seconds as it plays
+    int fileTempo = 120;                        // the song's own tempo, for the user's ratio
+    pitch::TakeAnalysis analysis;
+    std::string pendingTake;  // a take to analyse once the wave library has put it in place
+};
