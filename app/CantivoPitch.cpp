@@ -1,7 +1,7 @@
 // Singing in tune: the pitch strip under the lyric box (Lyrics > Pitch Strip, Ctrl+P, kept
 // in the settings), the melody of the loaded song drawn as the song plays with the user's
-// key and tempo, and a take's score with the key that suits the singer once a recording
-// ends. While the strip is off nothing here runs and the window is laid out as ever: the
+// key and tempo, the singer's trail while a take is recorded (read from the take file on a
+// worker thread), and a take's score with the key that suits the singer once it ends. While the strip is off nothing here runs and the window is laid out as ever: the
 // strip is a hidden widget of the lyric panel's layout, which takes no room.
 
 #include <QAction>
@@ -55,6 +55,7 @@ void TCantivo::PitchStripClick() {
         // Off, nothing runs: no frame timer, no analysis.
         m_pitch->strip->setPlaying(false);
         m_pitch->analysis.cancel();
+        m_pitch->live.stop();
         m_pitch->pendingTake.clear();
     }
 }
@@ -76,6 +77,7 @@ void TCantivo::clearSongMelody() {
         return;
     }
     m_pitch->analysis.cancel();
+    m_pitch->live.stop();
     m_pitch->pendingTake.clear();
     m_pitch->notes = {};
     m_pitch->choice = {};
@@ -110,7 +112,18 @@ void TCantivo::pitchTick(std::uint32_t lyricCounter) {
     if (SongPlaying && m_pitch->tempoMap && lyricCounter != 0xFFFFFFFFu) {
         m_pitch->strip->setSongSeconds(static_cast<double>(m_pitch->tempoMap->timeAt(lyricCounter)) / 1e6);
     }
-    if (!m_pitch->pendingTake.empty() && !voxcapt::recordingView().active) {
+    // While recording, the trail follows the take file as the wave library writes it.
+    const voxcapt::RecordingView recording = voxcapt::recordingView();
+    if (Recording && recording.recording && !m_pitch->live.running() && !recording.temporaryName.empty()) {
+        m_pitch->strip->clearSung();
+        m_pitch->live.start(recording.temporaryName);
+    } else if (!Recording && m_pitch->live.running()) {
+        m_pitch->live.stop();
+    }
+    if (m_pitch->live.running()) {
+        m_pitch->strip->addSung(m_pitch->live.take());
+    }
+    if (!m_pitch->pendingTake.empty() && !recording.active) {
         const pitch::PlaySettings settings{KeySetting, static_cast<std::uint32_t>(m_pitch->fileTempo),
                                            static_cast<std::uint32_t>(std::max(1, TempoSetting))};
         m_pitch->analysis.start(pitch::MelodyNotes(m_pitch->notes, m_pitch->choice.track, settings),

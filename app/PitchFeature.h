@@ -9,6 +9,7 @@
 
 #include "PitchStrip.h"
 #include "SongNotes.h"
+#include "LiveTake.h"
 #include "TakeAnalysis.h"
 #include "TempoMap.h"
 
@@ -22,5 +23,6 @@ struct PitchFeature {
     std::optional<pulsant::TempoMap> tempoMap;  // the song's ticks in seconds as it plays
     int fileTempo = 120;                        // the song's own tempo, for the user's ratio
     pitch::TakeAnalysis analysis;
+    pitch::LiveTake live;  // the take being recorded, followed for the trail
     std::string pendingTake;  // a take to analyse once the wave library has put it in place
 };
