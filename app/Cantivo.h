@@ -438,6 +438,8 @@ private:
     void buildRightPanel();
     void buildLyricPanel();
     void buildPitchStrip();
+    // The strip's height for the lyric panel's present size.
+    void fitPitchStrip();
     // After a song's lyrics are shown: its notes and melody, timed by its own tempo.
     void loadSongMelody(int fileTempo);
     void clearSongMelody();

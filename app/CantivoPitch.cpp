@@ -10,6 +10,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
+
 #include "Cantivo.h"
 #include "PitchFeature.h"
 #include "SongMelody.h"
@@ -22,14 +24,18 @@ namespace {
 
 constexpr char kSection[] = "Pitch";
 constexpr char kStripKey[] = "Strip";
-constexpr int kStripHeight = 64;
+// The strip takes a quarter of the lyric panel: in the normal layout the panel is under a
+// hundred pixels high, and a fixed strip of the full-screen layout's size would leave the
+// words no room.
+constexpr int kStripShare = 4;
+constexpr int kStripLowest = 24;
+constexpr int kStripHighest = 128;
 
 }  // namespace
 
 void TCantivo::buildPitchStrip() {
     m_pitch = std::make_unique<PitchFeature>();
     m_pitch->strip = new lyrics::TPitchStrip(LyricPanel);
-    m_pitch->strip->setFixedHeight(kStripHeight);
     m_pitch->strip->hide();
     if (auto* layout = qobject_cast<QBoxLayout*>(LyricPanel->layout())) {
         layout->addWidget(m_pitch->strip);
@@ -42,6 +48,13 @@ void TCantivo::buildPitchStrip() {
     m_pitch->menuItem->setChecked(on);
     m_pitch->strip->setVisible(on);
     connect(m_pitch->menuItem, &QAction::triggered, this, &TCantivo::PitchStripClick);
+    fitPitchStrip();
+}
+
+void TCantivo::fitPitchStrip() {
+    if (m_pitch) {
+        m_pitch->strip->setFixedHeight(std::clamp(LyricPanel->height() / kStripShare, kStripLowest, kStripHighest));
+    }
 }
 
 bool TCantivo::pitchStripOn() const { return m_pitch && m_pitch->menuItem->isChecked(); }

@@ -27,8 +27,8 @@ protected:
 
 }  // namespace
 
-// Guards against the strip taking room from the lyrics while it is off, coming back on
-// without the user's say, or its switch not being kept for the next start.
+// Guards against the strip taking room from the lyrics while it is off (or most of it
+// while on), coming back on without the user's say, or its switch not being kept.
 TEST_F(PitchStripWindowTest, OffLeavesTheLayoutAndTheSwitchIsKept) {
     open();
     window().LyricPanel->layout()->activate();
@@ -43,6 +43,8 @@ TEST_F(PitchStripWindowTest, OffLeavesTheLayoutAndTheSwitchIsKept) {
     EXPECT_TRUE(window().pitchStripOn());
     EXPECT_FALSE(strip()->isHidden());
     EXPECT_LT(window().LyricBox1->height(), lyrics.height());
+    // The words keep most of the room, even in the small normal layout.
+    EXPECT_GE(window().LyricBox1->height(), lyrics.height() * 2 / 3);
     EXPECT_EQ(stringSetting("Pitch", "Strip"), "1");
 
     destroyWindow();
