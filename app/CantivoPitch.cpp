@@ -124,6 +124,9 @@ void TCantivo::pitchTick(std::uint32_t lyricCounter) {
     m_pitch->strip->setPlaying(SongPlaying);
     if (SongPlaying && m_pitch->tempoMap && lyricCounter != 0xFFFFFFFFu) {
         m_pitch->strip->setSongSeconds(static_cast<double>(m_pitch->tempoMap->timeAt(lyricCounter)) / 1e6);
+    } else if (!SongPlaying) {
+        // Stopped: back to the song's start, as the bar and time displays go.
+        m_pitch->strip->setSongSeconds(0.0);
     }
     // While recording, the trail follows the take file as the wave library writes it.
     const voxcapt::RecordingView recording = voxcapt::recordingView();

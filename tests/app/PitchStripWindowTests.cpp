@@ -76,4 +76,5 @@ TEST_F(PitchStripWindowTest, FollowsTheSongsMelody) {
     window().StopButtonClick();
     tick();
     EXPECT_FALSE(strip()->playing());
+    EXPECT_EQ(strip()->songSeconds(), 0.0);
 }
