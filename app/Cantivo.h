@@ -33,6 +33,7 @@ class QSocketNotifier;
 class QTimer;
 struct PitchFeature;
 namespace pitch {
+struct PlaySettings;
 struct TakeResult;
 }
 class TAboutBox;
@@ -440,8 +441,10 @@ private:
     void buildPitchStrip();
     // The strip's height for the lyric panel's present size.
     void fitPitchStrip();
-    // After a song's lyrics are shown: its notes and melody, timed by its own tempo.
-    void loadSongMelody(int fileTempo);
+    // After a song's lyrics are shown: its notes and melody.
+    void loadSongMelody();
+    // The key and tempo the song plays with, for the melody.
+    pitch::PlaySettings playSettings() const;
     void clearSongMelody();
     // The melody again after the key or tempo changed.
     void updateSongMelody();

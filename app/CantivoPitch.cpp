@@ -73,14 +73,13 @@ void TCantivo::PitchStripClick() {
     }
 }
 
-void TCantivo::loadSongMelody(int fileTempo) {
+void TCantivo::loadSongMelody() {
     if (!m_pitch) {
         return;
     }
     const pitch::NotesResult read = pitch::ReadSongNotesFile(SplitFileName);
     m_pitch->notes = read.error == pitch::NotesError::None ? read.song : pitch::SongNotes{};
     m_pitch->choice = pitch::ChooseMelodyTrack(m_pitch->notes, pitch::SyllableTicks(SongLyrics));
-    m_pitch->fileTempo = fileTempo > 0 ? fileTempo : 120;
     m_pitch->strip->clearSung();
     updateSongMelody();
 }
@@ -94,7 +93,6 @@ void TCantivo::clearSongMelody() {
     m_pitch->pendingTake.clear();
     m_pitch->notes = {};
     m_pitch->choice = {};
-    m_pitch->tempoMap.reset();
     m_pitch->strip->setPlaying(false);
     m_pitch->strip->setSongSeconds(0.0);
     m_pitch->strip->setMelody({});
@@ -107,14 +105,12 @@ void TCantivo::updateSongMelody() {
     if (!m_pitch || m_pitch->notes.division == 0) {
         return;
     }
-    // The user's tempo lengthens every quarter by the song's own tempo over the setting.
-    const pitch::PlaySettings settings{KeySetting, static_cast<std::uint32_t>(m_pitch->fileTempo),
-                                       static_cast<std::uint32_t>(std::max(1, TempoSetting))};
-    m_pitch->strip->setMelody(pitch::MelodyNotes(m_pitch->notes, m_pitch->choice.track, settings));
-    m_pitch->tempoMap = pulsant::TempoMap::build(m_pitch->notes.tempos, m_pitch->notes.division);
-    if (m_pitch->tempoMap && !m_pitch->tempoMap->restartScale(settings.tempoNumerator, settings.tempoDenominator)) {
-        m_pitch->tempoMap.reset();
-    }
+    m_pitch->strip->setMelody(pitch::MelodyNotes(m_pitch->notes, m_pitch->choice.track, playSettings()));
+}
+
+pitch::PlaySettings TCantivo::playSettings() const {
+    // The player plays the whole song at the tempo shown, in beats per minute.
+    return {KeySetting, static_cast<std::uint32_t>(std::max(1, TempoSetting)), 1, 1};
 }
 
 void TCantivo::pitchTick(std::uint32_t lyricCounter) {
@@ -122,8 +118,9 @@ void TCantivo::pitchTick(std::uint32_t lyricCounter) {
         return;
     }
     m_pitch->strip->setPlaying(SongPlaying);
-    if (SongPlaying && m_pitch->tempoMap && lyricCounter != 0xFFFFFFFFu) {
-        m_pitch->strip->setSongSeconds(static_cast<double>(m_pitch->tempoMap->timeAt(lyricCounter)) / 1e6);
+    if (SongPlaying && m_pitch->notes.division != 0 && lyricCounter != 0xFFFFFFFFu) {
+        m_pitch->strip->setSongSeconds(
+            pitch::SecondsAtTempo(lyricCounter, m_pitch->notes.division, playSettings().beatsPerMinute));
     } else if (!SongPlaying) {
         // Stopped: back to the song's start, as the bar and time displays go.
         m_pitch->strip->setSongSeconds(0.0);
@@ -140,9 +137,7 @@ void TCantivo::pitchTick(std::uint32_t lyricCounter) {
         m_pitch->strip->addSung(m_pitch->live.take());
     }
     if (!m_pitch->pendingTake.empty() && !recording.active) {
-        const pitch::PlaySettings settings{KeySetting, static_cast<std::uint32_t>(m_pitch->fileTempo),
-                                           static_cast<std::uint32_t>(std::max(1, TempoSetting))};
-        m_pitch->analysis.start(pitch::MelodyNotes(m_pitch->notes, m_pitch->choice.track, settings),
+        m_pitch->analysis.start(pitch::MelodyNotes(m_pitch->notes, m_pitch->choice.track, playSettings()),
                                 m_pitch->pendingTake);
         m_pitch->pendingTake.clear();
     }

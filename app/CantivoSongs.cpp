@@ -332,7 +332,7 @@ void TCantivo::LoadSongFile(const std::string& path) {
         LyricBox1->setFontColor(Qt::black);
     }
     LyricBox1->SetLyrics(SongLyrics, false);
-    loadSongMelody(tempo);
+    loadSongMelody();
 
     if (SongLyrics != nullptr) {
         Font1->setEnabled(true);

@@ -4,14 +4,12 @@
 // item, the loaded song's notes and melody track, and the analysis of the last take.
 // Nothing here runs unless the user switched the strip on.
 
-#include <optional>
 #include <string>
 
 #include "PitchStrip.h"
 #include "SongNotes.h"
 #include "LiveTake.h"
 #include "TakeAnalysis.h"
-#include "TempoMap.h"
 
 class QAction;
 
@@ -20,8 +18,6 @@ struct PitchFeature {
     QAction* menuItem = nullptr;
     pitch::SongNotes notes;                     // of the loaded song; empty with none
     pitch::MelodyChoice choice;
-    std::optional<pulsant::TempoMap> tempoMap;  // the song's ticks in seconds as it plays
-    int fileTempo = 120;                        // the song's own tempo, for the user's ratio
     pitch::TakeAnalysis analysis;
     pitch::LiveTake live;  // the take being recorded, followed for the trail
     std::string pendingTake;  // a take to analyse once the wave library has put it in place

@@ -126,15 +126,23 @@ MelodyChoice ChooseMelodyTrack(const SongNotes& song, std::span<const std::uint3
     return choice;
 }
 
+double SecondsAtTempo(std::uint32_t tick, std::uint16_t division, std::uint32_t beatsPerMinute) {
+    return static_cast<double>(tick) * 60.0 / (static_cast<double>(std::max(1u, beatsPerMinute)) * std::max<std::uint16_t>(1, division));
+}
+
 std::vector<MelodyNote> MelodyNotes(const SongNotes& song, int track, const PlaySettings& settings) {
     std::vector<MelodyNote> melody;
-    if (track < 0 || static_cast<std::size_t>(track) >= song.tracks.size()) {
+    if (track < 0 || static_cast<std::size_t>(track) >= song.tracks.size() || song.division == 0) {
         return melody;
     }
     std::optional<pulsant::TempoMap> map = pulsant::TempoMap::build(song.tempos, song.division);
     if (!map || !map->restartScale(std::max(1u, settings.tempoNumerator), std::max(1u, settings.tempoDenominator))) {
         return melody;
     }
+    const auto seconds = [&](std::uint32_t tick) {
+        return settings.beatsPerMinute > 0 ? SecondsAtTempo(tick, song.division, settings.beatsPerMinute)
+                                           : static_cast<double>(map->timeAt(tick)) / 1e6;
+    };
     const std::vector<Note>& notes = song.tracks[static_cast<std::size_t>(track)];
     for (std::size_t i = 0; i < notes.size(); ++i) {
         // Of notes starting together, the highest: sorted by start, look ahead.
@@ -152,9 +160,7 @@ std::vector<MelodyNote> MelodyNotes(const SongNotes& song, int track, const Play
         if (endTick <= top->startTick) {
             continue;
         }
-        melody.push_back({static_cast<double>(map->timeAt(top->startTick)) / 1e6,
-                          static_cast<double>(map->timeAt(endTick)) / 1e6,
-                          static_cast<double>(top->key) + settings.key});
+        melody.push_back({seconds(top->startTick), seconds(endTick), static_cast<double>(top->key) + settings.key});
     }
     return melody;
 }

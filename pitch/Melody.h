@@ -40,13 +40,20 @@ struct MelodyNote {
     double pitch = 0.0;  // MIDI key number, the key setting applied
 };
 
-// How the song plays: its key in semitones and its tempo as a ratio of quarter-note
-// lengths (110/100 plays every quarter 10 % longer), as the player applies them.
+// How the song plays: its key in semitones and its tempo. The player plays a song at one
+// tempo, in beats per minute (the one its scan found, or the user's), whatever Set Tempo
+// events follow: `beatsPerMinute` times the notes so. With 0 the notes follow the song's
+// own tempo map, every quarter scaled by the ratio tempoNumerator / tempoDenominator
+// (110/100 plays every quarter 10 % longer), as a player following the map does.
 struct PlaySettings {
     int key = 0;
+    std::uint32_t beatsPerMinute = 0;
     std::uint32_t tempoNumerator = 1;
     std::uint32_t tempoDenominator = 1;
 };
+
+// Seconds from the song's start to `tick` at one tempo.
+double SecondsAtTempo(std::uint32_t tick, std::uint16_t division, std::uint32_t beatsPerMinute);
 
 // Any thread. The notes of `track` as one line: where notes overlap, a note ends where the
 // next begins, and of notes starting together the highest is kept. Empty for a track that

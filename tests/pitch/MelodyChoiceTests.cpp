@@ -60,17 +60,28 @@ INSTANTIATE_TEST_SUITE_P(Songs, MelodyChoice,
                                          ChoiceCase{"NoWords", false, 0, pitch::MelodyRule::HighestMonophonic}),
                          [](const auto& row) { return std::string(row.param.name); });
 
-// The key and tempo the user set move what is drawn and scored: a note played a tone
-// higher and 25 % slower is where the singer hears it.
+// The key and tempo the song plays with move what is drawn and scored: a note played a
+// tone higher and 25 % slower is where the singer hears it, whether the player holds one
+// tempo (96 beats per minute for a song written at 120) or follows the song's map scaled.
 TEST(MelodyNotes, FollowKeyAndTempo) {
-    const Loaded plain = load(pitch_test::songBytes(true));
-    const Loaded moved = load(pitch_test::songBytes(true), {2, 125, 100});
-    ASSERT_EQ(plain.melody.notes.size(), moved.melody.notes.size());
     const pitch_test::SongNote written = pitch_test::melody()[5];
-    EXPECT_DOUBLE_EQ(plain.melody.notes[5].pitch, written.key);
-    EXPECT_NEAR(plain.melody.notes[5].start, written.tick * pitch_test::kSecondsPerTick, 1e-6);
-    EXPECT_DOUBLE_EQ(moved.melody.notes[5].pitch, written.key + 2);
-    EXPECT_NEAR(moved.melody.notes[5].start, 1.25 * written.tick * pitch_test::kSecondsPerTick, 1e-6);
+    const double writtenSeconds = written.tick * pitch_test::kSecondsPerTick;
+    const struct {
+        pitch::PlaySettings settings;
+        double pitch;
+        double start;
+    } rows[] = {
+        {{0, 0, 1, 1}, written.key + 0.0, writtenSeconds},
+        {{0, 120, 1, 1}, written.key + 0.0, writtenSeconds},
+        {{2, 96, 1, 1}, written.key + 2.0, 1.25 * writtenSeconds},
+        {{-3, 0, 125, 100}, written.key - 3.0, 1.25 * writtenSeconds},
+    };
+    for (const auto& row : rows) {
+        const Loaded loaded = load(pitch_test::songBytes(true), row.settings);
+        ASSERT_EQ(loaded.melody.notes.size(), pitch_test::melody().size());
+        EXPECT_DOUBLE_EQ(loaded.melody.notes[5].pitch, row.pitch);
+        EXPECT_NEAR(loaded.melody.notes[5].start, row.start, 1e-6);
+    }
 }
 
 }  // namespace

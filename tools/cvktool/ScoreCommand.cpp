@@ -1,5 +1,6 @@
 #include "ScoreCommand.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -124,7 +125,9 @@ int score(const Arguments& line) {
 
     const songfile::ShownLyrics lyrics =
         songfile::ScanShownLyrics(split.path, mode, [](const char*) { return true; });
-    const pitch::SongMelody melody = pitch::LoadSongMelody(split.path, lyrics.first, {});
+    // The player plays the song at the one tempo its scan found, and the take follows it.
+    const pitch::SongMelody melody = pitch::LoadSongMelody(
+        split.path, lyrics.first, {0, static_cast<std::uint32_t>(std::max(1, lyrics.tempo)), 1, 1});
     songfile::FreeLyricList(lyrics.first);
     if (!melody.message.empty()) {
         return fault(melody.message);
