@@ -2,6 +2,7 @@
 // window's messages and size changes.
 
 #include "Cantivo.h"
+#include "PitchFeature.h"
 
 #include <QAction>
 #include <QApplication>
@@ -98,6 +99,7 @@ TCantivo::TCantivo(CantivoOptions options, QWidget* parent)
     buildLeftPanel();
     buildRightPanel();
     buildLyricPanel();
+    buildPitchStrip();
     LyricPanel->raise();
     connectHandlers();
     setUpDesktopHabits();

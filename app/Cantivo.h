@@ -35,6 +35,11 @@ class QPushButton;
 class QScrollBar;
 class QSocketNotifier;
 class QTimer;
+struct PitchFeature;
+namespace pitch {
+struct PlaySettings;
+struct TakeResult;
+}
 class TAboutBox;
 class TAboutTrack;
 class TAudioConfigWelcomeForm;
@@ -289,6 +294,12 @@ public:
     void RelayoutLyrics();
     void PlaceSizeButtons();
 
+    // ---- singing in tune (CantivoPitch.cpp): the pitch strip, the melody, a take's score
+    void PitchStripClick();
+    bool pitchStripOn() const;
+    // The melody track of the loaded song; -1 with no song or no notes.
+    int melodyTrack() const;
+
     // ---- state (names shared by the whole window)
     void* SequencerLibrary = nullptr;
     SequencerTable Sequencer;
@@ -470,6 +481,22 @@ private:
     void buildLeftPanel();
     void buildRightPanel();
     void buildLyricPanel();
+    void buildPitchStrip();
+    // The strip's height for the lyric panel's present size.
+    void fitPitchStrip();
+    // After a song's lyrics are shown: its notes and melody.
+    void loadSongMelody();
+    // The key and tempo the song plays with, for the melody.
+    // Seconds from the song's start to `tick` as it plays (the melody's clock).
+    double melodySeconds(std::uint32_t tick) const;
+    pitch::PlaySettings playSettings() const;
+    void clearSongMelody();
+    // The melody again after the key or tempo changed.
+    void updateSongMelody();
+    // From the timer loop: the strip follows the song; a finished take is analysed.
+    void pitchTick(std::uint32_t lyricCounter);
+    void analyseTake(const std::string& takeFile);
+    void showTakeScore(const pitch::TakeResult& result);
     void buildTrackTemplates();
     void connectHandlers();
     // Drops and the Space key.
@@ -549,6 +576,7 @@ private:
 
     CantivoOptions m_options;
     std::unique_ptr<platform::MessageQueue> m_queue;
+    std::unique_ptr<PitchFeature> m_pitch;
     QSocketNotifier* m_queueNotifier = nullptr;
     platform::SingleInstance* m_instance = nullptr;
     QSocketNotifier* m_instanceNotifier = nullptr;

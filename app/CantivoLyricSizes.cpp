@@ -41,6 +41,7 @@ void TCantivo::PlaceSizeButtons() {
 
 void TCantivo::applyLyricLayout(int left, int top, int width, int height) {
     LyricPanel->setGeometry(left, top, width, height);
+    fitPitchStrip();
     PlaceSizeButtons();
 }
 

@@ -160,8 +160,10 @@ void TCantivo::PreferencesClick() {
     // The character setting may have changed the lyrics' lines; while the song goes on the
     // marked syllable is found again.
     RelayoutLyrics();
-    // Following the song's tempo changes or not shows another tempo (from the next start).
+    // Following the song's tempo changes or not shows another tempo (from the next start),
+    // and times the melody another way.
     ShowTempo();
+    updateSongMelody();
 }
 
 void TCantivo::ReapplyVoiceOffset() {

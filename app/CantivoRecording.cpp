@@ -269,6 +269,7 @@ void TCantivo::StopRecording() {
     RecLedLevel->SetLevel(0);
     FileStatusDisplay->SetFileLoaded(TFileStatusBox::performance);
     PendingWaveFile = RecordingFile;
+    analyseTake(RecordingFile);
     StopPlayback();
     Recording = false;
     setRecordingControls(true);

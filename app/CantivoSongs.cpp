@@ -216,6 +216,7 @@ bool TCantivo::CloseSong() {
 
     deleteFileAndForget(SplitFileName);
     SongLoaded = false;
+    clearSongMelody();
     SongFileName.clear();
 
     if (SongLyrics != nullptr) {
@@ -332,6 +333,7 @@ void TCantivo::LoadSongFile(const std::string& path) {
         LyricBox1->setFontColor(Qt::black);
     }
     LyricBox1->SetLyrics(SongLyrics, false);
+    loadSongMelody();
 
     if (SongLyrics != nullptr) {
         Font1->setEnabled(true);

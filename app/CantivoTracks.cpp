@@ -331,7 +331,8 @@ void TCantivo::TrackNumberClick(QPushButton* sender) {
     if (!SongLoaded || t < 0) {
         return;
     }
-    AboutTrack->ShowForTrack(t, songfile::TrackInfoTable[static_cast<std::size_t>(t)]);
+    AboutTrack->ShowForTrack(t, songfile::TrackInfoTable[static_cast<std::size_t>(t)],
+                             pitchStripOn() && t == melodyTrack());
 }
 
 void TCantivo::BitBtn1Click() { AboutBox->ShowVoiceForm(); }

@@ -200,6 +200,7 @@ void TCantivo::stepTempo(int direction) {
     if (FollowsTempoMap()) {
         StepMapTempo(direction);
         ShowTempo();
+        updateSongMelody();
         return;
     }
     if (direction < 0 ? TempoSetting > 60 : TempoSetting < 240) {
@@ -209,6 +210,7 @@ void TCantivo::stepTempo(int direction) {
         Sequencer.CallChangeTempo(Handle(), TempoSetting);
     }
     ShowTempo();
+    updateSongMelody();
 }
 
 // The key and the volume leave the song unmodified: they are the singer's, not the song's.
@@ -220,6 +222,7 @@ void TCantivo::stepKey(int direction) {
         Sequencer.CallSetTransposition(Handle(), KeySetting);
     }
     ShowKey();
+    updateSongMelody();
 }
 
 void TCantivo::stepVolume(int direction) {
@@ -321,6 +324,7 @@ void TCantivo::CVKTimerTimer() {
         MidiTime->SetTime(0, 0);
         BarBox->SetPosition(0, 0, 0);
     }
+    pitchTick(LastLyricCounter);
 }
 
 }  // namespace cvkapp

@@ -48,10 +48,13 @@ QStringList TAboutTrack::trackLines(const songfile::trackInfo& info) {
     return lines;
 }
 
-void TAboutTrack::ShowForTrack(int t, const songfile::trackInfo& info) {
+void TAboutTrack::ShowForTrack(int t, const songfile::trackInfo& info, bool melody) {
     Memo1->clear();
     for (const QString& line : trackLines(info)) {
         Memo1->appendPlainText(line);
+    }
+    if (melody) {
+        Memo1->appendPlainText("Melody: the pitch strip draws and scores this track");
     }
     Memo1->moveCursor(QTextCursor::Start);
     setWindowTitle("Track No. " + QString::number(t + 1));

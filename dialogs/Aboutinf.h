@@ -26,8 +26,10 @@ public:
     // or the one line that says there is nothing.
     static QStringList trackLines(const songfile::trackInfo& info);
 
-    // Fills the memo and the caption for track `t` and shows the dialog modally.
-    void ShowForTrack(int t, const songfile::trackInfo& info);
+    // Fills the memo and the caption for track `t` and shows the dialog modally. `melody`:
+    // the track carries the song's melody, said in a last line (only while the pitch strip
+    // is on; off, the dialog is as it always was).
+    void ShowForTrack(int t, const songfile::trackInfo& info, bool melody = false);
 
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* Button1 = nullptr;

@@ -9,7 +9,7 @@ packages=(
   libfluidsynth-dev fluid-soundfont-gm
   libpulse-dev pulseaudio pulseaudio-utils
   libsqlite3-dev
-  librtmidi-dev libsndfile1-dev libsamplerate0-dev libebur128-dev
+  librtmidi-dev libsndfile1-dev libsamplerate0-dev libebur128-dev libaubio-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb desktop-file-utils shared-mime-info

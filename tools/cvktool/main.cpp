@@ -10,6 +10,7 @@
 #include "PfcCommands.h"
 #include "PlayCommand.h"
 #include "RenderCommand.h"
+#include "ScoreCommand.h"
 #include "SongCommands.h"
 #include "SplitCommand.h"
 #include "VoiceCommands.h"
@@ -43,6 +44,7 @@ constexpr Command kCommands[] = {
      "pfc info FILE [--json] | extract FILE OUT.wav | make SONG VOICE.wav OUT.pfc [--tempo BPM] [--key N]"},
     {"library", cvktool::runLibrary,
      "library add DIR... | search WORDS... [--json] | list [--json] | forget PATH   the song library"},
+    {"score", cvktool::runScore, "score SONG|PFC [VOICE.wav] [--json] [--trail CSV]   a take against the melody"},
 };
 
 void printUsage(std::FILE* out) {

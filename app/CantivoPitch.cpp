@@ -1,0 +1,191 @@
+// Singing in tune: the pitch strip under the lyric box (Lyrics > Pitch Strip, Ctrl+P, kept
+// in the settings), the melody of the loaded song drawn as the song plays with the user's
+// key and tempo, the singer's trail while a take is recorded (read from the take file on a
+// worker thread), and a take's score with the key that suits the singer once it ends. While the strip is off nothing here runs and the window is laid out as ever: the
+// strip is a hidden widget of the lyric panel's layout, which takes no room.
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <algorithm>
+
+#include "Cantivo.h"
+#include "PitchFeature.h"
+#include "SongMelody.h"
+#include "platform/profile.h"
+#include "voxcapt/voxcapt.h"
+
+namespace cvkapp {
+
+namespace {
+
+constexpr char kSection[] = "Pitch";
+constexpr char kStripKey[] = "Strip";
+// The strip takes a quarter of the lyric panel: in the normal layout the panel is under a
+// hundred pixels high, and a fixed strip of the full-screen layout's size would leave the
+// words no room.
+constexpr int kStripShare = 4;
+constexpr int kStripLowest = 24;
+constexpr int kStripHighest = 128;
+
+}  // namespace
+
+void TCantivo::buildPitchStrip() {
+    m_pitch = std::make_unique<PitchFeature>();
+    m_pitch->strip = new lyrics::TPitchStrip(LyricPanel);
+    m_pitch->strip->hide();
+    if (auto* layout = qobject_cast<QBoxLayout*>(LyricPanel->layout())) {
+        layout->addWidget(m_pitch->strip);
+    }
+    m_pitch->menuItem = Lyrics1->addAction("&Pitch Strip");
+    m_pitch->menuItem->setCheckable(true);
+    m_pitch->menuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    addAction(m_pitch->menuItem);
+    const bool on = platform::profileGetInt(kSection, kStripKey, 0, IniPath()) == 1;
+    m_pitch->menuItem->setChecked(on);
+    m_pitch->strip->setVisible(on);
+    connect(m_pitch->menuItem, &QAction::triggered, this, &TCantivo::PitchStripClick);
+    fitPitchStrip();
+}
+
+void TCantivo::fitPitchStrip() {
+    if (m_pitch) {
+        m_pitch->strip->setFixedHeight(std::clamp(LyricPanel->height() / kStripShare, kStripLowest, kStripHighest));
+    }
+}
+
+bool TCantivo::pitchStripOn() const { return m_pitch && m_pitch->menuItem->isChecked(); }
+
+void TCantivo::PitchStripClick() {
+    const bool on = m_pitch->menuItem->isChecked();
+    m_pitch->strip->setVisible(on);
+    writeSetting(kSection, kStripKey, on ? 1 : 0);
+    RelayoutLyrics();
+    if (!on) {
+        // Off, nothing runs: no frame timer, no analysis.
+        m_pitch->strip->setPlaying(false);
+        m_pitch->analysis.cancel();
+        m_pitch->live.stop();
+        m_pitch->pendingTake.clear();
+    }
+}
+
+void TCantivo::loadSongMelody() {
+    if (!m_pitch) {
+        return;
+    }
+    const pitch::NotesResult read = pitch::ReadSongNotesFile(SplitFileName);
+    m_pitch->notes = read.error == pitch::NotesError::None ? read.song : pitch::SongNotes{};
+    m_pitch->choice = pitch::ChooseMelodyTrack(m_pitch->notes, pitch::SyllableTicks(SongLyrics));
+    m_pitch->strip->clearSung();
+    updateSongMelody();
+}
+
+void TCantivo::clearSongMelody() {
+    if (!m_pitch) {
+        return;
+    }
+    m_pitch->analysis.cancel();
+    m_pitch->live.stop();
+    m_pitch->pendingTake.clear();
+    m_pitch->notes = {};
+    m_pitch->choice = {};
+    m_pitch->strip->setPlaying(false);
+    m_pitch->strip->setSongSeconds(0.0);
+    m_pitch->strip->setMelody({});
+    m_pitch->strip->clearSung();
+}
+
+int TCantivo::melodyTrack() const { return m_pitch ? m_pitch->choice.track : -1; }
+
+void TCantivo::updateSongMelody() {
+    if (!m_pitch || m_pitch->notes.division == 0) {
+        return;
+    }
+    m_pitch->strip->setMelody(pitch::MelodyNotes(m_pitch->notes, m_pitch->choice.track, playSettings()));
+}
+
+pitch::PlaySettings TCantivo::playSettings() const {
+    // Following the song's tempo changes, its map at the ratio set; otherwise the player
+    // plays the whole song at the tempo shown, in beats per minute.
+    if (FollowsTempoMap()) {
+        return {KeySetting, 0, TempoScale.numerator, TempoScale.denominator};
+    }
+    return {KeySetting, static_cast<std::uint32_t>(std::max(1, TempoSetting)), 1, 1};
+}
+
+double TCantivo::melodySeconds(std::uint32_t tick) const {
+    if (FollowsTempoMap()) {
+        return static_cast<double>(SongTempoMap->timeAt(tick)) / 1e6;
+    }
+    return pitch::SecondsAtTempo(tick, m_pitch->notes.division, playSettings().beatsPerMinute);
+}
+
+void TCantivo::pitchTick(std::uint32_t lyricCounter) {
+    if (!pitchStripOn()) {
+        return;
+    }
+    m_pitch->strip->setPlaying(SongPlaying);
+    if (SongPlaying && m_pitch->notes.division != 0 && lyricCounter != 0xFFFFFFFFu) {
+        m_pitch->strip->setSongSeconds(melodySeconds(lyricCounter));
+    } else if (!SongPlaying) {
+        // Stopped: back to the song's start, as the bar and time displays go.
+        m_pitch->strip->setSongSeconds(0.0);
+    }
+    // While recording, the trail follows the take file as the wave library writes it.
+    const voxcapt::RecordingView recording = voxcapt::recordingView();
+    if (Recording && recording.recording && !m_pitch->live.running() && !recording.temporaryName.empty()) {
+        m_pitch->strip->clearSung();
+        m_pitch->live.start(recording.temporaryName);
+    } else if (!Recording && m_pitch->live.running()) {
+        m_pitch->live.stop();
+    }
+    if (m_pitch->live.running()) {
+        m_pitch->strip->addSung(m_pitch->live.take());
+    }
+    if (!m_pitch->pendingTake.empty() && !recording.active) {
+        m_pitch->analysis.start(pitch::MelodyNotes(m_pitch->notes, m_pitch->choice.track, playSettings()),
+                                m_pitch->pendingTake);
+        m_pitch->pendingTake.clear();
+    }
+    if (std::optional<pitch::TakeResult> result = m_pitch->analysis.take()) {
+        showTakeScore(*result);
+    }
+}
+
+void TCantivo::analyseTake(const std::string& takeFile) {
+    // A take is analysed only while the strip is on: off, the window is as it always was.
+    if (!pitchStripOn() || m_pitch->choice.track < 0 || takeFile.empty()) {
+        return;
+    }
+    // The take is complete once the wave library has had its last buffers back; the
+    // timer loop starts the analysis then.
+    m_pitch->pendingTake = takeFile;
+}
+
+void TCantivo::showTakeScore(const pitch::TakeResult& result) {
+    if (!result.message.empty()) {
+        return;  // the take is gone; the recording's own messages have said so
+    }
+    auto* box = new QMessageBox(QMessageBox::Information, "Your Score",
+                                QString("Score: %1 of 100").arg(result.score.score), QMessageBox::Close, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    const std::optional<int> key = result.score.suggestedKey;
+    if (key) {
+        box->setInformativeText(QString::fromStdString(pitch::KeySuggestionText(key)));
+        QPushButton* apply = box->addButton("&Apply Key", QMessageBox::AcceptRole);
+        connect(apply, &QPushButton::clicked, this, [this, step = *key] {
+            for (int i = 0; i < std::abs(step); ++i) {
+                stepKey(step < 0 ? -1 : 1);
+            }
+            updateSongMelody();
+        });
+    }
+    box->show();
+}
+
+}  // namespace cvkapp
