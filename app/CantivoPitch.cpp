@@ -174,6 +174,8 @@ void TCantivo::showTakeScore(const pitch::TakeResult& result) {
                                 QString("Score: %1 of 100").arg(result.score.score), QMessageBox::Close, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
+    // Wide enough for its title in the window manager's frame and for the suggestion.
+    box->setStyleSheet("QLabel { min-width: 300px; }");
     const std::optional<int> key = result.score.suggestedKey;
     if (key) {
         box->setInformativeText(QString::fromStdString(pitch::KeySuggestionText(key)));
