@@ -87,12 +87,13 @@ std::vector<Song> Library::search(std::string_view words, std::size_t limit) {
         }
         failed = failed || code != SQLITE_DONE;
     };
-    // A word found in the title weighs most, then the artist, the file name, the lyrics.
+    // A word found in the title weighs most, then the artist, the file name, the lyrics;
+    // equals by title, then by path, so that a search always lists them alike.
     // The best are chosen from the index alone; only they are joined with their rows.
     const std::string ranked = std::string("SELECT ") + kColumns +
                                " FROM (SELECT rowid AS id, bm25(songs_text, 4.0, 10.0, 6.0, 1.0) AS score"
                                " FROM songs_text WHERE songs_text MATCH ?1 ORDER BY score LIMIT ?3) AS hit"
-                               " JOIN songs s ON s.id = hit.id ORDER BY hit.score, s.title COLLATE NOCASE";
+                               " JOIN songs s ON s.id = hit.id ORDER BY hit.score, s.title COLLATE NOCASE, s.path";
     // Matches of ?1 that are no match of ?2, by title.
     const std::string byTitle = std::string("SELECT ") + kColumns +
                                 " FROM songs s INDEXED BY songs_by_title"

@@ -107,6 +107,18 @@ TEST_F(LibraryFolder, SearchTable) {
     EXPECT_TRUE(moon[0].hasLyrics);
     EXPECT_EQ(moon[0].seconds, 4);
     EXPECT_FALSE(library.search("ciel")[0].hasLyrics);
+
+    // The same song in two folders ranks alike: listed by path, the same way every time
+    // (a list that changed order between two searches would open another song on Enter).
+    fs::create_directories(songs.path("songs/pop/copies"));
+    fs::copy_file(songs.path("songs/pop/moon.kar"), songs.path("songs/pop/copies/moon.kar"));
+    ASSERT_TRUE(library.addFolders({songs.path("songs")}, report)) << library.lastError();
+    for (int round = 0; round < 5; ++round) {
+        const std::vector<library::Song> twins = library.search("moon river");
+        ASSERT_EQ(twins.size(), 2u);
+        EXPECT_EQ(twins[0].path, songs.path("songs/pop/copies/moon.kar"));
+        EXPECT_EQ(twins[1].path, songs.path("songs/pop/moon.kar"));
+    }
 }
 
 // Guards against every file being read on every refresh, a changed one not being read, or
