@@ -37,7 +37,7 @@ protected:
 // Guards against a display that shows the song's one tempo (its last), steps that move it
 // by other than one beat per minute where the song is, a start that forgets the ratio,
 // a stop that leaves the display on the last section, and a save that writes one tempo
-// everywhere; and against the choice leaking into the specified tempo when it is off.
+// everywhere; and against the choice leaking into the one tempo a song plays at when it is off.
 TEST_F(TempoMapWindow, TheDisplayTheStepsThePlayAndTheSaveFollowTheMap) {
     follow(true);
     open();
