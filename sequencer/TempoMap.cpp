@@ -212,7 +212,7 @@ std::optional<TempoMap::Scale> TempoMap::scaleForStep(std::uint32_t tick, int st
     if (wanted < 1 || wanted > 0xFFFF) {
         return std::nullopt;
     }
-    const Scale scale = scaleForTempo(tempoAt(tick).writtenMicrosPerQuarter, static_cast<std::uint32_t>(wanted));
+    const Scale scale = scaleForTempoAt(tick, static_cast<std::uint32_t>(wanted));
     // numerator / denominator within [1/4, 4].
     if (std::uint64_t{scale.numerator} > 4ull * scale.denominator ||
         4ull * scale.numerator < std::uint64_t{scale.denominator}) {

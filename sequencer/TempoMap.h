@@ -95,6 +95,12 @@ public:
     };
     static Scale scaleForTempo(std::uint32_t writtenMicrosPerQuarter, std::uint32_t beatsPerMinute);
 
+    // The ratio under which the section at `tick` plays at `beatsPerMinute` (with --tempo,
+    // the song's first section; with a step, the section where the song is).
+    Scale scaleForTempoAt(std::uint32_t tick, std::uint32_t beatsPerMinute) const {
+        return scaleForTempo(tempoAt(tick).writtenMicrosPerQuarter, beatsPerMinute);
+    }
+
     // The tempo display at a tick: the tempo in effect as it plays, rounded.
     int shownTempoAt(std::uint32_t tick) const;
     // The user's tempo step at a tick: the ratio under which the tempo shown there moves by

@@ -368,8 +368,7 @@ int runPlay(std::span<const std::string_view> args) {
     // Following the map, --tempo is the tempo of the song's first section.
     pulsant::TempoMap::Scale scale{};
     if (map && options.tempo != 0) {
-        scale = pulsant::TempoMap::scaleForTempo(map->tempoAt(0).writtenMicrosPerQuarter,
-                                                 static_cast<std::uint32_t>(options.tempo));
+        scale = map->scaleForTempoAt(0, static_cast<std::uint32_t>(options.tempo));
         map->restartScale(scale.numerator, scale.denominator);
     }
     sequencer.CallFollowTempoMapDLL(handle, map ? 1 : 0, scale.numerator, scale.denominator);

@@ -277,8 +277,7 @@ int runRender(std::span<const std::string_view> args) {
             request.scaleNumerator = options.tempoRatio->first;
             request.scaleDenominator = options.tempoRatio->second;
         } else if (map && play.tempo != 0) {
-            const pulsant::TempoMap::Scale scale = pulsant::TempoMap::scaleForTempo(
-                map->tempoAt(0).writtenMicrosPerQuarter, static_cast<std::uint32_t>(play.tempo));
+            const pulsant::TempoMap::Scale scale = map->scaleForTempoAt(0, static_cast<std::uint32_t>(play.tempo));
             request.scaleNumerator = scale.numerator;
             request.scaleDenominator = scale.denominator;
         }
