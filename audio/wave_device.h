@@ -211,6 +211,8 @@ public:
     virtual bool busy() = 0;  // buffers are queued
     virtual std::uint64_t xruns() = 0;  // underruns or overruns
     virtual WaveError failure() = 0;
+    // Input: where the capture stands (wave_in.h); false when the device cannot tell.
+    virtual bool captureClock(WaveInClock&) { return false; }
 };
 
 struct WaveOpenRequest {
@@ -249,5 +251,6 @@ WaveError tableRun(bool input, std::uint32_t handle);
 WaveError tableHalt(bool input, std::uint32_t handle);
 WaveError tableReset(bool input, std::uint32_t handle);
 std::uint64_t tableXruns(bool input, std::uint32_t handle);
+bool tableCaptureClock(std::uint32_t handle, WaveInClock& out);
 
 }  // namespace audio::detail

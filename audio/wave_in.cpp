@@ -64,5 +64,6 @@ WaveError waveInClose(WaveInHandle handle) {
     return result;
 }
 std::uint64_t waveInOverruns(WaveInHandle handle) { return detail::tableXruns(true, handle); }
+bool waveInClock(WaveInHandle handle, WaveInClock& out) { return detail::tableCaptureClock(handle, out); }
 
 }  // namespace audio

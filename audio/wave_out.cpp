@@ -198,6 +198,15 @@ std::uint64_t tableXruns(bool input, std::uint32_t handle) {
     return count;
 }
 
+bool tableCaptureClock(std::uint32_t handle, WaveInClock& out) {
+    bool known = false;
+    (void)withDevice(true, handle, [&](Entry& entry) {
+        known = entry.device->captureClock(out);
+        return WaveError::Ok;
+    });
+    return known;
+}
+
 }  // namespace detail
 
 bool waveFormatPlayable(const WaveFormat& format) {

@@ -39,4 +39,13 @@ CVK_AUDIO_API WaveError waveInClose(WaveInHandle handle);
 // until the next buffer is added), whether it then waited or was lost.
 CVK_AUDIO_API std::uint64_t waveInOverruns(WaveInHandle handle);
 
+// Where a running recording stands: `frames` captured and handed over since it started
+// (the frames its buffers received and those waiting for one, holes counted as the
+// silence they become), and the capture's latency as the server reports it (a sound
+// made now is handed over `latencyMicros` later), both as of `atMicros` on
+// platform::clockMicros(). The server is asked for fresh timing first: up to one round
+// trip on the caller's thread. False when the device cannot tell (not started, failed,
+// no timing yet).
+CVK_AUDIO_API bool waveInClock(WaveInHandle handle, WaveInClock& out);
+
 }  // namespace audio
