@@ -583,6 +583,9 @@ private:
     void readTakeClocks();
     void endTakeLineUp();
     void lineUpFinishedTake();
+    // A performance played from its start: the voice moved to be heard with the song once
+    // both streams tell where they are (from the timer loop).
+    void lineUpVoice();
 
     CantivoOptions m_options;
     std::unique_ptr<platform::MessageQueue> m_queue;
@@ -613,6 +616,8 @@ private:
     int m_takeClockTicks = 0;
     // The head to drop from the take being finished.
     std::optional<std::uint64_t> m_takeHead;
+    // The voice started with the song waits to be lined up with it.
+    bool m_voiceLineUpPending = false;
 };
 
 }  // namespace cvkapp

@@ -75,6 +75,7 @@ void TCantivo::PlayButtonClick() {
         } else {
             // The song's first events went out in the call; its time runs from its return.
             m_songStartMicros = platform::clockMicros();
+            m_voiceLineUpPending = VoicePlaying;
             SongPlaying = true;
             UpdateRecentFiles("", false);
             SavePfcButton->SetEnabled(false);
@@ -285,6 +286,9 @@ void TCantivo::CVKTimerTimer() {
     }
     if (Recording && SongPlaying) {
         readTakeClocks();
+    }
+    if (m_voiceLineUpPending && VoicePlaying && SongPlaying && !SongPaused) {
+        lineUpVoice();
     }
 
     if (SongPlaying) {

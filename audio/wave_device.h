@@ -213,6 +213,8 @@ public:
     virtual WaveError failure() = 0;
     // Input: where the capture stands (wave_in.h); false when the device cannot tell.
     virtual bool captureClock(WaveInClock&) { return false; }
+    // Output: where the playback stands (wave_out.h); false when the device cannot tell.
+    virtual bool playbackClock(WaveOutClock&) { return false; }
 };
 
 struct WaveOpenRequest {
@@ -252,5 +254,6 @@ WaveError tableHalt(bool input, std::uint32_t handle);
 WaveError tableReset(bool input, std::uint32_t handle);
 std::uint64_t tableXruns(bool input, std::uint32_t handle);
 bool tableCaptureClock(std::uint32_t handle, WaveInClock& out);
+bool tablePlaybackClock(std::uint32_t handle, WaveOutClock& out);
 
 }  // namespace audio::detail

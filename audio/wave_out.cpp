@@ -198,6 +198,15 @@ std::uint64_t tableXruns(bool input, std::uint32_t handle) {
     return count;
 }
 
+bool tablePlaybackClock(std::uint32_t handle, WaveOutClock& out) {
+    bool known = false;
+    (void)withDevice(false, handle, [&](Entry& entry) {
+        known = entry.device->playbackClock(out);
+        return WaveError::Ok;
+    });
+    return known;
+}
+
 bool tableCaptureClock(std::uint32_t handle, WaveInClock& out) {
     bool known = false;
     (void)withDevice(true, handle, [&](Entry& entry) {
@@ -284,5 +293,6 @@ WaveError waveOutRestart(WaveOutHandle handle) { return detail::tableRun(false, 
 WaveError waveOutReset(WaveOutHandle handle) { return detail::tableReset(false, handle); }
 WaveError waveOutClose(WaveOutHandle handle) { return detail::tableClose(false, handle); }
 std::uint64_t waveOutUnderruns(WaveOutHandle handle) { return detail::tableXruns(false, handle); }
+bool waveOutClock(WaveOutHandle handle, WaveOutClock& out) { return detail::tablePlaybackClock(handle, out); }
 
 }  // namespace audio

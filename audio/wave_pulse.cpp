@@ -271,15 +271,26 @@ public:
 
     std::uint64_t xruns() override { return m_xruns.load(std::memory_order_relaxed); }
 
+    bool playbackClock(WaveOutClock& out) override {
+        PulseContext::Lock lock(*m_pulse);
+        pa_usec_t heard = 0;
+        if (m_input || !m_connected || m_queue.failure() != WaveError::Ok ||
+            !m_pulse->refreshTiming(m_stream) ||
+            pa_stream_get_time(m_stream, &heard) != 0) {
+            return false;
+        }
+        out.heardMicros = heard;
+        out.atMicros = platform::clockMicros();
+        return true;
+    }
+
     // The latency is the server's as of a timing update asked for now: the one a stream
     // gets by itself at its start can be seconds old.
     bool captureClock(WaveInClock& out) override {
         PulseContext::Lock lock(*m_pulse);
         if (!m_input || !m_connected || m_queue.failure() != WaveError::Ok ||
             pa_stream_is_corked(m_stream) != 0 ||
-            !m_pulse->complete(pa_stream_update_timing_info(
-                m_stream, [](pa_stream*, int, void* user) { static_cast<PulseContext*>(user)->signal(); },
-                m_pulse.get()))) {
+            !m_pulse->refreshTiming(m_stream)) {
             return false;
         }
         pa_usec_t latency = 0;

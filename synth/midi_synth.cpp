@@ -636,9 +636,7 @@ bool SynthService::outputDelay(std::int64_t& micros) {
         return false;
     }
     audio::PulseContext::Lock locked(*m_pulse);
-    if (!m_pulse->complete(pa_stream_update_timing_info(
-            m_stream, [](pa_stream*, int, void* user) { static_cast<audio::PulseContext*>(user)->signal(); },
-            m_pulse.get()))) {
+    if (!m_pulse->refreshTiming(m_stream)) {
         return false;
     }
     pa_usec_t latency = 0;

@@ -4,7 +4,8 @@ the take up with its song: the loopback test (tests/integration/window/
 take_alignment_test.cpp, the microphone hearing the speakers) run ROUNDS times at each
 buffer size; per buffer size the median over the rounds of each round's median error of
 the twelve clicks against their note times, before and after, and of each round's
-spread (latest click's error less the earliest's).
+spread (latest click's error less the earliest's); and, when the performance plays from
+its start, how much later the voice's clicks are heard than the song's.
 
     take_alignment.py BUILD_BIN_DIR [ROUNDS]     (under scripts/pulse-server.sh's server)
 """
@@ -16,6 +17,7 @@ import sys
 
 LINE = re.compile(r'take alignment: buffer (\d+) bytes, before median ([-\d.]+) ms, '
                   r'after median ([-\d.]+) ms, spread ([-\d.]+) ms')
+PLAYBACK = re.compile(r'take alignment: buffer (\d+) bytes, in playback the voice ([-\d.]+) ms after the song')
 
 
 def main():
@@ -26,15 +28,19 @@ def main():
     source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     environment = dict(os.environ, CVK_SOURCE_DIR=source, QT_QPA_PLATFORM='offscreen')
     figures = {}
+    playback = {}
     for _ in range(rounds):
         said = subprocess.run([binary, '--gtest_filter=*TakeAlignmentOnServer*'], env=environment,
                               capture_output=True, text=True, check=False).stdout
         for match in LINE.finditer(said):
             figures.setdefault(int(match.group(1)), []).append(tuple(float(g) for g in match.groups()[1:]))
-    print(f'{"buffer":>8} {"rounds":>6} {"before":>10} {"after":>10} {"spread":>10}   (ms, medians)')
+        for match in PLAYBACK.finditer(said):
+            playback.setdefault(int(match.group(1)), []).append(float(match.group(2)))
+    print(f'{"buffer":>8} {"rounds":>6} {"before":>10} {"after":>10} {"spread":>10} {"playback":>10}   (ms, medians)')
     for buffer, rows in sorted(figures.items(), reverse=True):
         before, after, spread = (statistics.median(column) for column in zip(*rows))
-        print(f'{buffer:>8} {len(rows):>6} {before:>10.2f} {after:>10.2f} {spread:>10.2f}'
+        heard = statistics.median(playback[buffer]) if playback.get(buffer) else float('nan')
+        print(f'{buffer:>8} {len(rows):>6} {before:>10.2f} {after:>10.2f} {spread:>10.2f} {heard:>10.2f}'
               f'   after: {min(r[1] for r in rows):.2f} .. {max(r[1] for r in rows):.2f}')
 
 

@@ -102,6 +102,12 @@ struct WaveInClock {
     std::uint64_t atMicros = 0;
 };
 
+// Where a playback stands (wave_out.h, waveOutClock).
+struct WaveOutClock {
+    std::uint64_t heardMicros = 0;
+    std::uint64_t atMicros = 0;
+};
+
 // The virtual devices of tests: one output ("Virtual Speakers") that keeps what it plays,
 // one input ("Virtual Microphone") that delivers given bytes and then silence; both
 // move audio at the format's rate on a 1 ms timer of platform/mm_timer, so on the manual

@@ -3,7 +3,9 @@
 // over a song of wood-block clicks played by the built-in synthesizer. A singer who claps
 // exactly with the clicks makes the same take; once the window has lined it up, every
 // click must sit at its note's time in the take. Without the line-up they sit later by
-// the synthesizer's and the microphone's latencies and the song's start.
+// the synthesizer's and the microphone's latencies and the song's start. The performance
+// then played from its start must be heard with the voice on the song's beat, although
+// the two play through streams of different latencies.
 //
 // The figures (where the clicks sat, before and after) are printed on one line for the
 // alignment benchmark (bench/render/take_alignment.py).
@@ -25,6 +27,9 @@
 #include "TempDir.h"
 #include "TestServer.h"
 #include "own_server.h"
+#include "Ledbuton.h"
+#include "pulse_support.h"
+#include "platform/mm_timer.h"
 #include "audio/wave_in.h"
 #include "platform/profile.h"
 #include "synth/synthesizer.h"
@@ -50,22 +55,22 @@ testing_support::ByteVector clickSong() {
     return testing_support::smf(1, kDivision, {conductor, clicks});
 }
 
-// Where sounds start: a sample above a fifth of the loudest after a quarter of a second
-// below it.
-std::vector<double> onsetsOf(const std::vector<float>& samples) {
+// Where sounds start, in seconds: a sample above a fifth of the loudest after a quarter of
+// a second below it.
+std::vector<double> onsetsOf(const std::vector<float>& samples, double rate) {
     float loudest = 0;
     for (const float sample : samples) {
         loudest = std::max(loudest, std::fabs(sample));
     }
     std::vector<double> found;
     const float threshold = loudest / 5;
-    const std::size_t quiet = kVoiceRate / 4;
+    const auto quiet = static_cast<std::size_t>(rate / 4);
     std::size_t last = 0;
     bool any = false;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         if (std::fabs(samples[i]) >= threshold) {
             if (!any || i - last > quiet) {
-                found.push_back(static_cast<double>(i) / kVoiceRate);
+                found.push_back(static_cast<double>(i) / rate);
             }
             last = i;
             any = true;
@@ -125,7 +130,9 @@ private:
 // first latency, the song's start taken before its instruments were loaded, the
 // synthesizer's latency left out or counted twice) moves every click off the beat; a
 // head counted in bytes instead of frames, or dropped twice, moves them by as much again.
-TEST_P(TakeAlignmentOnServer, ClicksOnTheBeatSitOnTheirNoteTimesInTheTake) {
+// In playback: a voice moved the wrong way, or by the song's latency alone, is heard off
+// the beat.
+TEST_P(TakeAlignmentOnServer, ClicksOnTheBeatSitOnTheirNoteTimesInTheTakeAndInPlayback) {
     const int bufferBytes = GetParam();
     testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {
         testing_support::TempDir dir;
@@ -175,7 +182,7 @@ TEST_P(TakeAlignmentOnServer, ClicksOnTheBeatSitOnTheirNoteTimesInTheTake) {
         ASSERT_EQ(window->Audio.AudioGetRecordResult(nullptr, 0), 1);
         const auto take = cvktest::takeSamples(window->PendingWaveFile);
         ASSERT_TRUE(take.has_value()) << "the take is not a 22050 Hz 16-bit wave file";
-        const std::vector<double> onsets = onsetsOf(*take);
+        const std::vector<double> onsets = onsetsOf(*take, kVoiceRate);
         ASSERT_EQ(onsets.size(), static_cast<std::size_t>(kClicks)) << "not every click is in the take";
 
         const Placement after = placementOf(onsets);
@@ -185,6 +192,42 @@ TEST_P(TakeAlignmentOnServer, ClicksOnTheBeatSitOnTheirNoteTimesInTheTake) {
         EXPECT_GT(window->TakeHeadDropped, 0u) << "nothing was dropped";
         EXPECT_LT(std::fabs(after.medianMs), 10.0) << "the clicks sit off their beats";
         EXPECT_LT(after.spreadMs, 10.0) << "the clicks wander";
+
+        // The performance played from its start: the song's clicks alone (the voice
+        // silenced), then the voice's alone (the song muted), each against the Play.
+        std::vector<double> heardMs;
+        for (const bool voiceAlone : {false, true}) {
+            window->WaveOutMuteButtonChange();
+            window->WaveOutMuteButton->SetState(!voiceAlone);
+            if (voiceAlone) {
+                window->MidiOutMuteButtonChange();
+                window->MidiOutMuteButton->SetState(true);
+            }
+            cvktest::PulseRecorder speakers;
+            std::string error;
+            ASSERT_TRUE(speakers.start("speakers.monitor", 30.0, error)) << error;
+            window->PlayButtonClick();
+            const std::uint64_t played = platform::clockMicros();
+            const std::uint64_t voiceDryBefore = voxcapt::playbackView().underrunsBeforeTheEnd;
+            ASSERT_TRUE(cvktest::runUntil([&] { return !window->SongPlaying && !window->VoicePlaying; }, 60, [] {}));
+            speakers.stop();
+            disturbed.count("the speakers' recording had a hole", speakers.holes());
+            disturbed.count("the voice ran dry", voxcapt::playbackView().underrunsBeforeTheEnd - voiceDryBefore);
+            std::vector<float> heard(speakers.frames());
+            for (std::size_t i = 0; i < heard.size(); ++i) {
+                heard[i] = speakers.sample(i);
+            }
+            std::vector<double> times;
+            for (const double onset : onsetsOf(heard, cvktest::PulseRecorder::kRate)) {
+                const auto frame = static_cast<std::size_t>(onset * cvktest::PulseRecorder::kRate);
+                times.push_back((static_cast<double>(speakers.frameMicros(frame)) - static_cast<double>(played)) / 1e6);
+            }
+            ASSERT_EQ(times.size(), static_cast<std::size_t>(kClicks)) << (voiceAlone ? "the voice" : "the song");
+            heardMs.push_back(placementOf(times).medianMs);
+        }
+        std::printf("take alignment: buffer %d bytes, in playback the voice %.2f ms after the song\n", bufferBytes,
+                    heardMs[1] - heardMs[0]);
+        EXPECT_LT(std::fabs(heardMs[1] - heardMs[0]), 10.0) << "in playback the voice is off the song's beat";
         window.reset();
         EXPECT_TRUE(boxes.shown().empty()) << boxes.shown().front().text;
     });
