@@ -209,14 +209,8 @@ TEST_F(WindowOnServer, ASungPatternGoesFromTheTakeThroughThePerformanceFileToThe
 
         platform::ScriptedMessageBoxes boxes;
         testing_support::ScriptedDialogs dialogs;
-        cvkapp::CantivoOptions options;
-        options.dialogs = dialogs.host();
-        auto window = std::make_unique<cvkapp::TCantivo>(options);
-        window->show();
-        ASSERT_FALSE(window->MidiInitFailed);
-        dialogs.openAnswers.push_back({QString::fromStdString(song), 0});
-        window->Open1Click();
-        ASSERT_TRUE(window->SongLoaded);
+        auto window = cvktest::windowWithSong(dialogs, song);
+        ASSERT_TRUE(window != nullptr) << "the window could not open the MIDI device or the song";
 
         // ---- the take, over the song to its end
         cvktest::Feeder singer(sung);

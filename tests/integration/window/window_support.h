@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "CantivoHarness.h"
 #include "WaveFile.h"
 #include "platform/files.h"
 #include "voice_support.h"
@@ -54,6 +56,22 @@ inline bool runUntil(const std::function<bool()>& done, int seconds, const std::
     giveUp.start(seconds * 1000);
     loop.exec();
     return done();
+}
+
+// The window as the user starts it, with `song` opened through File > Open; null when it
+// could not open the MIDI device or the song.
+inline std::unique_ptr<cvkapp::TCantivo> windowWithSong(testing_support::ScriptedDialogs& dialogs,
+                                                        const std::string& song) {
+    cvkapp::CantivoOptions options;
+    options.dialogs = dialogs.host();
+    auto window = std::make_unique<cvkapp::TCantivo>(options);
+    window->show();
+    if (window->MidiInitFailed) {
+        return nullptr;
+    }
+    dialogs.openAnswers.push_back({QString::fromStdString(song), 0});
+    window->Open1Click();
+    return window->SongLoaded ? std::move(window) : nullptr;
 }
 
 }  // namespace cvktest
