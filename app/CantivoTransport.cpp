@@ -100,6 +100,8 @@ void TCantivo::PauseButtonClick() {
     SongPaused = !SongPaused;
     Audio.AudioPause();
     PauseButton->SetPaused(SongPaused);
+    // The song's start no longer tells where it is: the voice stays as it plays.
+    m_voiceLineUpPending = false;
 }
 
 void TCantivo::StopButtonClick() {
@@ -177,6 +179,7 @@ void TCantivo::moveVoiceToSong(const AudioUnit::Call1& move) {
     std::int32_t seconds = 0;
     Sequencer.CallGetTime(Handle(), &minutes, &seconds);
     move(minutes * 60 + seconds + 1);
+    m_voiceLineUpPending = false;
     if (VoiceOffset != 0) {
         Audio.UpdateOffsetForPlayBack(-VoiceOffset);
     }
