@@ -64,5 +64,6 @@ WaveError waveInClose(WaveInHandle handle) {
     return result;
 }
 std::uint64_t waveInOverruns(WaveInHandle handle) { return detail::tableXruns(true, handle); }
+WaveError waveInSetTap(WaveInHandle handle, CaptureTap* tap) { return detail::tableSetTap(handle, tap); }
 
 }  // namespace audio

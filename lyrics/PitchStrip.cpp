@@ -93,6 +93,22 @@ void TPitchStrip::addSung(const std::vector<pitch::PitchFrame>& frames) {
     update();
 }
 
+void TPitchStrip::addHeard(const std::vector<pitch::PitchFrame>& frames, double heardSeconds) {
+    if (frames.empty()) {
+        return;
+    }
+    const double now = shownSeconds();
+    std::vector<pitch::PitchFrame> placed = frames;
+    for (pitch::PitchFrame& frame : placed) {
+        frame.seconds = now - (heardSeconds - frame.seconds);
+    }
+    // A song moved back (a rewind) leaves the trail ahead of the new position; it goes.
+    if (!m_sung.empty() && m_sung.back().seconds > placed.front().seconds) {
+        m_sung.clear();
+    }
+    addSung(placed);
+}
+
 void TPitchStrip::clearSung() {
     m_sung.clear();
     update();
