@@ -78,6 +78,8 @@ public:
     // whatever the two clocks drift apart.
     void addHeard(const std::vector<pitch::PitchFrame>& frames, double heardSeconds);
     void clearSung();
+    // The sung frames kept (the last two seconds), on the song's clock.
+    const std::vector<pitch::PitchFrame>& sung() const { return m_sung; }
 
     // The position drawn now: the last poll plus the time since, at most one poll's worth
     // of frames beyond it (a loop that stops polling does not let the strip run away).
