@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -16,8 +15,9 @@
 //
 // The device writes with its own lock held (the only lock its callback ever holds), in
 // chunks through a single-producer ring: writing copies bytes and never allocates, locks
-// or waits. What finds the ring full is counted, not kept, so the reader can stand
-// silence in for it and keep its time. The reader is one thread: the one that attaches
+// or waits. What finds the ring full is counted, not kept, and the next chunk handed over
+// says how much went before it, so the reader can stand silence in for it where it was
+// and keep its time. The reader is one thread: the one that attaches
 // the tap (restart) and reads it (read).
 namespace audio {
 
@@ -50,8 +50,11 @@ public:
         if (m_pending.bytes == 0) {
             return;
         }
-        if (m_ring.push(0, m_pending) != Ring::Push::Done) {
-            m_lost.fetch_add(m_pending.bytes, std::memory_order_relaxed);
+        m_pending.lostBefore = m_lost;
+        if (m_ring.push(0, m_pending) == Ring::Push::Done) {
+            m_lost = 0;
+        } else {
+            m_lost += m_pending.bytes;
         }
         m_pending.bytes = 0;
     }
@@ -63,7 +66,7 @@ public:
         while (m_ring.front(stamp, lane) != nullptr) {
             m_ring.pop(lane);
         }
-        m_lost.store(0, std::memory_order_relaxed);
+        m_lost = 0;
         m_pending.bytes = 0;
         m_format = format;
         ++m_captures;
@@ -74,17 +77,17 @@ public:
     std::uint64_t captures() const noexcept { return m_captures; }
 
     // Reader. Calls `each(const std::uint8_t* bytes, std::size_t size, bool lost)` for
-    // what has arrived, oldest first (lost: that many bytes were dropped, stand in
-    // silence); the bytes handed over so far.
+    // what has arrived, oldest first (lost: that many bytes were dropped there, bytes is
+    // null); the bytes handed over, lost ones included.
     template <typename Each>
     std::size_t read(Each each) {
         std::size_t total = 0;
-        if (const std::uint64_t lost = m_lost.exchange(0, std::memory_order_relaxed); lost != 0) {
-            each(nullptr, static_cast<std::size_t>(lost), true);
-            total += static_cast<std::size_t>(lost);
-        }
         std::size_t lane = 0;
         while (const Chunk* chunk = m_ring.front(stamp, lane)) {
+            if (chunk->lostBefore != 0) {
+                each(nullptr, static_cast<std::size_t>(chunk->lostBefore), true);
+                total += static_cast<std::size_t>(chunk->lostBefore);
+            }
             each(chunk->data.data(), std::size_t{chunk->bytes}, false);
             total += chunk->bytes;
             m_ring.pop(lane);
@@ -95,14 +98,15 @@ public:
 private:
     struct Chunk {
         std::uint32_t bytes = 0;
+        std::uint64_t lostBefore = 0;  // bytes dropped between the chunk before and this one
         std::array<std::uint8_t, kChunkBytes> data{};
     };
     using Ring = platform::MessageLanes<Chunk, kChunks, 1>;
     static std::uint64_t stamp(const Chunk&) noexcept { return 0; }
 
     Ring m_ring;
-    Chunk m_pending;  // the producer's, not yet handed over
-    std::atomic<std::uint64_t> m_lost{0};
+    Chunk m_pending;          // the producer's, not yet handed over
+    std::uint64_t m_lost = 0;  // the producer's: dropped since the last chunk handed over
     WaveFormat m_format;
     std::uint64_t m_captures = 0;
 };
