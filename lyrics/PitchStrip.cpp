@@ -103,8 +103,15 @@ void TPitchStrip::addHeard(const std::vector<pitch::PitchFrame>& frames, double 
         frame.seconds = now - (heardSeconds - frame.seconds);
     }
     // A song moved back (a rewind) leaves the trail ahead of the new position; it goes.
-    if (!m_sung.empty() && m_sung.back().seconds > placed.front().seconds) {
+    // Less than that is the two clocks' jitter (the song polled every 50 ms, the voice
+    // heard in pieces): the trail stays in order instead.
+    if (!m_sung.empty() && m_sung.back().seconds - placed.front().seconds > kLongestGlide) {
         m_sung.clear();
+    }
+    double earliest = m_sung.empty() ? placed.front().seconds : m_sung.back().seconds;
+    for (pitch::PitchFrame& frame : placed) {
+        frame.seconds = std::max(frame.seconds, earliest);
+        earliest = frame.seconds;
     }
     addSung(placed);
 }
