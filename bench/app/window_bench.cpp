@@ -14,9 +14,10 @@
 //                                 where the clicks of a song land in a take recorded over it
 //   window_bench reccpu [seconds] [buffer] [runs] [sixteen]
 //                                 CPU of the window recording over a song, monitor and echo on
-//   window_bench scorecpu [seconds] [runs]
+//   window_bench scorecpu [seconds] [runs] [shot.png]
 //                                 the same recording with the pitch strip off, then on: what
-//                                 the live trail and the strip cost
+//                                 the live trail and the strip cost (and a picture of the
+//                                 window at the end of a run with the strip)
 //
 // start runs the real program as a child process; cpu, lyrics, transport, take and reccpu
 // run the window in this process on the real clock with the built-in synthesizer playing
@@ -898,7 +899,7 @@ void writeSinger(const std::string& path) {
     out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(bytes));
 }
 
-int scoreCpuBench(int seconds, int runs) {
+int scoreCpuBench(int seconds, int runs, const char* shotFile) {
     const std::string folder = privateFolder("score");
     const std::string songPath = folder + "/song.mid";
     const auto bytes = bench::recordingSong(kBandEighths);
@@ -906,6 +907,10 @@ int scoreCpuBench(int seconds, int runs) {
                                                     static_cast<std::streamsize>(bytes.size()));
     const std::string singer = folder + "/singer.wav";
     writeSinger(singer);
+    // Takes and their notes in a folder of the bench's own: a note another run left in the
+    // shared temporary folder would stop each start with a question.
+    fs::create_directories(folder + "/tmp");
+    setenv("TMPDIR", (folder + "/tmp").c_str(), 1);
     platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {
         std::fprintf(stderr, "window_bench: box \"%s\"\n", box.text.c_str());
         return platform::defaultAnswer(box.buttons);
@@ -934,6 +939,9 @@ int scoreCpuBench(int seconds, int runs) {
                         const double wall =
                             std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
                         load = test.window->SongPlaying ? 100.0 * (cpuSeconds() - before) / wall : -1.0;
+                        if (strip && shotFile != nullptr) {
+                            test.window->grab().save(shotFile);
+                        }
                         if (const auto* drawn = test.window->LyricPanel->findChild<lyrics::TPitchStrip*>(); strip) {
                             const auto& sung = drawn->sung();
                             std::printf("  trail: %ld of %zu frames of the last 2 s sung\n",
@@ -1012,7 +1020,8 @@ int main(int argc, char** argv) {
                          argc > 4 ? std::max(1, std::atoi(argv[4])) : 20);
     }
     if (mode == "scorecpu") {
-        return scoreCpuBench(count > 0 ? count : 30, argc > 3 ? std::max(1, std::atoi(argv[3])) : 3);
+        return scoreCpuBench(count > 0 ? count : 30, argc > 3 ? std::max(1, std::atoi(argv[3])) : 3,
+                             argc > 4 ? argv[4] : nullptr);
     }
     if (mode == "reccpu") {
         return recCpuBench(count > 0 ? count : 30, argc > 3 ? std::max(16, std::atoi(argv[3])) : 4096,
@@ -1021,6 +1030,6 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "usage: window_bench start [runs] | cpu [seconds] | meters [seconds] [runs] [capture] | lyrics [notes] | "
                          "transport [runs] | shot FILE [seconds] | take [beats] [runs] [latency_ms] | "
-                         "reccpu [seconds] [buffer] [runs] [sixteen] | scorecpu [seconds] [runs]\n");
+                         "reccpu [seconds] [buffer] [runs] [sixteen] | scorecpu [seconds] [runs] [shot.png]\n");
     return 2;
 }
