@@ -28,6 +28,7 @@ struct AudioUnit {
     // 1 replaces the recorded voice by silence, 0 plays it again; returns the flag.
     Call1 AudioPlaySilenceWave = ::AudioPlaySilenceWave;
     Call1 UpdateOffsetForPlayBack = ::UpdateOffsetForPlayBack;
+    Call1 AudioShiftPlayback = ::AudioShiftPlayback;
     Call1 AudioSetEchoDelay = ::AudioSetEchoDelay;
 
     // Recording.

@@ -320,6 +320,7 @@ void TCantivo::WndProc(const platform::Message& message) {
         case audio::kWaveInDataMessage:
         case audio::kWaveInErrorMessage:
             Audio.ProcessWaveRecMsg(message.message, message.wParam, message.lParam);
+            lineUpFinishedTake();
             break;
         default:
             // The sequencer's end-of-song message is not needed: the timer sees the end.

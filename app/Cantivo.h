@@ -22,6 +22,7 @@
 #include "RecentFiles.h"
 #include "SequencerTable.h"
 #include "SongWriter.h"
+#include "TakeAlignment.h"
 #include "TempoMap.h"
 #include "VolumeTable.h"
 #include "platform/messages.h"
@@ -334,6 +335,8 @@ public:
     songfile::TlyricList* SongLyrics = nullptr;
     songfile::LyricSource SongLyricsSource = songfile::LyricSource::None;  // the rule that found SongLyrics
     std::string RecordingFile;
+    // Frames dropped from the head of the last take to line it up with its song.
+    std::uint64_t TakeHeadDropped = 0;
 
     TrackMixTable TrackMix{};
     int FirstVisibleTrack = 0;
@@ -578,6 +581,16 @@ private:
     // The wave line's volume from the voice slider.
     void setWaveOutVolume();
 
+    // Lining a take up with its song (CantivoAlignment.cpp): readings of the song's and
+    // the microphone's clocks while it records, its head dropped once it is finished.
+    void startTakeLineUp();
+    void readTakeClocks();
+    void endTakeLineUp();
+    void lineUpFinishedTake();
+    // A performance played from its start: the voice moved to be heard with the song once
+    // both streams tell where they are (from the timer loop).
+    void lineUpVoice();
+
     CantivoOptions m_options;
     std::unique_ptr<platform::MessageQueue> m_queue;
     std::unique_ptr<PitchFeature> m_pitch;
@@ -601,6 +614,14 @@ private:
     bool m_wizardWriteReported = false;
     // The queue's "Next: SINGER — TITLE" line over the lyric box.
     QLabel* m_nextSingerLine = nullptr;
+    // When the playing song's time zero was due (platform::clockMicros()).
+    std::uint64_t m_songStartMicros = 0;
+    render::TakeAlignment m_takeAlignment;
+    int m_takeClockTicks = 0;
+    // The head to drop from the take being finished.
+    std::optional<std::uint64_t> m_takeHead;
+    // The voice started with the song waits to be lined up with it.
+    bool m_voiceLineUpPending = false;
 };
 
 }  // namespace cvkapp

@@ -232,6 +232,7 @@ void TCantivo::RecButtonClick() {
     PerformanceUnsaved = true;
     RecButton->SetRecording(true);
     PlayButtonClick();
+    startTakeLineUp();
     setRecordingControls(false);
     SavedMixer.midiLineMute = -1;
     if (!keepMidiWhileRecording) {
@@ -262,6 +263,7 @@ void TCantivo::StopRecording() {
         return;
     }
     UpdateRecentFiles("", true);
+    endTakeLineUp();
     Audio.AudioStopRecord();
     if (VoicePlaying) {
         stopVoice();

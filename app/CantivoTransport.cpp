@@ -18,6 +18,7 @@
 #include "Vledrow.h"
 #include "faderlib/faderlib.h"
 #include "platform/dialogs.h"
+#include "platform/mm_timer.h"
 #include "platform/profile.h"
 
 namespace cvkapp {
@@ -72,6 +73,9 @@ void TCantivo::PlayButtonClick() {
                 RecButton->SetEnabled(true);
             }
         } else {
+            // The song's first events went out in the call; its time runs from its return.
+            m_songStartMicros = platform::clockMicros();
+            m_voiceLineUpPending = VoicePlaying;
             SongPlaying = true;
             UpdateRecentFiles("", false);
             SavePfcButton->SetEnabled(false);
@@ -279,6 +283,12 @@ void TCantivo::CVKTimerTimer() {
             Audio.AudioGetWaveRecLevels(&left, &right);
         }
         RecLedLevel->SetLevel(static_cast<int>(std::lround(right * 3.0)));
+    }
+    if (Recording && SongPlaying) {
+        readTakeClocks();
+    }
+    if (m_voiceLineUpPending && VoicePlaying && SongPlaying && !SongPaused) {
+        lineUpVoice();
     }
 
     if (SongPlaying) {

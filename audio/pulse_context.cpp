@@ -130,6 +130,11 @@ bool PulseContext::completeAll(std::span<pa_operation* const> operations) {
     return done;
 }
 
+bool PulseContext::refreshTiming(pa_stream* stream) {
+    return complete(pa_stream_update_timing_info(
+        stream, [](pa_stream*, int, void* user) { static_cast<PulseContext*>(user)->signal(); }, this));
+}
+
 std::uint64_t PulseContext::roundTrips() noexcept {
     return g_roundTrips.load(std::memory_order_relaxed);
 }

@@ -215,6 +215,10 @@ public:
     // Input: everything captured from now on is also written to `tap` (nullptr: to none).
     // Once this returns, the device's thread no longer touches a tap it replaced.
     virtual WaveError setTap(CaptureTap*) { return WaveError::InvalidParameter; }
+    // Input: where the capture stands (wave_in.h); false when the device cannot tell.
+    virtual bool captureClock(WaveInClock&) { return false; }
+    // Output: where the playback stands (wave_out.h); false when the device cannot tell.
+    virtual bool playbackClock(WaveOutClock&) { return false; }
 };
 
 struct WaveOpenRequest {
@@ -254,5 +258,7 @@ WaveError tableHalt(bool input, std::uint32_t handle);
 WaveError tableReset(bool input, std::uint32_t handle);
 std::uint64_t tableXruns(bool input, std::uint32_t handle);
 WaveError tableSetTap(std::uint32_t handle, CaptureTap* tap);
+bool tableCaptureClock(std::uint32_t handle, WaveInClock& out);
+bool tablePlaybackClock(std::uint32_t handle, WaveOutClock& out);
 
 }  // namespace audio::detail

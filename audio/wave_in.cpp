@@ -65,5 +65,6 @@ WaveError waveInClose(WaveInHandle handle) {
 }
 std::uint64_t waveInOverruns(WaveInHandle handle) { return detail::tableXruns(true, handle); }
 WaveError waveInSetTap(WaveInHandle handle, CaptureTap* tap) { return detail::tableSetTap(handle, tap); }
+bool waveInClock(WaveInHandle handle, WaveInClock& out) { return detail::tableCaptureClock(handle, out); }
 
 }  // namespace audio

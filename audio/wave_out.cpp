@@ -202,6 +202,24 @@ std::uint64_t tableXruns(bool input, std::uint32_t handle) {
     return count;
 }
 
+bool tablePlaybackClock(std::uint32_t handle, WaveOutClock& out) {
+    bool known = false;
+    (void)withDevice(false, handle, [&](Entry& entry) {
+        known = entry.device->playbackClock(out);
+        return WaveError::Ok;
+    });
+    return known;
+}
+
+bool tableCaptureClock(std::uint32_t handle, WaveInClock& out) {
+    bool known = false;
+    (void)withDevice(true, handle, [&](Entry& entry) {
+        known = entry.device->captureClock(out);
+        return WaveError::Ok;
+    });
+    return known;
+}
+
 }  // namespace detail
 
 bool waveFormatPlayable(const WaveFormat& format) {
@@ -279,5 +297,6 @@ WaveError waveOutRestart(WaveOutHandle handle) { return detail::tableRun(false, 
 WaveError waveOutReset(WaveOutHandle handle) { return detail::tableReset(false, handle); }
 WaveError waveOutClose(WaveOutHandle handle) { return detail::tableClose(false, handle); }
 std::uint64_t waveOutUnderruns(WaveOutHandle handle) { return detail::tableXruns(false, handle); }
+bool waveOutClock(WaveOutHandle handle, WaveOutClock& out) { return detail::tablePlaybackClock(handle, out); }
 
 }  // namespace audio

@@ -35,6 +35,7 @@
 
 #include "audio/pulse_context.h"
 #include "audio/routing.h"
+#include "platform/mm_timer.h"
 #include "capture_backlog.h"
 #include "wave_device.h"
 
@@ -270,6 +271,39 @@ public:
 
     std::uint64_t xruns() override { return m_xruns.load(std::memory_order_relaxed); }
 
+    bool playbackClock(WaveOutClock& out) override {
+        PulseContext::Lock lock(*m_pulse);
+        pa_usec_t heard = 0;
+        if (m_input || !m_connected || m_queue.failure() != WaveError::Ok ||
+            !m_pulse->refreshTiming(m_stream) ||
+            pa_stream_get_time(m_stream, &heard) != 0) {
+            return false;
+        }
+        out.heardMicros = heard;
+        out.atMicros = platform::clockMicros();
+        return true;
+    }
+
+    // The latency is the server's as of a timing update asked for now: the one a stream
+    // gets by itself at its start can be seconds old.
+    bool captureClock(WaveInClock& out) override {
+        PulseContext::Lock lock(*m_pulse);
+        if (!m_input || !m_connected || m_queue.failure() != WaveError::Ok ||
+            pa_stream_is_corked(m_stream) != 0 ||
+            !m_pulse->refreshTiming(m_stream)) {
+            return false;
+        }
+        pa_usec_t latency = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(m_stream, &latency, &negative) != 0) {
+            return false;
+        }
+        out.frames = m_capturedBytes / m_frameBytes;
+        out.latencyMicros = negative != 0 ? -static_cast<std::int64_t>(latency) : static_cast<std::int64_t>(latency);
+        out.atMicros = platform::clockMicros();
+        return true;
+    }
+
     WaveError failure() override {
         PulseContext::Lock lock(*m_pulse);
         return m_queue.failure();
@@ -434,6 +468,7 @@ private:
         if (m_tap != nullptr) {
             m_tap->write(data, bytes);
         }
+        m_capturedBytes += bytes;
         m_backlog.drainInto(m_queue);
         const std::size_t stored = m_backlog.empty() ? m_queue.put(data, bytes) : 0;
         if (stored < bytes) {
@@ -464,6 +499,7 @@ private:
     CaptureBacklog m_backlog;      // input: with the lock held
     CaptureTap* m_tap = nullptr;   // input: with the lock held
     bool m_waiting = false;        // input: audio found no buffer since one was last added
+    std::uint64_t m_capturedBytes = 0;  // input: handed over by the server, with the lock held
     std::atomic<std::uint64_t> m_xruns{0};
 };
 

@@ -277,6 +277,15 @@ public:
         m_tap = tap;
         return WaveError::Ok;
     }
+    // The virtual microphone hands each millisecond over as it ends: no latency.
+    bool captureClock(WaveInClock& out) override {
+        std::lock_guard lock(m_shared->mutex);
+        if (!m_running) {
+            return false;
+        }
+        out = WaveInClock{m_frames, 0, platform::clockMicros()};
+        return true;
+    }
     // What the microphone had not yet stored goes with the stream.
     void failLocked(WaveError why) override {
         m_running = false;

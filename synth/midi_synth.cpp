@@ -214,6 +214,8 @@ public:
     std::uint64_t underruns() const noexcept { return m_sessionUnderruns.load(std::memory_order_relaxed); }
     bool readChannels(std::array<SynthChannelState, 16>& out);
     std::uint64_t heldPrograms() const noexcept { return m_heldPrograms.load(); }
+    // Any thread but the mainloop's: see synthesizerOutputDelay.
+    bool outputDelay(std::int64_t& micros);
 
 private:
     SynthService() : m_loader([this](const Instrument& instrument) { pinInPlayer(instrument); }) {
@@ -625,6 +627,32 @@ bool SynthService::readChannels(std::array<SynthChannelState, 16>& out) {
     return true;
 }
 
+// From a message's stamp to its frame (the anchor's arithmetic, for a message sent now),
+// and from that frame's place in the stream to the sink's output, as the server tells
+// once asked for fresh timing.
+bool SynthService::outputDelay(std::int64_t& micros) {
+    std::lock_guard lock(m_mutex);
+    if (m_pulse == nullptr || m_stream == nullptr || !m_sessionOpen.load()) {
+        return false;
+    }
+    audio::PulseContext::Lock locked(*m_pulse);
+    if (!m_pulse->refreshTiming(m_stream)) {
+        return false;
+    }
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (!m_anchored || m_corked.load() || !m_timed.load() ||
+        pa_stream_get_latency(m_stream, &latency, &negative) != 0) {
+        return false;
+    }
+    const std::uint64_t now = platform::clockMicros();
+    const std::int64_t landsAt =
+        m_anchorFrame + framesFromMicros(static_cast<std::int64_t>(now - m_anchorMicros));
+    micros = (negative != 0 ? -static_cast<std::int64_t>(latency) : static_cast<std::int64_t>(latency)) +
+             (landsAt - m_writtenFrames) * 1'000'000 / kSampleRate;
+    return true;
+}
+
 // Mainloop thread: the server wants `bytes` more.
 // The thread's priority is the shared connection's (pulse_context.h).
 void SynthService::write(std::size_t bytes) {
@@ -909,6 +937,14 @@ SynthLoadCounts synthesizerLoadCounts() {
 
 std::uint64_t synthesizerUnderruns() {
     return detail::SynthService::instance().underruns();
+}
+
+bool synthesizerOutputDelay(std::int64_t& micros) {
+    try {
+        return detail::SynthService::instance().outputDelay(micros);
+    } catch (...) {
+        return false;
+    }
 }
 
 bool readSynthesizerChannels(platform::MidiOutHandle handle, std::array<SynthChannelState, 16>& out) {

@@ -61,10 +61,24 @@ void clearOffset(State& s) {
 // it to the device. Nothing happens once the data is used up and no offset waits.
 void refill(State& s, Buffer& buffer) {
     Playback& play = s.play;
+    if (s.pendingShift < 0) {
+        const std::uint64_t skip = static_cast<std::uint64_t>(-s.pendingShift);
+        if (play.position + skip < play.dataSize) {
+            play.position += skip;
+            play.file.seek(play.dataOffset + play.position);
+        }
+        s.pendingShift = 0;
+    }
     if (play.position >= play.dataSize && s.pendingOffset == 0) {
         return;
     }
-    if (s.offsetMode == 1) {
+    if (s.pendingShift > 0 && s.offsetMode == 0) {
+        // The voice waits: silence first, then on from where it was.
+        const auto silence = static_cast<std::uint32_t>(std::min<std::int64_t>(s.pendingShift, play.bufferSize));
+        std::memset(buffer.data.get(), play.format.bitsPerSample == 8 ? 0x80 : 0, silence);
+        s.pendingShift -= silence;
+        readOneBuffer(play, buffer, silence);
+    } else if (s.offsetMode == 1) {
         const std::uint64_t skip = static_cast<std::uint32_t>(s.pendingOffset);
         const std::uint64_t remaining =
             play.position < play.dataSize ? play.dataSize - play.position : 0;
@@ -171,6 +185,7 @@ std::int32_t startPlayback(platform::WindowHandle window, const std::string& pat
     play.dataOffset = parsed.dataOffset;
     play.dataSize = parsed.dataSize;
     play.position = 0;
+    s.pendingShift = 0;
     play.underrunsBeforeTheEnd = 0;
     // About an eighth of a second in whole kilobytes.
     play.bufferSize = std::max<std::uint32_t>(
@@ -419,6 +434,18 @@ int32_t UpdateOffsetForPlayBack(int32_t units) {
         s.pendingOffset = static_cast<std::int32_t>(
             std::clamp<std::int64_t>(bytes, -0x7FFFFFFFll, 0x7FFFFFFFll));
         s.offsetMode = units > 0 ? 1 : 2;
+        return 0;
+    });
+}
+
+// Moves the voice later (milliseconds > 0: silence, at the next refill) or earlier (< 0:
+// that much of it skipped) against the song, on top of any offset. Window thread.
+// Always 0.
+int32_t AudioShiftPlayback(int32_t milliseconds) {
+    return guarded(0, [&] {
+        auto& s = state();
+        const std::int64_t frames = static_cast<std::int64_t>(milliseconds) * s.play.format.samplesPerSec / 1000;
+        s.pendingShift = frames * s.play.format.blockAlign;
         return 0;
     });
 }

@@ -97,6 +97,9 @@ struct State {
     bool recordSilence = false;   // captured buffers are zeroed before they reach the file
     std::int32_t pendingOffset = 0;  // bytes; consumed by the next playback refill
     int offsetMode = 0;              // 0 none, 1 skip forward, 2 move back or insert silence
+    // Bytes of silence the next refill plays before the voice goes on where it was, or
+    // (below zero) bytes of voice it skips: the window lining the voice up with the song.
+    std::int64_t pendingShift = 0;
     std::unique_ptr<EchoLine> echo;  // owned by whichever stream made it last
     std::uint32_t echoDelayMs = 10;
     std::uint32_t playbackEchoDelayMs = 0;

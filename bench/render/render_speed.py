@@ -6,8 +6,10 @@ of the process and its children), the median of ROUNDS runs each, side by side.
     render_speed.py BUILD_BIN_DIR [ROUNDS]      (needs python3-mido and fluidsynth)
 
 The songs are written here: three minutes each, sparse (one note a second on one
-channel), medium (four a second on six channels), dense (eight a second on sixteen) and
-extreme (sixteen a second on sixteen: 256 notes a second, far beyond any song).
+channel), medium (four a second on six channels), busy (three a second on ten channels:
+30 notes a second, a full arrangement), dense (eight a second on sixteen: 128 notes a
+second) and extreme (sixteen a second on sixteen: 256 notes a second, far beyond any
+song).
 """
 import os
 import resource
@@ -53,7 +55,8 @@ def main():
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 3
     with tempfile.TemporaryDirectory() as folder:
         print('song     seconds  cvktool render (x real time)  fluidsynth -F (x real time)  ratio')
-        for name, channels, per_second in (('sparse', 1, 1), ('medium', 6, 4), ('dense', 16, 8), ('extreme', 16, 16)):
+        for name, channels, per_second in (('sparse', 1, 1), ('medium', 6, 4), ('busy', 10, 3), ('dense', 16, 8),
+                                         ('extreme', 16, 16)):
             song = os.path.join(folder, name + '.mid')
             seconds = made_song(song, channels, per_second)
             ours = [cpu_seconds([cvktool, 'render', song, os.path.join(folder, 'a.wav'), '--soundfont', SOUNDFONT])

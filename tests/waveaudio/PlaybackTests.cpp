@@ -108,6 +108,43 @@ INSTANTIATE_TEST_SUITE_P(
                     OffsetCase{"ZeroBeforeStartChangesNothing", 0, -1, 30'000}),
     [](const auto& param) { return std::string(param.param.name); });
 
+struct ShiftCase {
+    const char* name;
+    int milliseconds;
+    std::size_t dataBytes;
+};
+
+class PlayShift : public VoiceTest, public testing::WithParamInterface<ShiftCase> {};
+
+// Guards the window's line-up of a voice with its song: silence of the wrong length or
+// spread over the wrong buffers, voice repeated instead of waiting, a skip that loses more
+// or less than asked, a skip past the end that cuts the voice.
+TEST_P(PlayShift, WaitsOrSkipsExactlyOnceAtTheNextRefill) {
+    const ShiftCase& c = GetParam();
+    const auto data = rampData(c.dataBytes);
+    const auto path = dir.write("voice.wav", waveFile(pcmFormat(22050, 1, 16), data));
+    ASSERT_EQ(AudioPlayFile(window.handle(), path.c_str()), 1);
+    run(300);
+    const std::size_t at = voxcapt::playbackView().position;
+    AudioShiftPlayback(c.milliseconds);
+    playToEnd();
+    const std::size_t bytes = static_cast<std::size_t>(std::abs(c.milliseconds)) * 22050 / 1000 * 2;
+    std::vector<std::uint8_t> expected;
+    if (c.milliseconds > 0) {
+        expected = concat({slice(data, 0, at), std::vector<std::uint8_t>(bytes, 0), slice(data, at)});
+    } else {
+        expected = at + bytes < data.size() ? concat({slice(data, 0, at), slice(data, at + bytes)}) : data;
+    }
+    EXPECT_EQ(lastOutput(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shifts, PlayShift,
+    testing::Values(ShiftCase{"WaitFortyMilliseconds", 43, 200'000}, ShiftCase{"WaitLongerThanABuffer", 400, 200'000},
+                    ShiftCase{"SkipFortyMilliseconds", -43, 200'000},
+                    ShiftCase{"SkipPastTheEndSkipsNothing", -900, 60'000}),
+    [](const auto& param) { return std::string(param.param.name); });
+
 // Guards the seek arithmetic: both directions at the exact byte rate (the voice drifted
 // 0.7 s from the song at minute 5 with 44000 bytes a second), and playback going on from
 // exactly there.

@@ -82,6 +82,9 @@ public:
     // The same for operations sent together: one round trip for all of them; false when
     // any failed (or was never made: nullptr).
     bool completeAll(std::span<pa_operation* const> operations);
+    // With the lock held: the stream's timing brought up to date by the server (a stream's
+    // own timing can be seconds old); false when the server did not answer.
+    bool refreshTiming(pa_stream* stream);
 
     // How many times a caller of this process has waited for the server's answer: its
     // round trips, for benchmarks. Any thread.

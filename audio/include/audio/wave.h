@@ -95,6 +95,19 @@ enum class WaveError : std::uint32_t {
 // 1..192000 frames a second, block align and byte rate consistent with them.
 CVK_AUDIO_API bool waveFormatPlayable(const WaveFormat& format);
 
+// Where a running recording stands (wave_in.h, waveInClock).
+struct WaveInClock {
+    std::uint64_t frames = 0;
+    std::int64_t latencyMicros = 0;
+    std::uint64_t atMicros = 0;
+};
+
+// Where a playback stands (wave_out.h, waveOutClock).
+struct WaveOutClock {
+    std::uint64_t heardMicros = 0;
+    std::uint64_t atMicros = 0;
+};
+
 // The virtual devices of tests: one output ("Virtual Speakers") that keeps what it plays,
 // one input ("Virtual Microphone") that delivers given bytes and then silence; both
 // move audio at the format's rate on a 1 ms timer of platform/mm_timer, so on the manual

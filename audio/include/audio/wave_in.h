@@ -45,4 +45,13 @@ CVK_AUDIO_API std::uint64_t waveInOverruns(WaveInHandle handle);
 // attached to one device at a time; it must outlive the attachment.
 CVK_AUDIO_API WaveError waveInSetTap(WaveInHandle handle, CaptureTap* tap);
 
+// Where a running recording stands: `frames` captured and handed over since it started
+// (the frames its buffers received and those waiting for one, holes counted as the
+// silence they become), and the capture's latency as the server reports it (a sound
+// made now is handed over `latencyMicros` later), both as of `atMicros` on
+// platform::clockMicros(). The server is asked for fresh timing first: up to one round
+// trip on the caller's thread. False when the device cannot tell (not started, failed,
+// no timing yet).
+CVK_AUDIO_API bool waveInClock(WaveInHandle handle, WaveInClock& out);
+
 }  // namespace audio

@@ -54,5 +54,9 @@ CVK_AUDIO_API WaveError waveOutReset(WaveOutHandle handle);
 CVK_AUDIO_API WaveError waveOutClose(WaveOutHandle handle);
 // Times the device ran dry while running since it was opened (0 for a bad handle).
 CVK_AUDIO_API std::uint64_t waveOutUnderruns(WaveOutHandle handle);
+// Where a playback stands: `heardMicros` of the stream's audio had reached the speakers
+// at `atMicros` on platform::clockMicros(), as the server reports it once asked for fresh
+// timing (up to one round trip on the caller's thread). False when the device cannot tell.
+CVK_AUDIO_API bool waveOutClock(WaveOutHandle handle, WaveOutClock& out);
 
 }  // namespace audio

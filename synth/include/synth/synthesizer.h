@@ -44,4 +44,9 @@ CVK_SYNTH_API SynthLoadCounts synthesizerLoadCounts();
 // play (a session open) since the process started. Any thread.
 CVK_SYNTH_API std::uint64_t synthesizerUnderruns();
 
+// How long after the time it was due a note sent now is heard: the synthesizer's own
+// scheduling latency plus its stream's latency as the sound server reports it (one round
+// trip to the server, on the caller's thread). False while no song plays through it.
+CVK_SYNTH_API bool synthesizerOutputDelay(std::int64_t& micros);
+
 }  // namespace synth

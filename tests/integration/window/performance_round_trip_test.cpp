@@ -32,6 +32,7 @@
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "voice_support.h"
+#include "window_support.h"
 
 namespace {
 
@@ -141,43 +142,6 @@ void expectPattern(const PatternMatch& found, const char* where) {
         << found.onLevel << ", gaps " << found.offLevel << ")";
 }
 
-// The samples of a take, full scale 1, read with the wave library's own reader.
-std::optional<std::vector<float>> takeSamples(const std::string& path) {
-    platform::FileReader file;
-    voxcapt::ParsedWave parsed;
-    if (!file.open(path) || voxcapt::parseWave(file, parsed) != voxcapt::WaveParseError::None ||
-        parsed.format.samplesPerSec != kVoiceRate || parsed.format.blockAlign != 2) {
-        return std::nullopt;
-    }
-    std::vector<std::int16_t> samples(parsed.dataSize / 2);
-    file.seek(parsed.dataOffset);
-    file.read(samples.data(), samples.size() * 2);
-    std::vector<float> scaled(samples.size());
-    std::transform(samples.begin(), samples.end(), scaled.begin(),
-                   [](std::int16_t v) { return v / 32768.0f; });
-    return scaled;
-}
-
-// Runs the window's event loop (its 50 ms timer, its messages) until `done`, calling
-// `each` every 10 ms; false when `seconds` passed first.
-bool runUntil(const std::function<bool()>& done, int seconds, const std::function<void()>& each) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        each();
-        if (done()) {
-            loop.quit();
-        }
-    });
-    QTimer giveUp;
-    giveUp.setSingleShot(true);
-    QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
-    check.start(10);
-    giveUp.start(seconds * 1000);
-    loop.exec();
-    return done();
-}
-
 class WindowOnServer : public testing::Test {
 protected:
     void SetUp() override {
@@ -261,7 +225,7 @@ TEST_F(WindowOnServer, ASungPatternGoesFromTheTakeThroughThePerformanceFileToThe
         const audio::WaveInHandle input = voxcapt::recordingView().inputDevice;
         ASSERT_TRUE(singer.open(*microphone));
         std::uint64_t overruns = 0;
-        const bool recorded = runUntil(
+        const bool recorded = cvktest::runUntil(
             [&] {
                 return singer.finished() && !window->Recording &&
                        window->Audio.AudioGetRecordResult(nullptr, 0) != -1;
@@ -280,7 +244,7 @@ TEST_F(WindowOnServer, ASungPatternGoesFromTheTakeThroughThePerformanceFileToThe
         ASSERT_EQ(window->Audio.AudioGetRecordResult(nullptr, 0), 1) << "the take is incomplete";
         const testing_support::ByteVector take =
             testing_support::fileBytes(window->PendingWaveFile);
-        const auto taken = takeSamples(window->PendingWaveFile);
+        const auto taken = cvktest::takeSamples(window->PendingWaveFile);
         ASSERT_TRUE(taken.has_value()) << "the take is not a 22050 Hz 16-bit wave file";
         expectPattern(findPattern(*taken, kVoiceRate), "the take");
 
@@ -322,7 +286,7 @@ TEST_F(WindowOnServer, ASungPatternGoesFromTheTakeThroughThePerformanceFileToThe
         ASSERT_TRUE(window->VoicePlaying);
         std::uint64_t voiceRanDry = 0;
         const bool played =
-            runUntil([&] { return !window->SongPlaying && !window->VoicePlaying; }, 60,
+            cvktest::runUntil([&] { return !window->SongPlaying && !window->VoicePlaying; }, 60,
                      [&] {
                          if (voxcapt::playbackView().playing) {
                              voiceRanDry = std::max(voiceRanDry,

@@ -1,0 +1,119 @@
+// A take lined up with its song: while it records, the window reads where the microphone's
+// stream stands and how late the song is heard; once the wave library has put the take
+// in place, the frames captured before the song's time zero was heard are dropped, so
+// the voice plays on the beat from the song's start (and in an export) without the user
+// moving it. When a performance plays from its start, the voice is moved to be heard with
+// the song, whose stream has another latency. The offset dialog works on top of both.
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "Cantivo.h"
+#include "audio/wave_in.h"
+#include "audio/wave_out.h"
+#include "platform/profile.h"
+#include "synth/synthesizer.h"
+#include "voxcapt/voxcapt.h"
+
+namespace cvkapp {
+
+namespace {
+
+constexpr std::uint32_t kTakeRate = 22050;  // the rate every take records at
+// A reading every fourth tick of the 50 ms loop: each asks the server twice.
+constexpr int kTicksPerReading = 4;
+// The voice's stream tells where it is once its first audio has been heard for a while.
+constexpr std::uint64_t kVoiceHeardMicros = 30'000;
+// Smaller differences are left alone; larger ones are not a latency.
+constexpr std::int64_t kLeastShiftMs = 2;
+constexpr std::int64_t kLargestShiftMs = 1000;
+
+bool lineUpOn(const std::string& ini) {
+    return platform::profileGetInt("Recording", "LineUpTakes", 1, ini) != 0;
+}
+
+}  // namespace
+
+void TCantivo::startTakeLineUp() {
+    TakeHeadDropped = 0;
+    m_takeAlignment = {};
+    m_takeHead.reset();
+    m_takeClockTicks = 0;
+    // [Recording] LineUpTakes=0 keeps takes exactly as captured.
+    if (SongPlaying && lineUpOn(IniPath())) {
+        m_takeAlignment.start(m_songStartMicros, kTakeRate);
+    }
+}
+
+void TCantivo::readTakeClocks() {
+    if (++m_takeClockTicks % kTicksPerReading != 0) {
+        return;
+    }
+    render::AlignmentReading reading;
+    if (!audio::waveInClock(voxcapt::recordingView().inputDevice, reading.capture)) {
+        return;
+    }
+    // Another MIDI device than the built-in synthesizer: its sound does not pass the
+    // server, and its delay is its own.
+    std::int64_t delay = 0;
+    if (synth::synthesizerOutputDelay(delay)) {
+        reading.outputDelayMicros = delay;
+    }
+    m_takeAlignment.add(reading);
+}
+
+void TCantivo::endTakeLineUp() {
+    m_takeHead = m_takeAlignment.headFrames();
+    m_takeAlignment = {};
+}
+
+void TCantivo::lineUpFinishedTake() {
+    if (!m_takeHead || voxcapt::recordingView().active) {
+        return;
+    }
+    const std::uint64_t head = *m_takeHead;
+    m_takeHead.reset();
+    TakeHeadDropped = 0;
+    char where[4096] = {};
+    const std::int32_t result = Audio.AudioGetRecordResult(where, sizeof where);
+    // Only a take in its place: one kept elsewhere after a failure is left as it is.
+    if ((result != 1 && result != 2) || RecordingFile.empty() || RecordingFile != where || head == 0) {
+        return;
+    }
+    std::string error;
+    if (render::DropTakeHead(RecordingFile, head, error)) {
+        TakeHeadDropped = head;
+    } else {
+        // The take plays as captured, a little late: nothing of it is lost.
+        std::fprintf(stderr, "cvk: the take was kept as captured: %s\n", error.c_str());
+    }
+}
+
+// The song's time zero is heard when it was due plus the synthesizer's delay; the voice's
+// first frame when its stream had played `heardMicros` at `atMicros`. The voice was
+// started first, and the two streams' latencies differ: it moves by the difference, in
+// the silence or the skip of one refill (about a second in, where a take still holds the
+// song's introduction).
+void TCantivo::lineUpVoice() {
+    if (!lineUpOn(IniPath())) {
+        m_voiceLineUpPending = false;
+        return;
+    }
+    audio::WaveOutClock voice;
+    if (!audio::waveOutClock(voxcapt::playbackView().device, voice) || voice.heardMicros < kVoiceHeardMicros) {
+        return;  // the next tick asks again
+    }
+    m_voiceLineUpPending = false;
+    std::int64_t delay = 0;
+    if (!synth::synthesizerOutputDelay(delay)) {
+        delay = 0;
+    }
+    const std::int64_t songHeard = static_cast<std::int64_t>(m_songStartMicros) + delay;
+    const std::int64_t voiceHeard = static_cast<std::int64_t>(voice.atMicros - voice.heardMicros);
+    const std::int64_t earlyMs = (songHeard - voiceHeard) / 1000;
+    if (std::abs(earlyMs) >= kLeastShiftMs && std::abs(earlyMs) <= kLargestShiftMs) {
+        Audio.AudioShiftPlayback(static_cast<std::int32_t>(earlyMs));
+    }
+}
+
+}  // namespace cvkapp
