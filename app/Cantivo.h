@@ -500,6 +500,10 @@ private:
     void pitchTick(std::uint32_t lyricCounter);
     void analyseTake(const std::string& takeFile);
     void showTakeScore(const pitch::TakeResult& result);
+    // The wave library's captures write into the live voice's tap (on) or into none.
+    void listenForVoice(bool on);
+    // At the strip's frame rate while a capture runs: the voice heard since, onto the strip.
+    void pollLiveVoice();
     void buildTrackTemplates();
     void connectHandlers();
     // Drops and the Space key.

@@ -1,7 +1,9 @@
 // Singing in tune: the pitch strip under the lyric box (Lyrics > Pitch Strip, Ctrl+P, kept
 // in the settings), the melody of the loaded song drawn as the song plays with the user's
-// key and tempo, the singer's trail while a take is recorded (read from the take file on a
-// worker thread), and a take's score with the key that suits the singer once it ends. While the strip is off nothing here runs and the window is laid out as ever: the
+// key and tempo, the singer's trail while the microphone is recorded or only monitored
+// (what the capture hears, handed over by its audio thread and analysed here at the
+// strip's frame rate), and a take's score with the key that suits the singer once it
+// ends. While the strip is off nothing here runs and the window is laid out as ever: the
 // strip is a hidden widget of the lyric panel's layout, which takes no room.
 
 #include <QAction>
@@ -30,6 +32,9 @@ constexpr char kStripKey[] = "Strip";
 constexpr int kStripShare = 4;
 constexpr int kStripLowest = 24;
 constexpr int kStripHighest = 128;
+// The live voice is read as often as the strip is drawn: a sung note reaches the screen
+// with the next frame that analyses it, not with the 50 ms loop.
+constexpr int kLiveEveryMs = 16;
 
 }  // namespace
 
@@ -48,7 +53,34 @@ void TCantivo::buildPitchStrip() {
     m_pitch->menuItem->setChecked(on);
     m_pitch->strip->setVisible(on);
     connect(m_pitch->menuItem, &QAction::triggered, this, &TCantivo::PitchStripClick);
+    m_pitch->liveTimer.setInterval(kLiveEveryMs);
+    connect(&m_pitch->liveTimer, &QTimer::timeout, this, &TCantivo::pollLiveVoice);
+    listenForVoice(on);
     fitPitchStrip();
+}
+
+void TCantivo::listenForVoice(bool on) {
+    if (on != m_pitch->listening) {
+        voxcapt::setCaptureTap(on ? &m_pitch->live.tap() : nullptr);
+        m_pitch->listening = on;
+    }
+    if (!on) {
+        m_pitch->liveTimer.stop();
+    }
+}
+
+void TCantivo::pollLiveVoice() {
+    if (!m_pitch || !m_pitch->listening) {
+        return;
+    }
+    const pitch::LiveVoice::Heard heard = m_pitch->live.poll();
+    if (heard.restarted) {
+        m_pitch->strip->clearSung();
+    }
+    // Heard while the song stands still, a voice has no place on the strip.
+    if (SongPlaying) {
+        m_pitch->strip->addHeard(heard.frames, heard.seconds);
+    }
 }
 
 void TCantivo::fitPitchStrip() {
@@ -68,9 +100,9 @@ void TCantivo::PitchStripClick() {
         // Off, nothing runs: no frame timer, no analysis.
         m_pitch->strip->setPlaying(false);
         m_pitch->analysis.cancel();
-        m_pitch->live.stop();
         m_pitch->pendingTake.clear();
     }
+    listenForVoice(on);
 }
 
 void TCantivo::loadSongMelody() {
@@ -89,7 +121,6 @@ void TCantivo::clearSongMelody() {
         return;
     }
     m_pitch->analysis.cancel();
-    m_pitch->live.stop();
     m_pitch->pendingTake.clear();
     m_pitch->notes = {};
     m_pitch->choice = {};
@@ -135,17 +166,16 @@ void TCantivo::pitchTick(std::uint32_t lyricCounter) {
         // Stopped: back to the song's start, as the bar and time displays go.
         m_pitch->strip->setSongSeconds(0.0);
     }
-    // While recording, the trail follows the take file as the wave library writes it.
+    // While the microphone is captured, recorded or only monitored, the trail follows what
+    // it hears at the strip's frame rate; the loop reads it too, for a window whose frame
+    // timer is held up.
     const voxcapt::RecordingView recording = voxcapt::recordingView();
-    if (Recording && recording.recording && !m_pitch->live.running() && !recording.temporaryName.empty()) {
-        m_pitch->strip->clearSung();
-        m_pitch->live.start(recording.temporaryName);
-    } else if (!Recording && m_pitch->live.running()) {
-        m_pitch->live.stop();
+    if (recording.recording && !m_pitch->liveTimer.isActive()) {
+        m_pitch->liveTimer.start();
+    } else if (!recording.recording) {
+        m_pitch->liveTimer.stop();
     }
-    if (m_pitch->live.running()) {
-        m_pitch->strip->addSung(m_pitch->live.take());
-    }
+    pollLiveVoice();
     if (!m_pitch->pendingTake.empty() && !recording.active) {
         m_pitch->analysis.start(pitch::MelodyNotes(m_pitch->notes, m_pitch->choice.track, playSettings()),
                                 m_pitch->pendingTake);

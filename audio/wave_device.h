@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/capture_tap.h"
 #include "audio/wave.h"
 #include "platform/messages.h"
 
@@ -211,6 +212,9 @@ public:
     virtual bool busy() = 0;  // buffers are queued
     virtual std::uint64_t xruns() = 0;  // underruns or overruns
     virtual WaveError failure() = 0;
+    // Input: everything captured from now on is also written to `tap` (nullptr: to none).
+    // Once this returns, the device's thread no longer touches a tap it replaced.
+    virtual WaveError setTap(CaptureTap*) { return WaveError::InvalidParameter; }
     // Input: where the capture stands (wave_in.h); false when the device cannot tell.
     virtual bool captureClock(WaveInClock&) { return false; }
     // Output: where the playback stands (wave_out.h); false when the device cannot tell.
@@ -253,6 +257,7 @@ WaveError tableRun(bool input, std::uint32_t handle);
 WaveError tableHalt(bool input, std::uint32_t handle);
 WaveError tableReset(bool input, std::uint32_t handle);
 std::uint64_t tableXruns(bool input, std::uint32_t handle);
+WaveError tableSetTap(std::uint32_t handle, CaptureTap* tap);
 bool tableCaptureClock(std::uint32_t handle, WaveInClock& out);
 bool tablePlaybackClock(std::uint32_t handle, WaveOutClock& out);
 

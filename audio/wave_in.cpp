@@ -64,6 +64,7 @@ WaveError waveInClose(WaveInHandle handle) {
     return result;
 }
 std::uint64_t waveInOverruns(WaveInHandle handle) { return detail::tableXruns(true, handle); }
+WaveError waveInSetTap(WaveInHandle handle, CaptureTap* tap) { return detail::tableSetTap(handle, tap); }
 bool waveInClock(WaveInHandle handle, WaveInClock& out) { return detail::tableCaptureClock(handle, out); }
 
 }  // namespace audio

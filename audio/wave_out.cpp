@@ -189,6 +189,10 @@ WaveError tableReset(bool input, std::uint32_t handle) {
     return withDevice(input, handle, [](Entry& entry) { return entry.device->reset(); });
 }
 
+WaveError tableSetTap(std::uint32_t handle, CaptureTap* tap) {
+    return withDevice(true, handle, [tap](Entry& entry) { return entry.device->setTap(tap); });
+}
+
 std::uint64_t tableXruns(bool input, std::uint32_t handle) {
     std::uint64_t count = 0;
     (void)withDevice(input, handle, [&count](Entry& entry) {

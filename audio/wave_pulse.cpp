@@ -309,6 +309,15 @@ public:
         return m_queue.failure();
     }
 
+    WaveError setTap(CaptureTap* tap) override {
+        if (!m_input) {
+            return WaveError::InvalidParameter;
+        }
+        PulseContext::Lock lock(*m_pulse);
+        m_tap = tap;
+        return WaveError::Ok;
+    }
+
 private:
     // With the lock held. Corking is ordered with everything else on the stream, so there
     // is no need to wait for the server's answer.
@@ -447,11 +456,18 @@ private:
             self->capture(static_cast<const std::uint8_t*>(data), bytes);
             pa_stream_drop(stream);
         }
+        // The tap's reader gets each delivery whole at once.
+        if (self->m_tap != nullptr) {
+            self->m_tap->flush();
+        }
     }
 
     // Input: recorded audio goes behind what waits into the queued buffers, and what finds
     // no room there waits in the backlog; only a full backlog loses audio.
     void capture(const std::uint8_t* data, std::size_t bytes) {
+        if (m_tap != nullptr) {
+            m_tap->write(data, bytes);
+        }
         m_capturedBytes += bytes;
         m_backlog.drainInto(m_queue);
         const std::size_t stored = m_backlog.empty() ? m_queue.put(data, bytes) : 0;
@@ -481,6 +497,7 @@ private:
     std::size_t m_tail = 0;        // output: bytes of it the server holds, not yet played
     bool m_fed = false;            // output: the server had audio of ours since it last ran dry
     CaptureBacklog m_backlog;      // input: with the lock held
+    CaptureTap* m_tap = nullptr;   // input: with the lock held
     bool m_waiting = false;        // input: audio found no buffer since one was last added
     std::uint64_t m_capturedBytes = 0;  // input: handed over by the server, with the lock held
     std::atomic<std::uint64_t> m_xruns{0};

@@ -272,6 +272,11 @@ public:
         std::lock_guard lock(m_shared->mutex);
         return m_queue.failure();
     }
+    WaveError setTap(CaptureTap* tap) override {
+        std::lock_guard lock(m_shared->mutex);
+        m_tap = tap;
+        return WaveError::Ok;
+    }
     // The virtual microphone hands each millisecond over as it ends: no latency.
     bool captureClock(WaveInClock& out) override {
         std::lock_guard lock(m_shared->mutex);
@@ -307,10 +312,27 @@ private:
         const std::uint64_t due = m_ticks * m_format.samplesPerSec / 1000 - m_frames;
         m_frames += due;
         m_pending += due * m_format.blockAlign;
+        heard(due * m_format.blockAlign);
         // No buffer to record into: the microphone waits for one.
         if (!deliver() && !m_waiting) {
             ++m_overruns;
             m_waiting = true;
+        }
+    }
+
+    // What the microphone heard this tick goes to the tap at once, in pieces of 10 ms as a
+    // sound server delivers them, whether or not a buffer waits for it.
+    void heard(std::size_t bytes) {
+        if (m_tap == nullptr) {
+            return;
+        }
+        const std::vector<std::uint8_t>& voice = m_shared->setup.microphone;
+        const std::size_t speaking = m_heard < voice.size() ? std::min(bytes, voice.size() - m_heard) : 0;
+        m_tap->write(speaking != 0 ? voice.data() + m_heard : nullptr, speaking);
+        m_tap->write(nullptr, bytes - speaking);
+        m_heard += bytes;
+        if (m_ticks % 10 == 0) {
+            m_tap->flush();
         }
     }
 
@@ -340,6 +362,8 @@ private:
     std::uint64_t m_frames = 0;
     std::size_t m_pending = 0;   // bytes recorded and not yet stored
     std::size_t m_position = 0;  // bytes of the voice delivered
+    std::size_t m_heard = 0;     // bytes of the voice the tap was given
+    CaptureTap* m_tap = nullptr;
     std::uint64_t m_overruns = 0;
 };
 

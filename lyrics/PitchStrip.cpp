@@ -93,6 +93,29 @@ void TPitchStrip::addSung(const std::vector<pitch::PitchFrame>& frames) {
     update();
 }
 
+void TPitchStrip::addHeard(const std::vector<pitch::PitchFrame>& frames, double heardSeconds) {
+    if (frames.empty()) {
+        return;
+    }
+    const double now = shownSeconds();
+    std::vector<pitch::PitchFrame> placed = frames;
+    for (pitch::PitchFrame& frame : placed) {
+        frame.seconds = now - (heardSeconds - frame.seconds);
+    }
+    // A song moved back (a rewind) leaves the trail ahead of the new position; it goes.
+    // Less than that is the two clocks' jitter (the song polled every 50 ms, the voice
+    // heard in pieces): the trail stays in order instead.
+    if (!m_sung.empty() && m_sung.back().seconds - placed.front().seconds > kLongestGlide) {
+        m_sung.clear();
+    }
+    double earliest = m_sung.empty() ? placed.front().seconds : m_sung.back().seconds;
+    for (pitch::PitchFrame& frame : placed) {
+        frame.seconds = std::max(frame.seconds, earliest);
+        earliest = frame.seconds;
+    }
+    addSung(placed);
+}
+
 void TPitchStrip::clearSung() {
     m_sung.clear();
     update();

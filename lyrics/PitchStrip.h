@@ -71,7 +71,15 @@ public:
 
     // Sung frames as the analysis hands them over, oldest first; 0 is not sung.
     void addSung(const std::vector<pitch::PitchFrame>& frames);
+    // Frames of the voice heard live, timed from their capture's start, of which
+    // `heardSeconds` have been heard: the newest sample heard is the song's position shown
+    // now, and each frame goes where the song was when its samples were heard. So the trail
+    // keeps to the song whether the capture started with it or not (monitoring only), and
+    // whatever the two clocks drift apart.
+    void addHeard(const std::vector<pitch::PitchFrame>& frames, double heardSeconds);
     void clearSung();
+    // The sung frames kept (the last two seconds), on the song's clock.
+    const std::vector<pitch::PitchFrame>& sung() const { return m_sung; }
 
     // The position drawn now: the last poll plus the time since, at most one poll's worth
     // of frames beyond it (a loop that stops polling does not let the strip run away).

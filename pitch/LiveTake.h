@@ -1,10 +1,10 @@
 #pragma once
 
-// The singer's pitch while a take is being recorded: a worker thread follows the take
-// file the wave library writes (a wave file whose data grows at its end) and analyses the
-// new audio as it arrives, so that the strip can draw the trail behind the now line. The
-// GUI thread takes the frames from its timer loop. The recording's real-time thread is
-// never involved: the file on disk is the hand-over.
+// The pitch of a take file while it is being written: a worker thread follows the wave
+// file (its data growing at its end) and analyses the new audio as it arrives; the
+// caller takes the frames from its own loop. The window's trail no longer reads the take
+// file (a monitor alone writes none): it reads what the capture hears (LiveVoice.h).
+// ReadWaveLayout is also the take header reader the fuzz target exercises.
 
 #include <atomic>
 #include <cstdint>

@@ -295,6 +295,11 @@ std::int32_t startRecording(platform::WindowHandle window, const std::string& ta
         return 0;
     }
 
+    if (s.tap != nullptr) {
+        s.tap->restart(format);
+        audio::waveInSetTap(rec.device, s.tap);
+    }
+
     if (monitor) {
         const MonitorOpen opened = openMonitor(s);
         if (opened == MonitorOpen::WithoutEcho) {
@@ -487,6 +492,20 @@ bool keepTakeAtExit(State& s) {
 }
 
 }  // namespace detail
+
+void setCaptureTap(audio::CaptureTap* tap) {
+    auto& s = detail::state();
+    if (tap == s.tap) {
+        return;
+    }
+    if (s.rec.device != 0) {
+        if (tap != nullptr) {
+            tap->restart(s.rec.format);
+        }
+        audio::waveInSetTap(s.rec.device, tap);
+    }
+    s.tap = tap;
+}
 
 RecordingView recordingView() {
     const auto& s = detail::state();

@@ -8,6 +8,7 @@
 #include "Signal.h"
 #include "TakeFile.h"
 #include "platform/files.h"
+#include "audio/capture_tap.h"
 #include "audio/wave.h"
 
 // The library's module state: one playback stream, one recording with its monitor, and
@@ -105,6 +106,7 @@ struct State {
     // How the last recording ended (AudioGetRecordResult) and where its take is.
     std::int32_t takeResult = -1;
     std::string takePath;
+    audio::CaptureTap* tap = nullptr;  // the window's, attached to every capture (setCaptureTap)
 };
 
 State& state();

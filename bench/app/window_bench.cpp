@@ -14,6 +14,10 @@
 //                                 where the clicks of a song land in a take recorded over it
 //   window_bench reccpu [seconds] [buffer] [runs] [sixteen]
 //                                 CPU of the window recording over a song, monitor and echo on
+//   window_bench scorecpu [seconds] [runs] [shot.png]
+//                                 the same recording with the pitch strip off, then on: what
+//                                 the live trail and the strip cost (and a picture of the
+//                                 window at the end of a run with the strip)
 //
 // start runs the real program as a child process; cpu, lyrics, transport, take and reccpu
 // run the window in this process on the real clock with the built-in synthesizer playing
@@ -52,6 +56,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +68,7 @@
 #include "Cantivo.h"
 #include "TakeRecovery.h"
 #include "Lyricbox.h"
+#include "PitchStrip.h"
 #include "SmBmpBtn.h"
 #include "RecordingSong.h"
 #include "SmfBuilder.h"
@@ -852,6 +858,123 @@ int recCpuBench(int seconds, int bufferBytes, int runs, bool sixteen) {
     return result;
 }
 
+// ---- scorecpu: the window recording over a song with the pitch strip off, then on
+//
+// A singer sings into the server's microphone throughout (paplay, a process of its own, a
+// sine melody of 300 ms notes): the strip draws its trail from a real voice. The song is
+// reccpu's, its melody on the strip. Each run records once with the strip off and once
+// with it on, the window's CPU (getrusage, every thread) over `seconds` from 2 s after
+// Rec; medians of `runs`. Run it under Xvfb (DISPLAY set) so that the strip is painted as
+// on a desktop.
+
+// A minute and a half of a voice singing scale notes, 16-bit mono at 22,050 Hz.
+void writeSinger(const std::string& path) {
+    constexpr int kRate = 22050;
+    constexpr int kSeconds = 90;
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(kRate) * kSeconds);
+    const int keys[] = {60, 62, 64, 65, 67, 69, 71, 72};
+    double phase = 0.0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const std::size_t note = i / (kRate * 3 / 10);
+        phase += 440.0 * std::pow(2.0, (keys[note % std::size(keys)] - 69) / 12.0) / kRate;
+        phase -= std::floor(phase);
+        samples[i] = static_cast<std::int16_t>(0.3 * 32767.0 * std::sin(2.0 * M_PI * phase));
+    }
+    std::ofstream out(path, std::ios::binary);
+    const auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    const auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    const auto bytes = static_cast<std::uint32_t>(samples.size() * 2);
+    out.write("RIFF", 4);
+    u32(36 + bytes);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(kRate);
+    u32(kRate * 2);
+    u16(2);
+    u16(16);
+    out.write("data", 4);
+    u32(bytes);
+    out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(bytes));
+}
+
+int scoreCpuBench(int seconds, int runs, const char* shotFile) {
+    const std::string folder = privateFolder("score");
+    const std::string songPath = folder + "/song.mid";
+    const auto bytes = bench::recordingSong(kBandEighths);
+    std::ofstream(songPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+    const std::string singer = folder + "/singer.wav";
+    writeSinger(singer);
+    // Takes and their notes in a folder of the bench's own: a note another run left in the
+    // shared temporary folder would stop each start with a question.
+    fs::create_directories(folder + "/tmp");
+    setenv("TMPDIR", (folder + "/tmp").c_str(), 1);
+    platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {
+        std::fprintf(stderr, "window_bench: box \"%s\"\n", box.text.c_str());
+        return platform::defaultAnswer(box.buttons);
+    });
+    std::vector<double> off, on;
+    int result = 0;
+    for (int run = 0; run < runs && result == 0; ++run) {
+        for (const bool strip : {false, true}) {
+            const pid_t sing = ::fork();
+            if (sing == 0) {
+                ::execlp("paplay", "paplay", "--device=microphone", singer.c_str(), static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+            const std::string settings = std::string("Configured=1\nSoftware=1\n[Monitor]\nStatus=1\n[Pitch]\nStrip=") +
+                                         (strip ? "1" : "0") + "\n";
+            double load = -1.0;
+            {
+                WindowUnderTest test(songPath, settings);
+                if (test.ready()) {
+                    test.window->RecButtonClick();
+                    if (test.window->Recording) {
+                        runFor(2000);
+                        const double before = cpuSeconds();
+                        const auto wallStart = std::chrono::steady_clock::now();
+                        runFor(seconds * 1000);
+                        const double wall =
+                            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+                        load = test.window->SongPlaying ? 100.0 * (cpuSeconds() - before) / wall : -1.0;
+                        if (strip && shotFile != nullptr) {
+                            test.window->grab().save(shotFile);
+                        }
+                        if (const auto* drawn = test.window->LyricPanel->findChild<lyrics::TPitchStrip*>(); strip) {
+                            const auto& sung = drawn->sung();
+                            std::printf("  trail: %ld of %zu frames of the last 2 s sung\n",
+                                        std::count_if(sung.begin(), sung.end(),
+                                                      [](const pitch::PitchFrame& f) { return f.pitch > 0.0f; }),
+                                        sung.size());
+                        }
+                    }
+                    test.window->StopButtonClick();
+                    runFor(500);
+                }
+            }
+            ::kill(sing, SIGTERM);
+            ::waitpid(sing, nullptr, 0);
+            if (load < 0) {
+                std::fprintf(stderr, "window_bench: the recording did not start or the song ended early\n");
+                result = 1;
+                break;
+            }
+            (strip ? on : off).push_back(load);
+            std::printf("run %d: recording, pitch strip %s: %.2f %% of one core over %d s\n", run + 1,
+                        strip ? "on " : "off", load, seconds);
+        }
+    }
+    fs::remove_all(folder);
+    if (!on.empty() && !off.empty()) {
+        std::printf("window recording over the four-part song with a singer: strip off median %.2f %%, strip on "
+                    "median %.2f %% of one core (%zu runs); the strip and its live trail: %+.2f %% of one core\n",
+                    median(off), median(on), on.size(), median(on) - median(off));
+    }
+    return result;
+}
+
 int shot(const char* file, int seconds) {
     WindowUnderTest test(platform::programFolder() + "KAR/twinkle.kar");
     test.window->PlayButtonClick();
@@ -896,6 +1019,10 @@ int main(int argc, char** argv) {
         return takeBench(count > 0 ? count : 40, argc > 3 ? std::max(1, std::atoi(argv[3])) : 3,
                          argc > 4 ? std::max(1, std::atoi(argv[4])) : 20);
     }
+    if (mode == "scorecpu") {
+        return scoreCpuBench(count > 0 ? count : 30, argc > 3 ? std::max(1, std::atoi(argv[3])) : 3,
+                             argc > 4 ? argv[4] : nullptr);
+    }
     if (mode == "reccpu") {
         return recCpuBench(count > 0 ? count : 30, argc > 3 ? std::max(16, std::atoi(argv[3])) : 4096,
                            argc > 4 ? std::max(1, std::atoi(argv[4])) : 3,
@@ -903,6 +1030,6 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "usage: window_bench start [runs] | cpu [seconds] | meters [seconds] [runs] [capture] | lyrics [notes] | "
                          "transport [runs] | shot FILE [seconds] | take [beats] [runs] [latency_ms] | "
-                         "reccpu [seconds] [buffer] [runs] [sixteen]\n");
+                         "reccpu [seconds] [buffer] [runs] [sixteen] | scorecpu [seconds] [runs] [shot.png]\n");
     return 2;
 }

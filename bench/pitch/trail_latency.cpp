@@ -1,81 +1,183 @@
-// From a sung note to its trail: a take file written at the pace of a recording (16-bit
-// mono at 22,050 Hz in 20 ms buffers, as the recorder appends them), followed by the
-// live analysis; the time from the buffer holding the note's start reaching the file to
-// the first sung frame of the note being handed over. The window adds its own poll (up to
-// 50 ms) and a frame of drawing (16 ms) on top. Median and worst of ten notes.
+// From a sung note to its trail on screen, the whole path the window takes: a thread in
+// the place of the sound server writes the microphone's audio into the capture tap in
+// 10 ms pieces at the pace it is heard (16-bit mono at 22,050 Hz, as the window records
+// and monitors); the live voice is read and analysed on the GUI thread at the strip's
+// frame rate, placed on the strip, and the strip painted (offscreen). Measured: from the
+// piece holding a note's first sample reaching the tap to the first paint of the strip
+// that draws a point of that note. Notes of 300 ms with 200 ms of silence between, each
+// a different pitch from the last. Median and worst over the notes.
+//
+//   trail_latency [--notes N] [--poll-ms MS]
+//
+// --poll-ms 50 reads the voice at the window's 50 ms loop instead of the frame rate, for
+// comparison.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <string>
+#include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
-
-#include "LiveTake.h"
+#include "LiveVoice.h"
+#include "PitchStrip.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kRate = 22050;
-constexpr int kBufferFrames = kRate / 50;  // 20 ms
+constexpr int kPieceFrames = kRate / 100;  // 10 ms, as the sound server hands captures over
+constexpr double kNoteSeconds = 0.3;
+constexpr double kGapSeconds = 0.2;
+constexpr int kKeys[] = {57, 64, 60, 67, 62, 69, 59, 65};
 
-void put16(std::ofstream& out, std::uint16_t v) { out.put(static_cast<char>(v & 0xFF)).put(static_cast<char>(v >> 8)); }
-void put32(std::ofstream& out, std::uint32_t v) { put16(out, v & 0xFFFF); put16(out, static_cast<std::uint16_t>(v >> 16)); }
+double hertz(int key) { return 440.0 * std::pow(2.0, (key - 69) / 12.0); }
 
-double oneNote(const std::string& path) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write("RIFF", 4); put32(out, 0); out.write("WAVEfmt ", 8); put32(out, 18); put16(out, 1); put16(out, 1);
-    put32(out, kRate); put32(out, kRate * 2); put16(out, 2); put16(out, 16); put16(out, 0);
-    out.write("data", 4); put32(out, 0);
-    out.flush();
-    pitch::LiveTake live;
-    live.start(path);
-    const double onset = 0.5;  // seconds of silence before the note
-    Clock::time_point noteWritten{};
-    std::vector<pitch::PitchFrame> frames;
-    const Clock::time_point start = Clock::now();
-    for (int buffer = 0; buffer < 75; ++buffer) {
-        for (int i = 0; i < kBufferFrames; ++i) {
-            const double t = static_cast<double>(buffer * kBufferFrames + i) / kRate;
-            const double value = t >= onset ? 0.3 * std::sin(2 * M_PI * 220.0 * t) : 0.0;
-            put16(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(value * 32767)));
+// A paint of the strip: does it draw a point of the note awaited?
+class PaintWatch : public QObject {
+public:
+    PaintWatch(lyrics::TPitchStrip& strip, std::vector<Clock::time_point>& onsets, std::mutex& lock,
+               std::vector<double>& latencies, int notes)
+        : m_strip(strip), m_onsets(onsets), m_lock(lock), m_latencies(latencies), m_notes(notes) {}
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::Paint || m_next >= m_notes) {
+            return false;
         }
-        out.flush();
-        const double written = static_cast<double>((buffer + 1) * kBufferFrames) / kRate;
-        if (written > onset && noteWritten == Clock::time_point{}) {
-            noteWritten = Clock::now();
-        }
-        // Until the next buffer is due, look for the note's first frame every millisecond.
-        const Clock::time_point due = start + std::chrono::milliseconds(20 * (buffer + 1));
-        while (Clock::now() < due) {
-            for (const pitch::PitchFrame& frame : live.take()) {
-                if (frame.pitch > 0.0f && frame.seconds >= onset - 0.01 && noteWritten != Clock::time_point{}) {
-                    return std::chrono::duration<double, std::milli>(Clock::now() - noteWritten).count();
+        const int key = kKeys[m_next % std::size(kKeys)];
+        const double now = m_strip.shownSeconds();
+        for (const pitch::PitchFrame& frame : m_strip.sung()) {
+            if (frame.pitch > 0.0f && std::abs(frame.pitch - key) < 0.5f && frame.seconds <= now &&
+                frame.seconds >= now - lyrics::StripScale::kBehindSeconds) {
+                const std::lock_guard<std::mutex> guard(m_lock);
+                if (static_cast<int>(m_onsets.size()) > m_next) {
+                    m_latencies.push_back(
+                        std::chrono::duration<double, std::milli>(Clock::now() - m_onsets[static_cast<std::size_t>(m_next)])
+                            .count());
+                    ++m_next;
                 }
+                break;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        return false;
     }
-    return -1.0;
-}
+
+private:
+    lyrics::TPitchStrip& m_strip;
+    std::vector<Clock::time_point>& m_onsets;
+    std::mutex& m_lock;
+    std::vector<double>& m_latencies;
+    int m_notes;
+    int m_next = 0;
+};
 
 }  // namespace
 
-int main() {
-    const std::string path = std::string(std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp") +
-                             "/trail_latency_" + std::to_string(::getpid()) + ".wav";
-    std::vector<double> latencies;
-    for (int run = 0; run < 10; ++run) {
-        latencies.push_back(oneNote(path));
+int main(int argc, char** argv) {
+    int notes = 40;
+    int pollMs = 16;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--notes") == 0) {
+            notes = std::max(1, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--poll-ms") == 0) {
+            pollMs = std::max(1, std::atoi(argv[i + 1]));
+        }
     }
-    std::remove(path.c_str());
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+
+    lyrics::TPitchStrip strip;
+    strip.resize(800, 96);
+    strip.show();
+    pitch::LiveVoice live;
+    audio::WaveFormat format;
+    format.samplesPerSec = kRate;
+    format.avgBytesPerSec = kRate * 2;
+    live.tap().restart(format);
+
+    std::mutex lock;
+    std::vector<Clock::time_point> onsets;  // when each note's first piece reached the tap
+    std::vector<double> latencies;
+    PaintWatch watch(strip, onsets, lock, latencies, notes);
+    strip.installEventFilter(&watch);
+
+    // The song's clock, polled every 50 ms as the window's loop does.
+    QElapsedTimer song;
+    song.start();
+    strip.setPlaying(true);
+    QTimer loop;
+    loop.setInterval(50);
+    QObject::connect(&loop, &QTimer::timeout, [&] { strip.setSongSeconds(static_cast<double>(song.elapsed()) / 1000.0); });
+    loop.start();
+    // The live voice read as the window reads it.
+    QTimer reader;
+    reader.setInterval(pollMs);
+    QObject::connect(&reader, &QTimer::timeout, [&] {
+        const pitch::LiveVoice::Heard heard = live.poll();
+        strip.addHeard(heard.frames, heard.seconds);
+    });
+    reader.start();
+
+    const double noteEvery = kNoteSeconds + kGapSeconds;
+    const auto totalFrames = static_cast<std::size_t>((notes * noteEvery + 0.5) * kRate);
+    std::atomic<bool> done{false};
+    std::thread server([&] {
+        std::vector<std::uint8_t> piece(kPieceFrames * 2);
+        const Clock::time_point start = Clock::now();
+        double phase = 0.0;
+        for (std::size_t first = 0, n = 0; first < totalFrames; first += kPieceFrames, ++n) {
+            std::this_thread::sleep_until(start + std::chrono::microseconds(10'000 * (n + 1)));
+            bool onset = false;
+            for (int i = 0; i < kPieceFrames; ++i) {
+                const double t = static_cast<double>(first + static_cast<std::size_t>(i)) / kRate;
+                const auto note = static_cast<int>(t / noteEvery);
+                const double into = t - note * noteEvery;
+                double value = 0.0;
+                if (note < notes && into < kNoteSeconds) {
+                    onset = onset || into < 1.0 / kRate;
+                    phase += hertz(kKeys[note % std::size(kKeys)]) / kRate;
+                    phase -= std::floor(phase);
+                    value = 0.3 * std::sin(2.0 * M_PI * phase);
+                }
+                const auto sample = static_cast<std::int16_t>(value * 32767.0);
+                piece[2 * static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(sample & 0xFF);
+                piece[2 * static_cast<std::size_t>(i) + 1] = static_cast<std::uint8_t>((sample >> 8) & 0xFF);
+            }
+            if (onset) {
+                const std::lock_guard<std::mutex> guard(lock);
+                onsets.push_back(Clock::now());
+            }
+            live.tap().write(piece.data(), piece.size());
+            live.tap().flush();
+        }
+        done.store(true);
+    });
+    QTimer finish;
+    finish.setInterval(100);
+    QObject::connect(&finish, &QTimer::timeout, [&] {
+        if (done.load()) {
+            QTimer::singleShot(300, &app, &QApplication::quit);
+        }
+    });
+    finish.start();
+    app.exec();
+    server.join();
+
     std::sort(latencies.begin(), latencies.end());
-    std::printf("note to trail (file and analysis): median %.1f ms, worst %.1f ms (10 notes)\n", latencies[5],
-                latencies.back());
+    if (latencies.empty()) {
+        std::printf("no note reached the trail\n");
+        return 1;
+    }
+    std::printf("note to trail on screen (tap, analysis every %d ms, strip, paint): median %.1f ms, "
+                "best %.1f ms, worst %.1f ms (%zu of %d notes)\n",
+                pollMs, latencies[latencies.size() / 2], latencies.front(), latencies.back(), latencies.size(), notes);
     return 0;
 }

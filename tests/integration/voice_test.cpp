@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "TestServer.h"
 #include "WaveBuilder.h"
 #include "WaveFile.h"
+#include "audio/capture_tap.h"
 #include "audio/wave_in.h"
 #include "platform/dialogs.h"
 #include "voice_support.h"
@@ -149,17 +152,37 @@ TEST_F(VoiceOnServer, TheTakeHoldsWhatWasSungIntoTheMicrophone) {
         cvktest::VoiceHost host;
         platform::ScriptedMessageBoxes boxes;
         cvktest::Feeder singer(signal);
+        // The live trail's tap, read on this thread while the server's thread writes it.
+        auto tap = std::make_unique<audio::CaptureTap>();
+        std::vector<std::uint8_t> heard;
+        const auto listen = [&] {
+            tap->read([&](const std::uint8_t* bytes, std::size_t size, bool lost) {
+                if (lost) {
+                    heard.insert(heard.end(), size, 0x55);
+                } else {
+                    heard.insert(heard.end(), bytes, bytes + size);
+                }
+            });
+        };
+        voxcapt::setCaptureTap(tap.get());
         ASSERT_EQ(AudioStartRecord(host.window.handle(), target.c_str(), kVoiceRate, 1, 16, 4096, 0, 0), 1);
         const audio::WaveInHandle input = voxcapt::recordingView().inputDevice;
         ASSERT_TRUE(singer.open(microphoneSink()));
-        ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 30.0, &singer)) << "the singer never finished";
+        ASSERT_TRUE(host.pumpUntil([&] { listen(); return singer.finished(); }, 30.0, &singer))
+            << "the singer never finished";
         disturbed.count("the singer ran dry", singer.underrunsBeforeTheEnd());
         disturbed.count("captured audio found no buffer", audio::waveInOverruns(input));
         ASSERT_TRUE(stopRecording(host)) << "the take was never finished";
+        voxcapt::setCaptureTap(nullptr);
+        listen();
         singer.close();
         EXPECT_TRUE(boxes.shown().empty());
         audio::WaveFormat format;
         const std::vector<std::int16_t> take = takeSamples(target, format);
+        // The trail hears what the take holds, from its first sample on, as it arrives.
+        ASSERT_GE(heard.size(), take.size() * 2);
+        EXPECT_EQ(std::memcmp(heard.data(), take.data(), take.size() * 2), 0)
+            << "the tap did not hear what the take holds";
 
         EXPECT_EQ(format.samplesPerSec, kVoiceRate);
         EXPECT_EQ(format.blockAlign, 2);

@@ -85,3 +85,49 @@ TEST(PitchStrip, RangeFitsTheMelody) {
     EXPECT_DOUBLE_EQ(NearestOctave(47.5, 60.0), 59.5);
     EXPECT_DOUBLE_EQ(NearestOctave(73.0, 60.0), 61.0);
 }
+
+struct HeardCase {
+    const char* name;
+    double songThen;  // where the song is at the second delivery (10.0 at the first)
+    double heard;     // seconds of voice heard by the second delivery (0.5 at the first)
+    std::size_t kept;  // frames on the strip after it
+    double last;       // where the second delivery's last frame is drawn
+};
+
+class PitchStripHeard : public testing::TestWithParam<HeardCase> {};
+
+// Guards against the live trail placed by the wrong clock (the voice's own start rather
+// than where the song is), thrown away when the song's 50 ms polls and the voice's 10 ms
+// pieces disagree by a little (it kept under half a second of trail on a desktop), or left
+// standing ahead of a song moved back.
+TEST_P(PitchStripHeard, PlacedWhereTheSongWasWhenHeard) {
+    const HeardCase& c = GetParam();
+    TPitchStrip strip;
+    strip.setSongSeconds(10.0);
+    const auto frames = [](double from) {
+        std::vector<pitch::PitchFrame> out;
+        for (int i = 0; i < 10; ++i) {
+            out.push_back({from + 0.01 * i, 60.0f, 1.0f});
+        }
+        return out;
+    };
+    strip.addHeard(frames(0.35), 0.5);
+    ASSERT_EQ(strip.sung().size(), 10u);
+    EXPECT_NEAR(strip.sung().front().seconds, 9.85, 1e-9) << "0.15 s before the newest sample heard";
+    strip.setSongSeconds(c.songThen);
+    strip.addHeard(frames(c.heard - 0.15), c.heard);
+    EXPECT_EQ(strip.sung().size(), c.kept);
+    EXPECT_NEAR(strip.sung().back().seconds, c.last, 1e-9);
+    for (std::size_t i = 1; i < strip.sung().size(); ++i) {
+        EXPECT_LE(strip.sung()[i - 1].seconds, strip.sung()[i].seconds) << "the trail in order at " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clocks, PitchStripHeard,
+    testing::Values(HeardCase{"InStep", 10.1, 0.6, 20, 10.04},
+                    // The song polled 30 ms behind the voice: the new frames would start
+                    // before the last ones; they are kept, in order.
+                    HeardCase{"SongPolledLate", 10.07, 0.6, 20, 10.01},
+                    HeardCase{"Rewound", 8.0, 0.6, 10, 7.94}),
+    [](const auto& row) { return std::string(row.param.name); });

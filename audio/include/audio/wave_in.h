@@ -4,6 +4,7 @@
 #include <string>
 
 #include "audio/export.h"
+#include "audio/capture_tap.h"
 #include "audio/wave.h"
 
 // Wave input devices by index: the sound server's sources, the default source first;
@@ -38,6 +39,11 @@ CVK_AUDIO_API WaveError waveInClose(WaveInHandle handle);
 // Times recorded audio found no buffer queued since the device was opened (counted once
 // until the next buffer is added), whether it then waited or was lost.
 CVK_AUDIO_API std::uint64_t waveInOverruns(WaveInHandle handle);
+// Everything the device captures from now on is also written to `tap`, on the device's
+// audio thread as it arrives (capture_tap.h); nullptr detaches. Once this returns the
+// device no longer touches a tap it replaced, and the caller may free it. A tap is
+// attached to one device at a time; it must outlive the attachment.
+CVK_AUDIO_API WaveError waveInSetTap(WaveInHandle handle, CaptureTap* tap);
 
 // Where a running recording stands: `frames` captured and handed over since it started
 // (the frames its buffers received and those waiting for one, holes counted as the

@@ -25,6 +25,10 @@
 #include <optional>
 #include <string>
 
+namespace audio {
+class CaptureTap;
+}
+
 #define VOXCAPT_API extern "C" __attribute__((visibility("default")))
 
 // Playback.
@@ -119,6 +123,12 @@ __attribute__((visibility("default"))) RecordingView recordingView();
 // when it is not a take in the layout the recorder writes; false too when the sizes could
 // not be written.
 __attribute__((visibility("default"))) bool repairTake(const std::string& path);
+// Also the window's: every capture from now on (a take or the monitor alone) also writes
+// what it captures into `tap` as it arrives, on the device's audio thread, and a capture
+// running now does so from here on; nullptr detaches. Each capture restarts the tap in
+// its format. Window thread, which is also the tap's reader; the tap must outlive its
+// attachment.
+__attribute__((visibility("default"))) void setCaptureTap(audio::CaptureTap* tap);
 // Entries the echo line's ring holds (0 without one).
 uint32_t echoRingEntries();
 
