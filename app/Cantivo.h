@@ -622,6 +622,9 @@ private:
     std::optional<std::uint64_t> m_takeHead;
     // The voice started with the song waits to be lined up with it.
     bool m_voiceLineUpPending = false;
+    // How long after the song's time a sound sung to it reaches the capture: the song's
+    // way to the speakers and the microphone's to us, from the last reading of a take.
+    double m_heardLateSeconds = 0.0;
 };
 
 }  // namespace cvkapp

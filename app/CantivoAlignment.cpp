@@ -5,6 +5,7 @@
 // moving it. When a performance plays from its start, the voice is moved to be heard with
 // the song, whose stream has another latency. The offset dialog works on top of both.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,6 +37,7 @@ bool lineUpOn(const std::string& ini) {
 
 void TCantivo::startTakeLineUp() {
     TakeHeadDropped = 0;
+    m_heardLateSeconds = 0.0;
     m_takeAlignment = {};
     m_takeHead.reset();
     m_takeClockTicks = 0;
@@ -60,6 +62,8 @@ void TCantivo::readTakeClocks() {
         reading.outputDelayMicros = delay;
     }
     m_takeAlignment.add(reading);
+    m_heardLateSeconds =
+        static_cast<double>(std::max<std::int64_t>(reading.capture.latencyMicros + reading.outputDelayMicros, 0)) / 1e6;
 }
 
 void TCantivo::endTakeLineUp() {

@@ -77,9 +77,10 @@ void TCantivo::pollLiveVoice() {
     if (heard.restarted) {
         m_pitch->strip->clearSung();
     }
-    // Heard while the song stands still, a voice has no place on the strip.
+    // Heard while the song stands still, a voice has no place on the strip. What was
+    // heard last was sung to the song as it sounded that much earlier.
     if (SongPlaying) {
-        m_pitch->strip->addHeard(heard.frames, heard.seconds);
+        m_pitch->strip->addHeard(heard.frames, heard.seconds + m_heardLateSeconds);
     }
 }
 
