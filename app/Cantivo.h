@@ -587,8 +587,12 @@ private:
     void readTakeClocks();
     void endTakeLineUp();
     void lineUpFinishedTake();
-    // A performance played from its start: the voice moved to be heard with the song once
-    // both streams tell where they are (from the timer loop).
+    // A performance played from its start: the voice started to be heard with the song (as
+    // the song is heard, after it started), and moved by what is left once both streams
+    // tell where they are (from the timer loop).
+    bool voiceLinedUp() const;
+    void startVoice();
+    void startVoiceOnTheSong();
     void lineUpVoice();
 
     CantivoOptions m_options;
@@ -620,8 +624,10 @@ private:
     int m_takeClockTicks = 0;
     // The head to drop from the take being finished.
     std::optional<std::uint64_t> m_takeHead;
-    // The voice started with the song waits to be lined up with it.
+    // The voice started with the song waits to be lined up with it; the silence (or the
+    // skip, below zero) it started with.
     bool m_voiceLineUpPending = false;
+    std::int64_t m_voiceWaitMicros = 0;
     // How long after the song's time a sound sung to it reaches the capture: the song's
     // way to the speakers and the microphone's to us, from the last reading of a take.
     double m_heardLateSeconds = 0.0;

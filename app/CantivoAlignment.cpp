@@ -12,6 +12,7 @@
 #include "Cantivo.h"
 #include "audio/wave_in.h"
 #include "audio/wave_out.h"
+#include "platform/mm_timer.h"
 #include "platform/profile.h"
 #include "synth/synthesizer.h"
 #include "voxcapt/voxcapt.h"
@@ -25,8 +26,9 @@ constexpr std::uint32_t kTakeRate = 22050;  // the rate every take records at
 constexpr int kTicksPerReading = 4;
 // The voice's stream tells where it is once its first audio has been heard for a while.
 constexpr std::uint64_t kVoiceHeardMicros = 30'000;
-// Smaller differences are left alone; larger ones are not a latency.
-constexpr std::int64_t kLeastShiftMs = 2;
+// Smaller differences are left alone (moving the voice while it plays is a short gap or
+// skip in it); larger ones are not a latency.
+constexpr std::int64_t kLeastShiftMs = 5;
 constexpr std::int64_t kLargestShiftMs = 1000;
 
 bool lineUpOn(const std::string& ini) {
@@ -93,16 +95,34 @@ void TCantivo::lineUpFinishedTake() {
     }
 }
 
-// The song's time zero is heard when it was due plus the synthesizer's delay; the voice's
-// first frame when its stream had played `heardMicros` at `atMicros`. The voice was
-// started first, and the two streams' latencies differ: it moves by the difference, in
-// the silence or the skip of one refill (about a second in, where a take still holds the
-// song's introduction).
-void TCantivo::lineUpVoice() {
-    if (!lineUpOn(IniPath())) {
-        m_voiceLineUpPending = false;
+bool TCantivo::voiceLinedUp() const { return lineUpOn(IniPath()); }
+
+// The song's time zero is heard when it was due plus the synthesizer's delay; a new
+// stream's first audio, the sink's latency after it is handed over. The voice starts with
+// the silence (or skips the voice) that makes its first frame heard then.
+void TCantivo::startVoiceOnTheSong() {
+    std::int64_t delay = 0;
+    std::int64_t sink = 0;
+    if (!synth::synthesizerOutputDelay(delay, &sink)) {
+        // Another MIDI device: how late its song and this voice are heard is not known.
+        startVoice();
         return;
     }
+    const std::int64_t waitMicros = static_cast<std::int64_t>(m_songStartMicros) + delay -
+                                    static_cast<std::int64_t>(platform::clockMicros()) - sink;
+    const std::int64_t waitMs = std::clamp<std::int64_t>(waitMicros / 1000, -kLargestShiftMs, kLargestShiftMs);
+    Audio.AudioShiftPlayback(static_cast<std::int32_t>(waitMs));
+    m_voiceWaitMicros = waitMs * 1000;
+    startVoice();
+    m_voiceLineUpPending = VoicePlaying;
+}
+
+// What is left: the song's time zero is heard when it was due plus the synthesizer's
+// delay; the voice's first frame when its stream had played `heardMicros` at `atMicros`.
+// More than a few milliseconds apart, the voice moves by the difference, in the silence
+// or the skip of one refill (about a second in, where a take still holds the song's
+// introduction).
+void TCantivo::lineUpVoice() {
     audio::WaveOutClock voice;
     if (!audio::waveOutClock(voxcapt::playbackView().device, voice) || voice.heardMicros < kVoiceHeardMicros) {
         return;  // the next tick asks again
@@ -110,10 +130,10 @@ void TCantivo::lineUpVoice() {
     m_voiceLineUpPending = false;
     std::int64_t delay = 0;
     if (!synth::synthesizerOutputDelay(delay)) {
-        delay = 0;
+        return;
     }
     const std::int64_t songHeard = static_cast<std::int64_t>(m_songStartMicros) + delay;
-    const std::int64_t voiceHeard = static_cast<std::int64_t>(voice.atMicros - voice.heardMicros);
+    const std::int64_t voiceHeard = static_cast<std::int64_t>(voice.atMicros - voice.heardMicros) + m_voiceWaitMicros;
     const std::int64_t earlyMs = (songHeard - voiceHeard) / 1000;
     if (std::abs(earlyMs) >= kLeastShiftMs && std::abs(earlyMs) <= kLargestShiftMs) {
         Audio.AudioShiftPlayback(static_cast<std::int32_t>(earlyMs));

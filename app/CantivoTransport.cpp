@@ -48,12 +48,11 @@ void TCantivo::PlayButtonClick() {
         if (PauseButton->Paused()) {
             PauseButton->SetPaused(false);
         }
-        if (!PendingWaveFile.empty()) {
-            // The performance's voice starts with the song, moved by the offset in force.
-            Audio.AudioPlayFile(Handle(), PendingWaveFile.c_str());
-            ReapplyVoiceOffset();
-            VoicePlaying = true;
-            setWaveOutVolume();
+        // The performance's voice starts with the song, moved by the offset in force; lined
+        // up with it, just after it, when it is known how late the song is heard.
+        const bool voiceAfterSong = !PendingWaveFile.empty() && voiceLinedUp();
+        if (!PendingWaveFile.empty() && !voiceAfterSong) {
+            startVoice();
         }
         // The volume shown is the volume heard, also when it was stepped while stopped.
         VolumeTable = buildVolumeTable(MasterVolume, TrackMix);
@@ -75,7 +74,10 @@ void TCantivo::PlayButtonClick() {
         } else {
             // The song's first events went out in the call; its time runs from its return.
             m_songStartMicros = platform::clockMicros();
-            m_voiceLineUpPending = VoicePlaying;
+            m_voiceLineUpPending = false;
+            if (voiceAfterSong) {
+                startVoiceOnTheSong();
+            }
             SongPlaying = true;
             UpdateRecentFiles("", false);
             SavePfcButton->SetEnabled(false);
@@ -88,6 +90,13 @@ void TCantivo::PlayButtonClick() {
         SongPaused = false;
         PauseButton->SetPaused(false);
     }
+}
+
+void TCantivo::startVoice() {
+    Audio.AudioPlayFile(Handle(), PendingWaveFile.c_str());
+    ReapplyVoiceOffset();
+    VoicePlaying = true;
+    setWaveOutVolume();
 }
 
 void TCantivo::PauseButtonClick() {

@@ -212,10 +212,15 @@ public:
     void send(std::uint32_t message) noexcept;
     std::uint64_t dropped() const noexcept { return m_dropped.load(); }
     std::uint64_t underruns() const noexcept { return m_sessionUnderruns.load(std::memory_order_relaxed); }
+    // Times the render thread moved its clock (a new anchor) or applied a message after its
+    // frame since the process started: the notes after either are heard off their time.
+    std::uint64_t timingSlips() const noexcept {
+        return m_anchorCount.load(std::memory_order_relaxed) + m_lateTotal.load(std::memory_order_relaxed);
+    }
     bool readChannels(std::array<SynthChannelState, 16>& out);
     std::uint64_t heldPrograms() const noexcept { return m_heldPrograms.load(); }
     // Any thread but the mainloop's: see synthesizerOutputDelay.
-    bool outputDelay(std::int64_t& micros);
+    bool outputDelay(std::int64_t& micros, std::int64_t* sinkMicros);
 
 private:
     SynthService() : m_loader([this](const Instrument& instrument) { pinInPlayer(instrument); }) {
@@ -300,6 +305,7 @@ private:
     std::atomic<std::uint64_t> m_sessionUnderruns{0};
     std::atomic<std::uint64_t> m_anchorCount{0};  // never reset: a sender waits for it to move
     std::atomic<std::uint32_t> m_lateMessages{0};  // applied after their frame
+    std::atomic<std::uint64_t> m_lateTotal{0};      // the same, never reset
     // The longest write callback: the wave devices' and the mixer's callbacks wait that
     // long on the shared thread. And the longest an instrument's pin kept it out.
     std::atomic<std::uint64_t> m_longestWriteMicros{0};
@@ -630,7 +636,7 @@ bool SynthService::readChannels(std::array<SynthChannelState, 16>& out) {
 // From a message's stamp to its frame (the anchor's arithmetic, for a message sent now),
 // and from that frame's place in the stream to the sink's output, as the server tells
 // once asked for fresh timing.
-bool SynthService::outputDelay(std::int64_t& micros) {
+bool SynthService::outputDelay(std::int64_t& micros, std::int64_t* sinkMicros) {
     std::lock_guard lock(m_mutex);
     if (m_pulse == nullptr || m_stream == nullptr || !m_sessionOpen.load()) {
         return false;
@@ -650,6 +656,10 @@ bool SynthService::outputDelay(std::int64_t& micros) {
         m_anchorFrame + framesFromMicros(static_cast<std::int64_t>(now - m_anchorMicros));
     micros = (negative != 0 ? -static_cast<std::int64_t>(latency) : static_cast<std::int64_t>(latency)) +
              (landsAt - m_writtenFrames) * 1'000'000 / kSampleRate;
+    if (sinkMicros != nullptr) {
+        const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+        *sinkMicros = timing != nullptr ? static_cast<std::int64_t>(timing->sink_usec) : 0;
+    }
     return true;
 }
 
@@ -861,6 +871,7 @@ void SynthService::render(float* out, std::int64_t frames) {
                 position = due;
             } else if (due < blockStart) {
                 m_lateMessages.fetch_add(1, std::memory_order_relaxed);
+                m_lateTotal.fetch_add(1, std::memory_order_relaxed);
             }
         }
         lanes().pop(lane);
@@ -939,9 +950,13 @@ std::uint64_t synthesizerUnderruns() {
     return detail::SynthService::instance().underruns();
 }
 
-bool synthesizerOutputDelay(std::int64_t& micros) {
+std::uint64_t synthesizerTimingSlips() {
+    return detail::SynthService::instance().timingSlips();
+}
+
+bool synthesizerOutputDelay(std::int64_t& micros, std::int64_t* sinkMicros) {
     try {
-        return detail::SynthService::instance().outputDelay(micros);
+        return detail::SynthService::instance().outputDelay(micros, sinkMicros);
     } catch (...) {
         return false;
     }

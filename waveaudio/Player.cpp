@@ -61,6 +61,11 @@ void clearOffset(State& s) {
 // it to the device. Nothing happens once the data is used up and no offset waits.
 void refill(State& s, Buffer& buffer) {
     Playback& play = s.play;
+    if (s.pendingShiftMicros != 0) {
+        const std::int64_t frames = s.pendingShiftMicros * play.format.samplesPerSec / 1'000'000;
+        s.pendingShift = frames * play.format.blockAlign;
+        s.pendingShiftMicros = 0;
+    }
     if (s.pendingShift < 0) {
         const std::uint64_t skip = static_cast<std::uint64_t>(-s.pendingShift);
         if (play.position + skip < play.dataSize) {
@@ -185,7 +190,6 @@ std::int32_t startPlayback(platform::WindowHandle window, const std::string& pat
     play.dataOffset = parsed.dataOffset;
     play.dataSize = parsed.dataSize;
     play.position = 0;
-    s.pendingShift = 0;
     play.underrunsBeforeTheEnd = 0;
     // About an eighth of a second in whole kilobytes.
     play.bufferSize = std::max<std::uint32_t>(
@@ -339,6 +343,8 @@ void finishPlayback() {
     play.device = 0;
     play.playing = false;
     play.paused = false;
+    s.pendingShift = 0;
+    s.pendingShiftMicros = 0;
 }
 
 }  // namespace voxcapt::detail
@@ -351,7 +357,13 @@ using voxcapt::detail::state;
 // (which showed its box).
 int32_t AudioPlayFile(uint32_t window, const char* path) {
     return guarded(0, [&] {
-        return voxcapt::detail::startPlayback(window, path != nullptr ? path : "");
+        const std::int32_t started = voxcapt::detail::startPlayback(window, path != nullptr ? path : "");
+        if (started == 0 && !state().play.playing) {
+            // A shift asked for this playback does not wait for the next one.
+            state().pendingShift = 0;
+            state().pendingShiftMicros = 0;
+        }
+        return started;
     });
 }
 
@@ -439,13 +451,13 @@ int32_t UpdateOffsetForPlayBack(int32_t units) {
 }
 
 // Moves the voice later (milliseconds > 0: silence, at the next refill) or earlier (< 0:
-// that much of it skipped) against the song, on top of any offset. Window thread.
-// Always 0.
+// that much of it skipped) against the song, on top of any offset; asked before
+// AudioPlayFile, from its very start. Window thread. Always 0.
 int32_t AudioShiftPlayback(int32_t milliseconds) {
     return guarded(0, [&] {
         auto& s = state();
-        const std::int64_t frames = static_cast<std::int64_t>(milliseconds) * s.play.format.samplesPerSec / 1000;
-        s.pendingShift = frames * s.play.format.blockAlign;
+        s.pendingShift = 0;
+        s.pendingShiftMicros = static_cast<std::int64_t>(milliseconds) * 1000;
         return 0;
     });
 }

@@ -100,6 +100,7 @@ struct State {
     // Bytes of silence the next refill plays before the voice goes on where it was, or
     // (below zero) bytes of voice it skips: the window lining the voice up with the song.
     std::int64_t pendingShift = 0;
+    std::int64_t pendingShiftMicros = 0;  // asked for, in bytes at the next refill
     std::unique_ptr<EchoLine> echo;  // owned by whichever stream made it last
     std::uint32_t echoDelayMs = 10;
     std::uint32_t playbackEchoDelayMs = 0;

@@ -112,6 +112,7 @@ struct ShiftCase {
     const char* name;
     int milliseconds;
     std::size_t dataBytes;
+    bool beforeStart = false;
 };
 
 class PlayShift : public VoiceTest, public testing::WithParamInterface<ShiftCase> {};
@@ -123,10 +124,16 @@ TEST_P(PlayShift, WaitsOrSkipsExactlyOnceAtTheNextRefill) {
     const ShiftCase& c = GetParam();
     const auto data = rampData(c.dataBytes);
     const auto path = dir.write("voice.wav", waveFile(pcmFormat(22050, 1, 16), data));
+    std::size_t at = 0;  // where the voice stands at the refill that shifts it
+    if (c.beforeStart) {
+        AudioShiftPlayback(c.milliseconds);
+    }
     ASSERT_EQ(AudioPlayFile(window.handle(), path.c_str()), 1);
-    run(300);
-    const std::size_t at = voxcapt::playbackView().position;
-    AudioShiftPlayback(c.milliseconds);
+    if (!c.beforeStart) {
+        run(300);
+        at = voxcapt::playbackView().position;
+        AudioShiftPlayback(c.milliseconds);
+    }
     playToEnd();
     const std::size_t bytes = static_cast<std::size_t>(std::abs(c.milliseconds)) * 22050 / 1000 * 2;
     std::vector<std::uint8_t> expected;
@@ -142,7 +149,9 @@ INSTANTIATE_TEST_SUITE_P(
     Shifts, PlayShift,
     testing::Values(ShiftCase{"WaitFortyMilliseconds", 43, 200'000}, ShiftCase{"WaitLongerThanABuffer", 400, 200'000},
                     ShiftCase{"SkipFortyMilliseconds", -43, 200'000},
-                    ShiftCase{"SkipPastTheEndSkipsNothing", -900, 60'000}),
+                    ShiftCase{"SkipPastTheEndSkipsNothing", -900, 60'000},
+                    ShiftCase{"WaitBeforeStartIsSilenceFirst", 43, 200'000, true},
+                    ShiftCase{"SkipBeforeStartLosesTheVoicesFirstFrames", -12, 200'000, true}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // Guards the seek arithmetic: both directions at the exact byte rate (the voice drifted

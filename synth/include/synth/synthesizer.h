@@ -43,10 +43,16 @@ CVK_SYNTH_API SynthLoadCounts synthesizerLoadCounts();
 // Tests and benchmarks: how often the synthesizer's stream has run dry while a song could
 // play (a session open) since the process started. Any thread.
 CVK_SYNTH_API std::uint64_t synthesizerUnderruns();
+// Tests and benchmarks: how often since the process started the synthesizer moved its
+// clock or applied a message late — notes after either are heard off their time (a
+// machine too busy to judge timing by). Any thread.
+CVK_SYNTH_API std::uint64_t synthesizerTimingSlips();
 
 // How long after the time it was due a note sent now is heard: the synthesizer's own
 // scheduling latency plus its stream's latency as the sound server reports it (one round
 // trip to the server, on the caller's thread). False while no song plays through it.
-CVK_SYNTH_API bool synthesizerOutputDelay(std::int64_t& micros);
+// `sinkMicros`, when given, gets the latency of the sink it plays on: how long after it
+// was handed to the server the first audio of a new stream there is heard.
+CVK_SYNTH_API bool synthesizerOutputDelay(std::int64_t& micros, std::int64_t* sinkMicros = nullptr);
 
 }  // namespace synth

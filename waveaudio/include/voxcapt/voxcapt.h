@@ -42,8 +42,9 @@ VOXCAPT_API int32_t AudioGetWavePlayLevels(int32_t* left, int32_t* right);
 VOXCAPT_API int32_t AudioPlaySilenceWave(int32_t flag);
 VOXCAPT_API int32_t UpdateOffsetForPlayBack(int32_t units);
 // Moves the voice that plays later (milliseconds > 0) or earlier (< 0) against the song
-// at its next refill, by silence or by skipping voice: the window lines a performance's
-// voice up with the song as they are heard. Always 0.
+// at its next refill, by silence or by skipping voice; asked before AudioPlayFile, from
+// the voice's very start. The window lines a performance's voice up with the song as
+// they are heard. Always 0.
 VOXCAPT_API int32_t AudioShiftPlayback(int32_t milliseconds);
 VOXCAPT_API int32_t AudioSetEchoDelay(int32_t milliseconds);
 VOXCAPT_API int32_t ProcessWavePlayMsg(uint32_t message, uintptr_t wParam, intptr_t lParam);
