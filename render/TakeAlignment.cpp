@@ -40,16 +40,6 @@ std::optional<std::uint64_t> TakeAlignment::headFrames() const {
     return static_cast<std::uint64_t>(std::max<std::int64_t>(*middle, 0));
 }
 
-namespace {
-
-void putLittleEndian(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
-}  // namespace
-
 bool DropTakeHead(const std::string& path, std::uint64_t frames, std::string& error) {
     platform::FileReader in;
     voxcapt::ParsedWave wave;
@@ -72,8 +62,8 @@ bool DropTakeHead(const std::string& path, std::uint64_t frames, std::string& er
         error = "cannot read " + path;
         return false;
     }
-    putLittleEndian(header.data() + 4, static_cast<std::uint32_t>(header.size() + kept - 8));
-    putLittleEndian(header.data() + wave.dataHeaderOffset + 4, static_cast<std::uint32_t>(kept));
+    voxcapt::put32(header.data() + 4, static_cast<std::uint32_t>(header.size() + kept - 8));
+    voxcapt::put32(header.data() + wave.dataHeaderOffset + 4, static_cast<std::uint32_t>(kept));
 
     platform::ReplacementFile replacement(path, platform::ReplacementFile::Start::Empty);
     platform::FileWriter out;

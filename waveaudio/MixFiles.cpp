@@ -14,12 +14,6 @@ namespace {
 
 constexpr std::size_t kBlockBytes = 2048;
 
-void put32(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
 bool sameFormat(const audio::WaveFormat& a, const audio::WaveFormat& b) {
     return a.formatTag == b.formatTag && a.channels == b.channels &&
            a.samplesPerSec == b.samplesPerSec && a.blockAlign == b.blockAlign &&

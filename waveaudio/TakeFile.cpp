@@ -3,18 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "WaveFile.h"
 #include "voxcapt/voxcapt.h"
 
 namespace voxcapt {
 namespace {
 
 constexpr auto kPatchInterval = std::chrono::milliseconds(500);
-
-void put32(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
 
 std::uint16_t get16(const std::uint8_t* at) {
     return static_cast<std::uint16_t>(at[0] | (at[1] << 8));

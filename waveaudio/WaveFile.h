@@ -38,6 +38,13 @@ struct ParsedWave {
 // that the arithmetic of playback can carry is NotSupported.
 WaveParseError parseWave(platform::FileReader& file, ParsedWave& out);
 
+// A RIFF size field: `value` little-endian at `at`.
+inline void put32(std::uint8_t* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
 // The message a failed parse shows, with the path in it.
 std::string parseErrorText(WaveParseError error, const std::string& path);
 
