@@ -69,6 +69,17 @@ WaveError withDevice(bool input, std::uint32_t handle, Use&& use) {
     }
 }
 
+// What the device with this handle answers, or `none` without one.
+template <typename Answer, typename Ask>
+Answer askDevice(bool input, std::uint32_t handle, Answer none, Ask ask) {
+    Answer answer = none;
+    (void)withDevice(input, handle, [&](Entry& entry) {
+        answer = ask(*entry.device);
+        return WaveError::Ok;
+    });
+    return answer;
+}
+
 }  // namespace
 
 WaveBackend& waveBackend() {
@@ -194,30 +205,15 @@ WaveError tableSetTap(std::uint32_t handle, CaptureTap* tap) {
 }
 
 std::uint64_t tableXruns(bool input, std::uint32_t handle) {
-    std::uint64_t count = 0;
-    (void)withDevice(input, handle, [&count](Entry& entry) {
-        count = entry.device->xruns();
-        return WaveError::Ok;
-    });
-    return count;
+    return askDevice(input, handle, std::uint64_t{0}, [](WaveDevice& device) { return device.xruns(); });
 }
 
 bool tablePlaybackClock(std::uint32_t handle, WaveOutClock& out) {
-    bool known = false;
-    (void)withDevice(false, handle, [&](Entry& entry) {
-        known = entry.device->playbackClock(out);
-        return WaveError::Ok;
-    });
-    return known;
+    return askDevice(false, handle, false, [&out](WaveDevice& device) { return device.playbackClock(out); });
 }
 
 bool tableCaptureClock(std::uint32_t handle, WaveInClock& out) {
-    bool known = false;
-    (void)withDevice(true, handle, [&](Entry& entry) {
-        known = entry.device->captureClock(out);
-        return WaveError::Ok;
-    });
-    return known;
+    return askDevice(true, handle, false, [&out](WaveDevice& device) { return device.captureClock(out); });
 }
 
 }  // namespace detail
