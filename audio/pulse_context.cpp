@@ -135,6 +135,16 @@ bool PulseContext::refreshTiming(pa_stream* stream) {
         stream, [](pa_stream*, int, void* user) { static_cast<PulseContext*>(user)->signal(); }, this));
 }
 
+bool PulseContext::freshLatency(pa_stream* stream, std::int64_t& micros) {
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (!refreshTiming(stream) || pa_stream_get_latency(stream, &latency, &negative) != 0) {
+        return false;
+    }
+    micros = negative != 0 ? -static_cast<std::int64_t>(latency) : static_cast<std::int64_t>(latency);
+    return true;
+}
+
 std::uint64_t PulseContext::roundTrips() noexcept {
     return g_roundTrips.load(std::memory_order_relaxed);
 }

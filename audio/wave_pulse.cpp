@@ -291,17 +291,10 @@ public:
     bool captureClock(WaveInClock& out) override {
         PulseContext::Lock lock(*m_pulse);
         if (!m_input || !m_connected || m_queue.failure() != WaveError::Ok ||
-            pa_stream_is_corked(m_stream) != 0 ||
-            !m_pulse->refreshTiming(m_stream)) {
-            return false;
-        }
-        pa_usec_t latency = 0;
-        int negative = 0;
-        if (pa_stream_get_latency(m_stream, &latency, &negative) != 0) {
+            pa_stream_is_corked(m_stream) != 0 || !m_pulse->freshLatency(m_stream, out.latencyMicros)) {
             return false;
         }
         out.frames = m_capturedBytes / m_frameBytes;
-        out.latencyMicros = negative != 0 ? -static_cast<std::int64_t>(latency) : static_cast<std::int64_t>(latency);
         out.atMicros = platform::clockMicros();
         return true;
     }

@@ -642,20 +642,15 @@ bool SynthService::outputDelay(std::int64_t& micros, std::int64_t* sinkMicros) {
         return false;
     }
     audio::PulseContext::Lock locked(*m_pulse);
-    if (!m_pulse->refreshTiming(m_stream)) {
-        return false;
-    }
-    pa_usec_t latency = 0;
-    int negative = 0;
-    if (!m_anchored || m_corked.load() || !m_timed.load() ||
-        pa_stream_get_latency(m_stream, &latency, &negative) != 0) {
+    std::int64_t latency = 0;
+    // The wait for the server lets the render thread run: what it left is read after.
+    if (!m_pulse->freshLatency(m_stream, latency) || !m_anchored || m_corked.load() || !m_timed.load()) {
         return false;
     }
     const std::uint64_t now = platform::clockMicros();
     const std::int64_t landsAt =
         m_anchorFrame + framesFromMicros(static_cast<std::int64_t>(now - m_anchorMicros));
-    micros = (negative != 0 ? -static_cast<std::int64_t>(latency) : static_cast<std::int64_t>(latency)) +
-             (landsAt - m_writtenFrames) * 1'000'000 / kSampleRate;
+    micros = latency + (landsAt - m_writtenFrames) * 1'000'000 / kSampleRate;
     if (sinkMicros != nullptr) {
         const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
         *sinkMicros = timing != nullptr ? static_cast<std::int64_t>(timing->sink_usec) : 0;

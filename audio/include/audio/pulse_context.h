@@ -85,6 +85,9 @@ public:
     // With the lock held: the stream's timing brought up to date by the server (a stream's
     // own timing can be seconds old); false when the server did not answer.
     bool refreshTiming(pa_stream* stream);
+    // With the lock held: the stream's latency once its timing is up to date, signed
+    // (a capture's can be negative); false when the server did not answer or cannot tell.
+    bool freshLatency(pa_stream* stream, std::int64_t& micros);
 
     // How many times a caller of this process has waited for the server's answer: its
     // round trips, for benchmarks. Any thread.
