@@ -57,6 +57,11 @@ void clearOffset(State& s) {
     s.offsetMode = 0;
 }
 
+void clearShift(State& s) {
+    s.pendingShift = 0;
+    s.pendingShiftMicros = 0;
+}
+
 // Fills one buffer from the current position, applying a pending offset first, and writes
 // it to the device. Nothing happens once the data is used up and no offset waits.
 void refill(State& s, Buffer& buffer) {
@@ -343,8 +348,7 @@ void finishPlayback() {
     play.device = 0;
     play.playing = false;
     play.paused = false;
-    s.pendingShift = 0;
-    s.pendingShiftMicros = 0;
+    clearShift(s);
 }
 
 }  // namespace voxcapt::detail
@@ -360,8 +364,7 @@ int32_t AudioPlayFile(uint32_t window, const char* path) {
         const std::int32_t started = voxcapt::detail::startPlayback(window, path != nullptr ? path : "");
         if (started == 0 && !state().play.playing) {
             // A shift asked for this playback does not wait for the next one.
-            state().pendingShift = 0;
-            state().pendingShiftMicros = 0;
+            voxcapt::detail::clearShift(state());
         }
         return started;
     });
@@ -456,7 +459,7 @@ int32_t UpdateOffsetForPlayBack(int32_t units) {
 int32_t AudioShiftPlayback(int32_t milliseconds) {
     return guarded(0, [&] {
         auto& s = state();
-        s.pendingShift = 0;
+        voxcapt::detail::clearShift(s);
         s.pendingShiftMicros = static_cast<std::int64_t>(milliseconds) * 1000;
         return 0;
     });
