@@ -583,7 +583,7 @@ private:
 
     // Lining a take up with its song (CantivoAlignment.cpp): readings of the song's and
     // the microphone's clocks while it records, its head dropped once it is finished.
-    void startTakeLineUp();
+    void startTakeLineUp(std::uint32_t rate);
     void readTakeClocks();
     void endTakeLineUp();
     void lineUpFinishedTake();

@@ -21,7 +21,6 @@ namespace cvkapp {
 
 namespace {
 
-constexpr std::uint32_t kTakeRate = 22050;  // the rate every take records at
 // A reading every fourth tick of the 50 ms loop: each asks the server twice.
 constexpr int kTicksPerReading = 4;
 // The voice's stream tells where it is once its first audio has been heard for a while.
@@ -37,7 +36,7 @@ bool lineUpOn(const std::string& ini) {
 
 }  // namespace
 
-void TCantivo::startTakeLineUp() {
+void TCantivo::startTakeLineUp(std::uint32_t rate) {
     TakeHeadDropped = 0;
     m_heardLateSeconds = 0.0;
     m_takeAlignment = {};
@@ -45,7 +44,7 @@ void TCantivo::startTakeLineUp() {
     m_takeClockTicks = 0;
     // [Recording] LineUpTakes=0 keeps takes exactly as captured.
     if (SongPlaying && lineUpOn(IniPath())) {
-        m_takeAlignment.start(m_songStartMicros, kTakeRate);
+        m_takeAlignment.start(m_songStartMicros, rate);
     }
 }
 

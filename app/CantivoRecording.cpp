@@ -232,7 +232,7 @@ void TCantivo::RecButtonClick() {
     PerformanceUnsaved = true;
     RecButton->SetRecording(true);
     PlayButtonClick();
-    startTakeLineUp();
+    startTakeLineUp(kRecordRate);
     setRecordingControls(false);
     SavedMixer.midiLineMute = -1;
     if (!keepMidiWhileRecording) {
