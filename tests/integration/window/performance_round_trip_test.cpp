@@ -190,20 +190,12 @@ TEST_F(WindowOnServer, ASungPatternGoesFromTheTakeThroughThePerformanceFileToThe
     const std::vector<std::int16_t> sung = sungPattern();
     testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {
         testing_support::TempDir dir;
-        ::setenv("XDG_CONFIG_HOME", dir.path("config").c_str(), 1);
-        ::setenv("TMPDIR", dir.path("").c_str(), 1);
         ::setenv("CVK_MIDI_CAPTURE", dir.path("capture.csv").c_str(), 1);
-        const std::string ini = dir.path("config/cantivo/CANTIVO.INI");
-        std::filesystem::create_directories(dir.path("config/cantivo"));
-        for (const auto& [section, key, value] :
-             std::vector<std::tuple<std::string, std::string, std::string>>{
-                 {"Configuration", "RunConfigWizard", "0"},
-                 {"Configuration", "Configured", "1"},
-                 {"Configuration", "Software", "1"},
-                 {"Monitor", "Status", "0"},
-                 {"Selected midi device", "Device name", "Capture"}}) {
-            ASSERT_TRUE(platform::profileWriteString(section, key, value, ini));
-        }
+        ASSERT_TRUE(cvktest::useSettings(dir, {{"Configuration", "RunConfigWizard", "0"},
+                                               {"Configuration", "Configured", "1"},
+                                               {"Configuration", "Software", "1"},
+                                               {"Monitor", "Status", "0"},
+                                               {"Selected midi device", "Device name", "Capture"}}));
         const std::string song = dir.write("duet.mid", testing_support::noteSong(8));  // 4 s
         const std::string pfc = dir.path("duet.pfc");
 

@@ -139,20 +139,13 @@ TEST_P(TakeAlignmentOnServer, ClicksOnTheBeatSitOnTheirNoteTimesInTheTakeAndInPl
     const int bufferBytes = GetParam();
     testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {
         testing_support::TempDir dir;
-        ::setenv("XDG_CONFIG_HOME", dir.path("config").c_str(), 1);
-        ::setenv("TMPDIR", dir.path("").c_str(), 1);
-        const std::string ini = dir.path("config/cantivo/CANTIVO.INI");
-        std::filesystem::create_directories(dir.path("config/cantivo"));
-        for (const auto& [section, key, value] :
-             std::vector<std::tuple<std::string, std::string, std::string>>{
-                 {"Configuration", "RunConfigWizard", "0"},
-                 {"Configuration", "Configured", "1"},
-                 {"Configuration", "Software", "1"},
-                 {"Configuration", "Buffer Size (bytes) of each buffer", std::to_string(bufferBytes)},
-                 {"Monitor", "Status", "0"},
-                 {"Selected midi device", "Device name", "Built-in Synthesizer"}}) {
-            ASSERT_TRUE(platform::profileWriteString(section, key, value, ini));
-        }
+        ASSERT_TRUE(cvktest::useSettings(
+            dir, {{"Configuration", "RunConfigWizard", "0"},
+                  {"Configuration", "Configured", "1"},
+                  {"Configuration", "Software", "1"},
+                  {"Configuration", "Buffer Size (bytes) of each buffer", std::to_string(bufferBytes)},
+                  {"Monitor", "Status", "0"},
+                  {"Selected midi device", "Device name", "Built-in Synthesizer"}}));
         const std::string song = dir.write("clicks.mid", clickSong());
 
         platform::ScriptedMessageBoxes boxes;

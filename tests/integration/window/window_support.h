@@ -8,15 +8,20 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "CantivoHarness.h"
+#include "TempDir.h"
 #include "WaveFile.h"
 #include "platform/files.h"
+#include "platform/profile.h"
 #include "voice_support.h"
 
 namespace cvktest {
@@ -56,6 +61,20 @@ inline bool runUntil(const std::function<bool()>& done, int seconds, const std::
     giveUp.start(seconds * 1000);
     loop.exec();
     return done();
+}
+
+using Setting = std::tuple<std::string, std::string, std::string>;  // section, key, value
+
+// The window's settings and temporary folders in `dir`, its settings file holding
+// `values`; false when the file could not be written.
+inline bool useSettings(const testing_support::TempDir& dir, const std::vector<Setting>& values) {
+    ::setenv("XDG_CONFIG_HOME", dir.path("config").c_str(), 1);
+    ::setenv("TMPDIR", dir.path("").c_str(), 1);
+    std::filesystem::create_directories(dir.path("config/cantivo"));
+    const std::string ini = dir.path("config/cantivo/CANTIVO.INI");
+    return std::all_of(values.begin(), values.end(), [&ini](const Setting& setting) {
+        return platform::profileWriteString(std::get<0>(setting), std::get<1>(setting), std::get<2>(setting), ini);
+    });
 }
 
 // The window as the user starts it, with `song` opened through File > Open; null when it
