@@ -137,7 +137,6 @@ public:
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_set_read_callback(m_stream, nullptr, nullptr);
         pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
-        pa_stream_set_overflow_callback(m_stream, nullptr, nullptr);
         pa_stream_disconnect(m_stream);
         pa_stream_unref(m_stream);
     }
@@ -168,7 +167,6 @@ public:
         int connected = -1;
         if (m_input) {
             pa_stream_set_read_callback(m_stream, &PulseDevice::onRead, this);
-            pa_stream_set_overflow_callback(m_stream, &PulseDevice::onOverflow, this);
             attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kCaptureFragmentMicros, &spec));
             connected = pa_stream_connect_record(m_stream, target, &attr, flags);
         } else {
@@ -409,11 +407,6 @@ private:
             self->m_queue.release(taken - held);
         }
         self->feed(bytes);
-    }
-
-    // Input: the server dropped captured audio we were too late to take.
-    static void onOverflow(pa_stream*, void* user) {
-        static_cast<PulseDevice*>(user)->m_xruns.fetch_add(1, std::memory_order_relaxed);
     }
 
     static void onUnderflow(pa_stream*, void* user) {

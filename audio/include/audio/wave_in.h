@@ -37,8 +37,7 @@ CVK_AUDIO_API WaveError waveInStop(WaveInHandle handle);
 CVK_AUDIO_API WaveError waveInReset(WaveInHandle handle);
 CVK_AUDIO_API WaveError waveInClose(WaveInHandle handle);
 // Times recorded audio found no buffer queued since the device was opened (counted once
-// until the next buffer is added), whether it then waited or was lost; and times the
-// sound server dropped audio it captured because we were too late to take it.
+// until the next buffer is added), whether it then waited or was lost.
 CVK_AUDIO_API std::uint64_t waveInOverruns(WaveInHandle handle);
 // Everything the device captures from now on is also written to `tap`, on the device's
 // audio thread as it arrives (capture_tap.h); nullptr detaches. Once this returns the
