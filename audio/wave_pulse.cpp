@@ -17,6 +17,11 @@
 // stream that plays on moves past what it has been given, and the server then throws
 // away the start of what comes late.
 //
+// A live output (a monitor) is never padded or started early that way: its next audio is
+// due within a buffer, and a silence partly played before it came would cost that audio
+// its head (what falls before the server's play position is thrown away), buffer after
+// buffer. It starts, and starts again after running dry, once its lead is there.
+//
 // Input: the server hands over about 10 ms at a time; a buffer is done once full. Audio
 // that finds no buffer queued waits, up to kBacklogSeconds of it, and fills the buffers
 // as they are added; only beyond that is audio lost.
@@ -174,6 +179,13 @@ public:
             pa_stream_set_underflow_callback(m_stream, &PulseDevice::onUnderflow, this);
             attr.tlength = static_cast<std::uint32_t>(
                 pa_usec_to_bytes(static_cast<pa_usec_t>(request.latencyMs) * 1000, &spec));
+            if (m_liveLead != 0) {
+                // A live output starts, and starts again after running dry, as soon as its
+                // lead is there. A higher start level could wait for ever: the writer's
+                // buffers come back only once played, and it may have few (the server
+                // lowers a level above its target itself).
+                attr.prebuf = static_cast<std::uint32_t>(m_liveLead - m_liveLead % m_frameBytes);
+            }
             m_tailBytes = pa_usec_to_bytes(kTailMicros, &spec);
             connected = pa_stream_connect_playback(m_stream, target, &attr, flags, nullptr, nullptr);
         }
@@ -353,7 +365,7 @@ private:
             m_fed = true;
             bytes -= std::min(bytes, whole);
         }
-        if (had && !m_queue.untaken()) {
+        if (had && !m_queue.untaken() && m_liveLead == 0) {
             m_tail = writeSilence(m_tailBytes);
             trigger();
         }

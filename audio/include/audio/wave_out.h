@@ -17,9 +17,13 @@
 namespace audio {
 
 // How far ahead of the speaker a stream keeps the server fed: voice playback wants the
-// long end (no underruns under load), a live monitor the short one.
+// long end (no underruns under load), a live monitor the short one. A live output's audio
+// is no later for a longer target (it only has what was captured), but the server takes
+// it all: at a target below the monitor's lead (three buffers; 17 ms at 256 bytes) the
+// server stops asking while audio still waits with us, and a late wakeup of its sink, which
+// then plays ahead by the time it lost, empties the server's share while ours waits.
 constexpr std::uint32_t kWaveOutLatencyMs = 100;
-constexpr std::uint32_t kWaveOutMonitorLatencyMs = 20;
+constexpr std::uint32_t kWaveOutMonitorLatencyMs = 30;
 
 CVK_AUDIO_API std::uint32_t waveOutDeviceCount();
 // The device's name as the user knows it; empty for a bad index.
@@ -28,7 +32,7 @@ CVK_AUDIO_API std::string waveOutDeviceName(std::uint32_t deviceId);
 // Asks whether the device could play this format, opening nothing.
 CVK_AUDIO_API WaveError waveOutQuery(std::int32_t deviceId, const WaveFormat& format);
 // Opens a device for this format; its notifications go to `window`. latencyMs is clamped
-// to 20..100.
+// to 30..100.
 //
 // liveLeadBytes other than 0 opens a live output (a monitor), whose audio is worth hearing
 // only at once: when a write leaves more than liveLeadBytes and that buffer waiting to be
