@@ -54,6 +54,10 @@ constexpr std::size_t kBacklogSeconds = 5;
 // frames it was given until more follow (a few frames at the qualities servers use, up to
 // about 6 ms at the finest), and they would never be heard.
 constexpr pa_usec_t kTailMicros = 8'000;
+// How long after a live output starts its writer's audio is held to the rate it plays at:
+// long enough for the burst after a stall, short enough that the clocks of microphone and
+// speakers cannot part by a frame meanwhile.
+constexpr std::uint64_t kLivePacedMicros = 200'000;
 
 struct Endpoint {
     std::string name;         // the server's
@@ -128,6 +132,7 @@ public:
           m_eightBit(request.format.bitsPerSample == 8),
           m_frameBytes(request.format.blockAlign),
           m_liveLead(request.input ? 0 : request.liveLeadBytes),
+          m_bytesPerSecond(request.format.avgBytesPerSec),
           m_queue(request.window, request.handle,
                   request.input ? kWaveInDataMessage : kWaveOutDoneMessage, !request.input),
           m_backlog(request.input ? std::size_t{request.format.avgBytesPerSec} * kBacklogSeconds : 0,
@@ -142,6 +147,7 @@ public:
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_set_read_callback(m_stream, nullptr, nullptr);
         pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_started_callback(m_stream, nullptr, nullptr);
         pa_stream_disconnect(m_stream);
         pa_stream_unref(m_stream);
     }
@@ -177,15 +183,9 @@ public:
         } else {
             pa_stream_set_write_callback(m_stream, &PulseDevice::onWrite, this);
             pa_stream_set_underflow_callback(m_stream, &PulseDevice::onUnderflow, this);
+            pa_stream_set_started_callback(m_stream, &PulseDevice::onStarted, this);
             attr.tlength = static_cast<std::uint32_t>(
                 pa_usec_to_bytes(static_cast<pa_usec_t>(request.latencyMs) * 1000, &spec));
-            if (m_liveLead != 0) {
-                // A live output starts, and starts again after running dry, as soon as its
-                // lead is there. A higher start level could wait for ever: the writer's
-                // buffers come back only once played, and it may have few (the server
-                // lowers a level above its target itself).
-                attr.prebuf = static_cast<std::uint32_t>(m_liveLead - m_liveLead % m_frameBytes);
-            }
             m_tailBytes = pa_usec_to_bytes(kTailMicros, &spec);
             connected = pa_stream_connect_playback(m_stream, target, &attr, flags, nullptr, nullptr);
         }
@@ -217,15 +217,13 @@ public:
                 noteWaiting();
             }
         } else {
-            if (m_liveLead != 0 && m_queue.untakenBytes() > m_liveLead + header->dwBufferLength) {
-                // A live output behind: what the server holds is the oldest and goes first.
-                if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
-                    pa_operation_unref(flushed);
-                }
-                m_tail = 0;
-                m_queue.dropOldest(m_liveLead, m_frameBytes);
+            if (m_liveLead != 0) {
+                keepLiveLead(header->dwBufferLength);
             }
             feed(pa_stream_writable_size(m_stream));
+            if (m_liveLead != 0) {
+                startLive();
+            }
         }
         return WaveError::Ok;
     }
@@ -236,6 +234,7 @@ public:
             return m_queue.failure();
         }
         const WaveError result = cork(false);
+        restartLive();
         // A queue handed over whole while the stream stood still (a player fills it before
         // it starts) may hold less than the server waits for before it plays: the trigger
         // given then went to a corked stream, which forgets it.
@@ -251,6 +250,7 @@ public:
             return m_queue.failure();
         }
         const WaveError result = cork(true);
+        restartLive();
         if (m_input) {
             m_backlog.drainInto(m_queue);
             m_queue.finishPartial();
@@ -269,6 +269,7 @@ public:
             pa_operation_unref(flushed);
         }
         m_tail = 0;
+        restartLive();
         m_backlog.drainInto(m_queue);
         m_backlog.clear();
         m_queue.finishAll();
@@ -335,6 +336,52 @@ private:
         return WaveError::Ok;
     }
 
+    // A live output's audio waiting to be heard is kept to its lead and half a buffer more
+    // while it starts, and beyond that the oldest goes. Once its lead is with the server the
+    // stream is started (whatever the server's start level became), and from then on the
+    // server takes audio at the stream's rate: what was handed over since, less what that
+    // rate has taken, is what it still holds. Counted like this for a while after each
+    // start (the first, and after running dry or being emptied), a writer's stall ends in
+    // a burst of which only the lead is kept, and the delay is what it was. Later, when
+    // the server stops taking (its target reached: a device slower than the microphone),
+    // what it holds goes first.
+    void keepLiveLead(std::uint32_t bufferBytes) {
+        if (m_queue.untakenBytes() > m_liveLead + bufferBytes) {
+            if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
+                pa_operation_unref(flushed);
+            }
+            m_tail = 0;
+            m_queue.dropOldest(m_liveLead, m_frameBytes);
+            restartLive();
+        }
+        const std::uint64_t now = platform::clockMicros();
+        if (m_liveStart != 0 && now - m_liveStart > kLivePacedMicros) {
+            return;
+        }
+        const std::uint64_t taken = m_liveStart != 0 ? (now - m_liveStart) * m_bytesPerSecond / 1'000'000 : 0;
+        const std::uint64_t allowed = taken + m_liveLead + bufferBytes / 2;
+        const std::uint64_t untaken = m_queue.untakenBytes();
+        const std::uint64_t waiting = m_liveFed + untaken;
+        if (waiting > allowed) {
+            const std::uint64_t over = waiting - allowed;
+            m_queue.dropOldest(untaken > over ? untaken - over : 0, m_frameBytes);
+        }
+    }
+
+    // A live output whose lead is with the server plays.
+    void startLive() {
+        if (m_liveStart == 0 && m_liveFed >= m_liveLead) {
+            trigger();
+            m_liveStart = platform::clockMicros();
+        }
+    }
+
+    // The server holds nothing of a live output's (or nothing known), and waits.
+    void restartLive() {
+        m_liveStart = 0;
+        m_liveFed = 0;
+    }
+
     // Output: hands the server up to `bytes` of the queued buffers, in whole frames. When
     // that empties the queue, silence follows it (kTailMicros), which the next audio
     // overwrites as long as it has not been played; and the server plays what it has
@@ -363,6 +410,7 @@ private:
             const auto back = -static_cast<std::int64_t>(std::exchange(m_tail, 0));
             pa_stream_write(m_stream, data, whole, nullptr, back, PA_SEEK_RELATIVE);
             m_fed = true;
+            m_liveFed += whole;
             bytes -= std::min(bytes, whole);
         }
         if (had && !m_queue.untaken() && m_liveLead == 0) {
@@ -421,10 +469,19 @@ private:
         self->feed(bytes);
     }
 
+    // The server plays a live output once it has its own start level, if that came first.
+    static void onStarted(pa_stream*, void* user) {
+        auto* self = static_cast<PulseDevice*>(user);
+        if (self->m_liveLead != 0 && self->m_liveStart == 0) {
+            self->m_liveStart = platform::clockMicros();
+        }
+    }
+
     static void onUnderflow(pa_stream*, void* user) {
         auto* self = static_cast<PulseDevice*>(user);
         self->m_queue.release(self->m_queue.takenBytes());  // everything has been played
         self->m_tail = 0;
+        self->restartLive();
         if (self->m_fed) {
             self->m_fed = false;
             self->m_xruns.fetch_add(1, std::memory_order_relaxed);
@@ -495,6 +552,9 @@ private:
     bool m_eightBit;
     std::size_t m_frameBytes;
     std::uint64_t m_liveLead;      // output: 0, or the lead of a live output
+    std::uint64_t m_bytesPerSecond;
+    std::uint64_t m_liveStart = 0; // live output: when it was started (0: waiting for its lead)
+    std::uint64_t m_liveFed = 0;   // live output: bytes handed to the server since it last waited
     WaveQueue m_queue;             // with the lock held
     pa_stream* m_stream = nullptr;
     bool m_connected = false;      // the stream was ready: its failure is the device's

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <thread>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -283,6 +286,76 @@ TEST_F(VoiceOnServer, TheMonitorPlaysEachClickAndOneEchoThreeHundredMilliseconds
             EXPECT_LT(speakers.peak(peak + 2 * kEchoFrames - 2000, peak + 2 * kEchoFrames + 2000), 0.05f * clickPeak)
                 << "the echo came back a second time";
         }
+    });
+}
+
+// Guards the monitor at small buffers: each click sung is heard, all of them the same
+// time later, and after the window's thread stalls for 150 ms (the monitor runs dry, then
+// gets the stalled audio at once) the delay is no longer than it was. Faults it catches:
+// a monitor that keeps the stall, or part of it (its delay grows by that), and audio lost
+// without running dry (every click after the loss comes earlier).
+TEST_F(VoiceOnServer, AtSmallBuffersTheMonitorKeepsItsDelayAndFindsItAgainAfterAStall) {
+    constexpr std::int32_t kBuffer = 256;
+    constexpr double kBufferMs = 1000.0 * kBuffer / 2 / kVoiceRate;
+    constexpr std::size_t kGroup = 10;  // clicks before the stall, and as many after it
+    constexpr double kStallAt = 2.0;    // seconds into the singing, in the silence between
+    std::vector<std::size_t> at;
+    for (std::size_t k = 0; k < 2 * kGroup; ++k) {
+        const double second = 0.2 + 0.13 * static_cast<double>(k) + (k < kGroup ? 0.0 : 1.2);
+        at.push_back(static_cast<std::size_t>(second * kVoiceRate));
+    }
+    const std::vector<std::int16_t> clicks = cvktest::clickTrack(4.5, at);
+    testing_support::retryWhileDisturbed([&](testing_support::Disturbances& disturbed) {
+        voxcapt::resetForTest();
+        AudioSetEchoDelay(0);
+        cvktest::VoiceHost host;
+        platform::ScriptedMessageBoxes boxes;
+        cvktest::Feeder singer(clicks);
+        PulseRecorder sung;
+        PulseRecorder speakers;
+        ASSERT_TRUE(startRecorder(sung, "microphone.monitor", 15.0));
+        ASSERT_TRUE(startRecorder(speakers, "speakers.monitor", 15.0));
+        ASSERT_EQ(AudioStartRecord(host.window.handle(), "", kVoiceRate, 1, 16, kBuffer, -1, 1), 1);
+        ASSERT_NE(voxcapt::recordingView().monitorDevice, 0u) << "no monitor";
+        host.pumpFor(0.5);
+        const std::size_t firstSung = sung.frames();
+        const std::size_t firstHeard = speakers.frames();
+        ASSERT_TRUE(singer.open(microphoneSink()));
+        host.pumpFor(kStallAt, &singer);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));  // nothing handed back
+        ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 60.0, &singer)) << "the singer never finished";
+        host.pumpFor(0.2, &singer);
+        // The monitor runs dry in the stall and captured audio waits for buffers: what is
+        // counted against the machine is what the test does not cause.
+        disturbed.count("the singer ran dry", singer.underrunsBeforeTheEnd());
+        ASSERT_TRUE(stopRecording(host));
+        singer.close();
+        sung.stop();
+        speakers.stop();
+        disturbed.count("the microphone's recording had a hole", sung.holes());
+        disturbed.count("the speakers' recording had a hole", speakers.holes());
+        EXPECT_TRUE(boxes.shown().empty());
+
+        constexpr std::size_t kQuiet = PulseRecorder::kRate / 20;
+        const auto sungAt = cvktest::onsets(sung, firstSung, 0.1f, kQuiet);
+        const auto heardAt = cvktest::onsets(speakers, firstHeard, 0.1f, kQuiet);
+        ASSERT_EQ(sungAt.size(), 2 * kGroup) << "clicks on the microphone";
+        ASSERT_EQ(heardAt.size(), 2 * kGroup) << "clicks heard on the speakers";
+        std::vector<double> before;
+        std::vector<double> after;
+        for (std::size_t k = 0; k < 2 * kGroup; ++k) {
+            const double ms = (static_cast<double>(speakers.frameMicros(heardAt[k])) -
+                               static_cast<double>(sung.frameMicros(sungAt[k]))) / 1000.0;
+            (k < kGroup ? before : after).push_back(ms);
+        }
+        for (const auto* group : {&before, &after}) {
+            const auto [least, most] = std::minmax_element(group->begin(), group->end());
+            EXPECT_LT(*most - *least, 2.0) << (group == &before ? "before" : "after")
+                                           << " the stall the delay moved (ms) from " << *least << " to " << *most;
+        }
+        // Where the delay settles at the start varies by more (the server's first moments
+        // with a new stream); after the stall it may be shorter, never longer.
+        EXPECT_LT(after.front(), before.back() + kBufferMs + 1.0) << "the delay after the stall against before (ms)";
     });
 }
 

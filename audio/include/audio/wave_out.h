@@ -37,8 +37,11 @@ CVK_AUDIO_API WaveError waveOutQuery(std::int32_t deviceId, const WaveFormat& fo
 // liveLeadBytes other than 0 opens a live output (a monitor), whose audio is worth hearing
 // only at once: when a write leaves more than liveLeadBytes and that buffer waiting to be
 // played, the oldest waiting audio is dropped (what the server holds first) until
-// liveLeadBytes are left. Buffers dropped come back done, in order. A stall of the writer
-// or of the device thus never adds to the delay for the rest of the stream.
+// liveLeadBytes are left; and on the sound server, for a moment after the output starts
+// (and starts again after running dry), whatever would leave more than the lead and half a
+// buffer waiting, counting what the server still holds. Buffers dropped come back done,
+// in order. A stall of the writer or of the device thus never adds to the delay for the
+// rest of the stream.
 CVK_AUDIO_API WaveError waveOutOpen(WaveOutHandle* handle, std::int32_t deviceId,
                                        const WaveFormat& format, platform::WindowHandle window,
                                        std::uint32_t latencyMs = kWaveOutLatencyMs,
