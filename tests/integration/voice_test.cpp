@@ -4,14 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <thread>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SteadyRuns.h"
@@ -316,18 +316,25 @@ TEST_F(VoiceOnServer, AtSmallBuffersTheMonitorKeepsItsDelayAndFindsItAgainAfterA
         ASSERT_TRUE(startRecorder(sung, "microphone.monitor", 15.0));
         ASSERT_TRUE(startRecorder(speakers, "speakers.monitor", 15.0));
         ASSERT_EQ(AudioStartRecord(host.window.handle(), "", kVoiceRate, 1, 16, kBuffer, -1, 1), 1);
-        ASSERT_NE(voxcapt::recordingView().monitorDevice, 0u) << "no monitor";
+        const audio::WaveOutHandle monitor = voxcapt::recordingView().monitorDevice;
+        ASSERT_NE(monitor, 0u) << "no monitor";
         host.pumpFor(0.5);
         const std::size_t firstSung = sung.frames();
         const std::size_t firstHeard = speakers.frames();
+        const std::uint64_t dryAtFirst = audio::waveOutUnderruns(monitor);
         ASSERT_TRUE(singer.open(microphoneSink()));
         host.pumpFor(kStallAt, &singer);
+        const std::uint64_t dryBeforeTheStall = audio::waveOutUnderruns(monitor);
         std::this_thread::sleep_for(std::chrono::milliseconds(150));  // nothing handed back
+        host.pumpFor(0.4, &singer);  // the burst, still before the second group
+        const std::uint64_t dryAfterTheStall = audio::waveOutUnderruns(monitor);
         ASSERT_TRUE(host.pumpUntil([&] { return singer.finished(); }, 60.0, &singer)) << "the singer never finished";
         host.pumpFor(0.2, &singer);
         // The monitor runs dry in the stall and captured audio waits for buffers: what is
         // counted against the machine is what the test does not cause.
         disturbed.count("the singer ran dry", singer.underrunsBeforeTheEnd());
+        disturbed.count("the monitor ran dry away from the stall", dryBeforeTheStall - dryAtFirst +
+                                                                      audio::waveOutUnderruns(monitor) - dryAfterTheStall);
         ASSERT_TRUE(stopRecording(host));
         singer.close();
         sung.stop();
