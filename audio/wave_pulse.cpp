@@ -265,11 +265,7 @@ public:
         }
         // What the server holds of ours goes; a recording stops, a playback runs on. What was
         // recorded before the reset comes back in the buffers as far as they hold it.
-        if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
-            pa_operation_unref(flushed);
-        }
-        m_tail = 0;
-        restartLive();
+        flushServer();
         m_backlog.drainInto(m_queue);
         m_backlog.clear();
         m_queue.finishAll();
@@ -347,12 +343,8 @@ private:
     // what it holds goes first.
     void keepLiveLead(std::uint32_t bufferBytes) {
         if (m_queue.untakenBytes() > m_liveLead + bufferBytes) {
-            if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
-                pa_operation_unref(flushed);
-            }
-            m_tail = 0;
+            flushServer();
             m_queue.dropOldest(m_liveLead, m_frameBytes);
-            restartLive();
         }
         const std::uint64_t now = platform::clockMicros();
         if (m_liveStart != 0 && now - m_liveStart > kLivePacedMicros) {
@@ -374,6 +366,15 @@ private:
             trigger();
             m_liveStart = platform::clockMicros();
         }
+    }
+
+    // What the server holds of ours goes.
+    void flushServer() {
+        if (pa_operation* flushed = pa_stream_flush(m_stream, nullptr, nullptr)) {
+            pa_operation_unref(flushed);
+        }
+        m_tail = 0;
+        restartLive();
     }
 
     // The server holds nothing of a live output's (or nothing known), and waits.
